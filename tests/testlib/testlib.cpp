@@ -1,0 +1,78 @@
+#include "testlib/testlib.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <sys/wait.h>
+
+namespace migrator::testing {
+
+TempDir::TempDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "migrator-test.XXXXXX").string();
+  if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
+    : name_(std::move(name)) {
+  if (const char* v = std::getenv(name_.c_str())) old_ = v;
+  if (value)
+    setenv(name_.c_str(), value->c_str(), 1);
+  else
+    unsetenv(name_.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (old_)
+    setenv(name_.c_str(), old_->c_str(), 1);
+  else
+    unsetenv(name_.c_str());
+}
+
+std::optional<MySqlServer> TestMySqlServer() {
+  auto get = [](const char* n) -> std::string {
+    const char* v = std::getenv(n);
+    return v ? v : "";
+  };
+  MySqlServer s{get("MIGRATOR_TEST_MYSQL_HOST"),     get("MIGRATOR_TEST_MYSQL_PORT"),
+                get("MIGRATOR_TEST_MYSQL_SOCKET"),   get("MIGRATOR_TEST_MYSQL_USER"),
+                get("MIGRATOR_TEST_MYSQL_PASSWORD"), get("MIGRATOR_TEST_MYSQL_ROOT_USER")};
+  if (s.port.empty() || s.user.empty()) return std::nullopt;
+  return s;
+}
+
+CommandResult RunCommand(const std::string& command) {
+  CommandResult r;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+}  // namespace migrator::testing

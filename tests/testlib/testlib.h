@@ -1,0 +1,60 @@
+#pragma once
+// Helpers shared by the tests.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace migrator::testing {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string str() const { return path_.string(); }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Sets an environment variable for the object's lifetime.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const std::optional<std::string>& value);
+  ~ScopedEnv();
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+// The private MariaDB server that scripts/with-mariadb.sh started, or nothing
+// when the tests run without one.
+struct MySqlServer {
+  std::string host, port, socket, user, password, rootUser;
+};
+std::optional<MySqlServer> TestMySqlServer();
+
+// Runs a shell command, returns its exit status and standard output.
+struct CommandResult {
+  int status = -1;
+  std::string out;
+};
+CommandResult RunCommand(const std::string& command);
+
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::string& content);
+
+}  // namespace migrator::testing
+
+// Skips the current test when no private MariaDB server is available.
+#define MIGRATOR_REQUIRE_MYSQL(var)                                                   \
+  auto var##_opt = ::migrator::testing::TestMySqlServer();                            \
+  if (!var##_opt) GTEST_SKIP() << "no private MariaDB server (run scripts/test.sh)"; \
+  const auto& var = *var##_opt
