@@ -35,7 +35,7 @@ std::string OutputTimestamp() {
   auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
   std::tm tm{};
   localtime_r(&t, &tm);
-  char buf[40];
+  char buf[96];
   std::snprintf(buf, sizeof buf, "%02d/%02d/%02d %02d:%02d:%02d:%03d ", tm.tm_year + 1900,
                 tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(ms));
   return buf;

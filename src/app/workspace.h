@@ -115,6 +115,12 @@ class Workspace {
 
   ControllerState State() const { return static_cast<ControllerState>(state_.load()); }
   void SetState(ControllerState s) { state_.store(static_cast<std::uint8_t>(s)); }
+  // Running -> Stopping as one step; false when the state was not Running.
+  bool TryStop() {
+    auto expected = static_cast<std::uint8_t>(ControllerState::Running);
+    return state_.compare_exchange_strong(expected,
+                                          static_cast<std::uint8_t>(ControllerState::Stopping));
+  }
   // Running -> Stopping, then the stop wait (the operations that touch a
   // workbook the controller may be writing do this before they start).
   void StopRunningTasks();

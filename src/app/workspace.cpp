@@ -1,0 +1,46 @@
+#include "app/workspace.h"
+
+#include "tasks/controller.h"
+
+namespace migrator {
+
+Workspace::Workspace(Frontend& frontend, std::string programDir, ControllerTiming timing)
+    : Workspace(frontend, std::move(programDir), timing, DefaultTaskFunctions()) {}
+
+Workspace::Workspace(Frontend& frontend, std::string programDir, ControllerTiming timing,
+                     const TaskFunctionTable& table)
+    : frontend_(frontend),
+      programDir_(std::move(programDir)),
+      timing_(timing),
+      controller_(std::make_unique<MainController>(*this, table)) {}
+
+// The controller goes first, while everything it may touch still exists.
+Workspace::~Workspace() { controller_.reset(); }
+
+void Workspace::StopRunningTasks() {
+  if (TryStop()) controller_->Sleep(timing_.stopWait);
+}
+
+BackupSettings Workspace::Backup() const {
+  std::lock_guard lock(m_);
+  return backup_;
+}
+void Workspace::SetBackup(BackupSettings b) {
+  std::lock_guard lock(m_);
+  backup_ = std::move(b);
+}
+std::string Workspace::Charset() const {
+  std::lock_guard lock(m_);
+  return charset_;
+}
+void Workspace::SetCharset(std::string name) {
+  std::lock_guard lock(m_);
+  charset_ = std::move(name);
+}
+std::string Workspace::ConditionFilePath() const {
+  std::string dir = programDir_;
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir + "Condition.cfg";
+}
+
+}  // namespace migrator
