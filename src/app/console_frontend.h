@@ -26,8 +26,8 @@ class ConsoleFrontend : public Frontend {
   void AppendOutput(const OutputLine& line) override;
   void SetStatusText(const std::string& text) override;
   void ShowHint(const std::string& hint) override;
-  Answer Ask(const std::string& text, Buttons buttons, Icon icon,
-             const std::string& caption) override;
+  Answer Ask(const std::string& text, Buttons buttons, Icon icon = Icon::None,
+             const std::string& caption = {}) override;
   std::optional<std::string> ChooseSaveFile(const std::string& title,
                                             const std::vector<FileFilter>& filters,
                                             const std::string& initialDir) override;
