@@ -1,0 +1,494 @@
+#include "config/driver_check.h"
+
+#include <fcntl.h>
+#include <glob.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "app/frontend.h"
+
+namespace migrator {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kOdbcProviderName = "Microsoft OLE DB Provider for ODBC Drivers";
+constexpr const char* kJetProviderName = "Microsoft Jet 4.0 OLE DB Provider";
+
+#if defined(__x86_64__)
+constexpr const char* kMultiarch = "x86_64-linux-gnu";
+#elif defined(__aarch64__)
+constexpr const char* kMultiarch = "aarch64-linux-gnu";
+#elif defined(__i386__)
+constexpr const char* kMultiarch = "i386-linux-gnu";
+#else
+constexpr const char* kMultiarch = "";
+#endif
+
+std::string Trim(std::string_view s) {
+  const char* ws = " \t\r\n";
+  const auto b = s.find_first_not_of(ws);
+  if (b == std::string_view::npos) return {};
+  const auto e = s.find_last_not_of(ws);
+  return std::string(s.substr(b, e - b + 1));
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  out = ss.str();
+  return !in.bad();
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string line;
+  std::istringstream in(text);
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+bool IsComment(const std::string& trimmed) {
+  return trimmed.empty() || trimmed[0] == '#' || trimmed[0] == ';';
+}
+
+// "[name]" -> name; nullopt for any other line.
+std::optional<std::string> SectionName(const std::string& trimmed) {
+  if (trimmed.size() < 2 || trimmed.front() != '[') return std::nullopt;
+  const auto close = trimmed.find(']');
+  if (close == std::string::npos) return std::nullopt;
+  return Trim(std::string_view(trimmed).substr(1, close - 1));
+}
+
+// The sections of a driver file in file order, as unixODBC reads them:
+// "#" and ";" start comments, "key = value" with blanks trimmed, a key
+// without "=" has an empty value.
+std::vector<OdbcDriverEntry> ReadDriverFile(const std::string& path) {
+  std::vector<OdbcDriverEntry> sections;
+  std::string text;
+  if (path.empty() || !ReadWholeFile(path, text)) return sections;
+  for (const auto& raw : SplitLines(text)) {
+    const std::string line = Trim(raw);
+    if (IsComment(line)) continue;
+    if (auto name = SectionName(line)) {
+      sections.push_back({*name, {}});
+      continue;
+    }
+    if (sections.empty()) continue;
+    const auto eq = line.find('=');
+    if (eq == std::string::npos) {
+      sections.back().values.emplace_back(line, std::string());
+    } else {
+      sections.back().values.emplace_back(Trim(std::string_view(line).substr(0, eq)),
+                                          Trim(std::string_view(line).substr(eq + 1)));
+    }
+  }
+  return sections;
+}
+
+// The loader's configured directories: /etc/ld.so.conf and its includes.
+void ReadLoaderConfig(const std::string& path, std::vector<std::string>& dirs, int depth) {
+  if (depth > 8) return;
+  std::string text;
+  if (!ReadWholeFile(path, text)) return;
+  for (const auto& raw : SplitLines(text)) {
+    std::string line = Trim(raw);
+    if (const auto hash = line.find('#'); hash != std::string::npos)
+      line = Trim(line.substr(0, hash));
+    if (line.empty()) continue;
+    if (line.rfind("include", 0) == 0 && line.size() > 7 && (line[7] == ' ' || line[7] == '\t')) {
+      std::string pattern = Trim(line.substr(8));
+      if (!pattern.empty() && pattern[0] != '/') {
+        pattern = fs::path(path).parent_path().string() + "/" + pattern;
+      }
+      glob_t g{};
+      if (glob(pattern.c_str(), 0, nullptr, &g) == 0) {
+        for (std::size_t i = 0; i < g.gl_pathc; ++i) {
+          ReadLoaderConfig(g.gl_pathv[i], dirs, depth + 1);
+        }
+      }
+      globfree(&g);
+      continue;
+    }
+    if (line[0] == '/') dirs.push_back(line);
+  }
+}
+
+void AddDir(std::vector<std::string>& dirs, const std::string& dir) {
+  if (dir.empty()) return;
+  if (std::find(dirs.begin(), dirs.end(), dir) == dirs.end()) dirs.push_back(dir);
+}
+
+std::string Lookup(const DriverCheckEnvironment& env, const std::string& name) {
+  if (env.variables) {
+    const auto it = env.variables->find(name);
+    return it == env.variables->end() ? std::string() : it->second;
+  }
+  return name.empty() ? std::string() : Env(name.c_str());
+}
+
+// A probe row's name never carries the field separator.
+std::string RowName(std::string name) {
+  std::replace(name.begin(), name.end(), '|', '!');
+  return name;
+}
+
+void AppendRow(std::string& out, const std::string& name, const char* state,
+               const char* usability) {
+  out += RowName(name);
+  out += '|';
+  out += state;
+  out += '|';
+  out += usability;
+  out += '|';
+}
+
+// The provider row; returns whether the provider is usable.
+bool AppendProviderRow(std::string& out, const char* name, bool installed,
+                       const std::string& library, const DriverCheckEnvironment& env) {
+  out += name;
+  out += '|';
+  if (!installed) {
+    out += "Not Installed|Unusable|";
+    return false;
+  }
+  out += "Installed|";
+  const bool usable = library.empty() || IsUsableLibrary(library, env);
+  out += usable ? "Usable|" : "Unusable|";
+  return usable;
+}
+
+const std::string* FindValue(const OdbcDriverEntry& d, std::string_view key) {
+  for (const auto& [k, v] : d.values) {
+    if (EqualNoCase(k, key)) return &v;
+  }
+  return nullptr;
+}
+
+// Both libraries of a driver usable; "Setup" is optional with unixODBC and is
+// tested only when the driver names one.
+bool DriverUsable(const OdbcDriverEntry& d, const DriverCheckEnvironment& env) {
+  const std::string* driver = FindValue(d, "Driver");
+  if (!driver || !IsUsableLibrary(*driver, env)) return false;
+  const std::string* setup = FindValue(d, "Setup");
+  return !setup || IsUsableLibrary(*setup, env);
+}
+
+template <class Match>
+void AppendDriverRows(std::string& out, const DriverCheckEnvironment& env, Match match,
+                      const char* fallback) {
+  bool any = false;
+  for (const auto& d : InstalledOdbcDrivers(env)) {
+    if (!match(d.name)) continue;
+    any = true;
+    AppendRow(out, d.name, "Installed", DriverUsable(d, env) ? "Usable" : "Unusable");
+  }
+  if (!any) out += fallback;
+}
+
+// Sets keys of one section of an INI file, keeping every other line as it
+// is; the file is replaced through a temporary file beside it.
+bool WriteSectionValues(const std::string& path, const std::string& section,
+                        const std::vector<std::pair<std::string, std::string>>& values) {
+  std::string text;
+  const bool existed = fs::exists(path);
+  if (existed && !ReadWholeFile(path, text)) return false;
+  std::vector<std::string> lines = SplitLines(text);
+
+  // Find the section and where it ends.
+  std::size_t begin = lines.size(), end = lines.size();
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const auto name = SectionName(Trim(lines[i]));
+    if (!name) continue;
+    if (begin == lines.size()) {
+      if (EqualNoCase(*name, section)) begin = i;
+    } else {
+      end = i;
+      break;
+    }
+  }
+  if (begin == lines.size()) {
+    if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
+    lines.push_back("[" + section + "]");
+    begin = lines.size() - 1;
+    end = lines.size();
+  }
+  for (const auto& [key, value] : values) {
+    bool replaced = false;
+    for (std::size_t i = begin + 1; i < end; ++i) {
+      const std::string t = Trim(lines[i]);
+      if (IsComment(t)) continue;
+      const auto eq = t.find('=');
+      if (EqualNoCase(Trim(t.substr(0, eq)), key)) {
+        lines[i] = key + "=" + value;
+        replaced = true;
+        break;
+      }
+    }
+    if (!replaced) {
+      // After the section's last non-blank line.
+      std::size_t at = end;
+      while (at > begin + 1 && Trim(lines[at - 1]).empty())
+        --at;
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), key + "=" + value);
+      ++end;
+    }
+  }
+
+  std::string out;
+  for (const auto& l : lines)
+    out += l + "\n";
+
+  mode_t mode = 0644;
+  struct stat st {};
+  if (existed && ::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  const std::string tmp = path + ".tmp" + std::to_string(::getpid());
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  std::size_t done = 0;
+  bool ok = true;
+  while (done < out.size()) {
+    const ssize_t n = ::write(fd, out.data() + done, out.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ::fchmodat(AT_FDCWD, tmp.c_str(), mode, 0);
+  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool HasLineBreak(const std::string& s) {
+  return s.find_first_of("\r\n") != std::string::npos;
+}
+
+}  // namespace
+
+DriverCheckEnvironment DriverCheckEnvironment::FromProcess() {
+  DriverCheckEnvironment env;
+  const std::string sysDir = std::getenv("ODBCSYSINI") ? Env("ODBCSYSINI") : "/etc";
+  const std::string sysName = std::getenv("ODBCINSTINI") ? Env("ODBCINSTINI") : "odbcinst.ini";
+  env.systemDriverFile = sysDir + "/" + sysName;
+  const std::string home = std::getenv("HOME") ? Env("HOME") : "/home";
+  env.userDriverFile = home + "/.odbcinst.ini";
+
+  std::string ld = Env("LD_LIBRARY_PATH");
+  std::size_t start = 0;
+  while (start <= ld.size()) {
+    const auto stop = ld.find_first_of(":;", start);
+    AddDir(env.libraryDirs,
+           ld.substr(start, stop == std::string::npos ? std::string::npos : stop - start));
+    if (stop == std::string::npos) break;
+    start = stop + 1;
+  }
+  std::vector<std::string> configured;
+  ReadLoaderConfig("/etc/ld.so.conf", configured, 0);
+  for (const auto& d : configured)
+    AddDir(env.libraryDirs, d);
+  const std::string arch = kMultiarch;
+  if (!arch.empty()) {
+    AddDir(env.libraryDirs, "/lib/" + arch);
+    AddDir(env.libraryDirs, "/usr/lib/" + arch);
+  }
+  for (const char* d : {"/lib", "/usr/lib", "/lib64", "/usr/lib64"})
+    AddDir(env.libraryDirs, d);
+  // unixODBC's driver directory, where Debian's driver packages put their
+  // libraries and register them by bare name.
+  if (!arch.empty()) AddDir(env.libraryDirs, "/usr/lib/" + arch + "/odbc");
+  AddDir(env.libraryDirs, "/usr/lib/odbc");
+  return env;
+}
+
+std::vector<OdbcDriverEntry> InstalledOdbcDrivers(const DriverCheckEnvironment& env) {
+  std::vector<OdbcDriverEntry> drivers;
+  auto add = [&](std::vector<OdbcDriverEntry> sections) {
+    for (auto& s : sections) {
+      if (EqualNoCase(s.name, "ODBC")) continue;
+      const bool known = std::any_of(drivers.begin(), drivers.end(),
+                                     [&](const auto& d) { return EqualNoCase(d.name, s.name); });
+      if (!known) drivers.push_back(std::move(s));
+    }
+  };
+  add(ReadDriverFile(env.systemDriverFile));
+  if (env.userDriverFile != env.systemDriverFile) add(ReadDriverFile(env.userDriverFile));
+  return drivers;
+}
+
+std::string ExpandEnvironmentRefs(std::string_view path, const DriverCheckEnvironment& env) {
+  std::string out;
+  std::size_t pos = 0;
+  while (pos < path.size()) {
+    const auto open = path.find('%', pos);
+    if (open == std::string_view::npos) break;
+    const auto close = path.find('%', open + 1);
+    if (close == std::string_view::npos) break;
+    out.append(path.substr(pos, open - pos));
+    out += Lookup(env, std::string(path.substr(open + 1, close - open - 1)));
+    pos = close + 1;
+  }
+  out.append(path.substr(std::min(pos, path.size())));
+  return out;
+}
+
+std::string ResolveLibrary(const std::string& path, const DriverCheckEnvironment& env) {
+  if (path.empty()) return {};
+  std::error_code ec;
+  if (path.find('/') != std::string::npos) {
+    return fs::exists(path, ec) ? path : std::string();
+  }
+  for (const auto& dir : env.libraryDirs) {
+    const std::string candidate = dir + "/" + path;
+    if (fs::exists(candidate, ec) && !fs::is_directory(candidate, ec)) return candidate;
+  }
+  return {};
+}
+
+bool IsUsableLibrary(std::string_view path, const DriverCheckEnvironment& env) {
+  const std::string resolved = ResolveLibrary(ExpandEnvironmentRefs(path, env), env);
+  if (resolved.empty()) return false;
+  std::error_code ec;
+  return fs::exists(resolved, ec) && !fs::is_directory(resolved, ec);
+}
+
+bool IsMySqlDriverName(std::string_view name) {
+  return name.find("MySQL ODBC") != std::string_view::npos ||
+         name.find("MariaDB") != std::string_view::npos;
+}
+
+std::string SourceProbe(const DriverCheckEnvironment& env) {
+  std::string out;
+  if (!AppendProviderRow(out, kOdbcProviderName, env.odbcProviderInstalled, env.odbcProviderLibrary,
+                         env)) {
+    return out;
+  }
+  AppendDriverRows(
+      out, env, [](const std::string& n) { return IsMySqlDriverName(n); },
+      "MySQL ODBC Driver|Not installed|Unusable|");
+  return out;
+}
+
+std::string TargetProbe(const DriverCheckEnvironment& env) {
+  std::string out;
+  AppendProviderRow(out, kJetProviderName, env.jetProviderInstalled, {}, env);
+  if (!AppendProviderRow(out, kOdbcProviderName, env.odbcProviderInstalled, env.odbcProviderLibrary,
+                         env)) {
+    return out;
+  }
+  AppendDriverRows(
+      out, env, [](const std::string& n) { return n.find("Excel") != std::string::npos; },
+      "Microsoft Access Driver|Not installed|Unusable|");
+  return out;
+}
+
+std::string MySqlDriverProbe(int k, const DriverCheckEnvironment& env) {
+  if (k < 1) return {};
+  int number = 0;
+  for (const auto& d : InstalledOdbcDrivers(env)) {
+    if (!IsMySqlDriverName(d.name)) continue;
+    if (++number == k) return DriverUsable(d, env) ? d.name : std::string();
+  }
+  return {};
+}
+
+std::string MySqlDriverProbe(int k) {
+  return MySqlDriverProbe(k, DriverCheckEnvironment::FromProcess());
+}
+
+std::vector<ProbeRow> ParseProbeRows(std::string_view text) {
+  std::vector<ProbeRow> rows;
+  std::vector<std::string> fields;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const auto bar = text.find('|', pos);
+    if (bar == std::string_view::npos) break;
+    fields.emplace_back(text.substr(pos, bar - pos));
+    pos = bar + 1;
+    if (fields.size() == 3) {
+      rows.push_back({fields[0], fields[1], fields[2]});
+      fields.clear();
+    }
+  }
+  return rows;
+}
+
+std::vector<ProbeRow> CheckDialogSourceRows(std::string_view sourceProbe) {
+  std::vector<ProbeRow> rows = ParseProbeRows(sourceProbe);
+  // The first row is the ODBC provider; TCP/IP:Port works only through a
+  // usable MySQL driver row after it.
+  const bool usable = rows.size() > 1 && std::any_of(rows.begin() + 1, rows.end(), [](auto& r) {
+                        return r.usability == "Usable";
+                      });
+  rows.push_back({"TCP/IP:Port", "N/A", usable ? "Usable" : "Unusable"});
+  return rows;
+}
+
+InstallOutcome InstallMySqlOdbcDriver(Frontend& frontend, const std::string& packageDir,
+                                      const DriverCheckEnvironment& env) {
+  InstallOutcome outcome;
+  const auto folder = frontend.ChooseFolder("Please choise install directory:");
+  if (!folder) {
+    frontend.PostCommand(kDriverCheckCommand);
+    outcome.reopened = true;
+    return outcome;
+  }
+  const std::string driverFile = packageDir + "/libmyodbc3.so";
+  const std::string setupFile = packageDir + "/libmyodbc3S.so";
+  std::error_code ec;
+  if (fs::is_regular_file(driverFile, ec) && fs::is_regular_file(setupFile, ec)) {
+    const std::string driverPath = *folder + "/libmyodbc3.so";
+    const std::string setupPath = *folder + "/libmyodbc3S.so";
+    fs::copy_file(driverFile, driverPath, fs::copy_options::skip_existing, ec);
+    fs::copy_file(setupFile, setupPath, fs::copy_options::skip_existing, ec);
+    // A line break in a value would start a new line of the driver file.
+    if (HasLineBreak(*folder)) {
+      frontend.Tell("Registering, Driver Error!");
+      return outcome;
+    }
+    if (!WriteSectionValues(env.userDriverFile, kMySqlOdbc351Driver,
+                            {{"Driver", driverPath}, {"Setup", setupPath}, {"UsageCount", "2"}})) {
+      frontend.Tell("Write Register Error!");
+      return outcome;
+    }
+    frontend.Tell("MySQL ODBC 3.51 Driver installed successfully!");
+    outcome.installed = true;
+  }
+  outcome.closeDialog = true;
+  frontend.PostCommand(kDriverCheckCommand);
+  outcome.reopened = true;
+  return outcome;
+}
+
+}  // namespace migrator
