@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  g++ cmake make pkg-config clang-format
+  g++ cmake make ninja-build pkg-config clang-format
   qt6-base-dev libgl-dev
   unixodbc unixodbc-dev odbc-mariadb
   mariadb-server mariadb-client

@@ -1,9 +1,27 @@
 // migrator: the window.
 
+#include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "app/qt/main_window.h"
+#include <unistd.h>
+
+#include <string>
 #include "version.h"
+
+namespace {
+// The program's directory; MIGRATOR_HOME replaces it.
+std::string ProgramDirectory() {
+  if (const char* home = std::getenv("MIGRATOR_HOME"); home && *home) return home;
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  std::string path(buf, static_cast<size_t>(n));
+  return path.substr(0, path.find_last_of('/'));
+}
+}  // namespace
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
@@ -11,7 +29,24 @@ int main(int argc, char** argv) {
       std::printf("%s %s\n", MIGRATOR_PRODUCT, MIGRATOR_VERSION);
       return 0;
     }
+    if (std::strcmp(argv[i], "--help") == 0) {
+      std::printf("Usage: migrator [--version]\nThe window of %s. migrator-cli runs headless.\n",
+                  MIGRATOR_PRODUCT);
+      return 0;
+    }
   }
-  std::fprintf(stderr, "migrator: the window is not built yet\n");
-  return 0;
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !(platform && *platform)) {
+    std::fprintf(stderr,
+                 "migrator: no display to show the window on.\n"
+                 "  Run it on a desktop, or draw it off screen: QT_QPA_PLATFORM=offscreen migrator\n"
+                 "  Without a window: migrator-cli --help\n");
+    return 0;
+  }
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(MIGRATOR_PRODUCT);
+  QApplication::setApplicationVersion(MIGRATOR_VERSION);
+  migrator::gui::MainWindow window(ProgramDirectory());
+  window.show();
+  return QApplication::exec();
 }

@@ -1,0 +1,60 @@
+#pragma once
+// QtFrontend: the Frontend of the window. Calls from the controller thread are
+// queued to the window thread in call order; questions and choosers wait for
+// the person's answer. Once the window is closing, questions get their
+// negative answer at once so that a task can never wait for a window that is
+// gone.
+
+#include <QObject>
+#include <atomic>
+
+#include "app/frontend.h"
+
+namespace migrator::gui {
+
+class MainWindow;
+
+class QtFrontend : public QObject, public Frontend {
+  Q_OBJECT
+ public:
+  explicit QtFrontend(MainWindow* window);
+  void SetClosing() { closing_.store(true); }
+
+  void AppendOutput(const OutputLine& line) override;
+  void SetStatusText(const std::string& text) override;
+  void ShowHint(const std::string& hint) override;
+  Answer Ask(const std::string& text, Buttons buttons, Icon icon = Icon::None,
+             const std::string& caption = {}) override;
+  std::optional<std::string> ChooseSaveFile(const std::string& title,
+                                            const std::vector<FileFilter>& filters,
+                                            const std::string& initialDir) override;
+  std::optional<std::string> ChooseOpenFile(const std::string& title,
+                                            const std::vector<FileFilter>& filters,
+                                            const std::string& initialDir) override;
+  std::optional<std::string> ChooseFolder(const std::string& title) override;
+  void TreeChanged(DataSourceSide side) override;
+  void SetFolderTitle(DataSourceSide side, const std::string& title) override;
+  void PostCommand(int commandId) override;
+  void RequestTick() override;
+  int CurrentTab() override;
+  void SetCurrentTab(int tab) override;
+  void SetTipsTabVisible(bool visible) override;
+  void SetControllerButtonImage(int image) override;
+  void SetControllerToolTip(const std::string& text) override;
+  void OpenUrl(const std::string& url) override;
+  void SetBusy(bool busy) override;
+
+ private:
+  bool OnWindowThread() const;
+  // Runs f on the window thread: now when called there, queued otherwise.
+  template <class F>
+  void Post(F&& f);
+  // Runs f on the window thread and waits for its result.
+  template <class R, class F>
+  R Call(F&& f, R whenClosing);
+
+  MainWindow* window_;
+  std::atomic<bool> closing_{false};
+};
+
+}  // namespace migrator::gui
