@@ -17,8 +17,8 @@ command -v ninja >/dev/null 2>&1 || GEN=()
 
 configure() {  # dir, extra cmake args...
   local dir=$1; shift
-  cmake -S "$ROOT" -B "$ROOT/$dir" "${GEN[@]}" "$@" >"$ROOT/$dir.configure.log" 2>&1 \
-    || { cat "$ROOT/$dir.configure.log"; exit 1; }
+  cmake -S "$ROOT" -B "$ROOT/$dir" "${GEN[@]}" "$@" >"$ROOT/.$dir.configure.log" 2>&1 \
+    || { cat "$ROOT/.$dir.configure.log"; exit 1; }
 }
 
 echo "== build-asan (AddressSanitizer, UndefinedBehaviorSanitizer)"
