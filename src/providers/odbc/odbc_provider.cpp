@@ -1,0 +1,517 @@
+#include "providers/odbc/odbc_provider.h"
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <algorithm>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "oledb/memory_rowset.h"
+#include "oledb/text.h"
+#include "providers/odbc/connection_string.h"
+#include "providers/odbc/odbc_util.h"
+#include "providers/odbc/utf16.h"
+
+namespace migrator::providers::odbc {
+namespace {
+
+using oledb::ColumnInfo;
+using oledb::DBORDINAL;
+using oledb::DBPROPID;
+using oledb::ErrorRecords;
+using oledb::MemoryRowset;
+using oledb::PropertySet;
+using oledb::ProviderRowset;
+using oledb::ProviderSession;
+using oledb::Restrictions;
+using oledb::Schema;
+using oledb::TextRow;
+namespace restrict = oledb::restrict;
+
+// ---------------------------------------------------------------------------
+// The connection a data source and its sessions share.
+
+struct Connection {
+  SQLHENV env = SQL_NULL_HENV;
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  bool connected = false;
+  std::string dbmsName, dbmsVersion, dataSourceName;
+
+  Connection() = default;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  ~Connection() {
+    if (connected) SQLDisconnect(dbc);
+    if (dbc != SQL_NULL_HDBC) SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    if (env != SQL_NULL_HENV) SQLFreeHandle(SQL_HANDLE_ENV, env);
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Rowset over a statement handle.
+
+class OdbcRowset : public ProviderRowset {
+ public:
+  explicit OdbcRowset(Statement stmt) : stmt_(std::move(stmt)) {}
+
+  // Reads the column descriptions; called once before the rowset is handed out.
+  HRESULT Describe(ErrorRecords& errors) { return DescribeColumns(stmt_.get(), columns_, errors); }
+
+  HRESULT GetColumnInfo(std::vector<ColumnInfo>& columns, ErrorRecords&) override {
+    columns = columns_;
+    return hr::S_OK;
+  }
+
+  HRESULT CreateAccessor(std::span<const DBORDINAL> ordinals, ErrorRecords& errors) override {
+    return reader_.Bind(ordinals, columns_.size(), errors);
+  }
+
+  HRESULT GetNextRow(ErrorRecords& errors) override {
+    const SQLRETURN r = SQLFetch(stmt_.get());
+    if (r == SQL_NO_DATA) {
+      onRow_ = false;
+      return hr::DB_S_ENDOFROWSET;
+    }
+    if (!SqlOk(r)) {
+      onRow_ = false;
+      return Diagnose(SQL_HANDLE_STMT, stmt_.get(), errors);
+    }
+    onRow_ = true;
+    return hr::S_OK;
+  }
+
+  HRESULT GetData(TextRow& row, ErrorRecords& errors) override {
+    if (!onRow_) {
+      errors.push_back(ProviderError(hr::DB_E_BADROWHANDLE, "There is no current row."));
+      return hr::DB_E_BADROWHANDLE;
+    }
+    return reader_.Read(stmt_.get(), row, errors);
+  }
+
+ private:
+  Statement stmt_;
+  std::vector<ColumnInfo> columns_;
+  ValueReader reader_;
+  bool onRow_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// Schema rowsets, built from the ODBC catalog functions.
+
+using Value = MemoryRowset::Value;
+using Rows = std::vector<std::vector<Value>>;
+
+std::optional<WString> Arg(const std::optional<std::string>& v) {
+  if (!v) return std::nullopt;
+  return ToWide(*v);
+}
+SQLWCHAR* Ptr(std::optional<WString>& v) {
+  return v ? v->data() : nullptr;
+}
+SQLSMALLINT Len(const std::optional<WString>& v) {
+  return v ? static_cast<SQLSMALLINT>(std::min<std::size_t>(v->size(), 32767)) : 0;
+}
+
+bool Matches(const std::optional<std::string>& restriction, const Value& value) {
+  if (!restriction) return true;
+  return value && *value == *restriction;
+}
+
+std::string Num(long long v) {
+  return std::to_string(v);
+}
+Value Bool(bool b) {
+  return std::string(b ? "1" : "0");
+}
+
+std::optional<long long> AsNumber(const Value& v) {
+  if (!v || v->empty()) return std::nullopt;
+  try {
+    return std::stoll(*v);
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+class OdbcSession : public ProviderSession {
+ public:
+  explicit OdbcSession(Connection& conn) : conn_(conn) {}
+
+  HRESULT Execute(std::string_view text, const PropertySet&,
+                  std::unique_ptr<ProviderRowset>& rowset, ErrorRecords& errors) override {
+    Statement stmt;
+    HRESULT h = stmt.Allocate(conn_.dbc, errors);
+    if (hr::Failed(h)) return h;
+    WString wide = ToWide(text);
+    const SQLRETURN r =
+        SQLExecDirectW(stmt.get(), wide.data(), static_cast<SQLINTEGER>(wide.size()));
+    if (r != SQL_NO_DATA && !SqlOk(r)) return Diagnose(SQL_HANDLE_STMT, stmt.get(), errors);
+    SQLSMALLINT columns = 0;
+    if (r != SQL_NO_DATA) {
+      const SQLRETURN rc = SQLNumResultCols(stmt.get(), &columns);
+      if (!SqlOk(rc)) return Diagnose(SQL_HANDLE_STMT, stmt.get(), errors);
+    }
+    if (columns <= 0) return hr::S_OK;  // no rowset
+    auto made = std::make_unique<OdbcRowset>(std::move(stmt));
+    h = made->Describe(errors);
+    if (hr::Failed(h)) return h;
+    rowset = std::move(made);
+    return hr::S_OK;
+  }
+
+  HRESULT OpenSchemaRowset(Schema schema, const Restrictions& restrictions,
+                           std::unique_ptr<ProviderRowset>& rowset, ErrorRecords& errors) override {
+    Rows rows;
+    HRESULT h = hr::S_OK;
+    switch (schema) {
+      case Schema::Catalogs:
+        h = Catalogs(restrictions, rows, errors);
+        break;
+      case Schema::Tables:
+        h = Tables(restrictions, rows, errors);
+        break;
+      case Schema::Columns:
+        h = Columns(restrictions, rows, errors);
+        break;
+      case Schema::Indexes:
+        h = Indexes(restrictions, rows, errors);
+        break;
+    }
+    if (hr::Failed(h)) return h;
+    auto made = std::make_unique<MemoryRowset>(oledb::SchemaColumnInfo(schema));
+    for (auto& row : rows)
+      made->AddRow(std::move(row));
+    rowset = std::move(made);
+    return hr::S_OK;
+  }
+
+ private:
+  // Runs a catalog function on a fresh statement and reads all its rows.
+  template <class Call>
+  HRESULT Catalog(Call&& call, Rows& out, ErrorRecords& errors) {
+    Statement stmt;
+    HRESULT h = stmt.Allocate(conn_.dbc, errors);
+    if (hr::Failed(h)) return h;
+    const SQLRETURN r = call(stmt.get());
+    if (!SqlOk(r)) return Diagnose(SQL_HANDLE_STMT, stmt.get(), errors);
+    return FetchAll(stmt.get(), out, errors);
+  }
+
+  HRESULT Catalogs(const Restrictions& r, Rows& rows, ErrorRecords& errors) {
+    Rows got;
+    WString all = ToWide(SQL_ALL_CATALOGS);
+    WString empty;
+    HRESULT h = Catalog(
+        [&](SQLHSTMT s) {
+          return SQLTablesW(s, all.data(), SQL_NTS, empty.data(), 0, empty.data(), 0, nullptr, 0);
+        },
+        got, errors);
+    if (hr::Failed(h)) return h;
+    for (auto& g : got) {
+      g.resize(5);
+      if (!g[0] || !Matches(r.At(restrict ::kCatalogName), g[0])) continue;
+      rows.push_back({g[0], std::nullopt});
+    }
+    return hr::S_OK;
+  }
+
+  HRESULT Tables(const Restrictions& r, Rows& rows, ErrorRecords& errors) {
+    auto cat = Arg(r.At(restrict ::kTableCatalog));
+    auto sch = Arg(r.At(restrict ::kTableSchema));
+    auto tab = Arg(r.At(restrict ::kTableName));
+    auto typ = Arg(r.At(restrict ::kTableType));
+    Rows got;
+    HRESULT h = Catalog(
+        [&](SQLHSTMT s) {
+          return SQLTablesW(s, Ptr(cat), Len(cat), Ptr(sch), Len(sch), Ptr(tab), Len(tab), Ptr(typ),
+                            Len(typ));
+        },
+        got, errors);
+    if (hr::Failed(h)) return h;
+    // TABLE_CAT, TABLE_SCHEM, TABLE_NAME, TABLE_TYPE, REMARKS
+    for (auto& g : got) {
+      g.resize(5);
+      if (!Matches(r.At(restrict ::kTableCatalog), g[0]) ||
+          !Matches(r.At(restrict ::kTableSchema), g[1]) ||
+          !Matches(r.At(restrict ::kTableName), g[2]) ||
+          !Matches(r.At(restrict ::kTableType), g[3]))
+        continue;
+      rows.push_back(
+          {g[0], g[1], g[2], g[3], std::nullopt, g[4], std::nullopt, std::nullopt, std::nullopt});
+    }
+    return hr::S_OK;
+  }
+
+  HRESULT Columns(const Restrictions& r, Rows& rows, ErrorRecords& errors) {
+    auto cat = Arg(r.At(restrict ::kTableCatalog));
+    auto sch = Arg(r.At(restrict ::kTableSchema));
+    auto tab = Arg(r.At(restrict ::kTableName));
+    auto col = Arg(r.At(restrict ::kColumnName));
+    Rows got;
+    HRESULT h = Catalog(
+        [&](SQLHSTMT s) {
+          return SQLColumnsW(s, Ptr(cat), Len(cat), Ptr(sch), Len(sch), Ptr(tab), Len(tab),
+                             Ptr(col), Len(col));
+        },
+        got, errors);
+    if (hr::Failed(h)) return h;
+    // 1 TABLE_CAT 2 TABLE_SCHEM 3 TABLE_NAME 4 COLUMN_NAME 5 DATA_TYPE 6 TYPE_NAME 7 COLUMN_SIZE
+    // 8 BUFFER_LENGTH 9 DECIMAL_DIGITS 10 NUM_PREC_RADIX 11 NULLABLE 12 REMARKS 13 COLUMN_DEF
+    // 14 SQL_DATA_TYPE 15 SQL_DATETIME_SUB 16 CHAR_OCTET_LENGTH 17 ORDINAL_POSITION 18 IS_NULLABLE
+    for (auto& g : got) {
+      g.resize(18);
+      if (!Matches(r.At(restrict ::kTableCatalog), g[0]) ||
+          !Matches(r.At(restrict ::kTableSchema), g[1]) ||
+          !Matches(r.At(restrict ::kTableName), g[2]) ||
+          !Matches(r.At(restrict ::kColumnName), g[3]))
+        continue;
+      const SQLSMALLINT sqlType =
+          static_cast<SQLSMALLINT>(AsNumber(g[4]).value_or(SQL_UNKNOWN_TYPE));
+      const bool isUnsigned = g[5] && g[5]->find("unsigned") != std::string::npos;
+      const bool nullable = AsNumber(g[10]).value_or(SQL_NULLABLE_UNKNOWN) != SQL_NO_NULLS;
+      const auto size = AsNumber(g[6]);
+      const TypeInfo type = MapSqlType(sqlType, isUnsigned);
+      oledb::DBCOLUMNFLAGS flags = ColumnFlags(type, nullable);
+      Value maxLength, octetLength, precision, scale, datetimePrecision;
+      if (type.isText || type.isBinary) {
+        if (size) maxLength = Num(*size);
+        octetLength = g[15];
+      } else if (type.isNumeric) {
+        if (size) precision = Num(*size);
+        if (sqlType == SQL_DECIMAL || sqlType == SQL_NUMERIC) scale = g[8];
+      } else if (type.isDatetime) {
+        datetimePrecision = g[8];
+      }
+      rows.push_back({
+          g[0],
+          g[1],
+          g[2],
+          g[3],
+          std::nullopt,             // COLUMN_GUID
+          std::nullopt,             // COLUMN_PROPID
+          g[16],                    // ORDINAL_POSITION
+          Bool(g[12].has_value()),  // COLUMN_HASDEFAULT
+          g[12],                    // COLUMN_DEFAULT
+          Num(flags),               // COLUMN_FLAGS
+          Bool(nullable),           // IS_NULLABLE
+          Num(type.dbType),         // DATA_TYPE
+          std::nullopt,             // TYPE_GUID
+          maxLength,
+          octetLength,
+          precision,
+          scale,
+          datetimePrecision,
+          std::nullopt,
+          std::nullopt,
+          std::nullopt,  // CHARACTER_SET_*
+          std::nullopt,
+          std::nullopt,
+          std::nullopt,  // COLLATION_*
+          std::nullopt,
+          std::nullopt,
+          std::nullopt,  // DOMAIN_*
+          g[11],         // DESCRIPTION
+      });
+    }
+    return hr::S_OK;
+  }
+
+  HRESULT Indexes(const Restrictions& r, Rows& rows, ErrorRecords& errors) {
+    // SQLStatistics needs a table name: without one, every table of the
+    // catalog is asked in turn.
+    std::vector<std::pair<Value, std::string>> tables;  // catalog, table
+    if (r.At(restrict ::kIndexTableName)) {
+      tables.emplace_back(r.At(restrict ::kTableCatalog), *r.At(restrict ::kIndexTableName));
+    } else {
+      Rows listed;
+      Restrictions tr;
+      if (r.At(restrict ::kTableCatalog))
+        tr.Set(restrict ::kTableCatalog, *r.At(restrict ::kTableCatalog));
+      if (r.At(restrict ::kTableSchema))
+        tr.Set(restrict ::kTableSchema, *r.At(restrict ::kTableSchema));
+      tr.Set(restrict ::kTableType, "TABLE");
+      HRESULT h = Tables(tr, listed, errors);
+      if (hr::Failed(h)) return h;
+      for (auto& t : listed) {
+        if (t[2]) tables.emplace_back(t[0], *t[2]);
+      }
+    }
+    for (const auto& [catalog, table] : tables) {
+      HRESULT h = IndexesOf(catalog, r.At(restrict ::kTableSchema), table, r, rows, errors);
+      if (hr::Failed(h)) return h;
+    }
+    return hr::S_OK;
+  }
+
+  HRESULT IndexesOf(const Value& catalog, const Value& schema, const std::string& table,
+                    const Restrictions& r, Rows& rows, ErrorRecords& errors) {
+    auto cat = Arg(catalog);
+    auto sch = Arg(schema);
+    std::optional<WString> tab = ToWide(table);
+
+    // The primary key's name, to mark its rows.
+    std::set<std::string> primaryKeys;
+    {
+      Rows pk;
+      ErrorRecords ignored;  // a driver without primary-key support just marks none
+      if (hr::Succeeded(Catalog(
+              [&](SQLHSTMT s) {
+                return SQLPrimaryKeysW(s, Ptr(cat), Len(cat), Ptr(sch), Len(sch), Ptr(tab),
+                                       Len(tab));
+              },
+              pk, ignored))) {
+        for (auto& p : pk) {
+          p.resize(6);
+          if (p[5]) primaryKeys.insert(*p[5]);
+        }
+      }
+    }
+
+    Rows got;
+    HRESULT h = Catalog(
+        [&](SQLHSTMT s) {
+          return SQLStatisticsW(s, Ptr(cat), Len(cat), Ptr(sch), Len(sch), Ptr(tab), Len(tab),
+                                SQL_INDEX_ALL, SQL_QUICK);
+        },
+        got, errors);
+    if (hr::Failed(h)) return h;
+    // 1 TABLE_CAT 2 TABLE_SCHEM 3 TABLE_NAME 4 NON_UNIQUE 5 INDEX_QUALIFIER 6 INDEX_NAME 7 TYPE
+    // 8 ORDINAL_POSITION 9 COLUMN_NAME 10 ASC_OR_DESC 11 CARDINALITY 12 PAGES 13 FILTER_CONDITION
+    for (auto& g : got) {
+      g.resize(13);
+      const auto odbcType = AsNumber(g[6]).value_or(SQL_INDEX_OTHER);
+      if (odbcType == SQL_TABLE_STAT) continue;  // table statistics, not an index
+      std::uint16_t type = oledb::DBPROPVAL_IT_OTHER;
+      if (odbcType == SQL_INDEX_CLUSTERED) type = oledb::DBPROPVAL_IT_BTREE;
+      if (odbcType == SQL_INDEX_HASHED) type = oledb::DBPROPVAL_IT_HASH;
+      if (!Matches(r.At(restrict ::kIndexName), g[5])) continue;
+      if (r.At(restrict ::kIndexType) && *r.At(restrict ::kIndexType) != Num(type)) continue;
+      Value collation;
+      if (g[9] && *g[9] == "A") collation = Num(oledb::DB_COLLATION_ASC);
+      if (g[9] && *g[9] == "D") collation = Num(oledb::DB_COLLATION_DESC);
+      const bool primary = g[5] && primaryKeys.count(*g[5]) > 0;
+      rows.push_back({
+          g[0],
+          g[1],
+          g[2],
+          g[4],                                   // INDEX_CATALOG (the qualifier)
+          std::nullopt,                           // INDEX_SCHEMA
+          g[5],                                   // INDEX_NAME
+          Bool(primary),                          // PRIMARY_KEY
+          Bool(AsNumber(g[3]).value_or(1) == 0),  // UNIQUE
+          Bool(odbcType == SQL_INDEX_CLUSTERED),  // CLUSTERED
+          Num(type),                              // TYPE
+          std::nullopt,
+          std::nullopt,
+          std::nullopt,  // FILL_FACTOR, INITIAL_SIZE, NULLS
+          Bool(false),
+          Bool(true),    // SORT_BOOKMARKS, AUTO_UPDATE
+          std::nullopt,  // NULL_COLLATION
+          g[7],          // ORDINAL_POSITION
+          g[8],          // COLUMN_NAME
+          std::nullopt,
+          std::nullopt,  // COLUMN_GUID, COLUMN_PROPID
+          collation,     // COLLATION
+          g[10],
+          g[11],
+          g[12],        // CARDINALITY, PAGES, FILTER_CONDITION
+          Bool(false),  // INTEGRATED
+      });
+    }
+    return hr::S_OK;
+  }
+
+  Connection& conn_;
+};
+
+// ---------------------------------------------------------------------------
+// Data source.
+
+class OdbcDataSource : public oledb::ProviderDataSource {
+ public:
+  HRESULT Initialize(const PropertySet& init, ErrorRecords& errors) override {
+    auto conn = std::make_unique<Connection>();
+    if (!SqlOk(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &conn->env))) {
+      conn->env = SQL_NULL_HENV;
+      errors.push_back(ProviderError(hr::E_FAIL, "The ODBC driver manager could not be started."));
+      return hr::E_FAIL;
+    }
+    SQLSetEnvAttr(conn->env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+    if (!SqlOk(SQLAllocHandle(SQL_HANDLE_DBC, conn->env, &conn->dbc))) {
+      conn->dbc = SQL_NULL_HDBC;
+      return Diagnose(SQL_HANDLE_ENV, conn->env, errors);
+    }
+    if (auto timeout = init.FindI4(oledb::DBPROP_INIT_TIMEOUT); timeout && *timeout > 0) {
+      SQLSetConnectAttrW(conn->dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                         reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(*timeout)), 0);
+    }
+
+    WString text = ToWide(BuildConnectionString(init));
+    std::vector<SQLWCHAR> completed(2048);
+    SQLSMALLINT completedLength = 0;
+    // Never prompt: there is nobody to answer a driver's dialog.
+    SQLRETURN r = SQLDriverConnectW(
+        conn->dbc, nullptr, text.data(), static_cast<SQLSMALLINT>(text.size()), completed.data(),
+        static_cast<SQLSMALLINT>(completed.size()), &completedLength, SQL_DRIVER_NOPROMPT);
+    if (!SqlOk(r)) {
+      HRESULT h = Diagnose(SQL_HANDLE_DBC, conn->dbc, errors);
+      return h == hr::E_FAIL ? hr::DB_E_CANNOTCONNECT : h;
+    }
+    conn->connected = true;
+
+    if (auto catalog = init.FindText(oledb::DBPROP_INIT_CATALOG); catalog && !catalog->empty()) {
+      WString wide = ToWide(*catalog);
+      r = SQLSetConnectAttrW(conn->dbc, SQL_ATTR_CURRENT_CATALOG, wide.data(),
+                             static_cast<SQLINTEGER>(wide.size() * sizeof(SQLWCHAR)));
+      if (!SqlOk(r)) return Diagnose(SQL_HANDLE_DBC, conn->dbc, errors);
+    }
+
+    // What does not change for the life of the connection is read once.
+    ErrorRecords ignored;
+    GetInfoText(conn->dbc, SQL_DBMS_NAME, conn->dbmsName, ignored);
+    GetInfoText(conn->dbc, SQL_DBMS_VER, conn->dbmsVersion, ignored);
+    GetInfoText(conn->dbc, SQL_DATA_SOURCE_NAME, conn->dataSourceName, ignored);
+    conn_ = std::move(conn);
+    return hr::S_OK;
+  }
+
+  HRESULT GetInfo(DBPROPID id, std::string& value, ErrorRecords& errors) override {
+    switch (id) {
+      case oledb::DBPROP_DBMSNAME:
+        value = conn_->dbmsName;
+        return hr::S_OK;
+      case oledb::DBPROP_DBMSVER:
+        value = conn_->dbmsVersion;
+        return hr::S_OK;
+      case oledb::DBPROP_DATASOURCENAME:
+        value = conn_->dataSourceName;
+        return hr::S_OK;
+      case oledb::DBPROP_CURRENTCATALOG:
+        return CurrentCatalog(conn_->dbc, value, errors);
+      default:
+        errors.push_back(ProviderError(hr::DB_E_ERRORSOCCURRED, "The property is not supported."));
+        return hr::DB_E_ERRORSOCCURRED;
+    }
+  }
+
+  HRESULT CreateSession(std::unique_ptr<ProviderSession>& session, ErrorRecords&) override {
+    session = std::make_unique<OdbcSession>(*conn_);
+    return hr::S_OK;
+  }
+
+ private:
+  std::unique_ptr<Connection> conn_;
+};
+
+}  // namespace
+
+std::unique_ptr<oledb::ProviderDataSource> CreateDataSource() {
+  return std::make_unique<OdbcDataSource>();
+}
+
+}  // namespace migrator::providers::odbc

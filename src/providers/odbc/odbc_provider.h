@@ -1,0 +1,27 @@
+#pragma once
+// The ODBC provider ("MSDASQL"): the data-source layer over unixODBC.
+//
+// Initialisation turns the DBPROPSET_DBINIT properties into a connection (see
+// BuildConnectionString in connection_string.h): the provider string goes to
+// SQLDriverConnect without prompting, DBPROP_INIT_DATASOURCE names a DSN, the
+// auth properties log in over any UID/PWD of the string, and
+// DBPROP_INIT_CATALOG selects the database once connected.
+//
+// Statements go through the wide (UTF-16) calls and values are read as
+// SQL_C_WCHAR, so whatever character set a session's results are in, the
+// layer gets UTF-8. Values are read whole.
+
+#include <memory>
+
+#include "oledb/provider.h"
+
+namespace migrator::providers::odbc {
+
+inline constexpr const char* kProviderId = "MSDASQL";
+inline constexpr const char* kProviderName = "Microsoft OLE DB Provider for ODBC Drivers";
+// The driver manager the provider loads (what the driver check looks for).
+inline constexpr const char* kProviderLibrary = "libodbc.so.2";
+
+std::unique_ptr<oledb::ProviderDataSource> CreateDataSource();
+
+}  // namespace migrator::providers::odbc

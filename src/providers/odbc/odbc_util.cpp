@@ -1,0 +1,366 @@
+#include "providers/odbc/odbc_util.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "providers/odbc/odbc_provider.h"
+
+namespace migrator::providers::odbc {
+
+oledb::ErrorRecord ProviderError(HRESULT code, std::string description) {
+  oledb::ErrorRecord r;
+  r.hr = code;
+  r.description = std::move(description);
+  r.source = kProviderName;
+  return r;
+}
+
+HRESULT HResultForState(std::string_view state) {
+  if (state.starts_with("28")) return hr::DB_SEC_E_AUTH_FAILED;
+  if (state.starts_with("42") || state.starts_with("37")) return hr::DB_E_ERRORSINCOMMAND;
+  if (state.starts_with("23")) return hr::DB_E_INTEGRITYVIOLATION;
+  if (state == "08001" || state == "08004" || state == "08S01") return hr::DB_E_CANNOTCONNECT;
+  if (state == "HYT00" || state == "HYT01") return hr::DB_E_TIMEOUT;
+  if (state == "HY001") return hr::E_OUTOFMEMORY;
+  return hr::E_FAIL;
+}
+
+HRESULT Diagnose(SQLSMALLINT handleType, SQLHANDLE handle, oledb::ErrorRecords& errors) {
+  HRESULT first = hr::E_FAIL;
+  bool any = false;
+  std::vector<SQLWCHAR> message(1024);
+  for (SQLSMALLINT i = 1; i < 64; ++i) {
+    SQLWCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    SQLRETURN r = SQLGetDiagRecW(handleType, handle, i, state, &native, message.data(),
+                                 static_cast<SQLSMALLINT>(message.size()), &length);
+    if (r == SQL_SUCCESS_WITH_INFO && static_cast<std::size_t>(length) >= message.size()) {
+      message.resize(static_cast<std::size_t>(length) + 1);
+      r = SQLGetDiagRecW(handleType, handle, i, state, &native, message.data(),
+                         static_cast<SQLSMALLINT>(message.size()), &length);
+    }
+    if (!SqlOk(r)) break;
+    oledb::ErrorRecord rec;
+    std::size_t stateLength = 0;
+    while (stateLength < 5 && state[stateLength] != 0)
+      ++stateLength;
+    rec.sqlState = ToUtf8(state, stateLength);
+    const std::size_t textLength = std::min<std::size_t>(
+        static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), message.size() - 1);
+    rec.description = ToUtf8(message.data(), textLength);
+    rec.nativeError = native;
+    rec.source = kProviderName;
+    rec.hr = HResultForState(rec.sqlState);
+    if (!any) first = rec.hr;
+    any = true;
+    errors.push_back(std::move(rec));
+  }
+  if (!any)
+    errors.push_back(ProviderError(hr::E_FAIL, "The ODBC call failed without a diagnostic."));
+  return first;
+}
+
+HRESULT Statement::Allocate(SQLHDBC dbc, oledb::ErrorRecords& errors) {
+  Free();
+  if (!SqlOk(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &h_))) {
+    h_ = SQL_NULL_HSTMT;
+    return Diagnose(SQL_HANDLE_DBC, dbc, errors);
+  }
+  return hr::S_OK;
+}
+
+HRESULT GetInfoText(SQLHDBC dbc, SQLUSMALLINT item, std::string& value,
+                    oledb::ErrorRecords& errors) {
+  std::vector<SQLWCHAR> buffer(512);
+  SQLSMALLINT bytes = 0;
+  SQLRETURN r = SQLGetInfoW(dbc, item, buffer.data(),
+                            static_cast<SQLSMALLINT>(buffer.size() * sizeof(SQLWCHAR)), &bytes);
+  if (r == SQL_SUCCESS_WITH_INFO &&
+      static_cast<std::size_t>(bytes) >= (buffer.size() - 1) * sizeof(SQLWCHAR)) {
+    buffer.resize(static_cast<std::size_t>(bytes) / sizeof(SQLWCHAR) + 1);
+    r = SQLGetInfoW(dbc, item, buffer.data(),
+                    static_cast<SQLSMALLINT>(buffer.size() * sizeof(SQLWCHAR)), &bytes);
+  }
+  if (!SqlOk(r)) return Diagnose(SQL_HANDLE_DBC, dbc, errors);
+  const std::size_t units = std::min<std::size_t>(
+      static_cast<std::size_t>(std::max<SQLSMALLINT>(bytes, 0)) / sizeof(SQLWCHAR),
+      buffer.size() - 1);
+  value = ToUtf8(buffer.data(), units);
+  return hr::S_OK;
+}
+
+HRESULT CurrentCatalog(SQLHDBC dbc, std::string& value, oledb::ErrorRecords& errors) {
+  std::vector<SQLWCHAR> buffer(512);
+  SQLINTEGER bytes = 0;
+  SQLRETURN r =
+      SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer.data(),
+                         static_cast<SQLINTEGER>(buffer.size() * sizeof(SQLWCHAR)), &bytes);
+  if (r == SQL_SUCCESS_WITH_INFO &&
+      static_cast<std::size_t>(bytes) >= (buffer.size() - 1) * sizeof(SQLWCHAR)) {
+    buffer.resize(static_cast<std::size_t>(bytes) / sizeof(SQLWCHAR) + 1);
+    r = SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer.data(),
+                           static_cast<SQLINTEGER>(buffer.size() * sizeof(SQLWCHAR)), &bytes);
+  }
+  if (r == SQL_NO_DATA) {  // no current catalog
+    value.clear();
+    return hr::S_OK;
+  }
+  if (!SqlOk(r)) return Diagnose(SQL_HANDLE_DBC, dbc, errors);
+  std::size_t units = 0;
+  if (bytes > 0) units = static_cast<std::size_t>(bytes) / sizeof(SQLWCHAR);
+  units = std::min(units, buffer.size() - 1);
+  // Some drivers count the length badly; the text ends at its NUL anyway.
+  const auto nul = std::find(buffer.begin(), buffer.begin() + static_cast<long>(units), 0);
+  units = static_cast<std::size_t>(nul - buffer.begin());
+  value = ToUtf8(buffer.data(), units);
+  return hr::S_OK;
+}
+
+TypeInfo MapSqlType(SQLSMALLINT sqlType, bool isUnsigned) {
+  using namespace oledb;
+  TypeInfo t;
+  switch (sqlType) {
+    case SQL_CHAR:
+      t.dbType = DBTYPE_STR, t.isText = true, t.isFixed = true;
+      break;
+    case SQL_VARCHAR:
+      t.dbType = DBTYPE_STR, t.isText = true;
+      break;
+    case SQL_LONGVARCHAR:
+      t.dbType = DBTYPE_STR, t.isText = true, t.isLong = true;
+      break;
+    case SQL_WCHAR:
+      t.dbType = DBTYPE_WSTR, t.isText = true, t.isFixed = true;
+      break;
+    case SQL_WVARCHAR:
+      t.dbType = DBTYPE_WSTR, t.isText = true;
+      break;
+    case SQL_WLONGVARCHAR:
+      t.dbType = DBTYPE_WSTR, t.isText = true, t.isLong = true;
+      break;
+    case SQL_BINARY:
+      t.dbType = DBTYPE_BYTES, t.isBinary = true, t.isFixed = true;
+      break;
+    case SQL_VARBINARY:
+      t.dbType = DBTYPE_BYTES, t.isBinary = true;
+      break;
+    case SQL_LONGVARBINARY:
+      t.dbType = DBTYPE_BYTES, t.isBinary = true, t.isLong = true;
+      break;
+    case SQL_BIT:
+      t.dbType = DBTYPE_BOOL, t.isFixed = true;
+      break;
+    case SQL_TINYINT:
+      t.dbType = isUnsigned ? DBTYPE_UI1 : DBTYPE_I1, t.isNumeric = true, t.isFixed = true;
+      break;
+    case SQL_SMALLINT:
+      t.dbType = isUnsigned ? DBTYPE_UI2 : DBTYPE_I2, t.isNumeric = true, t.isFixed = true;
+      break;
+    case SQL_INTEGER:
+      t.dbType = isUnsigned ? DBTYPE_UI4 : DBTYPE_I4, t.isNumeric = true, t.isFixed = true;
+      break;
+    case SQL_BIGINT:
+      t.dbType = isUnsigned ? DBTYPE_UI8 : DBTYPE_I8, t.isNumeric = true, t.isFixed = true;
+      break;
+    case SQL_REAL:
+      t.dbType = DBTYPE_R4, t.isNumeric = true, t.isFixed = true;
+      break;
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+      t.dbType = DBTYPE_R8, t.isNumeric = true, t.isFixed = true;
+      break;
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+      t.dbType = DBTYPE_NUMERIC, t.isNumeric = true, t.isFixed = true;
+      break;
+    case SQL_TYPE_DATE:
+    case SQL_DATE:
+      t.dbType = DBTYPE_DBDATE, t.isDatetime = true, t.isFixed = true;
+      break;
+    case SQL_TYPE_TIME:
+    case SQL_TIME:
+      t.dbType = DBTYPE_DBTIME, t.isDatetime = true, t.isFixed = true;
+      break;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TIMESTAMP:
+      t.dbType = DBTYPE_DBTIMESTAMP, t.isDatetime = true, t.isFixed = true;
+      break;
+    case SQL_GUID:
+      t.dbType = DBTYPE_GUID, t.isFixed = true;
+      break;
+    default:
+      t.dbType = DBTYPE_WSTR, t.isText = true;
+      break;
+  }
+  return t;
+}
+
+oledb::DBCOLUMNFLAGS ColumnFlags(const TypeInfo& type, bool nullable) {
+  using namespace oledb;
+  DBCOLUMNFLAGS flags = DBCOLUMNFLAGS_WRITEUNKNOWN;
+  if (nullable) flags |= DBCOLUMNFLAGS_ISNULLABLE | DBCOLUMNFLAGS_MAYBENULL;
+  if (type.isFixed) flags |= DBCOLUMNFLAGS_ISFIXEDLENGTH;
+  if (type.isLong) flags |= DBCOLUMNFLAGS_ISLONG | DBCOLUMNFLAGS_MAYDEFER;
+  return flags;
+}
+
+HRESULT DescribeColumns(SQLHSTMT stmt, std::vector<oledb::ColumnInfo>& columns,
+                        oledb::ErrorRecords& errors) {
+  SQLSMALLINT count = 0;
+  if (!SqlOk(SQLNumResultCols(stmt, &count))) return Diagnose(SQL_HANDLE_STMT, stmt, errors);
+  columns.clear();
+  columns.reserve(static_cast<std::size_t>(std::max<SQLSMALLINT>(count, 0)));
+  std::vector<SQLWCHAR> name(256);
+  for (SQLSMALLINT i = 1; i <= count; ++i) {
+    SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = SQL_NULLABLE_UNKNOWN;
+    SQLULEN size = 0;
+    SQLRETURN r = SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(i), name.data(),
+                                  static_cast<SQLSMALLINT>(name.size()), &nameLength, &sqlType,
+                                  &size, &digits, &nullable);
+    if (r == SQL_SUCCESS_WITH_INFO && static_cast<std::size_t>(nameLength) >= name.size()) {
+      name.resize(static_cast<std::size_t>(nameLength) + 1);
+      r = SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(i), name.data(),
+                          static_cast<SQLSMALLINT>(name.size()), &nameLength, &sqlType, &size,
+                          &digits, &nullable);
+    }
+    if (!SqlOk(r)) return Diagnose(SQL_HANDLE_STMT, stmt, errors);
+    SQLLEN isUnsigned = SQL_FALSE;
+    SQLColAttributeW(stmt, static_cast<SQLUSMALLINT>(i), SQL_DESC_UNSIGNED, nullptr, 0, nullptr,
+                     &isUnsigned);
+    const TypeInfo type = MapSqlType(sqlType, isUnsigned == SQL_TRUE);
+    oledb::ColumnInfo c;
+    c.name = ToUtf8(name.data(), std::min<std::size_t>(
+                                     static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)),
+                                     name.size() - 1));
+    c.ordinal = static_cast<oledb::DBORDINAL>(i);
+    c.type = type.dbType;
+    c.flags = ColumnFlags(type, nullable != SQL_NO_NULLS);
+    c.size = static_cast<std::size_t>(size);
+    if (type.isNumeric) {
+      c.precision = static_cast<std::uint8_t>(std::min<SQLULEN>(size, 255));
+      c.scale = static_cast<std::uint8_t>(std::clamp<SQLSMALLINT>(digits, 0, 255));
+    }
+    columns.push_back(std::move(c));
+  }
+  return hr::S_OK;
+}
+
+SQLRETURN ReadWholeValue(SQLHSTMT stmt, SQLUSMALLINT column, WString& buffer, std::string& out,
+                         bool& isNull) {
+  out.clear();
+  isNull = false;
+  if (buffer.size() < 4096) buffer.resize(4096);
+  std::size_t have = 0;  // code units read so far
+  for (;;) {
+    const std::size_t room = buffer.size() - have - 1;  // units that fit before the NUL
+    SQLLEN indicator = 0;
+    const SQLRETURN r =
+        SQLGetData(stmt, column, SQL_C_WCHAR, buffer.data() + have,
+                   static_cast<SQLLEN>((buffer.size() - have) * sizeof(SQLWCHAR)), &indicator);
+    if (r == SQL_NO_DATA) break;  // the previous part was the last
+    if (!SqlOk(r)) return r;
+    if (indicator == SQL_NULL_DATA) {
+      isNull = true;
+      return SQL_SUCCESS;
+    }
+    if (indicator != SQL_NO_TOTAL &&
+        static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR) <= room) {
+      have += static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR);
+      break;  // the rest fitted
+    }
+    // Cut at the buffer: the part fills it up to the NUL. Take what was
+    // written and make room for the rest.
+    std::size_t written = room;
+    if (buffer[have + room] != 0) {
+      written = 0;
+      while (written < room && buffer[have + written] != 0)
+        ++written;
+    }
+    have += written;
+    std::size_t wanted = buffer.size() * 2;
+    if (indicator != SQL_NO_TOTAL) {
+      wanted = std::max(wanted, have + static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR) + 1);
+    }
+    buffer.resize(wanted);
+  }
+  AppendUtf8(buffer.data(), have, out);
+  return SQL_SUCCESS;
+}
+
+HRESULT ValueReader::Bind(std::span<const oledb::DBORDINAL> ordinals, std::size_t columnCount,
+                          oledb::ErrorRecords& errors) {
+  std::vector<oledb::DBORDINAL> order(ordinals.begin(), ordinals.end());
+  for (auto o : order) {
+    if (o < 1 || o > columnCount) {
+      errors.push_back(ProviderError(hr::DB_E_BADORDINAL,
+                                     "The rowset has no column " + std::to_string(o) + "."));
+      return hr::DB_E_BADORDINAL;
+    }
+  }
+  std::sort(order.begin(), order.end());
+  order.erase(std::unique(order.begin(), order.end()), order.end());
+  std::vector<std::vector<std::size_t>> slotsOf(order.size());
+  for (std::size_t slot = 0; slot < ordinals.size(); ++slot) {
+    const auto pos = std::lower_bound(order.begin(), order.end(), ordinals[slot]) - order.begin();
+    slotsOf[static_cast<std::size_t>(pos)].push_back(slot);
+  }
+  order_ = std::move(order);
+  slotsOf_ = std::move(slotsOf);
+  slots_ = ordinals.size();
+  return hr::S_OK;
+}
+
+HRESULT ValueReader::Read(SQLHSTMT stmt, oledb::TextRow& row, oledb::ErrorRecords& errors) {
+  row.Resize(slots_);
+  std::size_t failed = 0;
+  // SQLGetData goes through the columns in ascending order; each is read once.
+  for (std::size_t i = 0; i < order_.size(); ++i) {
+    const auto& slots = slotsOf_[i];
+    const std::size_t first = slots.front();
+    bool isNull = false;
+    const SQLRETURN r = ReadWholeValue(stmt, static_cast<SQLUSMALLINT>(order_[i]), scratch_,
+                                       row.values[first], isNull);
+    if (!SqlOk(r)) {
+      Diagnose(SQL_HANDLE_STMT, stmt, errors);
+      row.values[first].clear();
+      row.status[first] = oledb::DBSTATUS_E_CANTCONVERTVALUE;
+      ++failed;
+    } else if (isNull) {
+      row.SetNull(first);
+    } else {
+      row.status[first] = oledb::DBSTATUS_S_OK;
+    }
+    for (std::size_t k = 1; k < slots.size(); ++k) {
+      row.values[slots[k]] = row.values[first];
+      row.status[slots[k]] = row.status[first];
+    }
+  }
+  if (failed == 0) return hr::S_OK;
+  return failed == order_.size() ? hr::DB_E_ERRORSOCCURRED : hr::DB_S_ERRORSOCCURRED;
+}
+
+HRESULT FetchAll(SQLHSTMT stmt, std::vector<std::vector<std::optional<std::string>>>& rows,
+                 oledb::ErrorRecords& errors) {
+  SQLSMALLINT count = 0;
+  if (!SqlOk(SQLNumResultCols(stmt, &count))) return Diagnose(SQL_HANDLE_STMT, stmt, errors);
+  WString scratch;
+  for (;;) {
+    const SQLRETURN f = SQLFetch(stmt);
+    if (f == SQL_NO_DATA) break;
+    if (!SqlOk(f)) return Diagnose(SQL_HANDLE_STMT, stmt, errors);
+    std::vector<std::optional<std::string>> row(
+        static_cast<std::size_t>(std::max<SQLSMALLINT>(count, 0)));
+    for (SQLSMALLINT c = 1; c <= count; ++c) {
+      std::string text;
+      bool isNull = false;
+      const SQLRETURN r = ReadWholeValue(stmt, static_cast<SQLUSMALLINT>(c), scratch, text, isNull);
+      if (!SqlOk(r)) return Diagnose(SQL_HANDLE_STMT, stmt, errors);
+      if (!isNull) row[static_cast<std::size_t>(c - 1)] = std::move(text);
+    }
+    rows.push_back(std::move(row));
+  }
+  return hr::S_OK;
+}
+
+}  // namespace migrator::providers::odbc
