@@ -54,21 +54,21 @@ class Restrictions {
 };
 
 // Restriction positions (0-based), in the standard order of each rowset.
-namespace restrict {
-  // CATALOGS
-  inline constexpr std::size_t kCatalogName = 0;
-  // TABLES
-  inline constexpr std::size_t kTableCatalog = 0;
-  inline constexpr std::size_t kTableSchema = 1;
-  inline constexpr std::size_t kTableName = 2;
-  inline constexpr std::size_t kTableType = 3;
-  // COLUMNS: kTableCatalog, kTableSchema, kTableName, then
-  inline constexpr std::size_t kColumnName = 3;
-  // INDEXES: kTableCatalog, kTableSchema, then
-  inline constexpr std::size_t kIndexName = 2;
-  inline constexpr std::size_t kIndexType = 3;
-  inline constexpr std::size_t kIndexTableName = 4;
-}  // namespace restrict
+namespace restriction {
+// CATALOGS
+inline constexpr std::size_t kCatalogName = 0;
+// TABLES
+inline constexpr std::size_t kTableCatalog = 0;
+inline constexpr std::size_t kTableSchema = 1;
+inline constexpr std::size_t kTableName = 2;
+inline constexpr std::size_t kTableType = 3;
+// COLUMNS: kTableCatalog, kTableSchema, kTableName, then
+inline constexpr std::size_t kColumnName = 3;
+// INDEXES: kTableCatalog, kTableSchema, then
+inline constexpr std::size_t kIndexName = 2;
+inline constexpr std::size_t kIndexType = 3;
+inline constexpr std::size_t kIndexTableName = 4;
+}  // namespace restriction
 
 // The standard columns of a schema rowset, in order (ordinals from 1).
 struct SchemaColumn {

@@ -3,7 +3,7 @@
 // moves through it one record at a time.
 //
 //   oledb::SchemaReader<oledb::TableRecord> tables;
-//   HRESULT h = tables.Open(session, oledb::Restrictions().Set(oledb::restrict::kTableType,
+//   HRESULT h = tables.Open(session, oledb::Restrictions().Set(oledb::restriction::kTableType,
 //   "TABLE")); if (hr::Failed(h)) { ... HResultLine(h, "Open tables Error: ") ... } while
 //   (tables.MoveNext() == hr::S_OK) use(tables.record());
 //

@@ -45,6 +45,8 @@ using DataSourceSlot = Slot<DataSource>;
 // session counts as missing when the reference is null or the slot is empty.
 using SessionRef = const SessionSlot*;
 
-inline std::shared_ptr<Session> Resolve(SessionRef ref) { return ref ? ref->Get() : nullptr; }
+inline std::shared_ptr<Session> Resolve(SessionRef ref) {
+  return ref ? ref->Get() : nullptr;
+}
 
 }  // namespace migrator::oledb

@@ -31,7 +31,7 @@ using oledb::ProviderSession;
 using oledb::Restrictions;
 using oledb::Schema;
 using oledb::TextRow;
-namespace restrict = oledb::restrict;
+namespace restriction = oledb::restriction;
 
 // ---------------------------------------------------------------------------
 // The connection a data source and its sessions share.
@@ -214,17 +214,31 @@ class OdbcSession : public ProviderSession {
     if (hr::Failed(h)) return h;
     for (auto& g : got) {
       g.resize(5);
-      if (!g[0] || !Matches(r.At(restrict ::kCatalogName), g[0])) continue;
+      if (!g[0] || !Matches(r.At(restriction::kCatalogName), g[0])) continue;
       rows.push_back({g[0], std::nullopt});
     }
     return hr::S_OK;
   }
 
-  HRESULT Tables(const Restrictions& r, Rows& rows, ErrorRecords& errors) {
-    auto cat = Arg(r.At(restrict ::kTableCatalog));
-    auto sch = Arg(r.At(restrict ::kTableSchema));
-    auto tab = Arg(r.At(restrict ::kTableName));
-    auto typ = Arg(r.At(restrict ::kTableType));
+  // Without a catalog restriction, tables, columns and indexes are those of
+  // the current database, as the MySQL drivers have always listed them (and
+  // as the callers, which make a database current first, expect).
+  Restrictions WithCatalog(const Restrictions& r) {
+    if (r.At(restriction::kTableCatalog)) return r;
+    std::string current;
+    ErrorRecords ignored;
+    if (hr::Failed(CurrentCatalog(conn_.dbc, current, ignored)) || current.empty()) return r;
+    Restrictions out = r;
+    out.Set(restriction::kTableCatalog, current);
+    return out;
+  }
+
+  HRESULT Tables(const Restrictions& given, Rows& rows, ErrorRecords& errors) {
+    const Restrictions r = WithCatalog(given);
+    auto cat = Arg(r.At(restriction::kTableCatalog));
+    auto sch = Arg(r.At(restriction::kTableSchema));
+    auto tab = Arg(r.At(restriction::kTableName));
+    auto typ = Arg(r.At(restriction::kTableType));
     Rows got;
     HRESULT h = Catalog(
         [&](SQLHSTMT s) {
@@ -236,10 +250,10 @@ class OdbcSession : public ProviderSession {
     // TABLE_CAT, TABLE_SCHEM, TABLE_NAME, TABLE_TYPE, REMARKS
     for (auto& g : got) {
       g.resize(5);
-      if (!Matches(r.At(restrict ::kTableCatalog), g[0]) ||
-          !Matches(r.At(restrict ::kTableSchema), g[1]) ||
-          !Matches(r.At(restrict ::kTableName), g[2]) ||
-          !Matches(r.At(restrict ::kTableType), g[3]))
+      if (!Matches(r.At(restriction::kTableCatalog), g[0]) ||
+          !Matches(r.At(restriction::kTableSchema), g[1]) ||
+          !Matches(r.At(restriction::kTableName), g[2]) ||
+          !Matches(r.At(restriction::kTableType), g[3]))
         continue;
       rows.push_back(
           {g[0], g[1], g[2], g[3], std::nullopt, g[4], std::nullopt, std::nullopt, std::nullopt});
@@ -247,11 +261,12 @@ class OdbcSession : public ProviderSession {
     return hr::S_OK;
   }
 
-  HRESULT Columns(const Restrictions& r, Rows& rows, ErrorRecords& errors) {
-    auto cat = Arg(r.At(restrict ::kTableCatalog));
-    auto sch = Arg(r.At(restrict ::kTableSchema));
-    auto tab = Arg(r.At(restrict ::kTableName));
-    auto col = Arg(r.At(restrict ::kColumnName));
+  HRESULT Columns(const Restrictions& given, Rows& rows, ErrorRecords& errors) {
+    const Restrictions r = WithCatalog(given);
+    auto cat = Arg(r.At(restriction::kTableCatalog));
+    auto sch = Arg(r.At(restriction::kTableSchema));
+    auto tab = Arg(r.At(restriction::kTableName));
+    auto col = Arg(r.At(restriction::kColumnName));
     Rows got;
     HRESULT h = Catalog(
         [&](SQLHSTMT s) {
@@ -265,10 +280,10 @@ class OdbcSession : public ProviderSession {
     // 14 SQL_DATA_TYPE 15 SQL_DATETIME_SUB 16 CHAR_OCTET_LENGTH 17 ORDINAL_POSITION 18 IS_NULLABLE
     for (auto& g : got) {
       g.resize(18);
-      if (!Matches(r.At(restrict ::kTableCatalog), g[0]) ||
-          !Matches(r.At(restrict ::kTableSchema), g[1]) ||
-          !Matches(r.At(restrict ::kTableName), g[2]) ||
-          !Matches(r.At(restrict ::kColumnName), g[3]))
+      if (!Matches(r.At(restriction::kTableCatalog), g[0]) ||
+          !Matches(r.At(restriction::kTableSchema), g[1]) ||
+          !Matches(r.At(restriction::kTableName), g[2]) ||
+          !Matches(r.At(restriction::kColumnName), g[3]))
         continue;
       const SQLSMALLINT sqlType =
           static_cast<SQLSMALLINT>(AsNumber(g[4]).value_or(SQL_UNKNOWN_TYPE));
@@ -321,20 +336,21 @@ class OdbcSession : public ProviderSession {
     return hr::S_OK;
   }
 
-  HRESULT Indexes(const Restrictions& r, Rows& rows, ErrorRecords& errors) {
+  HRESULT Indexes(const Restrictions& given, Rows& rows, ErrorRecords& errors) {
+    const Restrictions r = WithCatalog(given);
     // SQLStatistics needs a table name: without one, every table of the
     // catalog is asked in turn.
     std::vector<std::pair<Value, std::string>> tables;  // catalog, table
-    if (r.At(restrict ::kIndexTableName)) {
-      tables.emplace_back(r.At(restrict ::kTableCatalog), *r.At(restrict ::kIndexTableName));
+    if (r.At(restriction::kIndexTableName)) {
+      tables.emplace_back(r.At(restriction::kTableCatalog), *r.At(restriction::kIndexTableName));
     } else {
       Rows listed;
       Restrictions tr;
-      if (r.At(restrict ::kTableCatalog))
-        tr.Set(restrict ::kTableCatalog, *r.At(restrict ::kTableCatalog));
-      if (r.At(restrict ::kTableSchema))
-        tr.Set(restrict ::kTableSchema, *r.At(restrict ::kTableSchema));
-      tr.Set(restrict ::kTableType, "TABLE");
+      if (r.At(restriction::kTableCatalog))
+        tr.Set(restriction::kTableCatalog, *r.At(restriction::kTableCatalog));
+      if (r.At(restriction::kTableSchema))
+        tr.Set(restriction::kTableSchema, *r.At(restriction::kTableSchema));
+      tr.Set(restriction::kTableType, "TABLE");
       HRESULT h = Tables(tr, listed, errors);
       if (hr::Failed(h)) return h;
       for (auto& t : listed) {
@@ -342,7 +358,7 @@ class OdbcSession : public ProviderSession {
       }
     }
     for (const auto& [catalog, table] : tables) {
-      HRESULT h = IndexesOf(catalog, r.At(restrict ::kTableSchema), table, r, rows, errors);
+      HRESULT h = IndexesOf(catalog, r.At(restriction::kTableSchema), table, r, rows, errors);
       if (hr::Failed(h)) return h;
     }
     return hr::S_OK;
@@ -389,8 +405,8 @@ class OdbcSession : public ProviderSession {
       std::uint16_t type = oledb::DBPROPVAL_IT_OTHER;
       if (odbcType == SQL_INDEX_CLUSTERED) type = oledb::DBPROPVAL_IT_BTREE;
       if (odbcType == SQL_INDEX_HASHED) type = oledb::DBPROPVAL_IT_HASH;
-      if (!Matches(r.At(restrict ::kIndexName), g[5])) continue;
-      if (r.At(restrict ::kIndexType) && *r.At(restrict ::kIndexType) != Num(type)) continue;
+      if (!Matches(r.At(restriction::kIndexName), g[5])) continue;
+      if (r.At(restriction::kIndexType) && *r.At(restriction::kIndexType) != Num(type)) continue;
       Value collation;
       if (g[9] && *g[9] == "A") collation = Num(oledb::DB_COLLATION_ASC);
       if (g[9] && *g[9] == "D") collation = Num(oledb::DB_COLLATION_DESC);
