@@ -1,12 +1,189 @@
+// migrator-cli workbook: look into a workbook file and copy it through the
+// workbook engine.
+
+#include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "cli/commands.h"
+#include "xls/workbook.h"
 
 namespace migrator::cli {
+namespace {
 
-int RunWorkbook(const Args&) {
-  std::fprintf(stderr, "migrator-cli workbook: not built yet\n");
+int Usage() {
+  std::fprintf(stderr,
+               "Usage: migrator-cli workbook info FILE\n"
+               "       migrator-cli workbook cat FILE [SHEET]\n"
+               "       migrator-cli workbook copy IN OUT\n");
   return 2;
+}
+
+const char* TypeText(xls::SheetType t) {
+  switch (t) {
+    case xls::SheetType::kWorksheet:
+      return "worksheet";
+    case xls::SheetType::kChart:
+      return "chart";
+    case xls::SheetType::kMacro:
+      return "macro sheet";
+    case xls::SheetType::kVisualBasic:
+      return "module";
+  }
+  return "sheet";
+}
+
+const char* VisibilityText(xls::Visibility v) {
+  switch (v) {
+    case xls::Visibility::kVisible:
+      return "visible";
+    case xls::Visibility::kHidden:
+      return "hidden";
+    case xls::Visibility::kVeryHidden:
+      return "very hidden";
+  }
+  return "";
+}
+
+std::string NumberText(double v) {
+  if (v == std::floor(v) && std::fabs(v) < 1e15) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.0f", v);
+    return buf;
+  }
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.15g", v);
+  return buf;
+}
+
+// One field of tab-separated output: tabs, line breaks and backslashes escaped.
+void PutField(std::string& line, const xls::Value& v) {
+  switch (v.kind) {
+    case xls::Value::Kind::kEmpty:
+      break;
+    case xls::Value::Kind::kNumber:
+      line += NumberText(v.number);
+      break;
+    case xls::Value::Kind::kBoolean:
+      line += v.boolean ? "TRUE" : "FALSE";
+      break;
+    case xls::Value::Kind::kError:
+      line += xls::ErrorText(v.error);
+      break;
+    case xls::Value::Kind::kText:
+      for (char c : v.text) {
+        switch (c) {
+          case '\t':
+            line += "\\t";
+            break;
+          case '\n':
+            line += "\\n";
+            break;
+          case '\r':
+            line += "\\r";
+            break;
+          case '\\':
+            line += "\\\\";
+            break;
+          default:
+            line += c;
+        }
+      }
+      break;
+  }
+}
+
+int Info(const std::string& path) {
+  auto wb = xls::Workbook::Load(path);
+  if (!wb) {
+    std::fprintf(stderr, "migrator-cli workbook: %s\n", wb.message().c_str());
+    return 1;
+  }
+  std::printf("Sheets: %zu\n", wb->sheetCount());
+  for (size_t i = 0; i < wb->sheetCount(); ++i) {
+    const xls::Sheet& s = wb->sheet(i);
+    std::printf("  %zu. %s (%s, %s)", i + 1, s.name().c_str(), TypeText(s.type()),
+                VisibilityText(s.visibility()));
+    if (s.isWorksheet()) {
+      auto used = s.UsedRange();
+      std::printf(" used %s", used ? xls::RangeName(*used).c_str() : "none");
+    }
+    std::printf("\n");
+  }
+  std::printf("Names: %zu\n", wb->nameCount());
+  for (size_t i = 0; i < wb->nameCount(); ++i) {
+    xls::DefinedName n = wb->name(i);
+    std::string scope;
+    if (n.scope && *n.scope < wb->sheetCount()) scope = " [" + wb->sheet(*n.scope).name() + "]";
+    std::printf("  %s%s = %s%s\n", n.name.c_str(), scope.c_str(), n.reference.c_str(),
+                n.hidden ? " (hidden)" : "");
+  }
+  return 0;
+}
+
+int Cat(const std::string& path, const std::string* sheetName) {
+  auto wb = xls::Workbook::Load(path);
+  if (!wb) {
+    std::fprintf(stderr, "migrator-cli workbook: %s\n", wb.message().c_str());
+    return 1;
+  }
+  if (wb->sheetCount() == 0) {
+    std::fprintf(stderr, "migrator-cli workbook: %s has no sheets\n", path.c_str());
+    return 1;
+  }
+  size_t index = 0;
+  if (sheetName) {
+    auto found = wb->FindSheet(*sheetName);
+    if (!found) {
+      std::fprintf(stderr, "migrator-cli workbook: %s has no sheet named %s\n", path.c_str(),
+                   sheetName->c_str());
+      return 1;
+    }
+    index = *found;
+  }
+  const xls::Sheet& s = wb->sheet(index);
+  if (!s.isWorksheet()) {
+    std::fprintf(stderr, "migrator-cli workbook: sheet %s is not a worksheet\n", s.name().c_str());
+    return 1;
+  }
+  auto used = s.UsedRange();
+  if (!used) return 0;
+  std::string line;
+  for (uint32_t r = 0; r <= used->lastRow; ++r) {
+    line.clear();
+    for (uint32_t c = 0; c <= used->lastCol; ++c) {
+      if (c) line += '\t';
+      PutField(line, s.GetValue(r, c));
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+  }
+  return 0;
+}
+
+int Copy(const std::string& in, const std::string& out) {
+  auto wb = xls::Workbook::Load(in);
+  if (!wb) {
+    std::fprintf(stderr, "migrator-cli workbook: %s\n", wb.message().c_str());
+    return 1;
+  }
+  if (auto st = wb->Save(out); !st) {
+    std::fprintf(stderr, "migrator-cli workbook: %s\n", st.message().c_str());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RunWorkbook(const Args& args) {
+  if (args.empty()) return Usage();
+  const std::string& sub = args[0];
+  if (sub == "info" && args.size() == 2) return Info(args[1]);
+  if (sub == "cat" && (args.size() == 2 || args.size() == 3))
+    return Cat(args[1], args.size() == 3 ? &args[2] : nullptr);
+  if (sub == "copy" && args.size() == 3) return Copy(args[1], args[2]);
+  return Usage();
 }
 
 }  // namespace migrator::cli

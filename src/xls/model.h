@@ -1,0 +1,228 @@
+#pragma once
+// The in-memory form of a workbook, shared by the reader, the writer and the
+// editing calls. Records the engine does not model are kept verbatim, in
+// order, with "slots" marking where the modelled ones are written back.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "xls/cfb.h"
+#include "xls/records.h"
+#include "xls/strings.h"
+#include "xls/workbook.h"
+
+namespace migrator::xls::detail {
+
+// ---- cells ----
+
+enum class CellKind : uint8_t { kBlank, kNumber, kText, kBool, kError, kFormula };
+
+struct CellRec {
+  double num = 0;    // kNumber
+  uint32_t aux = 0;  // kText: string index; kBool/kError: value; kFormula: formula index
+  uint16_t xf = 15;
+  uint8_t col = 0;
+  CellKind kind = CellKind::kBlank;
+};
+static_assert(sizeof(CellRec) == 16);
+
+struct RowRec {
+  std::vector<CellRec> cells;  // sorted by column
+  uint16_t height = 0;         // 1/20 point, when hasInfo
+  uint16_t flags = 0x0100;     // ROW record option flags
+  uint16_t xfWord = 0x000F;    // the row's format index and its extra flags
+  bool hasInfo = false;        // the row has a ROW record worth keeping
+};
+
+// A formula cell: the FORMULA record from its cached value on, and the
+// records that belong to it (SHRFMLA, ARRAY, TABLE, STRING, CONTINUE).
+struct FormulaRec {
+  Bytes body;  // value(8) flags(2) chn(4) cce(2) rgce extra
+  std::vector<Record> attached;
+  std::span<const uint8_t> rgce() const {
+    if (body.size() < 16) return {};
+    size_t cce = Get16(body.data() + 14);
+    if (16 + cce > body.size()) return {};
+    return {body.data() + 16, cce};
+  }
+  const Record* Find(uint16_t type) const {
+    for (const auto& r : attached)
+      if (r.type == type) return &r;
+    return nullptr;
+  }
+};
+
+struct ColInfo {
+  uint16_t width = 0;  // 1/256 character
+  uint16_t xf = 15;
+  uint16_t flags = 0;
+  bool set = false;
+};
+
+struct PaneRec {
+  uint16_t x = 0, y = 0, rwTop = 0, colLeft = 0;
+  uint8_t active = 3;
+  uint8_t unused = 0;
+};
+
+// ---- sheets ----
+
+enum class SlotKind : uint8_t {
+  kRaw,
+  kIndex,      // INDEX, rebuilt
+  kColInfo,    // COLINFO records
+  kCells,      // DIMENSIONS and the cell table (ROW, cells, DBCELL)
+  kWindow2,    // WINDOW2, kept but with its flags kept up to date
+  kPane,       // PANE
+  kSelection,  // SELECTION, kept unless panes are re-frozen
+  kMerged,     // MERGEDCELLS
+};
+
+struct SheetItem {
+  SlotKind kind = SlotKind::kRaw;
+  Record rec;
+};
+
+struct SheetModel {
+  std::u16string name;
+  uint8_t visibility = 0;  // BOUNDSHEET hsState
+  uint8_t dt = 0;          // BOUNDSHEET sheet type
+  uint16_t tabId = 0;
+  bool modeled = false;  // worksheets; other substreams are kept verbatim
+  std::vector<Record> verbatim;
+  std::vector<SheetItem> items;
+
+  std::vector<RowRec> rows;
+  std::array<ColInfo, 256> cols{};
+  std::vector<Range> merges;
+  std::vector<FormulaRec> formulas;
+  std::vector<Range> arrays;  // array and table formula ranges: edited whole only
+  uint16_t defaultRowHeight = 255;
+  bool hasPane = false;
+  bool frozen = false;  // WINDOW2 says the panes are frozen
+  PaneRec pane;
+  bool selectionsReplaced = false;  // SELECTION records are regenerated
+
+  // Cached used range.
+  mutable bool usedDirty = true;
+  mutable bool usedEmpty = true;
+  mutable Range used;
+
+  size_t FindSlot(SlotKind k) const {
+    for (size_t i = 0; i < items.size(); ++i)
+      if (items[i].kind == k) return i;
+    return static_cast<size_t>(-1);
+  }
+  Bytes* Window2() {
+    size_t i = FindSlot(SlotKind::kWindow2);
+    return i == static_cast<size_t>(-1) ? nullptr : &items[i].rec.data;
+  }
+  const Bytes* Window2() const {
+    size_t i = FindSlot(SlotKind::kWindow2);
+    return i == static_cast<size_t>(-1) ? nullptr : &items[i].rec.data;
+  }
+};
+
+// ---- workbook globals ----
+
+enum class GlobalSlot : uint8_t {
+  kRaw,
+  kFonts,
+  kFormats,
+  kXfs,
+  kSheets,       // BOUNDSHEET records
+  kSupBookSelf,  // the SUPBOOK of this workbook's own sheets (sheet count kept up to date)
+  kExternSheet,
+  kNames,
+  kSst,  // SST and EXTSST
+  kTabId,
+  kWindow1,
+};
+
+struct GlobalItem {
+  GlobalSlot kind = GlobalSlot::kRaw;
+  Record rec;
+};
+
+struct FormatRec {
+  uint16_t id = 0;
+  std::u16string code;
+};
+
+struct Xti {
+  uint16_t supBook = 0;
+  uint16_t first = 0;
+  uint16_t last = 0;
+};
+constexpr uint16_t kXtiDeleted = 0xFFFF;
+
+struct NameRec {
+  uint16_t flags = 0;
+  uint8_t key = 0;
+  uint16_t reserved = 0;
+  uint16_t itab = 0;                 // 0 = workbook, else 1-based sheet
+  std::array<uint8_t, 4> lengths{};  // menu, description, help, status text lengths
+  std::u16string name;               // for built-in names: one character, the code
+  Bytes rgce;
+  Bytes tail;  // extra formula data and the optional texts
+  bool builtin() const { return flags & 0x0020; }
+  bool hidden() const { return flags & 0x0001; }
+};
+
+struct WorkbookImpl {
+  cfb::CompoundFile container;  // other streams and storages, kept for saving
+  long workbookEntry = -1;      // the Workbook stream's entry in `container`
+
+  std::vector<GlobalItem> globals;
+  std::vector<Bytes> fonts;  // FONT record data
+  std::vector<FormatRec> formats;
+  std::vector<std::array<uint8_t, 20>> xfs;
+  std::vector<Xti> xtis;
+  std::vector<NameRec> names;
+  SharedStrings sst;
+  std::vector<std::unique_ptr<Sheet>> sheets;
+  bool date1904 = false;
+  uint16_t activeSheet = 0;
+  bool selectionDirty = false;  // re-mark the active sheet's tab on save
+
+  std::u16string scratch;  // reused conversion buffer
+
+  size_t FindGlobal(GlobalSlot k) const {
+    for (size_t i = 0; i < globals.size(); ++i)
+      if (globals[i].kind == k) return i;
+    return static_cast<size_t>(-1);
+  }
+  SheetModel& model(size_t i) { return *sheets[i]->m_; }
+  const SheetModel& model(size_t i) const { return *sheets[i]->m_; }
+  std::unique_ptr<Sheet> MakeSheet(std::unique_ptr<SheetModel> m) {
+    return std::unique_ptr<Sheet>(new Sheet(this, std::move(m)));
+  }
+  // The index of the SUPBOOK for the workbook's own sheets, creating it and the
+  // EXTERNSHEET when missing.
+  uint16_t SelfSupBookIndex(bool create);
+  // Finds or adds the XTI for one sheet of this workbook.
+  uint16_t XtiForSheet(size_t sheet);
+  // Where a new global slot goes, in the order spreadsheet programs write.
+  size_t InsertGlobalSlot(GlobalSlot k);
+  // Formats.
+  uint16_t AddFont(const Bytes& data);
+  Result<uint16_t> FindOrAddXf(const std::array<uint8_t, 20>& xf);
+  std::string NameText(const NameRec& n) const;
+};
+
+// Reading and writing (reader.cpp, writer.cpp).
+Status ParseWorkbookStream(std::span<const uint8_t> stream, WorkbookImpl& wb);
+Result<Bytes> WriteWorkbookStream(const WorkbookImpl& wb);
+void InitNewWorkbook(WorkbookImpl& wb);
+std::unique_ptr<SheetModel> NewSheetModel(std::u16string name);
+void SetCellRaw(SheetModel& s, uint32_t row, const CellRec& c);
+
+// Decoded FONT and XF (workbook.cpp).
+Font DecodeFont(const Bytes& data);
+CellFormat DecodeXf(const std::array<uint8_t, 20>& xf);
+
+}  // namespace migrator::xls::detail

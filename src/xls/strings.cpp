@@ -1,0 +1,535 @@
+#include "xls/strings.h"
+
+#include <algorithm>
+
+namespace migrator::xls::detail {
+
+// ---- records ----
+
+bool RecordCursor::Next(RecordView& r, std::string* error) {
+  if (pos_ + 4 > s_.size()) return false;
+  const uint8_t* p = s_.data() + pos_;
+  uint16_t type = Get16(p);
+  uint16_t len = Get16(p + 2);
+  if (pos_ + 4 + len > s_.size()) {
+    if (error)
+      *error = "record 0x" + std::to_string(type) + " at offset " + std::to_string(pos_) +
+               " runs past the end of the workbook stream";
+    pos_ = s_.size();
+    return false;
+  }
+  r.type = type;
+  r.data = s_.subspan(pos_ + 4, len);
+  r.offset = pos_;
+  pos_ += 4 + len;
+  return true;
+}
+
+bool RecordCursor::PeekType(uint16_t& type) const {
+  if (pos_ + 4 > s_.size()) return false;
+  type = Get16(s_.data() + pos_);
+  return true;
+}
+
+void RecordWriter::Write(uint16_t type, std::span<const uint8_t> data) {
+  size_t first = std::min(data.size(), kMaxRecordData);
+  uint8_t* p = Begin(type, first);
+  if (first) std::memcpy(p, data.data(), first);
+  size_t done = first;
+  while (done < data.size()) {
+    size_t k = std::min(data.size() - done, kMaxRecordData);
+    p = Begin(rt::kContinue, k);
+    std::memcpy(p, data.data() + done, k);
+    done += k;
+  }
+}
+
+// ---- string fields ----
+
+bool ReadXLChars(ByteReader& r, size_t count, std::u16string& out) {
+  uint8_t flags = r.U8();
+  if (r.failed()) return false;
+  out.resize(count);
+  if (flags & 1) {
+    if (!r.Has(count * 2)) return false;
+    const uint8_t* p = r.here();
+    for (size_t i = 0; i < count; ++i)
+      out[i] = Get16(p + 2 * i);
+    r.Skip(count * 2);
+  } else {
+    if (!r.Has(count)) return false;
+    const uint8_t* p = r.here();
+    for (size_t i = 0; i < count; ++i)
+      out[i] = p[i];
+    r.Skip(count);
+  }
+  return true;
+}
+
+bool ReadXLString(ByteReader& r, bool longCount, std::u16string& out, Bytes* runs) {
+  size_t count = longCount ? r.U16() : r.U8();
+  uint8_t flags = r.U8();
+  if (r.failed()) return false;
+  size_t nRuns = (flags & 0x08) ? r.U16() : 0;
+  size_t ext = (flags & 0x04) ? r.U32() : 0;
+  if (r.failed()) return false;
+  out.resize(count);
+  if (flags & 1) {
+    if (!r.Has(count * 2)) return false;
+    const uint8_t* p = r.here();
+    for (size_t i = 0; i < count; ++i)
+      out[i] = Get16(p + 2 * i);
+    r.Skip(count * 2);
+  } else {
+    if (!r.Has(count)) return false;
+    const uint8_t* p = r.here();
+    for (size_t i = 0; i < count; ++i)
+      out[i] = p[i];
+    r.Skip(count);
+  }
+  auto runBytes = r.Take(nRuns * 4);
+  if (runs) runs->assign(runBytes.begin(), runBytes.end());
+  r.Skip(ext);
+  return !r.failed();
+}
+
+bool Compressible(std::u16string_view s) {
+  for (char16_t c : s)
+    if (c > 0xFF) return false;
+  return true;
+}
+
+void WriteXLChars(ByteWriter& w, std::u16string_view s) {
+  if (Compressible(s)) {
+    w.U8(0);
+    uint8_t* p = w.Extend(s.size());
+    for (size_t i = 0; i < s.size(); ++i)
+      p[i] = static_cast<uint8_t>(s[i]);
+  } else {
+    w.U8(1);
+    uint8_t* p = w.Extend(s.size() * 2);
+    for (size_t i = 0; i < s.size(); ++i)
+      Put16(p + 2 * i, s[i]);
+  }
+}
+
+void WriteXLString(ByteWriter& w, std::u16string_view s, bool longCount) {
+  if (longCount)
+    w.U16(static_cast<uint16_t>(s.size()));
+  else
+    w.U8(static_cast<uint8_t>(s.size()));
+  WriteXLChars(w, s);
+}
+
+// ---- segmented reading ----
+
+bool SegmentedReader::Advance() {
+  while (seg_ < segs_.size() && pos_ >= segs_[seg_].size()) {
+    ++seg_;
+    pos_ = 0;
+  }
+  return seg_ < segs_.size();
+}
+
+bool SegmentedReader::AtEnd() {
+  return !Advance();
+}
+
+size_t SegmentedReader::Remaining() const {
+  size_t n = 0;
+  for (size_t i = seg_; i < segs_.size(); ++i)
+    n += segs_[i].size() - (i == seg_ ? std::min(pos_, segs_[i].size()) : 0);
+  return n;
+}
+
+uint8_t SegmentedReader::U8() {
+  if (!Advance()) {
+    failed_ = true;
+    return 0;
+  }
+  return segs_[seg_][pos_++];
+}
+
+uint16_t SegmentedReader::U16() {
+  uint16_t a = U8();
+  uint16_t b = U8();
+  return static_cast<uint16_t>(a | (b << 8));
+}
+
+uint32_t SegmentedReader::U32() {
+  uint32_t a = U16();
+  uint32_t b = U16();
+  return a | (b << 16);
+}
+
+void SegmentedReader::Skip(size_t n) {
+  while (n > 0) {
+    if (!Advance()) {
+      failed_ = true;
+      return;
+    }
+    size_t k = std::min(n, segs_[seg_].size() - pos_);
+    pos_ += k;
+    n -= k;
+  }
+}
+
+void SegmentedReader::Read(size_t n, Bytes& out) {
+  out.clear();
+  while (n > 0) {
+    if (!Advance()) {
+      failed_ = true;
+      return;
+    }
+    size_t k = std::min(n, segs_[seg_].size() - pos_);
+    out.insert(out.end(), segs_[seg_].data() + pos_, segs_[seg_].data() + pos_ + k);
+    pos_ += k;
+    n -= k;
+  }
+}
+
+void SegmentedReader::ReadChars(size_t count, bool high, char16_t* out) {
+  // `high` comes from the flags byte already read. When the characters reach
+  // the end of a record, the next record starts with a fresh flags byte.
+  size_t done = 0;
+  while (done < count) {
+    if (seg_ >= segs_.size()) {
+      failed_ = true;
+      return;
+    }
+    const auto& s = segs_[seg_];
+    size_t avail = pos_ < s.size() ? s.size() - pos_ : 0;
+    size_t k = std::min(count - done, high ? avail / 2 : avail);
+    if (k == 0) {
+      ++seg_;
+      pos_ = 0;
+      if (seg_ >= segs_.size() || segs_[seg_].empty()) {
+        failed_ = true;
+        return;
+      }
+      high = segs_[seg_][pos_++] & 1;
+      continue;
+    }
+    if (high)
+      for (size_t i = 0; i < k; ++i)
+        out[done + i] = Get16(s.data() + pos_ + 2 * i);
+    else
+      for (size_t i = 0; i < k; ++i)
+        out[done + i] = s[pos_ + i];
+    pos_ += high ? 2 * k : k;
+    done += k;
+  }
+}
+
+// ---- shared strings ----
+
+uint32_t SharedStrings::Hash(std::u16string_view s) {
+  uint32_t h = 2166136261u;
+  for (char16_t c : s) {
+    h ^= c;
+    h *= 16777619u;
+  }
+  return h ^ (h >> 15);
+}
+
+void SharedStrings::Reserve(size_t entries, size_t chars) {
+  entries_.reserve(entries);
+  pool_.reserve(chars);
+}
+
+void SharedStrings::InsertIndex(uint32_t idx) {
+  size_t mask = table_.size() - 1;
+  size_t h = Hash(Text(idx)) & mask;
+  while (table_[h] != 0) {
+    // Keep the first of equal plain strings.
+    uint32_t other = table_[h] - 1;
+    if (Text(other) == Text(idx)) return;
+    h = (h + 1) & mask;
+  }
+  table_[h] = idx + 1;
+  ++tableCount_;
+}
+
+void SharedStrings::Grow() {
+  size_t cap = std::max<size_t>(1024, table_.size() * 2);
+  while (cap < entries_.size() * 2 + 2)
+    cap *= 2;
+  table_.assign(cap, 0);
+  tableCount_ = 0;
+  for (uint32_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i].extra == kNone) InsertIndex(i);
+}
+
+void SharedStrings::BuildTable() {
+  tableBuilt_ = true;
+  Grow();
+}
+
+Result<uint32_t> SharedStrings::Intern(std::u16string_view s) {
+  if (!tableBuilt_) BuildTable();
+  if ((tableCount_ + 1) * 2 > table_.size()) Grow();
+  size_t mask = table_.size() - 1;
+  size_t h = Hash(s) & mask;
+  while (table_[h] != 0) {
+    uint32_t idx = table_[h] - 1;
+    if (Text(idx) == s) return idx;
+    h = (h + 1) & mask;
+  }
+  if (pool_.size() + s.size() > 0xFFFFFFF0ull || entries_.size() >= 0xFFFFFFF0ull)
+    return Fail("the workbook holds too much text");
+  uint32_t off = static_cast<uint32_t>(pool_.size());
+  pool_.insert(pool_.end(), s.begin(), s.end());
+  uint32_t idx = static_cast<uint32_t>(entries_.size());
+  entries_.push_back({off, static_cast<uint32_t>(s.size()), kNone});
+  table_[h] = idx + 1;
+  ++tableCount_;
+  return idx;
+}
+
+char16_t* SharedStrings::BeginChars(size_t n, uint32_t& offset) {
+  offset = static_cast<uint32_t>(pool_.size());
+  pool_.resize(pool_.size() + n);
+  return pool_.data() + offset;
+}
+
+uint32_t SharedStrings::FinishEntry(uint32_t offset, uint32_t len, Bytes runs, Bytes ext) {
+  uint32_t extra = kNone;
+  if (!runs.empty() || !ext.empty()) {
+    extra = static_cast<uint32_t>(extras_.size());
+    extras_.push_back({std::move(runs), std::move(ext)});
+  }
+  uint32_t idx = static_cast<uint32_t>(entries_.size());
+  entries_.push_back({offset, len, extra});
+  if (tableBuilt_ && extra == kNone) {
+    if ((tableCount_ + 1) * 2 > table_.size())
+      Grow();
+    else
+      InsertIndex(idx);
+  }
+  return idx;
+}
+
+uint32_t SharedStrings::AddLoaded(std::u16string_view s, Bytes runs, Bytes ext) {
+  uint32_t off;
+  char16_t* p = BeginChars(s.size(), off);
+  std::copy(s.begin(), s.end(), p);
+  return FinishEntry(off, static_cast<uint32_t>(s.size()), std::move(runs), std::move(ext));
+}
+
+bool ParseSst(std::vector<std::span<const uint8_t>> segments, SharedStrings& sst,
+              std::string* error) {
+  if (segments.empty() || segments[0].size() < 8) {
+    *error = "the shared string table is too short";
+    return false;
+  }
+  uint32_t unique = Get32(segments[0].data() + 4);
+  segments[0] = segments[0].subspan(8);
+  SegmentedReader r(std::move(segments));
+  size_t remaining = r.Remaining();
+  // Every string takes at least three bytes; never trust the count further.
+  size_t cap = std::min<size_t>(unique, remaining / 3);
+  sst.Reserve(cap, remaining);
+  for (uint32_t i = 0; i < unique; ++i) {
+    if (r.AtEnd()) break;  // writers sometimes overstate the count
+    uint16_t cch = r.U16();
+    uint8_t flags = r.U8();
+    uint16_t nRuns = (flags & 0x08) ? r.U16() : 0;
+    uint32_t extLen = (flags & 0x04) ? r.U32() : 0;
+    if (r.failed()) break;
+    if (cch > r.Remaining()) {
+      r.Skip(r.Remaining() + 1);
+      break;
+    }
+    uint32_t off;
+    char16_t* p = sst.BeginChars(cch, off);
+    // The flags byte was already read: the first piece uses it.
+    r.ReadChars(cch, flags & 1, p);
+    Bytes runs, ext;
+    if (nRuns) r.Read(size_t{nRuns} * 4, runs);
+    if (extLen) {
+      if (extLen > r.Remaining()) {
+        r.Skip(r.Remaining() + 1);
+        break;
+      }
+      r.Read(extLen, ext);
+    }
+    if (r.failed()) break;
+    sst.FinishEntry(off, cch, std::move(runs), std::move(ext));
+  }
+  if (r.failed()) {
+    *error = "the shared string table is damaged (string " + std::to_string(sst.size()) + ")";
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Writes the SST as records of at most kMaxRecordData bytes, splitting a
+// string's characters over a CONTINUE record with a fresh flags byte.
+class SstWriter {
+ public:
+  explicit SstWriter(RecordWriter& w) : w_(w) {}
+
+  void Start(uint32_t total, uint32_t unique) {
+    recStart_ = w_.pos();
+    w_.Begin(rt::kSst, 0);
+    Put32(Reserve(4), total);
+    Put32(Reserve(4), unique);
+  }
+  // Stream position and offset in the current record of the next byte.
+  size_t streamPos() const { return w_.pos(); }
+  size_t recordOffset() const { return w_.pos() - recStart_; }
+  size_t room() const { return kMaxRecordData - (w_.pos() - recStart_ - 4); }
+
+  void NewContinue() {
+    Finish();
+    recStart_ = w_.pos();
+    w_.Begin(rt::kContinue, 0);
+  }
+  uint8_t* Reserve(size_t n) {
+    Bytes& b = w_.bytes();
+    size_t old = b.size();
+    b.resize(old + n);
+    return b.data() + old;
+  }
+  void Finish() {
+    Bytes& b = w_.bytes();
+    Put16(b.data() + recStart_ + 2, static_cast<uint16_t>(b.size() - recStart_ - 4));
+  }
+  // Raw bytes that may be split anywhere.
+  void Raw(const uint8_t* p, size_t n) {
+    while (n > 0) {
+      if (room() == 0) NewContinue();
+      size_t k = std::min(n, room());
+      std::memcpy(Reserve(k), p, k);
+      p += k;
+      n -= k;
+    }
+  }
+
+  void String(std::u16string_view s, const SharedStrings::Extra* extra) {
+    bool high = !Compressible(s);
+    size_t header = 3;
+    uint8_t flags = high ? 1 : 0;
+    if (extra && !extra->runs.empty()) {
+      flags |= 0x08;
+      header += 2;
+    }
+    if (extra && !extra->ext.empty()) {
+      flags |= 0x04;
+      header += 4;
+    }
+    size_t unit = high ? 2 : 1;
+    // The header and the first character stay in one record.
+    if (room() < header + (s.empty() ? 0 : unit)) NewContinue();
+    uint8_t* h = Reserve(header);
+    Put16(h, static_cast<uint16_t>(s.size()));
+    h[2] = flags;
+    size_t at = 3;
+    if (flags & 0x08) {
+      Put16(h + at, static_cast<uint16_t>(extra->runs.size() / 4));
+      at += 2;
+    }
+    if (flags & 0x04) Put32(h + at, static_cast<uint32_t>(extra->ext.size()));
+    size_t done = 0;
+    while (done < s.size()) {
+      size_t k = std::min(s.size() - done, room() / unit);
+      if (k == 0) {
+        NewContinue();
+        *Reserve(1) = high ? 1 : 0;
+        continue;
+      }
+      uint8_t* p = Reserve(k * unit);
+      if (high)
+        for (size_t i = 0; i < k; ++i)
+          Put16(p + 2 * i, s[done + i]);
+      else
+        for (size_t i = 0; i < k; ++i)
+          p[i] = static_cast<uint8_t>(s[done + i]);
+      done += k;
+    }
+    if (extra) {
+      // Formatting runs stay whole; the phonetic block may split anywhere.
+      for (size_t i = 0; i + 4 <= extra->runs.size(); i += 4) {
+        if (room() < 4) NewContinue();
+        std::memcpy(Reserve(4), extra->runs.data() + i, 4);
+      }
+      Raw(extra->ext.data(), extra->ext.size());
+    }
+  }
+
+ private:
+  RecordWriter& w_;
+  size_t recStart_ = 0;
+};
+
+}  // namespace
+
+void WriteSst(RecordWriter& w, const SharedStrings& sst, const std::vector<uint32_t>* remap,
+              uint32_t unique, uint32_t total) {
+  SstWriter sw(w);
+  sw.Start(total, unique);
+  // Strings per EXTSST bucket: at least 8, at most 128 buckets... but the
+  // bucket list must fit one record.
+  uint32_t perBucket = std::max<uint32_t>(8, (unique + 127) / 128);
+  struct Bucket {
+    uint32_t pos;
+    uint16_t off;
+  };
+  std::vector<Bucket> buckets;
+  uint32_t written = 0;
+  auto emit = [&](uint32_t i) {
+    if (written % perBucket == 0) {
+      // The bucket points at where the string's header will be: if it does
+      // not fit the current record, it starts the next one.
+      std::u16string_view s = sst.Text(i);
+      const auto* x = sst.ExtraOf(i);
+      size_t header = 3 + (x && !x->runs.empty() ? 2 : 0) + (x && !x->ext.empty() ? 4 : 0);
+      size_t unit = Compressible(s) ? 1 : 2;
+      if (sw.room() < header + (s.empty() ? 0 : unit)) sw.NewContinue();
+      buckets.push_back(
+          {static_cast<uint32_t>(sw.streamPos()), static_cast<uint16_t>(sw.recordOffset())});
+    }
+    sw.String(sst.Text(i), sst.ExtraOf(i));
+    ++written;
+  };
+  if (remap) {
+    std::vector<uint32_t> order(unique);
+    for (uint32_t i = 0; i < remap->size(); ++i)
+      if ((*remap)[i] != kUnusedString) order[(*remap)[i]] = i;
+    for (uint32_t i : order)
+      emit(i);
+  } else {
+    for (uint32_t i = 0; i < sst.size(); ++i)
+      emit(i);
+  }
+  sw.Finish();
+  // EXTSST.
+  Bytes ext;
+  ByteWriter ew(&ext);
+  ew.U16(static_cast<uint16_t>(perBucket));
+  for (const auto& b : buckets) {
+    ew.U32(b.pos);
+    ew.U16(b.off);
+    ew.U16(0);
+  }
+  if (ext.size() > kMaxRecordData) ext.resize(kMaxRecordData - (kMaxRecordData - 2) % 8);
+  w.Write(rt::kExtSst, ext);
+}
+
+bool ReadStringRecord(const std::vector<const Bytes*>& parts, std::u16string& out) {
+  if (parts.empty() || parts[0]->size() < 3) return false;
+  std::vector<std::span<const uint8_t>> segs;
+  for (const Bytes* b : parts)
+    segs.emplace_back(b->data(), b->size());
+  uint16_t cch = Get16(segs[0].data());
+  bool high = segs[0][2] & 1;
+  segs[0] = segs[0].subspan(3);
+  SegmentedReader r(std::move(segs));
+  out.resize(cch);
+  r.ReadChars(cch, high, out.data());
+  return !r.failed();
+}
+
+}  // namespace migrator::xls::detail

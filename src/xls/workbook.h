@@ -1,0 +1,322 @@
+#pragma once
+// The workbook engine: an Excel 97-2003 workbook (.xls, BIFF8 in an OLE2
+// compound file) held in memory, read from and saved to disk.
+//
+// What the engine models (cells, fonts, cell formats, column widths, row
+// heights, merged ranges, frozen panes, defined names, sheet order and
+// visibility) can be read and changed; everything else in a loaded file
+// (charts, drawings, comments, validation, print settings, other streams) is
+// kept as it was and written back unchanged.
+//
+// Text is UTF-8 in this API. Rows and columns are 0-based. No call throws;
+// failures come back as Error texts.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/result.h"
+
+namespace migrator::xls {
+
+namespace detail {
+struct WorkbookImpl;
+struct SheetModel;
+}  // namespace detail
+
+// The format's limits.
+constexpr uint32_t kMaxRows = 65536;
+constexpr uint32_t kMaxColumns = 256;
+constexpr size_t kMaxTextLength = 32767;  // UTF-16 units in one cell
+constexpr size_t kMaxSheetNameLength = 31;
+
+// A block of cells, corners inclusive.
+struct Range {
+  uint32_t firstRow = 0;
+  uint32_t firstCol = 0;
+  uint32_t lastRow = 0;
+  uint32_t lastCol = 0;
+  bool operator==(const Range&) const = default;
+  bool Contains(uint32_t row, uint32_t col) const {
+    return row >= firstRow && row <= lastRow && col >= firstCol && col <= lastCol;
+  }
+};
+
+// "A", "B", ... "IV".
+std::string ColumnName(uint32_t col);
+// "B3" or "$B$3".
+std::string CellName(uint32_t row, uint32_t col, bool absolute = false);
+// "A1:C4" ("A1" for one cell), optionally with "$".
+std::string RangeName(const Range& r, bool absolute = false);
+// Quotes a sheet name for a reference when it needs it: 'My sheet'.
+std::string QuoteSheetName(std::string_view name);
+
+// Cell error codes as stored in the file.
+enum class ErrorCode : uint8_t {
+  kNull = 0x00,
+  kDiv0 = 0x07,
+  kValue = 0x0F,
+  kRef = 0x17,
+  kName = 0x1D,
+  kNum = 0x24,
+  kNA = 0x2A,
+};
+// "#DIV/0!" and so on; "#ERR" for unknown codes.
+const char* ErrorText(uint8_t code);
+
+struct Value {
+  enum class Kind : uint8_t { kEmpty, kNumber, kText, kBoolean, kError };
+  Kind kind = Kind::kEmpty;
+  double number = 0;
+  bool boolean = false;
+  uint8_t error = 0;
+  std::string text;  // UTF-8
+
+  static Value Empty() { return {}; }
+  static Value Number(double v) {
+    Value x;
+    x.kind = Kind::kNumber;
+    x.number = v;
+    return x;
+  }
+  static Value Text(std::string s) {
+    Value x;
+    x.kind = Kind::kText;
+    x.text = std::move(s);
+    return x;
+  }
+  static Value Boolean(bool b) {
+    Value x;
+    x.kind = Kind::kBoolean;
+    x.boolean = b;
+    return x;
+  }
+  static Value Error(ErrorCode e) {
+    Value x;
+    x.kind = Kind::kError;
+    x.error = static_cast<uint8_t>(e);
+    return x;
+  }
+  bool operator==(const Value&) const = default;
+};
+
+struct Cell {
+  bool exists = false;   // the sheet has a record for the cell (blank cells too)
+  bool formula = false;  // `value` is the formula's last calculated result
+  Value value;
+  uint16_t xf = 15;  // cell format index
+};
+
+enum class SheetType : uint8_t { kWorksheet, kChart, kMacro, kVisualBasic };
+enum class Visibility : uint8_t { kVisible = 0, kHidden = 1, kVeryHidden = 2 };
+
+enum class HAlign : uint8_t {
+  kGeneral = 0,
+  kLeft = 1,
+  kCenter = 2,
+  kRight = 3,
+  kFill = 4,
+  kJustify = 5,
+  kCenterAcrossSelection = 6,
+  kDistributed = 7,
+};
+enum class VAlign : uint8_t { kTop = 0, kCenter = 1, kBottom = 2, kJustify = 3, kDistributed = 4 };
+// Border line styles as stored (0 none, 1 thin, 2 medium, ... 13).
+enum class LineStyle : uint8_t {
+  kNone = 0,
+  kThin = 1,
+  kMedium = 2,
+  kDashed = 3,
+  kDotted = 4,
+  kThick = 5,
+  kDouble = 6,
+  kHair = 7
+};
+
+struct Font {
+  uint16_t height = 200;  // 1/20 point
+  uint16_t weight = 400;  // 700 = bold
+  bool italic = false;
+  bool strikeout = false;
+  uint8_t underline = 0;
+  uint16_t color = 0x7FFF;  // palette index; 0x7FFF = automatic
+  std::string name = "Arial";
+  bool bold() const { return weight >= 700; }
+  double points() const { return height / 20.0; }
+};
+
+// A cell format (XF record) decoded.
+struct CellFormat {
+  uint16_t font = 0;
+  uint16_t numberFormat = 0;
+  bool isStyle = false;
+  uint16_t parent = 0;
+  HAlign horizontal = HAlign::kGeneral;
+  VAlign vertical = VAlign::kBottom;
+  bool wrap = false;
+  uint8_t rotation = 0;
+  uint8_t indent = 0;
+  bool locked = true;
+  bool hidden = false;
+  LineStyle left = LineStyle::kNone, right = LineStyle::kNone, top = LineStyle::kNone,
+            bottom = LineStyle::kNone;
+  uint8_t leftColor = 0, rightColor = 0, topColor = 0, bottomColor = 0;
+  uint8_t fillPattern = 0;  // 0 none, 1 solid, ...
+  uint8_t fillColor = 64;   // pattern (foreground) colour index
+  uint8_t fillBackColor = 65;
+};
+
+// Formatting applied to a whole row: to the row's default format and to every
+// cell the row has. Unset members leave that property alone. Borders are thin
+// lines; "inside vertical" draws the right edge of every cell but the last
+// column's.
+struct RowFormat {
+  std::optional<bool> bold;
+  std::optional<HAlign> horizontal;
+  bool borderTop = false;
+  bool borderBottom = false;
+  bool borderLeft = false;
+  bool borderInsideVertical = false;
+  std::optional<uint8_t> fillColor;  // palette index, solid pattern
+};
+
+struct DefinedName {
+  enum class Kind : uint8_t {
+    kArea,     // a plain reference to cells of one sheet: `sheet` and `range`
+    kInvalid,  // a reference into a deleted sheet or to #REF!
+    kOther,    // any other formula; kept as it is
+  };
+  std::string name;
+  std::optional<size_t> scope;  // the sheet of a sheet-level name
+  bool builtin = false;         // Print_Area and the other built-in names
+  bool hidden = false;
+  Kind kind = Kind::kOther;
+  size_t sheet = 0;
+  Range range;
+  std::string reference;  // "Sheet1!$A$1:$C$1", "#REF!" or "(formula)"
+};
+
+class Workbook;
+
+// One sheet of a workbook. References stay valid until the sheet is deleted
+// or the workbook goes.
+class Sheet {
+ public:
+  std::string name() const;
+  SheetType type() const;
+  // Only worksheets have cells; the cell calls on other sheets fail.
+  bool isWorksheet() const;
+  Visibility visibility() const;
+  Status SetVisibility(Visibility v);
+
+  // Cells.
+  Cell GetCell(uint32_t row, uint32_t col) const;
+  Value GetValue(uint32_t row, uint32_t col) const { return GetCell(row, col).value; }
+  // The formula's parsed tokens (empty for other cells).
+  std::span<const uint8_t> FormulaTokens(uint32_t row, uint32_t col) const;
+  Status SetNumber(uint32_t row, uint32_t col, double v);
+  Status SetText(uint32_t row, uint32_t col, std::string_view utf8);
+  Status SetBoolean(uint32_t row, uint32_t col, bool v);
+  Status SetError(uint32_t row, uint32_t col, ErrorCode e);
+  Status SetValue(uint32_t row, uint32_t col, const Value& v);  // kEmpty clears
+  // A formatted blank cell.
+  Status SetBlank(uint32_t row, uint32_t col);
+  Status Clear(uint32_t row, uint32_t col);
+  Status SetCellFormat(uint32_t row, uint32_t col, uint16_t xf);
+
+  // The smallest block holding every cell record, if any.
+  std::optional<Range> UsedRange() const;
+
+  // Rows.
+  uint16_t RowHeight(uint32_t row) const;  // 1/20 point
+  Status SetRowHeight(uint32_t row, uint16_t twips);
+  // The row's own format, if it has one.
+  std::optional<uint16_t> RowFormatIndex(uint32_t row) const;
+  Status FormatRow(uint32_t row, const RowFormat& f);
+
+  // Columns: widths in characters of the default font (1/256 resolution).
+  double ColumnWidth(uint32_t col) const;
+  bool HasColumnWidth(uint32_t col) const;
+  Status SetColumnWidth(uint32_t col, double characters);
+
+  // Frozen panes: the rows above and columns left of the split stay put.
+  uint32_t frozenRows() const;
+  uint32_t frozenColumns() const;
+  Status FreezePanes(uint32_t rows, uint32_t cols);
+
+  const std::vector<Range>& mergedRanges() const;
+  Status AddMergedRange(const Range& r);
+
+  Sheet(const Sheet&) = delete;
+  Sheet& operator=(const Sheet&) = delete;
+  ~Sheet();
+
+ private:
+  friend class Workbook;
+  friend struct detail::WorkbookImpl;
+  Sheet(detail::WorkbookImpl* wb, std::unique_ptr<detail::SheetModel> m);
+  detail::WorkbookImpl* wb_;
+  std::unique_ptr<detail::SheetModel> m_;
+};
+
+class Workbook {
+ public:
+  // An empty workbook without sheets (add at least one before saving).
+  static Workbook New();
+  static Result<Workbook> Load(const std::string& path);
+  static Result<Workbook> Parse(std::span<const uint8_t> file);
+
+  // Writes a temporary file beside `path`, syncs it and renames it over `path`.
+  Status Save(const std::string& path) const;
+  Result<std::vector<uint8_t>> Serialize() const;
+
+  // Sheets in tab order.
+  size_t sheetCount() const;
+  Sheet& sheet(size_t index);
+  const Sheet& sheet(size_t index) const;
+  // Case-insensitive, as spreadsheet programs compare sheet names.
+  std::optional<size_t> FindSheet(std::string_view name) const;
+  // Adds a worksheet at `position` (default: after the last sheet).
+  Result<size_t> AddSheet(std::string_view name, std::optional<size_t> position = {});
+  // Defined names that point into the sheet become invalid references; the
+  // sheet's own (sheet-level) names go with it.
+  Status DeleteSheet(size_t index);
+  Status RenameSheet(size_t index, std::string_view name);
+  size_t activeSheet() const;
+  Status SetActiveSheet(size_t index);
+
+  // Defined names.
+  size_t nameCount() const;
+  DefinedName name(size_t index) const;
+  // Case-insensitive. Without a scope only workbook-level names match.
+  std::optional<size_t> FindName(std::string_view name, std::optional<size_t> scope = {}) const;
+  // Defines (or redefines) `name` as an absolute reference to `area` of `sheet`.
+  Status DefineName(std::string_view name, size_t sheet, const Range& area,
+                    std::optional<size_t> scope = {});
+  Status DeleteName(size_t index);
+
+  // Formats.
+  size_t fontCount() const;
+  // Font by the index that cell formats use (index 4 does not exist in the format).
+  std::optional<Font> font(uint16_t index) const;
+  size_t formatCount() const;
+  CellFormat format(uint16_t xf) const;
+  std::string NumberFormatCode(uint16_t numberFormat) const;
+  // True when the cell format shows numbers as dates or times.
+  bool IsDateFormat(uint16_t xf) const;
+  bool date1904() const;
+
+  Workbook(Workbook&&) noexcept;
+  Workbook& operator=(Workbook&&) noexcept;
+  ~Workbook();
+
+ private:
+  Workbook();
+  std::unique_ptr<detail::WorkbookImpl> impl_;
+};
+
+}  // namespace migrator::xls
