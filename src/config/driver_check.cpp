@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "app/frontend.h"
+#include "providers/registry.h"
 
 namespace migrator {
 namespace fs = std::filesystem;
@@ -299,6 +300,11 @@ bool HasLineBreak(const std::string& s) {
 
 DriverCheckEnvironment DriverCheckEnvironment::FromProcess() {
   DriverCheckEnvironment env;
+  // The providers compiled into the program stand in for registered classes.
+  const providers::ProviderEntry* odbc = providers::FindProvider("MSDASQL");
+  env.odbcProviderInstalled = odbc != nullptr;
+  if (odbc) env.odbcProviderLibrary = std::string(odbc->library);
+  env.jetProviderInstalled = providers::FindProvider("Microsoft.Jet.OLEDB.4.0") != nullptr;
   const std::string sysDir = std::getenv("ODBCSYSINI") ? Env("ODBCSYSINI") : "/etc";
   const std::string sysName = std::getenv("ODBCINSTINI") ? Env("ODBCINSTINI") : "odbcinst.ini";
   env.systemDriverFile = sysDir + "/" + sysName;

@@ -31,10 +31,11 @@ struct DriverCheckEnvironment {
   // LD_LIBRARY_PATH, the loader's configured directories, the standard ones
   // and unixODBC's driver directory.
   std::vector<std::string> libraryDirs;
-  // The ODBC provider is compiled in; its library is the driver manager.
+  // The providers: installed when the provider registry holds them. The ODBC
+  // provider's library is the driver manager; the workbook provider that
+  // stands in for Jet is built in and has none.
   bool odbcProviderInstalled = true;
   std::string odbcProviderLibrary = "libodbc.so.2";
-  // The workbook provider that stands in for Jet is built in: no library.
   bool jetProviderInstalled = true;
   // Values for "%NAME%" references; when absent the process environment is
   // used. An unset variable counts as empty.

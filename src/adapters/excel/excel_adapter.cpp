@@ -1,0 +1,120 @@
+#include "adapters/excel/excel_adapter.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "app/output.h"
+#include "app/workspace.h"
+#include "oledb/operations.h"
+#include "support/regexp_service.h"
+
+namespace migrator {
+namespace {
+
+using oledb::Variant;
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+bool Build(ConnectionSettings& s, oledb::PropertySet& set, bool forTest) {
+  set.Add(oledb::DBPROP_AUTH_ENCRYPT_PASSWORD, Variant::Bool(false));
+  set.Add(oledb::DBPROP_AUTH_MASK_PASSWORD, Variant::Bool(false));
+  set.Add(oledb::DBPROP_AUTH_PASSWORD, Variant::Bstr(s.password));
+  set.Add(oledb::DBPROP_AUTH_USERID, Variant::Bstr(s.userId));
+  if (!s.sourceName.empty()) set.Add(oledb::DBPROP_INIT_DATASOURCE, Variant::Bstr(s.sourceName));
+  if (!s.catalogName.empty() && (forTest || !EqualNoCase(s.sourceName, s.catalogName + ".xls"))) {
+    set.Add(oledb::DBPROP_INIT_CATALOG, Variant::Bstr(s.catalogName));
+  }
+  set.Add(oledb::DBPROP_INIT_MODE, Variant::I4(oledb::DB_MODE_SHARE_DENY_NONE));
+  set.Add(oledb::DBPROP_INIT_PROMPT, Variant::I2(oledb::DBPROMPT_NOPROMPT));
+  const bool jet = IsJetProvider(s.providerId);
+  set.Add(oledb::DBPROP_INIT_PROVIDERSTRING, Variant::Bstr(jet       ? kJetProviderString
+                                                           : forTest ? kExcelOdbcTestProviderString
+                                                                     : kExcelOdbcProviderString));
+  if (jet) {
+    // The database is the workbook path without its extension (a path
+    // ending in ".XLS" keeps it: the match is case-sensitive).
+    if (!RegExpService::LastMatch(s.sourceName, ".xls$").empty()) {
+      s.catalogName = RegExpService::Replace(s.sourceName, ".xls$", "");
+    } else {
+      s.catalogName = s.sourceName;
+    }
+  }
+  return true;
+}
+
+void NotAvailable(Frontend& out, const char* operation) {
+  WriteOutput(out, "E::%s is not available yet", operation);
+}
+
+}  // namespace
+
+bool IsJetProvider(const std::string& providerId) {
+  return EqualNoCase(providerId, kJetProvider);
+}
+
+bool ExcelAdapter::BuildInitProperties(ConnectionSettings& settings, oledb::PropertySet& set) {
+  return Build(settings, set, false);
+}
+
+bool ExcelAdapter::BuildTestInitProperties(ConnectionSettings& settings, oledb::PropertySet& set) {
+  return Build(settings, set, true);
+}
+
+std::string ExcelAdapter::QueryServerVersion(Frontend& out, oledb::SessionRef session) {
+  if (!oledb::Resolve(session)) return oledb::kNoConnection;
+  std::string version = oledb::QuerySingleValue(out, session, "select @@Version");
+  if (version == oledb::kResultSuccess) WriteOutputText(out, version);
+  return version;
+}
+
+bool ExcelAdapter::CreateDatabase(Workspace& ws, const std::string&, int) {
+  NotAvailable(ws.frontend(), "CreateDatabase");
+  return false;
+}
+
+bool ExcelAdapter::DropDatabase(Workspace& ws, const std::string&) {
+  NotAvailable(ws.frontend(), "DropDatabase");
+  return false;
+}
+
+bool ExcelAdapter::DropTable(Workspace& ws, const std::string&, const std::string&) {
+  NotAvailable(ws.frontend(), "DropTable");
+  return false;
+}
+
+bool ExcelAdapter::DropView(Workspace&, const std::string&) {
+  return true;
+}
+
+void ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string&) {
+  NotAvailable(ws.frontend(), "FormatTableHeads");
+}
+
+bool ExcelAdapter::RenameTable(Workspace& ws, const std::string&, const std::string&) {
+  NotAvailable(ws.frontend(), "RenameTable");
+  return false;
+}
+
+std::string ExcelAdapter::BackupTableStructure(Frontend& out, oledb::SessionRef,
+                                               const std::string&) {
+  NotAvailable(out, "BackupTableStructure");
+  return {};
+}
+
+std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef, const std::string&,
+                                          const std::string&) {
+  NotAvailable(ws.frontend(), "BackupTableData");
+  return {};
+}
+
+std::string ExcelAdapter::BackupView(Frontend&, oledb::SessionRef, const std::string&,
+                                     const std::string&) {
+  return {};
+}
+
+}  // namespace migrator

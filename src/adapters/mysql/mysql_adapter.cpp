@@ -1,0 +1,171 @@
+#include "adapters/mysql/mysql_adapter.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "app/output.h"
+#include "app/workspace.h"
+#include "oledb/errors.h"
+#include "oledb/operations.h"
+
+namespace migrator {
+namespace {
+
+using oledb::Variant;
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// A value as one connection-string value: braces around it, "}" doubled,
+// when it holds anything the string's syntax gives a meaning.
+std::string OdbcValue(std::string_view v) {
+  const bool plain = v.find_first_of(";{}=") == std::string_view::npos &&
+                     (v.empty() || (v.front() != ' ' && v.back() != ' '));
+  if (plain) return std::string(v);
+  std::string out = "{";
+  for (char c : v) {
+    out += c;
+    if (c == '}') out += '}';
+  }
+  out += '}';
+  return out;
+}
+
+// The driver name sits inside the string's own braces.
+std::string BracedContent(std::string_view v) {
+  std::string out;
+  for (char c : v) {
+    out += c;
+    if (c == '}') out += '}';
+  }
+  return out;
+}
+
+void AddAuthProperties(const ConnectionSettings& s, oledb::PropertySet& set) {
+  set.Add(oledb::DBPROP_AUTH_ENCRYPT_PASSWORD, Variant::Bool(false));
+  set.Add(oledb::DBPROP_AUTH_MASK_PASSWORD, Variant::Bool(false));
+  set.Add(oledb::DBPROP_AUTH_PASSWORD, Variant::Bstr(s.password));
+  set.Add(oledb::DBPROP_AUTH_USERID, Variant::Bstr(s.userId));
+}
+
+void AddModeAndPrompt(oledb::PropertySet& set) {
+  set.Add(oledb::DBPROP_INIT_MODE, Variant::I4(oledb::DB_MODE_SHARE_DENY_NONE));
+  set.Add(oledb::DBPROP_INIT_PROMPT, Variant::I2(oledb::DBPROMPT_NOPROMPT));
+}
+
+// Both variants; `ui` is set for the configuration dialog's test.
+bool Build(const ConnectionSettings& s, oledb::PropertySet& set, const ConnectServices& services,
+           Frontend* ui) {
+  AddAuthProperties(s, set);
+  if (!EqualNoCase(s.providerText, kTcpIpPort)) {
+    // An ODBC data source name. The database to use is the catalog: the
+    // data source name is no database name.
+    if (!s.sourceName.empty()) {
+      set.Add(oledb::DBPROP_INIT_DATASOURCE, Variant::Bstr(s.sourceName));
+      if (!s.catalogName.empty()) {
+        set.Add(oledb::DBPROP_INIT_CATALOG, Variant::Bstr(s.catalogName));
+      }
+    }
+  } else {
+    const ServerAddress address = SplitServerAddress(s.sourceName);
+    for (int k = 1; k <= 3; ++k) {
+      const std::string driver = services.mysqlDriverProbe ? services.mysqlDriverProbe(k) : "";
+      if (driver.empty()) {
+        if (ui) ui->Tell("No appropriate Config, Please correct!!!");
+        return false;
+      }
+      set.Set(oledb::DBPROP_INIT_PROVIDERSTRING,
+              Variant::Bstr(MySqlConnectionString(driver, address, s.catalogName)));
+
+      // A trial data source with the set as it stands (no mode, no prompt).
+      std::shared_ptr<oledb::DataSource> trial;
+      HRESULT h = services.createDataSource ? services.createDataSource(s.providerId, trial)
+                                            : hr::REGDB_E_CLASSNOTREG;
+      oledb::Iid failedAt = oledb::Iid::IDBInitialize;
+      if (hr::Succeeded(h) && trial) {
+        h = trial->SetProperties(set);
+        if (hr::Failed(h)) {
+          failedAt = oledb::Iid::IDBProperties;
+        } else {
+          h = trial->Initialize();
+        }
+      }
+      const bool initialised = hr::Succeeded(h) && trial;
+      if (!initialised && ui) {
+        ui->Tell(trial ? oledb::ErrorDescription(trial.get(), failedAt) : oledb::kUnknownError);
+      }
+      trial.reset();
+      if (initialised) break;
+    }
+  }
+  AddModeAndPrompt(set);
+  return true;
+}
+
+void NotAvailable(Frontend& out, const char* operation) {
+  WriteOutput(out, "E::%s is not available yet", operation);
+}
+
+}  // namespace
+
+ServerAddress SplitServerAddress(std::string_view sourceName) {
+  const auto colon = sourceName.find(':');
+  if (colon == std::string_view::npos) return {std::string(sourceName), kDefaultMySqlPort};
+  return {std::string(sourceName.substr(0, colon)), std::string(sourceName.substr(colon + 1))};
+}
+
+std::string MySqlConnectionString(std::string_view driver, const ServerAddress& address,
+                                  std::string_view catalog) {
+  std::string s = ";Driver={" + BracedContent(driver) + "};SERVER=" + OdbcValue(address.host) +
+                  ";PORT=" + OdbcValue(address.port) + ";UID=root;";
+  if (!catalog.empty()) s += "Database=" + OdbcValue(catalog);
+  return s;
+}
+
+bool MySqlAdapter::BuildInitProperties(const ConnectionSettings& settings,
+                                       oledb::PropertySet& set) {
+  return Build(settings, set, DefaultConnectServices(), nullptr);
+}
+
+bool MySqlAdapter::BuildInitProperties(const ConnectionSettings& settings, oledb::PropertySet& set,
+                                       const ConnectServices& services) {
+  return Build(settings, set, services, nullptr);
+}
+
+bool MySqlAdapter::BuildTestInitProperties(Frontend& ui, const ConnectionSettings& settings,
+                                           oledb::PropertySet& set) {
+  return Build(settings, set, DefaultConnectServices(), &ui);
+}
+
+bool MySqlAdapter::BuildTestInitProperties(Frontend& ui, const ConnectionSettings& settings,
+                                           oledb::PropertySet& set,
+                                           const ConnectServices& services) {
+  return Build(settings, set, services, &ui);
+}
+
+std::string MySqlAdapter::QueryServerVersion(Frontend& out, oledb::SessionRef session) {
+  return oledb::QuerySingleValue(out, session, "select @@Version");
+}
+
+std::string MySqlAdapter::GetTableDdl(Frontend& out, oledb::SessionRef, const std::string&,
+                                      const std::string&) {
+  NotAvailable(out, "GetTableDdl");
+  return "GetTableDdl is not available yet";
+}
+
+std::string MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef, oledb::SessionRef,
+                                            const std::string&, const std::string&) {
+  NotAvailable(ws.frontend(), "TransferTableRows");
+  return "TransferTableRows is not available yet";
+}
+
+std::string MySqlAdapter::GetViewDdl(Frontend&, oledb::SessionRef, const std::string&,
+                                     const std::string&) {
+  return kNoViewSupport;
+}
+
+}  // namespace migrator

@@ -1,0 +1,77 @@
+#pragma once
+// MySqlAdapter: the source side's operations. The source is a MySQL (or
+// MariaDB) server reached through the ODBC provider "MSDASQL" and an
+// installed MySQL ODBC driver.
+
+#include <string>
+#include <string_view>
+
+#include "app/frontend.h"
+#include "oledb/connect.h"
+#include "oledb/properties.h"
+#include "oledb/slot.h"
+
+namespace migrator {
+
+class Workspace;
+struct ConnectionSettings;
+
+inline constexpr const char* kTcpIpPort = "TCP/IP:Port";
+inline constexpr const char* kDefaultMySqlPort = "3306";
+inline constexpr const char* kNoViewSupport = "NO SUPPORT! No Views Supported in Excel!";
+
+// A server address split for the connection string: everything before the
+// first ":" is the host, everything after it the port ("3306" without one).
+struct ServerAddress {
+  std::string host;
+  std::string port;
+};
+ServerAddress SplitServerAddress(std::string_view sourceName);
+
+// ";Driver={driver};SERVER=host;PORT=port;UID=root;" followed by
+// "Database=catalog" when there is a catalog. A value that holds a character
+// with a meaning in a connection string (";", "{", "}", "=", blanks at its
+// ends) is put in braces with "}" doubled, so it stays one value.
+std::string MySqlConnectionString(std::string_view driver, const ServerAddress& address,
+                                  std::string_view catalog);
+
+struct MySqlAdapter {
+  // Fills the initialisation properties of a source connection. For
+  // "TCP/IP:Port" it tries the MySQL ODBC drivers k = 1, 2, 3 with a trial
+  // data source until one initialises; false when the probe names no driver
+  // (the set is then incomplete). Reports nothing.
+  static bool BuildInitProperties(const ConnectionSettings& settings, oledb::PropertySet& set);
+  static bool BuildInitProperties(const ConnectionSettings& settings, oledb::PropertySet& set,
+                                  const ConnectServices& services);
+
+  // The configuration dialog's variant: the same set, but it tells the user
+  // "No appropriate Config, Please correct!!!" when the probe names no driver
+  // (and returns false) and shows the provider's error text after every
+  // failed trial.
+  static bool BuildTestInitProperties(Frontend& ui, const ConnectionSettings& settings,
+                                      oledb::PropertySet& set);
+  static bool BuildTestInitProperties(Frontend& ui, const ConnectionSettings& settings,
+                                      oledb::PropertySet& set, const ConnectServices& services);
+
+  // "select @@Version" through the single-value query; "No Connection!" (and
+  // its system-error line) without a session.
+  static std::string QueryServerVersion(Frontend& out, oledb::SessionRef session);
+
+  // The table's CREATE TABLE text rewritten for the target, or a message text
+  // that the caller runs like DDL and that then fails on the target.
+  static std::string GetTableDdl(Frontend& out, oledb::SessionRef session,
+                                 const std::string& database, const std::string& table);
+
+  // Copies a table's rows into the target table of the same name, one INSERT
+  // per row; a status text the callers ignore ("true" after the row loop).
+  static std::string TransferTableRows(Workspace& ws, oledb::SessionRef source,
+                                       oledb::SessionRef target, const std::string& database,
+                                       const std::string& table);
+
+  // The workbook target has no views: always kNoViewSupport; touches neither
+  // the session nor the output pane.
+  static std::string GetViewDdl(Frontend& out, oledb::SessionRef session,
+                                const std::string& database, const std::string& view);
+};
+
+}  // namespace migrator

@@ -1,0 +1,214 @@
+#include "oledb/connect.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "adapters/excel/excel_adapter.h"
+#include "adapters/mysql/mysql_adapter.h"
+#include "app/output.h"
+#include "app/workspace.h"
+#include "browser/refresh_tree.h"
+#include "config/driver_check.h"
+#include "oledb/operations.h"
+#include "providers/registry.h"
+#include "support/regexp_service.h"
+
+namespace migrator {
+namespace {
+
+std::string Trim(std::string s) {
+  auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
+  s.erase(s.begin(), std::find_if_not(s.begin(), s.end(), blank));
+  s.erase(std::find_if_not(s.rbegin(), s.rend(), blank).base(), s.end());
+  return s;
+}
+
+// Steps 2 to 4 failed: the hint, the message box, and the side stays closed.
+void ConnectFailed(Workspace& ws, DataSourceSide side) {
+  Frontend& ui = ws.frontend();
+  SideConnection& sc = ws.Side(side);
+  // A data source that did not initialise is of no use to anyone.
+  sc.dataSource.Reset();
+  if (side == DataSourceSide::Source) {
+    ui.ShowHint("Source Connection error! Please comfirm source database connection properties !");
+    ui.Tell("Source Connection error!");
+  } else {
+    ui.ShowHint("Target Connection error! Please comfirm target database connection properties !");
+    ui.Tell("Target Connection error!");
+  }
+  ui.SetBusy(false);
+}
+
+}  // namespace
+
+const ConnectServices& DefaultConnectServices() {
+  static const ConnectServices services{
+      [](std::string_view id, std::shared_ptr<oledb::DataSource>& out) {
+        return providers::CreateDataSource(id, out);
+      },
+      [](int k) { return MySqlDriverProbe(k); },
+  };
+  return services;
+}
+
+void Connect(Workspace& ws, DataSourceSide side) {
+  Connect(ws, side, DefaultConnectServices());
+}
+
+void Connect(Workspace& ws, DataSourceSide side, const ConnectServices& services) {
+  if (side != DataSourceSide::Source && side != DataSourceSide::Target) return;
+  Frontend& ui = ws.frontend();
+  SideConnection& sc = ws.Side(side);
+  const char* word = SideWord(side);
+
+  // 1. Through Closed: session first, then the data source.
+  sc.session.Reset();
+  sc.dataSource.Reset();
+  sc.tree.SetSideMarker(static_cast<int>(DataSourceSide::Reconnecting));
+  ui.SetBusy(true);
+
+  // 2. The adapter's initialisation properties.
+  oledb::PropertySet init(oledb::PropertySetId::DBInit);
+  ConnectionSettings settings = sc.Settings();
+  bool built;
+  if (side == DataSourceSide::Source) {
+    built = MySqlAdapter::BuildInitProperties(settings, init, services);
+  } else {
+    built = ExcelAdapter::BuildInitProperties(settings, init);
+    // The workbook provider derives the database name from the data source.
+    sc.EditSettings([&](ConnectionSettings& s) { s.catalogName = settings.catalogName; });
+  }
+  if (!built) return ConnectFailed(ws, side);
+
+  // 3, 4. The provider's data source, its properties, Initialize.
+  std::shared_ptr<oledb::DataSource> dataSource;
+  HRESULT h = services.createDataSource ? services.createDataSource(settings.providerId, dataSource)
+                                        : hr::REGDB_E_CLASSNOTREG;
+  if (hr::Failed(h) || !dataSource) return ConnectFailed(ws, side);
+  sc.dataSource.Set(dataSource);
+  if (hr::Failed(dataSource->SetProperties(init)) || hr::Failed(dataSource->Initialize())) {
+    return ConnectFailed(ws, side);
+  }
+
+  // 5.
+  WriteOutput(ui, "Connect %s Database!", word);
+
+  // 6. The session; without one the data source stays held and the tree
+  // keeps what it had.
+  std::shared_ptr<oledb::Session> session;
+  h = dataSource->CreateSession(session);
+  if (h != hr::S_OK || !session) {
+    ui.Tell("Couldn't create session on data source");
+    ui.SetBusy(false);
+    return;
+  }
+  sc.session.Set(session);
+
+  // 7. Hand the connection to the tree and rebuild it.
+  DbTree::Connection handed;
+  handed.session = &sc.session;
+  handed.dataSource = &sc.dataSource;
+  handed.catalog = settings.catalogName;
+  handed.providerId = settings.providerId;
+  handed.dbmsKind = side == DataSourceSide::Source ? kMySql : kExcel;
+  handed.userId = settings.userId;
+  handed.password = settings.password;
+  sc.tree.Attach(handed);
+  RefreshTree(ws, side, 0);
+
+  // 8 to 10. "name[version]".
+  std::string title;
+  if (hr::Failed(dataSource->GetInfo(oledb::DBPROP_DBMSNAME, title))) {
+    title.clear();
+    WriteOutput(ui, "Get %s DBMS Name Error!", word);
+  }
+  title = Trim(std::move(title));
+  if (!title.empty()) {
+    std::string version;
+    if (hr::Failed(dataSource->GetInfo(oledb::DBPROP_DBMSVER, version))) {
+      WriteOutput(ui, "Get %s DBMS Version Error!", word);
+    } else {
+      title += "[" + version + "]";
+    }
+  }
+
+  // 11.
+  WriteOutputText(ui, oledb::kResultSuccess);
+
+  // 12.
+  if (title.empty()) {
+    title = side == DataSourceSide::Source ? MySqlAdapter::QueryServerVersion(ui, &sc.session)
+                                           : ExcelAdapter::QueryServerVersion(ui, &sc.session);
+  }
+
+  // 13.
+  sc.SetDbmsTitle(title);
+  ui.SetFolderTitle(side, title);
+  ui.SetBusy(false);
+}
+
+std::string UseStatement(std::string_view name) {
+  std::string quoted;
+  quoted.reserve(name.size() + 8);
+  for (char c : name) {
+    quoted += c;
+    if (c == '`') quoted += '`';
+  }
+  return "use `" + quoted + "`;";
+}
+
+bool UseDatabase(Workspace& ws, const std::string& name, int side) {
+  if (side != 0 && side != 1) return true;
+  const auto which = static_cast<DataSourceSide>(side);
+  // Only the last path component: "a/b\\c" gives "c".
+  const std::string database = RegExpService::Replace(name, ".*(\\\\|/)", "");
+  SideConnection& sc = ws.Side(which);
+  sc.tree.SetCurrentDatabase(database);
+  if (!oledb::ExecuteStatement(ws.frontend(), &sc.session, UseStatement(database), 0)) {
+    return false;
+  }
+  RefreshTree(ws, which, 0);
+  return true;
+}
+
+bool ReopenDatabase(Workspace& ws, const std::string& name, int side) {
+  return ReopenDatabase(ws, name, side, DefaultConnectServices());
+}
+
+bool ReopenDatabase(Workspace& ws, const std::string& name, int side,
+                    const ConnectServices& services) {
+  if (side != 0 && side != 1) return true;
+  const auto which = static_cast<DataSourceSide>(side);
+
+  // 1. A bare name lives in the folder of the target's current workbook.
+  std::string path = name;
+  if (path.find_first_of("\\/") == std::string::npos) {
+    const std::string current = ws.target.tree.CurrentDatabase();
+    const auto cut = current.find_last_of("\\/");
+    if (cut != std::string::npos) path = current.substr(0, cut + 1) + path;
+  }
+
+  // 2. Close the side.
+  SideConnection& sc = ws.Side(which);
+  sc.session.Reset();
+  sc.dataSource.Reset();
+  sc.tree.SetSideMarker(static_cast<int>(DataSourceSide::Reconnecting));
+
+  // 3. The workbook is the data source; elsewhere the name is the catalog.
+  sc.EditSettings([&](ConnectionSettings& s) {
+    s.catalogName.clear();
+    if (IsJetProvider(s.providerId)) {
+      if (path.find(".xls") == std::string::npos) path += ".xls";
+      s.sourceName = path;
+    } else {
+      s.catalogName = path;
+    }
+  });
+
+  // 4.
+  sc.tree.SetCurrentDatabase(path);
+  Connect(ws, which, services);
+  return true;
+}
+
+}  // namespace migrator
