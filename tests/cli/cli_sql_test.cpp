@@ -154,5 +154,24 @@ TEST_F(CliSql, BadStatementPrintsTheErrorAndFails) {
   EXPECT_EQ(r.status, 2);
 }
 
+TEST_F(CliSql, OdbcDataSourceBranch) {
+  MIGRATOR_REQUIRE_MYSQL(server);
+  testing::WriteFile(home_ / ".odbc.ini", "[migtest]\nDriver=MariaDB Unicode\nSERVER=" +
+                                              server.host + "\nPORT=" + server.port + "\n");
+  const std::string env = "HOME=" + Quote(home_.str()) +
+                          " ODBCINI=" + Quote((home_ / ".odbc.ini").string()) +
+                          " MIGRATOR_HOME=" + Quote(home_.str()) + " ";
+  auto r = testing::RunCommand(env + Cli() + " sql --quiet --source-dsn migtest --user " +
+                               Quote(server.user) + " --password " + Quote(server.password) +
+                               " 'select current_user()' 2>" + Quote((home_ / "err").string()));
+  EXPECT_EQ(r.status, 0) << Err();
+  EXPECT_EQ(r.out, server.user + "@" + server.host + "\n");
+
+  r = testing::RunCommand(env + Cli() + " sql --quiet --source-dsn nosuchdsn 'select 1' 2>" +
+                          Quote((home_ / "err").string()));
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(Err().find("Source Connection error!"), std::string::npos) << Err();
+}
+
 }  // namespace
 }  // namespace migrator
