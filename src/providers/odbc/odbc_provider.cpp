@@ -41,6 +41,10 @@ struct Connection {
   SQLHDBC dbc = SQL_NULL_HDBC;
   bool connected = false;
   std::string dbmsName, dbmsVersion, dataSourceName;
+  // How text of the session's results is decoded; asked for again after a
+  // statement that may have changed the result character set.
+  std::shared_ptr<TextDecoder> decoder;
+  bool decoderKnown = false;
 
   Connection() = default;
   Connection(const Connection&) = delete;
@@ -57,7 +61,8 @@ struct Connection {
 
 class OdbcRowset : public ProviderRowset {
  public:
-  explicit OdbcRowset(Statement stmt) : stmt_(std::move(stmt)) {}
+  OdbcRowset(Statement stmt, std::shared_ptr<TextDecoder> decoder)
+      : stmt_(std::move(stmt)), reader_(std::move(decoder)) {}
 
   // Reads the column descriptions; called once before the rowset is handed out.
   HRESULT Describe(ErrorRecords& errors) { return DescribeColumns(stmt_.get(), columns_, errors); }
@@ -68,7 +73,7 @@ class OdbcRowset : public ProviderRowset {
   }
 
   HRESULT CreateAccessor(std::span<const DBORDINAL> ordinals, ErrorRecords& errors) override {
-    return reader_.Bind(ordinals, columns_.size(), errors);
+    return reader_.Bind(ordinals, columns_, errors);
   }
 
   HRESULT GetNextRow(ErrorRecords& errors) override {
@@ -144,9 +149,11 @@ class OdbcSession : public ProviderSession {
 
   HRESULT Execute(std::string_view text, const PropertySet&,
                   std::unique_ptr<ProviderRowset>& rowset, ErrorRecords& errors) override {
+    std::shared_ptr<TextDecoder> decoder = ResultDecoder();
     Statement stmt;
     HRESULT h = stmt.Allocate(conn_.dbc, errors);
     if (hr::Failed(h)) return h;
+    if (MayChangeResultCharset(text)) conn_.decoderKnown = false;
     WString wide = ToWide(text);
     const SQLRETURN r =
         SQLExecDirectW(stmt.get(), wide.data(), static_cast<SQLINTEGER>(wide.size()));
@@ -157,7 +164,7 @@ class OdbcSession : public ProviderSession {
       if (!SqlOk(rc)) return Diagnose(SQL_HANDLE_STMT, stmt.get(), errors);
     }
     if (columns <= 0) return hr::S_OK;  // no rowset
-    auto made = std::make_unique<OdbcRowset>(std::move(stmt));
+    auto made = std::make_unique<OdbcRowset>(std::move(stmt), std::move(decoder));
     h = made->Describe(errors);
     if (hr::Failed(h)) return h;
     rowset = std::move(made);
@@ -199,7 +206,33 @@ class OdbcSession : public ProviderSession {
     if (hr::Failed(h)) return h;
     const SQLRETURN r = call(stmt.get());
     if (!SqlOk(r)) return Diagnose(SQL_HANDLE_STMT, stmt.get(), errors);
-    return FetchAll(stmt.get(), out, errors);
+    return FetchAll(stmt.get(), ResultDecoder().get(), out, errors);
+  }
+
+  // The decoder for the session's current result character set, asked of
+  // the server when it is not known. When it cannot be asked, text is taken
+  // as UTF-8.
+  std::shared_ptr<TextDecoder> ResultDecoder() {
+    if (conn_.decoderKnown) return conn_.decoder;
+    std::string name;
+    Statement stmt;
+    ErrorRecords ignored;
+    if (hr::Succeeded(stmt.Allocate(conn_.dbc, ignored))) {
+      SQLWCHAR query[] = {'s', 'e', 'l', 'e', 'c', 't', ' ', '@', '@', 'c', 'h',
+                          'a', 'r', 'a', 'c', 't', 'e', 'r', '_', 's', 'e', 't',
+                          '_', 'r', 'e', 's', 'u', 'l', 't', 's', 0};
+      std::vector<char> scratch;
+      std::size_t length = 0;
+      bool isNull = false;
+      if (SqlOk(SQLExecDirectW(stmt.get(), query, SQL_NTS)) && SqlOk(SQLFetch(stmt.get())) &&
+          SqlOk(ReadRawValue(stmt.get(), 1, SQL_C_CHAR, scratch, length, isNull)) && !isNull) {
+        name.assign(scratch.data(), length);
+      }
+    }
+    conn_.decoder =
+        IconvNameForMySqlCharset(name).empty() ? nullptr : std::make_shared<TextDecoder>(name);
+    conn_.decoderKnown = true;
+    return conn_.decoder;
   }
 
   HRESULT Catalogs(const Restrictions& r, Rows& rows, ErrorRecords& errors) {
@@ -481,9 +514,10 @@ class OdbcDataSource : public oledb::ProviderDataSource {
     conn->connected = true;
 
     if (auto catalog = init.FindText(oledb::DBPROP_INIT_CATALOG); catalog && !catalog->empty()) {
+      // The length is given as SQL_NTS: drivers disagree on whether a wide
+      // attribute's length counts bytes or characters.
       WString wide = ToWide(*catalog);
-      r = SQLSetConnectAttrW(conn->dbc, SQL_ATTR_CURRENT_CATALOG, wide.data(),
-                             static_cast<SQLINTEGER>(wide.size() * sizeof(SQLWCHAR)));
+      r = SQLSetConnectAttrW(conn->dbc, SQL_ATTR_CURRENT_CATALOG, wide.data(), SQL_NTS);
       if (!SqlOk(r)) return Diagnose(SQL_HANDLE_DBC, conn->dbc, errors);
     }
 

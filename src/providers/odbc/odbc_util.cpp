@@ -246,53 +246,63 @@ HRESULT DescribeColumns(SQLHSTMT stmt, std::vector<oledb::ColumnInfo>& columns,
   return hr::S_OK;
 }
 
-SQLRETURN ReadWholeValue(SQLHSTMT stmt, SQLUSMALLINT column, WString& buffer, std::string& out,
-                         bool& isNull) {
-  out.clear();
+SQLRETURN ReadRawValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType,
+                       std::vector<char>& buffer, std::size_t& length, bool& isNull) {
+  length = 0;
   isNull = false;
-  if (buffer.size() < 4096) buffer.resize(4096);
-  std::size_t have = 0;  // code units read so far
+  if (buffer.size() < 16384) buffer.resize(16384);
+  // SQL_C_CHAR parts end in a NUL that is not part of the value.
+  const std::size_t terminator = cType == SQL_C_CHAR ? 1 : 0;
   for (;;) {
-    const std::size_t room = buffer.size() - have - 1;  // units that fit before the NUL
+    const std::size_t room = buffer.size() - length - terminator;  // value bytes that fit
     SQLLEN indicator = 0;
-    const SQLRETURN r =
-        SQLGetData(stmt, column, SQL_C_WCHAR, buffer.data() + have,
-                   static_cast<SQLLEN>((buffer.size() - have) * sizeof(SQLWCHAR)), &indicator);
+    const SQLRETURN r = SQLGetData(stmt, column, cType, buffer.data() + length,
+                                   static_cast<SQLLEN>(buffer.size() - length), &indicator);
     if (r == SQL_NO_DATA) break;  // the previous part was the last
     if (!SqlOk(r)) return r;
     if (indicator == SQL_NULL_DATA) {
       isNull = true;
       return SQL_SUCCESS;
     }
-    if (indicator != SQL_NO_TOTAL &&
-        static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR) <= room) {
-      have += static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR);
+    if (indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) <= room) {
+      length += static_cast<std::size_t>(indicator);
       break;  // the rest fitted
     }
-    // Cut at the buffer: the part fills it up to the NUL. Take what was
-    // written and make room for the rest.
-    std::size_t written = room;
-    if (buffer[have + room] != 0) {
-      written = 0;
-      while (written < room && buffer[have + written] != 0)
-        ++written;
-    }
-    have += written;
+    // Cut at the buffer: this part filled it. Take it and make room for the rest.
+    length += room;
     std::size_t wanted = buffer.size() * 2;
     if (indicator != SQL_NO_TOTAL) {
-      wanted = std::max(wanted, have + static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR) + 1);
+      wanted = std::max(wanted, length + static_cast<std::size_t>(indicator) - room + terminator);
     }
     buffer.resize(wanted);
   }
-  AppendUtf8(buffer.data(), have, out);
   return SQL_SUCCESS;
 }
 
-HRESULT ValueReader::Bind(std::span<const oledb::DBORDINAL> ordinals, std::size_t columnCount,
+void AppendHex(std::string_view bytes, std::string& out) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  out.reserve(out.size() + bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 0xF];
+  }
+}
+
+void DecodeText(TextDecoder* decoder, std::string_view bytes, std::string& out) {
+  out.clear();
+  if (decoder) {
+    decoder->Append(bytes, out);
+  } else {
+    AppendValidUtf8(bytes, out);
+  }
+}
+
+HRESULT ValueReader::Bind(std::span<const oledb::DBORDINAL> ordinals,
+                          const std::vector<oledb::ColumnInfo>& columns,
                           oledb::ErrorRecords& errors) {
   std::vector<oledb::DBORDINAL> order(ordinals.begin(), ordinals.end());
   for (auto o : order) {
-    if (o < 1 || o > columnCount) {
+    if (o < 1 || o > columns.size()) {
       errors.push_back(ProviderError(hr::DB_E_BADORDINAL,
                                      "The rowset has no column " + std::to_string(o) + "."));
       return hr::DB_E_BADORDINAL;
@@ -305,7 +315,12 @@ HRESULT ValueReader::Bind(std::span<const oledb::DBORDINAL> ordinals, std::size_
     const auto pos = std::lower_bound(order.begin(), order.end(), ordinals[slot]) - order.begin();
     slotsOf[static_cast<std::size_t>(pos)].push_back(slot);
   }
+  std::vector<bool> binary(order.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    binary[i] = columns[order[i] - 1].type == oledb::DBTYPE_BYTES;
+  }
   order_ = std::move(order);
+  binary_ = std::move(binary);
   slotsOf_ = std::move(slotsOf);
   slots_ = ordinals.size();
   return hr::S_OK;
@@ -318,17 +333,27 @@ HRESULT ValueReader::Read(SQLHSTMT stmt, oledb::TextRow& row, oledb::ErrorRecord
   for (std::size_t i = 0; i < order_.size(); ++i) {
     const auto& slots = slotsOf_[i];
     const std::size_t first = slots.front();
+    std::string& value = row.values[first];
     bool isNull = false;
-    const SQLRETURN r = ReadWholeValue(stmt, static_cast<SQLUSMALLINT>(order_[i]), scratch_,
-                                       row.values[first], isNull);
+    std::size_t length = 0;
+    const SQLRETURN r =
+        ReadRawValue(stmt, static_cast<SQLUSMALLINT>(order_[i]),
+                     binary_[i] ? SQL_C_BINARY : SQL_C_CHAR, scratch_, length, isNull);
     if (!SqlOk(r)) {
       Diagnose(SQL_HANDLE_STMT, stmt, errors);
-      row.values[first].clear();
+      value.clear();
       row.status[first] = oledb::DBSTATUS_E_CANTCONVERTVALUE;
       ++failed;
     } else if (isNull) {
       row.SetNull(first);
     } else {
+      const std::string_view bytes(scratch_.data(), length);
+      if (binary_[i]) {
+        value.clear();
+        AppendHex(bytes, value);
+      } else {
+        DecodeText(decoder_.get(), bytes, value);
+      }
       row.status[first] = oledb::DBSTATUS_S_OK;
     }
     for (std::size_t k = 1; k < slots.size(); ++k) {
@@ -340,11 +365,12 @@ HRESULT ValueReader::Read(SQLHSTMT stmt, oledb::TextRow& row, oledb::ErrorRecord
   return failed == order_.size() ? hr::DB_E_ERRORSOCCURRED : hr::DB_S_ERRORSOCCURRED;
 }
 
-HRESULT FetchAll(SQLHSTMT stmt, std::vector<std::vector<std::optional<std::string>>>& rows,
+HRESULT FetchAll(SQLHSTMT stmt, TextDecoder* decoder,
+                 std::vector<std::vector<std::optional<std::string>>>& rows,
                  oledb::ErrorRecords& errors) {
   SQLSMALLINT count = 0;
   if (!SqlOk(SQLNumResultCols(stmt, &count))) return Diagnose(SQL_HANDLE_STMT, stmt, errors);
-  WString scratch;
+  std::vector<char> scratch;
   for (;;) {
     const SQLRETURN f = SQLFetch(stmt);
     if (f == SQL_NO_DATA) break;
@@ -352,11 +378,15 @@ HRESULT FetchAll(SQLHSTMT stmt, std::vector<std::vector<std::optional<std::strin
     std::vector<std::optional<std::string>> row(
         static_cast<std::size_t>(std::max<SQLSMALLINT>(count, 0)));
     for (SQLSMALLINT c = 1; c <= count; ++c) {
-      std::string text;
+      std::size_t length = 0;
       bool isNull = false;
-      const SQLRETURN r = ReadWholeValue(stmt, static_cast<SQLUSMALLINT>(c), scratch, text, isNull);
+      const SQLRETURN r =
+          ReadRawValue(stmt, static_cast<SQLUSMALLINT>(c), SQL_C_CHAR, scratch, length, isNull);
       if (!SqlOk(r)) return Diagnose(SQL_HANDLE_STMT, stmt, errors);
-      if (!isNull) row[static_cast<std::size_t>(c - 1)] = std::move(text);
+      if (isNull) continue;
+      std::string text;
+      DecodeText(decoder, std::string_view(scratch.data(), length), text);
+      row[static_cast<std::size_t>(c - 1)] = std::move(text);
     }
     rows.push_back(std::move(row));
   }

@@ -6,6 +6,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "oledb/errors.h"
 #include "oledb/types.h"
+#include "providers/odbc/charset.h"
 #include "providers/odbc/utf16.h"
 
 namespace migrator::providers::odbc {
@@ -77,29 +79,43 @@ oledb::DBCOLUMNFLAGS ColumnFlags(const TypeInfo& type, bool nullable);
 HRESULT DescribeColumns(SQLHSTMT stmt, std::vector<oledb::ColumnInfo>& columns,
                         oledb::ErrorRecords& errors);
 
-// Reads a value whole as UTF-8 text with SQLGetData(SQL_C_WCHAR), however
-// long it is. `scratch` is reused between calls. Returns the last SQLRETURN
-// (SQL_SUCCESS when the value was read); `isNull` tells a NULL.
-SQLRETURN ReadWholeValue(SQLHSTMT stmt, SQLUSMALLINT column, WString& scratch, std::string& out,
-                         bool& isNull);
+// Reads a value whole, however long, as the driver gives it for `cType`
+// (SQL_C_CHAR: text as the server sent it; SQL_C_BINARY: raw bytes) into
+// `scratch` (reused between calls). Returns the last SQLRETURN (SQL_SUCCESS
+// when the value was read); `length` is its size, `isNull` tells a NULL.
+SQLRETURN ReadRawValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType,
+                       std::vector<char>& scratch, std::size_t& length, bool& isNull);
 
-// Reads the bound ordinals of the current row into a TextRow.
+// Upper-case hexadecimal digits for bytes, as binary values read as text.
+void AppendHex(std::string_view bytes, std::string& out);
+
+// Reads the bound ordinals of the current row into a TextRow: text in the
+// session's result character set decoded to UTF-8, binary columns as hex.
 class ValueReader {
  public:
-  HRESULT Bind(std::span<const oledb::DBORDINAL> ordinals, std::size_t columnCount,
-               oledb::ErrorRecords& errors);
+  ValueReader() = default;
+  explicit ValueReader(std::shared_ptr<TextDecoder> decoder) : decoder_(std::move(decoder)) {}
+
+  HRESULT Bind(std::span<const oledb::DBORDINAL> ordinals,
+               const std::vector<oledb::ColumnInfo>& columns, oledb::ErrorRecords& errors);
   HRESULT Read(SQLHSTMT stmt, oledb::TextRow& row, oledb::ErrorRecords& errors);
   std::size_t slots() const { return slots_; }
 
  private:
+  std::shared_ptr<TextDecoder> decoder_;           // null: UTF-8
   std::vector<oledb::DBORDINAL> order_;            // distinct ordinals, ascending
+  std::vector<bool> binary_;                       // for each of them
   std::vector<std::vector<std::size_t>> slotsOf_;  // the slots each of them fills
   std::size_t slots_ = 0;
-  WString scratch_;
+  std::vector<char> scratch_;
 };
 
+// Decodes a value read as SQL_C_CHAR into UTF-8 text.
+void DecodeText(TextDecoder* decoder, std::string_view bytes, std::string& out);
+
 // Reads every remaining row of a statement, all columns as text (NULL as none).
-HRESULT FetchAll(SQLHSTMT stmt, std::vector<std::vector<std::optional<std::string>>>& rows,
+HRESULT FetchAll(SQLHSTMT stmt, TextDecoder* decoder,
+                 std::vector<std::vector<std::optional<std::string>>>& rows,
                  oledb::ErrorRecords& errors);
 
 }  // namespace migrator::providers::odbc
