@@ -4,6 +4,7 @@
 
 #include "oledb/text.h"
 #include "providers/odbc/odbc_provider.h"
+#include "providers/workbook/workbook_provider.h"
 
 namespace migrator::providers {
 namespace {
@@ -12,7 +13,8 @@ namespace {
 constexpr std::array kProviders = {
     ProviderEntry{odbc::kProviderId, odbc::kProviderName, odbc::kProviderLibrary,
                   &odbc::CreateDataSource},
-    // The workbook provider ("Microsoft.Jet.OLEDB.4.0", built in) goes here.
+    ProviderEntry{workbook::kProviderId, workbook::kProviderName, workbook::kProviderLibrary,
+                  &workbook::CreateDataSource},
 };
 
 }  // namespace

@@ -1,0 +1,784 @@
+#include "providers/workbook/tables.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "oledb/text.h"
+
+namespace migrator::providers::workbook {
+namespace {
+
+using oledb::EqualsNoCase;
+
+std::string LowerAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+// The number of UTF-16 units of valid UTF-8 text.
+std::size_t Utf16Length(std::string_view utf8) {
+  std::size_t n = 0;
+  for (unsigned char c : utf8) {
+    if ((c & 0xC0) != 0x80) ++n;  // a character starts here
+    if (c >= 0xF0) ++n;           // and needs a surrogate pair
+  }
+  return n;
+}
+
+// The longest start of valid UTF-8 text that has at most `units` UTF-16 units.
+std::string_view CutUtf16(std::string_view utf8, std::size_t units) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    if ((c & 0xC0) == 0x80) continue;
+    const std::size_t need = c >= 0xF0 ? 2 : 1;
+    if (n + need > units) return utf8.substr(0, i);
+    n += need;
+  }
+  return utf8;
+}
+
+bool IsAsciiLetter(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool IsAsciiDigit(unsigned char c) {
+  return c >= '0' && c <= '9';
+}
+
+// A name that a spreadsheet would read as a cell reference: A1, IV65536, R,
+// C, R1C1, RC.
+bool LooksLikeCellReference(std::string_view n) {
+  if (n.empty()) return false;
+  std::size_t i = 0;
+  while (i < n.size() && i < 3 && IsAsciiLetter(static_cast<unsigned char>(n[i])))
+    ++i;
+  std::size_t digits = i;
+  while (digits < n.size() && IsAsciiDigit(static_cast<unsigned char>(n[digits])))
+    ++digits;
+  if (i > 0 && digits > i && digits == n.size()) return true;
+  auto skipDigits = [&](std::size_t p) {
+    while (p < n.size() && IsAsciiDigit(static_cast<unsigned char>(n[p])))
+      ++p;
+    return p;
+  };
+  const char first = static_cast<char>(n[0] | 0x20);
+  if (first == 'r') {
+    const std::size_t p = skipDigits(1);
+    if (p == n.size()) return true;
+    if ((n[p] | 0x20) == 'c' && skipDigits(p + 1) == n.size()) return true;
+  }
+  return first == 'c' && skipDigits(1) == n.size();
+}
+
+// Orders listed table names: ASCII letters without regard to case, then bytes.
+bool ListedBefore(const std::string& a, const std::string& b) {
+  const std::string la = LowerAscii(a);
+  const std::string lb = LowerAscii(b);
+  if (la != lb) return la < lb;
+  return a < b;
+}
+
+// The header cell's text; "F<n>" for an empty one (n counts from 1).
+std::string HeaderText(const WorkbookTables& tables, std::size_t sheet, std::uint32_t row,
+                       std::uint32_t col, std::uint32_t position) {
+  std::string text;
+  if (!tables.CellText(sheet, row, col, text) || text.empty())
+    return "F" + std::to_string(position + 1);
+  return text;
+}
+
+DataKind KindOfCell(const xls::Workbook& book, const xls::Cell& cell, bool& hasValue) {
+  hasValue = true;
+  switch (cell.value.kind) {
+    case xls::Value::Kind::kNumber:
+      return book.IsDateFormat(cell.xf) ? DataKind::Date : DataKind::Number;
+    case xls::Value::Kind::kBoolean:
+      return DataKind::Boolean;
+    case xls::Value::Kind::kText:
+      return DataKind::Text;
+    case xls::Value::Kind::kEmpty:
+    case xls::Value::Kind::kError:
+      break;
+  }
+  hasValue = false;
+  return DataKind::Text;
+}
+
+ColumnType StoredType(DataKind kind) {
+  switch (kind) {
+    case DataKind::Number:
+      return ColumnType::Number;
+    case DataKind::Date:
+      return ColumnType::Date;
+    case DataKind::Boolean:
+      return ColumnType::Boolean;
+    case DataKind::Text:
+      break;
+  }
+  return ColumnType::Text;
+}
+
+const char* TypeWord(ColumnType type) {
+  switch (type) {
+    case ColumnType::Number:
+      return "numbers";
+    case ColumnType::Date:
+      return "dates";
+    case ColumnType::Boolean:
+      return "TRUE or FALSE";
+    case ColumnType::Text:
+      break;
+  }
+  return "text";
+}
+
+bool ParseNumberText(std::string_view text, double& out) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+    text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+    text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return false;
+  const char* first = text.data();
+  const char* last = first + text.size();
+  const auto r = std::from_chars(first, last, out);
+  return r.ec == std::errc() && r.ptr == last && std::isfinite(out);
+}
+
+bool ParseBooleanText(std::string_view text, bool& out) {
+  if (EqualsNoCase(text, "true") || EqualsNoCase(text, "yes") || text == "1" || text == "-1") {
+    out = true;
+    return true;
+  }
+  if (EqualsNoCase(text, "false") || EqualsNoCase(text, "no") || text == "0") {
+    out = false;
+    return true;
+  }
+  return false;
+}
+
+std::string Quoted(std::string_view s) {
+  constexpr std::size_t kShown = 60;
+  std::string_view cut = CutUtf16(s, kShown);
+  return "'" + std::string(cut) + (cut.size() < s.size() ? "...'" : "'");
+}
+
+// The value a literal stores in a column of the given type, or a mismatch.
+Status ToCellValue(const Literal& v, ColumnType type, const std::string& column, xls::Value& out) {
+  out = xls::Value::Empty();
+  switch (v.kind) {
+    case Literal::Kind::Null:
+      return {};
+    case Literal::Kind::Text:
+      switch (type) {
+        case ColumnType::Text:
+        case ColumnType::Date:
+          out = xls::Value::Text(v.text);
+          return {};
+        case ColumnType::Number: {
+          if (v.text.empty()) return {};
+          double d = 0;
+          if (ParseNumberText(v.text, d)) {
+            out = xls::Value::Number(d);
+            return {};
+          }
+          break;
+        }
+        case ColumnType::Boolean: {
+          if (v.text.empty()) return {};
+          bool b = false;
+          if (ParseBooleanText(v.text, b)) {
+            out = xls::Value::Boolean(b);
+            return {};
+          }
+          break;
+        }
+      }
+      return Fail("Data type mismatch: the column \"" + column + "\" holds " + TypeWord(type) +
+                      ", and " + Quoted(v.text) + " is not one.",
+                  hr::DB_E_CANTCONVERTVALUE);
+    case Literal::Kind::Number:
+      if (!std::isfinite(v.number))
+        return Fail("The number " + v.text + " for the column \"" + column + "\" is out of range.");
+      switch (type) {
+        case ColumnType::Text:
+          out = xls::Value::Text(v.text);
+          return {};
+        case ColumnType::Number:
+        case ColumnType::Date:
+          out = xls::Value::Number(v.number);
+          return {};
+        case ColumnType::Boolean:
+          out = xls::Value::Boolean(v.number != 0);
+          return {};
+      }
+      break;
+    case Literal::Kind::Boolean:
+      switch (type) {
+        case ColumnType::Text:
+          out = xls::Value::Text(v.boolean ? "TRUE" : "FALSE");
+          return {};
+        case ColumnType::Boolean:
+          out = xls::Value::Boolean(v.boolean);
+          return {};
+        case ColumnType::Number:
+        case ColumnType::Date:
+          return Fail("Data type mismatch: the column \"" + column + "\" holds " + TypeWord(type) +
+                          ", and " + (v.boolean ? "TRUE" : "FALSE") + " is not one.",
+                      hr::DB_E_CANTCONVERTVALUE);
+      }
+      break;
+  }
+  return {};
+}
+
+// Days from 1970-01-01 to a civil date, and back (proleptic Gregorian).
+void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  y = static_cast<long long>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  if (m <= 2) ++y;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Kinds
+
+oledb::DBTYPE DbTypeOf(DataKind kind) {
+  switch (kind) {
+    case DataKind::Number:
+      return oledb::DBTYPE_R8;
+    case DataKind::Date:
+      return oledb::DBTYPE_DATE;
+    case DataKind::Boolean:
+      return oledb::DBTYPE_BOOL;
+    case DataKind::Text:
+      break;
+  }
+  return oledb::DBTYPE_WSTR;
+}
+
+oledb::DBCOLUMNFLAGS FlagsOf(DataKind kind) {
+  switch (kind) {
+    case DataKind::Number:
+    case DataKind::Date:
+      return 90;
+    case DataKind::Boolean:
+      return 24;
+    case DataKind::Text:
+      break;
+  }
+  return 106;
+}
+
+std::size_t SizeOf(DataKind kind) {
+  switch (kind) {
+    case DataKind::Number:
+    case DataKind::Date:
+      return 8;
+    case DataKind::Boolean:
+      return 2;
+    case DataKind::Text:
+      break;
+  }
+  return 255;
+}
+
+// ---------------------------------------------------------------------------
+// Names
+
+std::string ListedSheetName(std::string_view sheetName) {
+  bool plain = true;
+  for (unsigned char c : sheetName) {
+    if (c < 0x80 && !IsAsciiLetter(c) && !IsAsciiDigit(c) && c != '_') {
+      plain = false;
+      break;
+    }
+  }
+  if (plain) return std::string(sheetName) + "$";
+  std::string out = "'";
+  for (char c : sheetName) {
+    if (c == '\'') out += '\'';
+    out += c;
+  }
+  return out + "$'";
+}
+
+std::string SheetNameForTable(std::string_view table) {
+  std::string name(CutUtf16(table, xls::kMaxSheetNameLength));
+  for (char& c : name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || c == ':' || c == '\\' || c == '/' || c == '?' || c == '*' || c == '[' ||
+        c == ']')
+      c = '_';
+  }
+  if (!name.empty() && name.front() == '\'') name.front() = '_';
+  if (!name.empty() && name.back() == '\'') name.back() = '_';
+  return name;
+}
+
+std::string DefinedNameForTable(std::string_view table) {
+  constexpr std::size_t kMaxNameLength = 255;
+  std::string name;
+  name.reserve(table.size() + 1);
+  for (char c : table) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    const bool ok = u >= 0x80 || IsAsciiLetter(u) || IsAsciiDigit(u) || c == '_' || c == '.';
+    name += ok ? c : '_';
+  }
+  const unsigned char first = name.empty() ? 0 : static_cast<unsigned char>(name.front());
+  if (name.empty() || !(IsAsciiLetter(first) || first == '_' || first >= 0x80) ||
+      LooksLikeCellReference(name))
+    name.insert(name.begin(), '_');
+  return std::string(CutUtf16(name, kMaxNameLength));
+}
+
+// ---------------------------------------------------------------------------
+// Values
+
+std::string NumberText(double value) {
+  if (value == 0) return "0";  // also -0
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, value);
+  return std::string(buf, r.ptr);
+}
+
+std::optional<std::string> DateText(double serial, bool date1904) {
+  if (!std::isfinite(serial) || serial < 0 || serial >= 2958466) return std::nullopt;
+  long long days = static_cast<long long>(std::floor(serial));
+  long long seconds = std::llround((serial - static_cast<double>(days)) * 86400.0);
+  if (seconds >= 86400) {
+    ++days;
+    seconds -= 86400;
+  }
+  long long y;
+  unsigned m, d;
+  if (date1904) {
+    // Day 0 is 1904-01-01 (24107 days after 1970-01-01 counted backwards).
+    CivilFromDays(days - 24107, y, m, d);
+  } else if (days == 60) {
+    // The day that the 1900 date system counts though it never was.
+    y = 1900;
+    m = 2;
+    d = 29;
+  } else {
+    // Day 1 is 1900-01-01; from day 61 on the count is one ahead.
+    const long long fromEpoch = days < 60 ? days - 25568 : days - 25569;
+    CivilFromDays(fromEpoch, y, m, d);
+  }
+  char buf[48];
+  if (seconds == 0) {
+    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", y, m, d);
+  } else {
+    std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02lld:%02lld:%02lld", y, m, d, seconds / 3600,
+                  seconds / 60 % 60, seconds % 60);
+  }
+  return std::string(buf);
+}
+
+bool WorkbookTables::CellText(std::size_t sheet, std::uint32_t row, std::uint32_t col,
+                              std::string& out) const {
+  out.clear();
+  if (sheet >= book_.sheetCount()) return false;
+  const xls::Cell cell = book_.sheet(sheet).GetCell(row, col);
+  switch (cell.value.kind) {
+    case xls::Value::Kind::kText:
+      out = cell.value.text;
+      return true;
+    case xls::Value::Kind::kNumber:
+      if (book_.IsDateFormat(cell.xf)) {
+        if (auto date = DateText(cell.value.number, book_.date1904())) {
+          out = std::move(*date);
+          return true;
+        }
+      }
+      out = NumberText(cell.value.number);
+      return true;
+    case xls::Value::Kind::kBoolean:
+      out = cell.value.boolean ? "TRUE" : "FALSE";
+      return true;
+    case xls::Value::Kind::kEmpty:
+    case xls::Value::Kind::kError:
+      break;
+  }
+  return false;
+}
+
+std::optional<std::string> WorkbookTables::CellText(std::size_t sheet, std::uint32_t row,
+                                                    std::uint32_t col) const {
+  std::string text;
+  if (!CellText(sheet, row, col, text)) return std::nullopt;
+  return text;
+}
+
+// ---------------------------------------------------------------------------
+// Tables
+
+std::vector<TableRef> WorkbookTables::List() const {
+  std::vector<TableRef> tables;
+  for (std::size_t i = 0; i < book_.sheetCount(); ++i) {
+    const xls::Sheet& sheet = book_.sheet(i);
+    if (!sheet.isWorksheet()) continue;
+    TableRef t;
+    t.listedName = ListedSheetName(sheet.name());
+    t.sheet = i;
+    t.range = sheet.UsedRange();
+    t.isSheet = true;
+    tables.push_back(std::move(t));
+  }
+  for (std::size_t i = 0; i < book_.nameCount(); ++i) {
+    const xls::DefinedName d = book_.name(i);
+    if (d.scope || d.builtin || d.hidden || d.kind != xls::DefinedName::Kind::kArea) continue;
+    if (d.sheet >= book_.sheetCount() || !book_.sheet(d.sheet).isWorksheet()) continue;
+    TableRef t;
+    t.listedName = d.name;
+    t.sheet = d.sheet;
+    t.range = d.range;
+    t.definedName = d.name;
+    tables.push_back(std::move(t));
+  }
+  std::sort(tables.begin(), tables.end(), [](const TableRef& a, const TableRef& b) {
+    return ListedBefore(a.listedName, b.listedName);
+  });
+  return tables;
+}
+
+Result<TableRef> WorkbookTables::Resolve(std::string_view name) const {
+  std::string n(name);
+  // 'My sheet$' as the tables rowset lists it.
+  if (n.size() >= 2 && n.front() == '\'' && n.back() == '\'') {
+    std::string inner;
+    for (std::size_t i = 1; i + 1 < n.size(); ++i) {
+      inner += n[i];
+      if (n[i] == '\'' && i + 2 < n.size() && n[i + 1] == '\'') ++i;
+    }
+    n = std::move(inner);
+  }
+  if (!n.empty() && n.back() == '$') {
+    const std::string_view sheetName(n.data(), n.size() - 1);
+    if (auto index = book_.FindSheet(sheetName); index && book_.sheet(*index).isWorksheet()) {
+      TableRef t;
+      t.sheet = *index;
+      t.listedName = ListedSheetName(book_.sheet(*index).name());
+      t.range = book_.sheet(*index).UsedRange();
+      t.isSheet = true;
+      return t;
+    }
+    return Fail("The table \"" + std::string(name) +
+                    "\" does not exist: the workbook has no sheet \"" + std::string(sheetName) +
+                    "\".",
+                hr::DB_E_NOTABLE);
+  }
+  std::optional<std::size_t> index = book_.FindName(n);
+  if (!index) {
+    const std::string mangled = DefinedNameForTable(n);
+    if (mangled != n) index = book_.FindName(mangled);
+  }
+  if (index) {
+    const xls::DefinedName d = book_.name(*index);
+    if (d.kind == xls::DefinedName::Kind::kArea && d.sheet < book_.sheetCount() &&
+        book_.sheet(d.sheet).isWorksheet()) {
+      TableRef t;
+      t.listedName = d.name;
+      t.sheet = d.sheet;
+      t.range = d.range;
+      t.definedName = d.name;
+      return t;
+    }
+    return Fail("The table \"" + std::string(name) + "\" cannot be used: its name refers to " +
+                (d.kind == xls::DefinedName::Kind::kInvalid ? "cells that no longer exist."
+                                                            : "something other than cells."));
+  }
+  return Fail("The table \"" + std::string(name) + "\" does not exist in the workbook.",
+              hr::DB_E_NOTABLE);
+}
+
+std::pair<std::uint32_t, std::uint32_t> WorkbookTables::DataRows(const TableRef& table) {
+  if (!table.range) return {1, 0};
+  return {table.range->firstRow + 1, table.range->lastRow};
+}
+
+std::vector<TableColumn> WorkbookTables::Columns(const TableRef& table) const {
+  std::vector<TableColumn> columns;
+  if (!table.range) {
+    columns.push_back({"F1", DataKind::Text});
+    return columns;
+  }
+  const xls::Range& r = *table.range;
+  const xls::Sheet& sheet = book_.sheet(table.sheet);
+  const std::uint32_t lastSample = std::min<std::uint32_t>(r.lastRow, r.firstRow + kTypeGuessRows);
+  for (std::uint32_t col = r.firstCol; col <= r.lastCol; ++col) {
+    TableColumn c;
+    c.name = HeaderText(*this, table.sheet, r.firstRow, col, col - r.firstCol);
+    bool any = false;
+    bool mixed = false;
+    for (std::uint32_t row = r.firstRow + 1; row <= lastSample; ++row) {
+      bool hasValue = false;
+      const DataKind k = KindOfCell(book_, sheet.GetCell(row, col), hasValue);
+      if (!hasValue) continue;
+      if (!any) {
+        c.kind = k;
+        any = true;
+      } else if (k != c.kind) {
+        mixed = true;
+      }
+    }
+    if (mixed) c.kind = DataKind::Text;
+    columns.push_back(std::move(c));
+  }
+  return columns;
+}
+
+// ---------------------------------------------------------------------------
+// Statements
+
+Status WorkbookTables::CreateTable(const Statement& create) {
+  const std::string& table = create.table;
+  const std::size_t n = create.columns.size();
+  if (n == 0) return Fail("CREATE TABLE " + table + " names no columns.");
+  if (n > xls::kMaxColumns)
+    return Fail("The table \"" + table + "\" has " + std::to_string(n) +
+                " columns; a sheet holds at most 256.");
+  for (const auto& c : create.columns) {
+    if (Utf16Length(c.name) > xls::kMaxTextLength)
+      return Fail("The column name " + Quoted(c.name) + " is longer than a cell holds (32,767).");
+  }
+  const std::string definedName = DefinedNameForTable(table);
+  if (book_.FindName(table) || book_.FindName(definedName))
+    return Fail("The table \"" + table + "\" already exists.", hr::DB_E_DUPLICATETABLEID);
+  const std::string sheetName = SheetNameForTable(table);
+  if (sheetName.empty()) return Fail("A table needs a name.");
+
+  // A new sheet, or an empty one of that name (what DROP TABLE leaves).
+  std::size_t sheet;
+  bool added = false;
+  if (auto found = book_.FindSheet(sheetName)) {
+    sheet = *found;
+    const xls::Sheet& s = book_.sheet(sheet);
+    if (!s.isWorksheet() || s.UsedRange())
+      return Fail(
+          "The table \"" + table + "\" already exists: the sheet \"" + s.name() + "\" is in use.",
+          hr::DB_E_DUPLICATETABLEID);
+  } else {
+    auto addedSheet = book_.AddSheet(sheetName);
+    if (!addedSheet)
+      return Fail("The table \"" + table + "\" cannot be created: " + addedSheet.message());
+    sheet = *addedSheet;
+    added = true;
+  }
+
+  auto undo = [&](const std::string& why) -> Status {
+    if (added) {
+      (void)book_.DeleteSheet(sheet);
+    } else {
+      for (std::uint32_t col = 0; col < n; ++col)
+        (void)book_.sheet(sheet).Clear(0, col);
+    }
+    return Fail("The table \"" + table + "\" cannot be created: " + why);
+  };
+  xls::Sheet& s = book_.sheet(sheet);
+  for (std::size_t col = 0; col < n; ++col) {
+    if (auto st = s.SetText(0, static_cast<std::uint32_t>(col), create.columns[col].name); !st)
+      return undo(st.message());
+  }
+  const xls::Range header{0, 0, 0, static_cast<std::uint32_t>(n - 1)};
+  if (auto st = book_.DefineName(definedName, sheet, header); !st) return undo(st.message());
+
+  std::vector<ColumnType> types;
+  types.reserve(n);
+  for (const auto& c : create.columns)
+    types.push_back(c.type);
+  declared_[LowerAscii(definedName)] = std::move(types);
+  Forget();
+  return {};
+}
+
+Result<WorkbookTables::InsertTarget*> WorkbookTables::Target(std::string_view name) {
+  std::string key = LowerAscii(name);
+  if (auto it = targets_.find(key); it != targets_.end()) return &it->second;
+  auto table = Resolve(name);
+  if (!table) return table.error();
+  InsertTarget target;
+  target.table = std::move(*table);
+  target.columns = Columns(target.table);
+  const std::vector<ColumnType>* declared = nullptr;
+  if (!target.table.isSheet) {
+    auto d = declared_.find(LowerAscii(target.table.definedName));
+    if (d != declared_.end() && d->second.size() == target.columns.size()) declared = &d->second;
+  }
+  target.types.reserve(target.columns.size());
+  for (std::size_t i = 0; i < target.columns.size(); ++i)
+    target.types.push_back(declared ? (*declared)[i] : StoredType(target.columns[i].kind));
+  return &targets_.emplace(std::move(key), std::move(target)).first->second;
+}
+
+Status WorkbookTables::Insert(const Statement& insert) {
+  auto found = Target(insert.table);
+  if (!found) return found.error();
+  InsertTarget& target = **found;
+  const TableRef& table = target.table;
+  if (!table.range)
+    return Fail("Rows cannot be added to the table \"" + insert.table +
+                "\": its sheet is empty and has no header row.");
+  const xls::Range range = *table.range;
+  const std::size_t width = target.columns.size();
+
+  // Which value goes into which column.
+  slotOfColumn_.assign(width, -1);
+  if (insert.hasColumnList) {
+    if (insert.values.size() != insert.insertColumns.size())
+      return Fail("The row has " + std::to_string(insert.values.size()) + " values for " +
+                  std::to_string(insert.insertColumns.size()) + " columns.");
+    for (std::size_t v = 0; v < insert.insertColumns.size(); ++v) {
+      const std::string& want = insert.insertColumns[v];
+      std::size_t col = width;
+      for (std::size_t c = 0; c < width; ++c) {
+        if (EqualsNoCase(target.columns[c].name, want)) {
+          col = c;
+          break;
+        }
+      }
+      if (col == width)
+        return Fail("The table \"" + insert.table + "\" has no column \"" + want + "\".",
+                    hr::DB_E_BADCOLUMNID);
+      if (slotOfColumn_[col] >= 0)
+        return Fail("The column \"" + want + "\" is named twice in the row.");
+      slotOfColumn_[col] = static_cast<int>(v);
+    }
+  } else {
+    if (insert.values.size() != width)
+      return Fail("The row has " + std::to_string(insert.values.size()) +
+                  " values, and the table \"" + insert.table + "\" has " + std::to_string(width) +
+                  " columns.");
+    for (std::size_t c = 0; c < width; ++c)
+      slotOfColumn_[c] = static_cast<int>(c);
+  }
+
+  // The row goes directly below the table.
+  const std::uint32_t row = range.lastRow + 1;
+  if (row >= xls::kMaxRows)
+    return Fail(
+        "The table \"" + insert.table +
+            "\" is full: a sheet holds at most 65,536 rows, and the table reaches the last one.",
+        hr::DB_E_DATAOVERFLOW);
+  xls::Sheet& sheet = book_.sheet(table.sheet);
+  for (std::uint32_t col = range.firstCol; col <= range.lastCol; ++col) {
+    const xls::Cell cell = sheet.GetCell(row, col);
+    if (cell.exists && cell.value.kind != xls::Value::Kind::kEmpty)
+      return Fail("The table \"" + insert.table + "\" cannot grow: the cell " +
+                  xls::CellName(row, col) + " below it is not empty.");
+  }
+
+  // Every value is checked before any cell changes.
+  pending_.resize(width);
+  for (std::size_t c = 0; c < width; ++c) {
+    const int slot = slotOfColumn_[c];
+    if (slot < 0) {
+      pending_[c] = xls::Value::Empty();
+      continue;
+    }
+    const Literal& v = insert.values[static_cast<std::size_t>(slot)];
+    if (auto st = ToCellValue(v, target.types[c], target.columns[c].name, pending_[c]); !st)
+      return st;
+    if (pending_[c].kind == xls::Value::Kind::kText) {
+      const std::size_t length = Utf16Length(pending_[c].text);
+      if (length > xls::kMaxTextLength)
+        return Fail("The value for the column \"" + target.columns[c].name + "\" has " +
+                        std::to_string(length) + " characters; a cell holds at most 32,767.",
+                    hr::DB_E_DATAOVERFLOW);
+    }
+  }
+
+  auto undo = [&](std::size_t written, const std::string& why) -> Status {
+    for (std::size_t c = 0; c < written; ++c)
+      (void)sheet.Clear(row, range.firstCol + static_cast<std::uint32_t>(c));
+    return Fail("The row cannot be added to the table \"" + insert.table + "\": " + why);
+  };
+  for (std::size_t c = 0; c < width; ++c) {
+    if (pending_[c].kind == xls::Value::Kind::kEmpty) continue;
+    if (auto st = sheet.SetValue(row, range.firstCol + static_cast<std::uint32_t>(c), pending_[c]);
+        !st)
+      return undo(c, st.message());
+  }
+  xls::Range grown = range;
+  grown.lastRow = row;
+  if (!table.isSheet) {
+    if (auto st = book_.DefineName(table.definedName, table.sheet, grown); !st)
+      return undo(width, st.message());
+  }
+  target.table.range = grown;
+  if (table.isSheet) {
+    // An empty row leaves the used range as it was.
+    target.table.range = sheet.UsedRange();
+  }
+  // Other tables on the same sheet see the sheet anew next time.
+  const std::size_t sheetIndex = target.table.sheet;
+  for (auto it = targets_.begin(); it != targets_.end();) {
+    if (&it->second != &target && it->second.table.sheet == sheetIndex) {
+      it = targets_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return {};
+}
+
+Status WorkbookTables::DropTable(const Statement& drop) {
+  auto found = Resolve(drop.table);
+  if (!found) return found.error();
+  const TableRef& table = *found;
+  xls::Sheet& sheet = book_.sheet(table.sheet);
+
+  // The names that go: the table's own, or for a sheet every workbook-level
+  // name on it (they would be tables over cleared cells).
+  std::vector<std::size_t> names;
+  if (!table.isSheet) {
+    if (auto index = book_.FindName(table.definedName)) names.push_back(*index);
+  } else {
+    for (std::size_t i = 0; i < book_.nameCount(); ++i) {
+      const xls::DefinedName d = book_.name(i);
+      if (!d.scope && !d.builtin && d.kind == xls::DefinedName::Kind::kArea &&
+          d.sheet == table.sheet)
+        names.push_back(i);
+    }
+  }
+
+  if (table.range) {
+    if (const auto used = sheet.UsedRange()) {
+      const xls::Range& r = *table.range;
+      const std::uint32_t firstRow = std::max(r.firstRow, used->firstRow);
+      const std::uint32_t lastRow = std::min(r.lastRow, used->lastRow);
+      const std::uint32_t firstCol = std::max(r.firstCol, used->firstCol);
+      const std::uint32_t lastCol = std::min(r.lastCol, used->lastCol);
+      for (std::uint32_t row = firstRow; row <= lastRow && firstCol <= lastCol; ++row) {
+        for (std::uint32_t col = firstCol; col <= lastCol; ++col) {
+          if (auto st = sheet.Clear(row, col); !st)
+            return Fail("The table \"" + drop.table + "\" cannot be dropped: " + st.message());
+        }
+      }
+    }
+  }
+  std::sort(names.rbegin(), names.rend());
+  for (std::size_t index : names) {
+    const std::string name = book_.name(index).name;
+    if (auto st = book_.DeleteName(index); !st)
+      return Fail("The table \"" + drop.table + "\" cannot be dropped: " + st.message());
+    declared_.erase(LowerAscii(name));
+  }
+  Forget();
+  return {};
+}
+
+}  // namespace migrator::providers::workbook

@@ -1,0 +1,45 @@
+#pragma once
+// The workbook provider ("Microsoft.Jet.OLEDB.4.0"): an Excel 97-2003
+// workbook (.xls) as a database. Its sheets and defined names are the tables
+// (providers/workbook/tables.h) and statements are the SQL of
+// providers/workbook/sql.h.
+//
+// Initialisation: DBPROP_INIT_DATASOURCE names the workbook (a path); the
+// provider string, when given, is "Excel 8.0;HDR=Yes;" (IMEX and
+// MaxScanRows settings are taken and not used; HDR=No and other ISAMs are
+// refused). DBPROP_INIT_MODE with read access only (DB_MODE_READ) opens the
+// workbook read-only; DBPROP_INIT_CATALOG and the auth properties are not
+// used. Initialize fails when the file is missing, unreadable or not a
+// workbook.
+//
+// Information: DBMS name "Excel Workbook", version "BIFF8", data source name
+// the path as given, current catalog the path without its ".xls".
+//
+// Saving: the workbook is held in memory and written by the engine's Save (a
+// temporary file beside it, renamed over it), so an interrupted save leaves
+// the previous file whole. CREATE TABLE and DROP TABLE are saved at once (and
+// change nothing when the save fails); inserted rows are saved when a session
+// or the data source is released, and with the next CREATE or DROP. The path
+// is made absolute at initialisation, so a change of the working directory
+// does not move the file.
+//
+// Rowsets of SELECT report a bookmark column (ordinal 0) before the data
+// columns; schema rowsets have exactly their standard columns.
+
+#include <memory>
+
+#include "oledb/provider.h"
+
+namespace migrator::providers::workbook {
+
+inline constexpr const char* kProviderId = "Microsoft.Jet.OLEDB.4.0";
+inline constexpr const char* kProviderName = "Microsoft Jet 4.0 OLE DB Provider";
+// Built into the program: no library to load.
+inline constexpr const char* kProviderLibrary = "";
+
+inline constexpr const char* kDbmsName = "Excel Workbook";
+inline constexpr const char* kDbmsVersion = "BIFF8";
+
+std::unique_ptr<oledb::ProviderDataSource> CreateDataSource();
+
+}  // namespace migrator::providers::workbook
