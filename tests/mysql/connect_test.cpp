@@ -408,8 +408,6 @@ TEST(AdapterStubs, LaterOperationsSayTheyAreMissing) {
   testing::TempDir dir;
   ScriptedFrontend ui;
   Workspace ws(ui, dir.str());
-  EXPECT_FALSE(ExcelAdapter::CreateDatabase(ws, "x", 1));
-  EXPECT_TRUE(ui.HasText("CreateDatabase is not available yet"));
   EXPECT_EQ(MySqlAdapter::GetViewDdl(ui, &ws.source.session, "d", "v"),
             "NO SUPPORT! No Views Supported in Excel!");
   EXPECT_TRUE(ExcelAdapter::DropView(ws, "v"));

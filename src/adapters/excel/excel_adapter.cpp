@@ -47,10 +47,6 @@ bool Build(ConnectionSettings& s, oledb::PropertySet& set, bool forTest) {
   return true;
 }
 
-void NotAvailable(Frontend& out, const char* operation) {
-  WriteOutput(out, "E::%s is not available yet", operation);
-}
-
 }  // namespace
 
 bool IsJetProvider(const std::string& providerId) {
@@ -70,51 +66,6 @@ std::string ExcelAdapter::QueryServerVersion(Frontend& out, oledb::SessionRef se
   std::string version = oledb::QuerySingleValue(out, session, "select @@Version");
   if (version == oledb::kResultSuccess) WriteOutputText(out, version);
   return version;
-}
-
-bool ExcelAdapter::CreateDatabase(Workspace& ws, const std::string&, int) {
-  NotAvailable(ws.frontend(), "CreateDatabase");
-  return false;
-}
-
-bool ExcelAdapter::DropDatabase(Workspace& ws, const std::string&) {
-  NotAvailable(ws.frontend(), "DropDatabase");
-  return false;
-}
-
-bool ExcelAdapter::DropTable(Workspace& ws, const std::string&, const std::string&) {
-  NotAvailable(ws.frontend(), "DropTable");
-  return false;
-}
-
-bool ExcelAdapter::DropView(Workspace&, const std::string&) {
-  return true;
-}
-
-void ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string&) {
-  NotAvailable(ws.frontend(), "FormatTableHeads");
-}
-
-bool ExcelAdapter::RenameTable(Workspace& ws, const std::string&, const std::string&) {
-  NotAvailable(ws.frontend(), "RenameTable");
-  return false;
-}
-
-std::string ExcelAdapter::BackupTableStructure(Frontend& out, oledb::SessionRef,
-                                               const std::string&) {
-  NotAvailable(out, "BackupTableStructure");
-  return {};
-}
-
-std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef, const std::string&,
-                                          const std::string&) {
-  NotAvailable(ws.frontend(), "BackupTableData");
-  return {};
-}
-
-std::string ExcelAdapter::BackupView(Frontend&, oledb::SessionRef, const std::string&,
-                                     const std::string&) {
-  return {};
 }
 
 }  // namespace migrator

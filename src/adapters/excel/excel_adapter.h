@@ -4,9 +4,12 @@
 // "Microsoft.Jet.OLEDB.4.0" (a workbook is a database, its sheets are tables);
 // what SQL cannot do on a workbook is done through the automation layer.
 
+#include <cstdint>
 #include <string>
 
 #include "app/frontend.h"
+#include "automation/excel.h"
+#include "oledb/connect.h"
 #include "oledb/properties.h"
 #include "oledb/slot.h"
 
@@ -25,6 +28,15 @@ inline constexpr const char* kExcelOdbcTestProviderString =
 // The provider identifier names the workbook provider (case-insensitive).
 bool IsJetProvider(const std::string& providerId);
 
+// What the workbook operations take from their surroundings: how the
+// spreadsheet program is started and how a side is (re)connected. Tests pass
+// their own; the program uses the defaults.
+struct ExcelServices {
+  automation::ApplicationFactory startExcel;
+  ConnectServices connect;
+};
+const ExcelServices& DefaultExcelServices();
+
 struct ExcelAdapter {
   // Fills the initialisation properties of a target connection and, for the
   // workbook provider, derives the database (catalog) name from the data
@@ -38,20 +50,64 @@ struct ExcelAdapter {
   // names no DBMS; "No Connection!" without a session.
   static std::string QueryServerVersion(Frontend& out, oledb::SessionRef session);
 
-  // Workbook and sheet maintenance.
+  // Workbook and sheet maintenance through the spreadsheet program. Each
+  // starts its own instance and quits it; failures of the program are shown
+  // in two message boxes (the code's text, then the description).
+  //
+  // Creates an empty workbook. nonInteractive 1: the path is the name, in the
+  // folder of the target tree's current workbook when it has no folder of
+  // its own (a relative path is taken from the program's directory);
+  // 0: the person chooses the file, and the target side is then re-opened on
+  // it. ".xls" is added when the path holds none. True when it was saved.
   static bool CreateDatabase(Workspace& ws, const std::string& name, int nonInteractive);
+  static bool CreateDatabase(Workspace& ws, const std::string& name, int nonInteractive,
+                             const ExcelServices& services);
+  // Deletes the workbook file name + ".xls". Dropping the connected workbook
+  // closes the target side first and asks for a new connection afterwards
+  // (command 1026). False when the file could not be deleted.
   static bool DropDatabase(Workspace& ws, const std::string& name);
+  // Deletes the sheet of a table (its "$" and "'" removed) from the workbook
+  // database + ".xls". The target side is closed meanwhile and re-opened when
+  // the workbook was saved.
   static bool DropTable(Workspace& ws, const std::string& database, const std::string& table);
+  static bool DropTable(Workspace& ws, const std::string& database, const std::string& table,
+                        const ExcelServices& services);
   // A workbook has no views: nothing to do, always true.
   static bool DropView(Workspace& ws, const std::string& view);
+  // Makes row 1 of every sheet of the target's current workbook a header:
+  // frozen, centred, bold, framed, shaded, columns as wide as their names.
+  // `database` is only named in the first output line.
   static void FormatTableHeads(Workspace& ws, const std::string& database);
+  static void FormatTableHeads(Workspace& ws, const std::string& database,
+                               const ExcelServices& services);
+  // Renames a table (sheet and defined name) of the workbook two levels above
+  // the target tree's selected node. A defined name that is not a table's is
+  // offered for deletion instead.
   static bool RenameTable(Workspace& ws, const std::string& oldName, const std::string& newName);
+  static bool RenameTable(Workspace& ws, const std::string& oldName, const std::string& newName,
+                          const ExcelServices& services);
+
+  // The type name of a target column for a backup's CREATE TABLE text, by its
+  // OLE DB column flags, type and maximum length: for the workbook provider,
+  // and for any other provider of the target side.
+  static std::string JetColumnTypeName(std::uint32_t flags, std::uint16_t type,
+                                       std::uint32_t maxLength);
+  static std::string OtherColumnTypeName(std::uint32_t flags, std::uint16_t type);
 
   // Backup of target tables.
-  static std::string BackupTableStructure(Frontend& out, oledb::SessionRef session,
+  // The CREATE TABLE text of a table from the column schema; "User Defined
+  // Name!" for a sheet entry ("name$"), an empty text when the schema cannot
+  // be read, "No Connection!" without a session.
+  static std::string BackupTableStructure(Workspace& ws, oledb::SessionRef session,
                                           const std::string& table);
+  // Writes the table's rows as INSERT statements, one a line, to
+  // directory/<table>.data, reporting every 1000 rows and the total. Stops
+  // after the current row when the controller is stopping. Returns "true"
+  // after the row loop, "No Connection!" without a session, otherwise the
+  // failure's text (also reported).
   static std::string BackupTableData(Workspace& ws, oledb::SessionRef session,
-                                     const std::string& database, const std::string& table);
+                                     const std::string& database, const std::string& table,
+                                     const std::string& directory);
   // A workbook has no views: always an empty text.
   static std::string BackupView(Frontend& out, oledb::SessionRef session,
                                 const std::string& database, const std::string& view);

@@ -1,0 +1,228 @@
+// Header formatting (FormatTableHeads) and the target column type names.
+
+#include "adapters/excel/excel_format.h"
+
+#include <cstdio>
+
+#include "adapters/excel/excel_adapter.h"
+#include "adapters/excel/excel_automation.h"
+#include "app/output.h"
+#include "app/workspace.h"
+
+namespace migrator {
+namespace excel {
+
+std::string HeaderCellAddress(int column) {
+  const int index = column - 1;
+  const char letter = static_cast<char>('A' + index % 26);
+  char buffer[16];
+  if (index < 26) {
+    std::snprintf(buffer, sizeof buffer, "%c1:%c1", letter, letter);
+  } else {
+    const char prefix = static_cast<char>('A' + index / 26 - 1);
+    std::snprintf(buffer, sizeof buffer, "%c%c1:%c%c1", prefix, letter, prefix, letter);
+  }
+  return buffer;
+}
+
+namespace {
+
+bool IsWide(char32_t c) {
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) ||
+         (c >= 0x3041 && c <= 0x33FF) || (c >= 0x3400 && c <= 0x4DBF) ||
+         (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+         (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+         (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+         (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+}  // namespace
+
+std::size_t HeaderTextLength(std::string_view utf8) {
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    std::size_t n = b < 0x80           ? 1
+                    : (b >> 5) == 0x6  ? 2
+                    : (b >> 4) == 0xE  ? 3
+                    : (b >> 3) == 0x1E ? 4
+                                       : 0;
+    char32_t c = 0;
+    if (n == 0 || i + n > utf8.size()) {
+      n = 1;  // a stray byte counts as one character
+    } else {
+      c = n == 1 ? b : static_cast<char32_t>(b & (0x7F >> n));
+      for (std::size_t k = 1; k < n; ++k) {
+        const auto cont = static_cast<unsigned char>(utf8[i + k]);
+        if ((cont & 0xC0) != 0x80) {
+          n = 1;
+          c = 0;
+          break;
+        }
+        c = (c << 6) | (cont & 0x3F);
+      }
+    }
+    length += IsWide(c) ? 2 : 1;
+    i += n;
+  }
+  return length;
+}
+
+int HeaderColumnWidth(float fontSize, std::size_t length) {
+  const float w = fontSize * static_cast<float>(static_cast<int>(length)) * 1.3333334f;
+  // A header the widest column cannot hold gets the widest column rather
+  // than a refusal that would end the formatting of the whole workbook.
+  if (!(w < static_cast<float>(kMaxColumnWidth) * 12.0f)) return kMaxColumnWidth;
+  const int width = static_cast<int>(w) / 12 + 1;
+  return width > kMaxColumnWidth ? kMaxColumnWidth : width;
+}
+
+}  // namespace excel
+
+void ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database) {
+  FormatTableHeads(ws, database, DefaultExcelServices());
+}
+
+void ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
+                                    const ExcelServices& services) {
+  namespace xl = automation;
+  Frontend& ui = ws.frontend();
+  // 1, 2.
+  WriteOutput(ui, "MSEXCEL_SetTableHead of [%s]", database.c_str());
+  ws.StopRunningTasks();
+
+  // 3. Close the target side; its database name stays.
+  ws.target.session.Reset();
+  ws.target.dataSource.Reset();
+  ws.target.tree.SetSideMarker(static_cast<int>(DataSourceSide::Reconnecting));
+
+  // 4.
+  excel::ExcelObjects x;
+  x.app = excel::StartExcel(ui, services);
+  if (!x.app) return;
+  try {
+    x.OpenWorkbook(ws.target.Settings().catalogName + ".xls", false);
+    // 5. Every sheet, the first first; the count is read again each time.
+    for (int n = 1; n <= x.sheets->Count(); ++n) {
+      auto sheet = x.sheets->Item(n);
+      sheet->Activate();
+      auto window = x.app->ActiveWindow();
+      window->SetSplitRow(1);
+      window->SetFreezePanes(true);
+
+      auto header = sheet->Range("A1:B1")->EntireRow();
+      header->SetHorizontalAlignment(xl::xlCenter);
+      header->Font()->SetFontStyle("Bold");
+      auto borders = header->Borders();
+      for (int edge : {xl::xlEdgeTop, xl::xlEdgeBottom, xl::xlEdgeLeft, xl::xlInsideVertical}) {
+        borders->Item(edge)->SetLineStyle(xl::xlContinuous);
+      }
+      header->Interior()->SetColorIndex(8);
+
+      // Columns as wide as their names, up to the first empty header cell
+      // or the last column of the sheet.
+      for (int column = 1; column <= excel::kSheetColumns; ++column) {
+        auto cell = sheet->Range(excel::HeaderCellAddress(column));
+        const std::string text = xl::ValueText(cell->Value());
+        if (text.empty()) break;
+        const auto size = static_cast<float>(header->Font()->Size());
+        cell->SetColumnWidth(excel::HeaderColumnWidth(size, excel::HeaderTextLength(text)));
+      }
+    }
+    // 6.
+    x.SaveAndQuit();
+  } catch (const automation::AutomationError& e) {
+    excel::ShowAutomationError(ui, e);
+    x.Abandon();
+  }
+
+  // 7. The target side comes back in either case.
+  if (IsJetProvider(ws.target.Settings().providerId)) {
+    ws.target.EditSettings([](ConnectionSettings& s) { s.catalogName.clear(); });
+  }
+  Connect(ws, DataSourceSide::Target, services.connect);
+}
+
+namespace {
+
+struct TypeName {
+  std::uint16_t type;
+  const char* name;  // null ends a group's list
+};
+
+// One group of a type table: the flags that select it and its names.
+struct TypeGroup {
+  std::uint32_t flags[2];
+  TypeName names[10];
+};
+
+// A flag value selects its group; a type the group does not know falls through
+// to the groups after it.
+template <std::size_t N>
+const char* LookUp(const TypeGroup (&groups)[N], std::uint32_t flags, std::uint16_t type) {
+  std::size_t start = N;
+  for (std::size_t g = 0; g < N && start == N; ++g) {
+    if (groups[g].flags[0] == flags || groups[g].flags[1] == flags) start = g;
+  }
+  for (std::size_t g = start; g < N; ++g) {
+    for (const TypeName& t : groups[g].names) {
+      if (!t.name) break;
+      if (t.type == type) return t.name;
+    }
+  }
+  return nullptr;
+}
+
+constexpr const char* kUserDefine = "USERDEFINE";
+
+}  // namespace
+
+std::string ExcelAdapter::JetColumnTypeName(std::uint32_t flags, std::uint16_t type,
+                                            std::uint32_t maxLength) {
+  // The two sized names carry the maximum length and a trailing blank.
+  static constexpr const char* kChar = "CHAR";
+  static constexpr const char* kVarchar = "VARCHAR";
+  static constexpr TypeGroup kGroups[] = {
+      {{234, 234}, {{128, "LONGBINARY"}, {130, "LONGTEXT"}}},
+      {{90, 122},
+       {{2, "SHORT"},
+        {3, "LONG"},
+        {4, "SINGLE"},
+        {5, "NUMERIC"},
+        {6, "CURRENCY"},
+        {7, "DATETIME"},
+        {17, "BYTE"},
+        {72, "GUID"}}},
+      {{24, 24}, {{3, "COUNTER"}, {11, "BIT"}}},
+      {{106, 106}, {{128, "BINARY"}, {130, "TEXT"}}},
+      {{74, 74}, {{128, kChar}, {130, kVarchar}}},
+  };
+  const char* name = LookUp(kGroups, flags, type);
+  if (!name) return kUserDefine;
+  if (name == kChar || name == kVarchar) {
+    return std::string(name) + "(" + std::to_string(maxLength) + ") ";
+  }
+  return name;
+}
+
+std::string ExcelAdapter::OtherColumnTypeName(std::uint32_t flags, std::uint16_t type) {
+  static constexpr TypeGroup kGroups[] = {
+      {{232, 232}, {{128, "LONGBINARY"}, {130, "LONGTEXT"}}},
+      {{120, 120},
+       {{2, "SHORT"},
+        {3, "LONG"},
+        {4, "SINGLE"},
+        {5, "NUMERIC"},
+        {16, "BYTE"},
+        {72, "GUID"},
+        {128, "BINARY"},
+        {131, "CURRENCY"},
+        {135, "DATETIME"}}},
+      {{24, 24}, {{3, "COUNTER"}, {11, "BIT"}}},
+      {{104, 104}, {{128, "VARBINARY"}, {130, "TEXT"}}},
+  };
+  const char* name = LookUp(kGroups, flags, type);
+  return name ? name : kUserDefine;
+}
+
+}  // namespace migrator
