@@ -363,6 +363,7 @@ std::optional<std::string> DateText(double serial, bool date1904) {
     ++days;
     seconds -= 86400;
   }
+  if (days >= 2958466) return std::nullopt;
   long long y;
   unsigned m, d;
   if (date1904) {
