@@ -97,7 +97,9 @@ struct SheetModel {
   std::vector<SheetItem> items;
 
   std::vector<RowRec> rows;
-  std::array<ColInfo, 256> cols{};
+  // Column 256 does not exist, but writers often let the last COLINFO reach
+  // it; it is kept so that such a record goes back unchanged.
+  std::array<ColInfo, 257> cols{};
   std::vector<Range> merges;
   std::vector<FormulaRec> formulas;
   std::vector<Range> arrays;  // array and table formula ranges: edited whole only

@@ -439,7 +439,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         ci.xf = Get16(d.data() + 6);
         ci.flags = Get16(d.data() + 8);
         ci.set = true;
-        for (uint32_t c = first; c <= last && c < kMaxColumns; ++c)
+        for (uint32_t c = first; c <= last && c <= kMaxColumns; ++c)
           m.cols[c] = ci;
         break;
       }

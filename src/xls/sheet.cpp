@@ -601,6 +601,7 @@ Status Sheet::SetColumnWidth(uint32_t col, double characters) {
   }
   ci.width = static_cast<uint16_t>(std::lround(characters * 256));
   ci.flags = static_cast<uint16_t>((ci.flags & ~0x0001) | 0x0002 | (ci.width == 0 ? 0x0001 : 0));
+  if (col == kMaxColumns - 1 && m_->cols[kMaxColumns].set) m_->cols[kMaxColumns] = ci;
   EnsureColInfoSlot(*m_);
   return {};
 }

@@ -126,10 +126,10 @@ class SheetWriter {
 
  private:
   void ColInfos() {
-    for (uint32_t c = 0; c < kMaxColumns;) {
+    for (uint32_t c = 0; c < m_.cols.size();) {
       const ColInfo& ci = m_.cols[c];
       uint32_t e = c;
-      while (e + 1 < kMaxColumns && m_.cols[e + 1].set == ci.set &&
+      while (e + 1 < m_.cols.size() && m_.cols[e + 1].set == ci.set &&
              m_.cols[e + 1].width == ci.width && m_.cols[e + 1].xf == ci.xf &&
              m_.cols[e + 1].flags == ci.flags)
         ++e;

@@ -11,6 +11,7 @@ under "log", so that a clean file gives an empty list.
 """
 import io
 import json
+import re
 import sys
 
 import xlrd
@@ -77,9 +78,11 @@ def dump(path, values_only=False):
             entry["area"] = list(n.area2d(clipped=False))
             entry["area"][0] = entry["area"][0].name
         except Exception:
-            entry["formula"] = n.formula_text
+            res = n.result
+            entry["formula"] = [res.kind, str(res.value), res.text] if res is not None else None
+            entry["raw"] = n.raw_formula.hex()
         out["names"].append(entry)
-    out["log"] = [line for line in log.getvalue().splitlines() if line.strip()]
+    out["log"] = [re.sub(r" at 0x[0-9a-f]+", "", line) for line in log.getvalue().splitlines() if line.strip()]
     return out
 
 
