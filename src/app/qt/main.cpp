@@ -6,22 +6,8 @@
 #include <cstring>
 
 #include "app/qt/main_window.h"
-#include <unistd.h>
-
-#include <string>
+#include "platform/program_dir.h"
 #include "version.h"
-
-namespace {
-// The program's directory; MIGRATOR_HOME replaces it.
-std::string ProgramDirectory() {
-  if (const char* home = std::getenv("MIGRATOR_HOME"); home && *home) return home;
-  char buf[4096];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  std::string path(buf, static_cast<size_t>(n));
-  return path.substr(0, path.find_last_of('/'));
-}
-}  // namespace
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
@@ -46,7 +32,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(MIGRATOR_PRODUCT);
   QApplication::setApplicationVersion(MIGRATOR_VERSION);
-  migrator::gui::MainWindow window(ProgramDirectory());
+  migrator::gui::MainWindow window(migrator::ProgramDirectory());
   window.show();
   return QApplication::exec();
 }
