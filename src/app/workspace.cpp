@@ -12,6 +12,7 @@ Workspace::Workspace(Frontend& frontend, std::string programDir, ControllerTimin
     : frontend_(frontend),
       programDir_(std::move(programDir)),
       timing_(timing),
+      currentDirectory_(programDir_),
       controller_(std::make_unique<MainController>(*this, table)) {}
 
 // The controller goes first, while everything it may touch still exists.
@@ -37,6 +38,15 @@ void Workspace::SetCharset(std::string name) {
   std::lock_guard lock(m_);
   charset_ = std::move(name);
 }
+WorkingDirectory Workspace::CurrentDirectory() const {
+  std::lock_guard lock(m_);
+  return currentDirectory_;
+}
+void Workspace::SetCurrentDirectory(WorkingDirectory dir) {
+  std::lock_guard lock(m_);
+  currentDirectory_ = std::move(dir);
+}
+
 std::string Workspace::ConditionFilePath() const {
   std::string dir = programDir_;
   if (!dir.empty() && dir.back() != '/') dir += '/';

@@ -15,6 +15,7 @@
 #include "app/frontend.h"
 #include "browser/db_tree.h"
 #include "oledb/slot.h"
+#include "platform/working_directory.h"
 #include "tasks/task.h"
 
 namespace migrator {
@@ -137,6 +138,11 @@ class Workspace {
   void SetAutoBackup(bool on) { autoBackup_.store(on); }
   // Full path of Condition.cfg.
   std::string ConditionFilePath() const;
+  // "The current directory" of the commands that write files by relative
+  // names (data cache, backup tree). It starts as the program's directory;
+  // tasks take a copy when they start.
+  WorkingDirectory CurrentDirectory() const;
+  void SetCurrentDirectory(WorkingDirectory dir);
 
  private:
   Frontend& frontend_;
@@ -147,6 +153,7 @@ class Workspace {
   mutable std::mutex m_;
   BackupSettings backup_;
   std::string charset_;
+  WorkingDirectory currentDirectory_;
   std::atomic<bool> autoBackup_{false};
   std::unique_ptr<MainController> controller_;  // last: it is stopped first
 };
