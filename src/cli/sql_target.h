@@ -1,0 +1,19 @@
+#pragma once
+// migrator-cli sql --target FILE.xls STATEMENT: the statement runs on a
+// workbook through the workbook provider, opened with the target side's
+// initialisation properties, and its rows are printed as the source branch
+// prints them (tab-separated text, "(NULL)" for NULL).
+
+#include "cli/commands.h"
+
+namespace migrator::cli {
+
+// Whether the arguments of "sql" name a workbook (--target).
+bool IsTargetSql(const Args& args);
+
+// Runs the statement; 0 on success, 1 when the workbook cannot be opened or
+// the statement fails (the error text on standard error), 2 for wrong
+// arguments.
+int RunSqlTarget(const Args& args);
+
+}  // namespace migrator::cli
