@@ -1,0 +1,102 @@
+#include "config/config_file.h"
+
+#include <vector>
+
+#include "app/output.h"
+
+namespace migrator {
+namespace {
+
+constexpr const char* kPublic = "Public";
+constexpr const char* kSourceDb = "SourceDB";
+constexpr const char* kTargetDb = "TargetDB";
+
+const char* FlagText(bool on) {
+  return on ? "true" : "false";
+}
+
+void AddFields(std::vector<ProfileEntry>& out, const char* section, const ConnectionFields& f) {
+  out.push_back({section, "Provider", f.provider});
+  out.push_back({section, "SourceName", f.sourceName});
+  out.push_back({section, "UserID", f.userId});
+  out.push_back({section, "PassWord", f.password});
+  out.push_back({section, "CatalogName", f.catalogName});
+}
+
+}  // namespace
+
+bool ConfigFlagIsOn(std::string_view value) {
+  return value.find("true") != std::string_view::npos;
+}
+
+ConfigFile::ConfigFile(const std::string& programDir)
+    : file_((programDir.empty() ? std::string(".") : programDir) +
+                (!programDir.empty() && programDir.back() == '/' ? "" : "/") + kConfigFileName,
+            0600) {}
+
+void ConfigFile::LoadOptions(ConfigForm& form, Frontend& frontend) const {
+  if (!file_.Readable()) return;
+  auto flag = [&](const char* key) {
+    return ConfigFlagIsOn(file_.Read(kPublic, key, "", kConfigValueBuffer));
+  };
+  if (flag("Config")) {
+    form.config = true;
+    LoadConnectionProperties(form, frontend);
+  }
+  if (flag("AutoBackup")) form.autoBackup = true;
+  form.tips = flag("Tips");
+  frontend.SetTipsTabVisible(form.tips);
+}
+
+bool ConfigFile::LoadConnectionProperties(ConfigForm& form, Frontend& frontend) const {
+  if (!file_.Readable()) {
+    frontend.Tell(Format(kConfigMissingMessage, file_.path().c_str()));
+    return false;
+  }
+  auto load = [&](const char* section, ConnectionFields& f) {
+    auto read = [&](const char* key) { return file_.Read(section, key, "", kConfigValueBuffer); };
+    f.provider = read("Provider");
+    f.sourceName = read("SourceName");
+    f.userId = read("UserID");
+    f.password = read("PassWord");
+    f.catalogName = read("CatalogName");
+  };
+  load(kSourceDb, form.source);
+  load(kTargetDb, form.target);
+  return true;
+}
+
+Status ConfigFile::SaveConfig(const ConfigForm& form, Frontend& frontend) const {
+  std::vector<ProfileEntry> entries;
+  if (form.config) {
+    entries.push_back({kPublic, "Config", "true"});
+    entries.push_back({kPublic, "Tips", FlagText(form.tips)});
+    entries.push_back({kPublic, "AutoBackup", FlagText(form.autoBackup)});
+    AddFields(entries, kSourceDb, form.source);
+    AddFields(entries, kTargetDb, form.target);
+  } else {
+    entries.push_back({kPublic, "Config", "false"});
+  }
+  Status saved = file_.Write(entries);
+  if (saved) {
+    frontend.Tell(kConfigSavedMessage);
+  } else {
+    frontend.Tell(std::string(kConfigNotSavedMessage) + "\r\n" + saved.message());
+  }
+  return saved;
+}
+
+Status ConfigFile::SaveOnConnect(const ConfigForm& form) const {
+  std::vector<ProfileEntry> entries;
+  if (!form.config) entries.push_back({kPublic, "Config", "false"});
+  entries.push_back({kPublic, "Tips", FlagText(form.tips)});
+  entries.push_back({kPublic, "AutoBackup", FlagText(form.autoBackup)});
+  if (form.config) {
+    entries.push_back({kPublic, "Config", "true"});
+    AddFields(entries, kSourceDb, form.source);
+    AddFields(entries, kTargetDb, form.target);
+  }
+  return file_.Write(entries);
+}
+
+}  // namespace migrator

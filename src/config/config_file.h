@@ -1,0 +1,83 @@
+#pragma once
+// The configuration file "migrator.cfg" in the program's directory: the two
+// connections' properties and three options, kept between runs. Only the
+// connection configuration dialog reads and writes it, through the operations
+// below; the dialog's fields and check boxes are modelled by ConfigForm.
+//
+// The file holds a password in the clear, so a new file is created readable
+// by its owner only (0600); an existing file keeps its mode.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "app/frontend.h"
+#include "platform/result.h"
+#include "support/profile_file.h"
+
+namespace migrator {
+
+// One side's five text fields in the dialog.
+struct ConnectionFields {
+  std::string provider;    // the provider as shown in the list
+  std::string sourceName;  // data source name, server:port or file path
+  std::string userId;
+  std::string password;
+  std::string catalogName;  // database
+  friend bool operator==(const ConnectionFields&, const ConnectionFields&) = default;
+};
+
+// The dialog's ten fields and three options.
+struct ConfigForm {
+  bool config = false;      // "Properties from and to config file"
+  bool tips = false;        // "Display Tips"
+  bool autoBackup = false;  // "Auto Backup (need more time and disk space)"
+  ConnectionFields source;
+  ConnectionFields target;
+  friend bool operator==(const ConfigForm&, const ConfigForm&) = default;
+};
+
+inline constexpr const char* kConfigFileName = "migrator.cfg";
+// Values are read into a buffer of 80 bytes: at most 79 are kept.
+inline constexpr std::size_t kConfigValueBuffer = 80;
+// %s: the file's full path.
+inline constexpr const char* kConfigMissingMessage = "找不到有效配置文件(%s),检查配置文件路径!";
+inline constexpr const char* kConfigSavedMessage = "The Config Infomation saved successfully!";
+inline constexpr const char* kConfigNotSavedMessage = "The Config Infomation can not be saved!";
+
+// A flag is on when its value contains "true" (case-sensitive).
+bool ConfigFlagIsOn(std::string_view value);
+
+class ConfigFile {
+ public:
+  explicit ConfigFile(const std::string& programDir);
+
+  const std::string& path() const { return file_.path(); }
+
+  // Load options (the dialog is being created): nothing happens when the file
+  // cannot be opened. Otherwise Config and AutoBackup are set when on (and
+  // Config loads the connection properties), Tips is set on or off, and the
+  // main window's Tips tab is shown or hidden to match.
+  void LoadOptions(ConfigForm& form, Frontend& frontend) const;
+
+  // Load connection properties: the five keys of SourceDB and of TargetDB
+  // into the ten fields. When the file cannot be opened, the message
+  // kConfigMissingMessage is shown, the fields stay as they are, and the
+  // result is false.
+  bool LoadConnectionProperties(ConfigForm& form, Frontend& frontend) const;
+
+  // The Save Config button: with Config on, Config=true, Tips, AutoBackup and
+  // the ten fields; with Config off only Config=false. Tells the person
+  // kConfigSavedMessage, or kConfigNotSavedMessage with the reason when the
+  // file could not be written.
+  Status SaveConfig(const ConfigForm& form, Frontend& frontend) const;
+
+  // The Connect button: Config=false when off, then Tips and AutoBackup
+  // always, then with Config on Config=true and the ten fields. Shows nothing.
+  Status SaveOnConnect(const ConfigForm& form) const;
+
+ private:
+  ProfileFile file_;
+};
+
+}  // namespace migrator
