@@ -1,20 +1,16 @@
 #include "config/driver_check.h"
 
-#include <fcntl.h>
 #include <glob.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <sstream>
 
 #include "app/frontend.h"
 #include "providers/registry.h"
+#include "support/profile_file.h"
 
 namespace migrator {
 namespace fs = std::filesystem;
@@ -74,40 +70,19 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-bool IsComment(const std::string& trimmed) {
-  return trimmed.empty() || trimmed[0] == '#' || trimmed[0] == ';';
-}
-
-// "[name]" -> name; nullopt for any other line.
-std::optional<std::string> SectionName(const std::string& trimmed) {
-  if (trimmed.size() < 2 || trimmed.front() != '[') return std::nullopt;
-  const auto close = trimmed.find(']');
-  if (close == std::string::npos) return std::nullopt;
-  return Trim(std::string_view(trimmed).substr(1, close - 1));
-}
-
-// The sections of a driver file in file order, as unixODBC reads them:
-// "#" and ";" start comments, "key = value" with blanks trimmed, a key
-// without "=" has an empty value.
+// The sections of a driver file in file order, with their keys and values,
+// read with the profile rules (the first of duplicated sections counts).
 std::vector<OdbcDriverEntry> ReadDriverFile(const std::string& path) {
   std::vector<OdbcDriverEntry> sections;
   std::string text;
   if (path.empty() || !ReadWholeFile(path, text)) return sections;
-  for (const auto& raw : SplitLines(text)) {
-    const std::string line = Trim(raw);
-    if (IsComment(line)) continue;
-    if (auto name = SectionName(line)) {
-      sections.push_back({*name, {}});
-      continue;
+  const ProfileText profile = ProfileText::Parse(text);
+  for (auto& name : profile.SectionNames()) {
+    OdbcDriverEntry entry{name, {}};
+    for (auto& key : profile.KeyNames(name)) {
+      entry.values.emplace_back(key, profile.Get(name, key).value_or(std::string()));
     }
-    if (sections.empty()) continue;
-    const auto eq = line.find('=');
-    if (eq == std::string::npos) {
-      sections.back().values.emplace_back(line, std::string());
-    } else {
-      sections.back().values.emplace_back(Trim(std::string_view(line).substr(0, eq)),
-                                          Trim(std::string_view(line).substr(eq + 1)));
-    }
+    sections.push_back(std::move(entry));
   }
   return sections;
 }
@@ -210,86 +185,6 @@ void AppendDriverRows(std::string& out, const DriverCheckEnvironment& env, Match
     AppendRow(out, d.name, "Installed", DriverUsable(d, env) ? "Usable" : "Unusable");
   }
   if (!any) out += fallback;
-}
-
-// Sets keys of one section of an INI file, keeping every other line as it
-// is; the file is replaced through a temporary file beside it.
-bool WriteSectionValues(const std::string& path, const std::string& section,
-                        const std::vector<std::pair<std::string, std::string>>& values) {
-  std::string text;
-  const bool existed = fs::exists(path);
-  if (existed && !ReadWholeFile(path, text)) return false;
-  std::vector<std::string> lines = SplitLines(text);
-
-  // Find the section and where it ends.
-  std::size_t begin = lines.size(), end = lines.size();
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const auto name = SectionName(Trim(lines[i]));
-    if (!name) continue;
-    if (begin == lines.size()) {
-      if (EqualNoCase(*name, section)) begin = i;
-    } else {
-      end = i;
-      break;
-    }
-  }
-  if (begin == lines.size()) {
-    if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
-    lines.push_back("[" + section + "]");
-    begin = lines.size() - 1;
-    end = lines.size();
-  }
-  for (const auto& [key, value] : values) {
-    bool replaced = false;
-    for (std::size_t i = begin + 1; i < end; ++i) {
-      const std::string t = Trim(lines[i]);
-      if (IsComment(t)) continue;
-      const auto eq = t.find('=');
-      if (EqualNoCase(Trim(t.substr(0, eq)), key)) {
-        lines[i] = key + "=" + value;
-        replaced = true;
-        break;
-      }
-    }
-    if (!replaced) {
-      // After the section's last non-blank line.
-      std::size_t at = end;
-      while (at > begin + 1 && Trim(lines[at - 1]).empty())
-        --at;
-      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), key + "=" + value);
-      ++end;
-    }
-  }
-
-  std::string out;
-  for (const auto& l : lines)
-    out += l + "\n";
-
-  mode_t mode = 0644;
-  struct stat st {};
-  if (existed && ::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  const std::string tmp = path + ".tmp" + std::to_string(::getpid());
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) return false;
-  std::size_t done = 0;
-  bool ok = true;
-  while (done < out.size()) {
-    const ssize_t n = ::write(fd, out.data() + done, out.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  ok = ok && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ::fchmodat(AT_FDCWD, tmp.c_str(), mode, 0);
-  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  return true;
 }
 
 bool HasLineBreak(const std::string& s) {
@@ -483,8 +378,10 @@ InstallOutcome InstallMySqlOdbcDriver(Frontend& frontend, const std::string& pac
       frontend.Tell("Registering, Driver Error!");
       return outcome;
     }
-    if (!WriteSectionValues(env.userDriverFile, kMySqlOdbc351Driver,
-                            {{"Driver", driverPath}, {"Setup", setupPath}, {"UsageCount", "2"}})) {
+    const ProfileEntry entries[] = {{kMySqlOdbc351Driver, "Driver", driverPath},
+                                    {kMySqlOdbc351Driver, "Setup", setupPath},
+                                    {kMySqlOdbc351Driver, "UsageCount", "2"}};
+    if (!ProfileFile(env.userDriverFile, 0644).Write(entries)) {
       frontend.Tell("Write Register Error!");
       return outcome;
     }

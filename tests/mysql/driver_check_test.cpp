@@ -231,7 +231,7 @@ TEST_F(DriverInstall, RegistersInTheUserFileKeepingWhatIsThere) {
   EXPECT_EQ(ReadFile(dir_ / "dest/libmyodbc3S.so"), "kept");  // not overwritten
   EXPECT_EQ(ReadFile(env_.userDriverFile),
             "# mine\n[MariaDB Unicode]\nDriver=libmaodbc.so\n\n[MySQL ODBC 3.51 driver]\n"
-            "Description=old\nDriver=" +
+            "Description=old\nDRIVER=" +
                 Dest() + "/libmyodbc3.so\nSetup=" + Dest() +
                 "/libmyodbc3S.so\nUsageCount=2\n\n[Other]\nDriver=x.so\n");
   EXPECT_EQ(fs::status(env_.userDriverFile).permissions() & fs::perms::all, fs::perms(0600));
