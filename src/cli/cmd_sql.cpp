@@ -78,6 +78,8 @@ int RunSql(const Args& args) {
     return 2;
   }
 
+  ConsoleFrontend ui(stderr, stderr);
+  ui.SetQuiet(parsed->quiet);
   ConnectionSettings settings;
   if (parsed->url) {
     auto s = ParseMySqlUrl(*parsed->url);
@@ -89,7 +91,7 @@ int RunSql(const Args& args) {
   } else if (parsed->dsn) {
     settings = DsnSettings(*parsed->dsn, parsed->user.value_or(""), parsed->password.value_or(""));
   } else {
-    auto s = LoadConfiguredSource(ProgramDirectory());
+    auto s = LoadConfiguredSource(ProgramDirectory(), ui);
     if (!s) {
       std::fprintf(stderr, "migrator-cli sql: %s\n", s.message().c_str());
       return 2;
@@ -97,8 +99,6 @@ int RunSql(const Args& args) {
     settings = std::move(*s);
   }
 
-  ConsoleFrontend ui(stderr, stderr);
-  ui.SetQuiet(parsed->quiet);
   Workspace ws(ui, ProgramDirectory());
   ws.source.SetSettings(settings);
   Connect(ws, DataSourceSide::Source);

@@ -154,6 +154,23 @@ TEST_F(CliSql, BadStatementPrintsTheErrorAndFails) {
   EXPECT_EQ(r.status, 2);
 }
 
+TEST_F(CliSql, WithoutASourceTheConfigurationFileIsUsed) {
+  MIGRATOR_REQUIRE_MYSQL(server);
+  const std::string run = "MIGRATOR_HOME=" + Quote(home_.str()) + " " + Cli() +
+                          " sql --quiet 'select database()' 2>" + Quote((home_ / "err").string());
+  auto r = testing::RunCommand(run);
+  EXPECT_EQ(r.status, 2);  // no migrator.cfg
+  EXPECT_NE(Err().find("migrator.cfg"), std::string::npos) << Err();
+
+  testing::WriteFile(home_ / "migrator.cfg",
+                     "[Public]\nConfig=true\n[SourceDB]\nProvider=TCP/IP:Port\nSourceName=" +
+                         server.host + ":" + server.port + "\nUserID=" + server.user +
+                         "\nPassWord=" + server.password + "\nCatalogName=MySQL\n");
+  r = testing::RunCommand(run);
+  EXPECT_EQ(r.status, 0) << Err();
+  EXPECT_EQ(r.out, "mysql\n");  // the catalog is handed over lower-cased
+}
+
 TEST_F(CliSql, OdbcDataSourceBranch) {
   MIGRATOR_REQUIRE_MYSQL(server);
   testing::WriteFile(home_ / ".odbc.ini", "[migtest]\nDriver=MariaDB Unicode\nSERVER=" +
