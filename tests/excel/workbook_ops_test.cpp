@@ -173,6 +173,14 @@ TEST(DropDatabase, TheConnectedWorkbookClosesTheTargetAndAsksForAnotherConnectio
   EXPECT_EQ(ws.target.tree.SideMarker(), -1);
   EXPECT_EQ(ws.target.tree.SessionRef(), nullptr);
   EXPECT_EQ(ws.target.tree.DataSourceRef(), nullptr);
+
+  // While the side is re-opened the tree shows the workbook's path instead.
+  MakeWorkbook(db + "2.xls", {{"a", {{"x"}}}});
+  ui.watched = db + "2.xls";
+  ws.target.tree.SetCurrentDatabase(db + "2.xls");
+  ASSERT_TRUE(ExcelAdapter::DropDatabase(ws, db + "2"));
+  EXPECT_EQ(ui.existedAtAsk, (std::vector<bool>{true, true}));
+  EXPECT_EQ(ui.PostedCommands(), (std::vector<int>{1026, 1026}));
 }
 
 TEST_F(DropTest, DropDatabaseOfAnotherWorkbookAndOfAMissingFile) {

@@ -117,7 +117,11 @@ bool ExcelAdapter::DropDatabase(Workspace& ws, const std::string& name) {
   ws.StopRunningTasks();
 
   SideConnection& target = ws.target;
-  const bool connected = excel::EqualNoCase(name, target.tree.CurrentDatabase());
+  // The tree shows the workbook's database name, or its path while the side
+  // is being re-opened on it; either way it is the connected workbook.
+  const std::string current = target.tree.CurrentDatabase();
+  const bool connected =
+      excel::EqualNoCase(name, current) || excel::EqualNoCase(name + ".xls", current);
   if (connected) {
     ui.Tell("Connected Database Dropped, Please Connect Another!");
     target.session.Reset();
