@@ -121,7 +121,7 @@ std::string TranslatePattern(std::string_view pattern, bool utf) {
           out += "\\-";
           ++i;
         }
-      } else if (e == 's' || e == 'S') {
+      } else if ((e == 's' || e == 'S') && !inClass) {
         out += e == 's' ? "[" : "[^";
         out += space;
         out += ']';

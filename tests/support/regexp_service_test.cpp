@@ -208,6 +208,7 @@ TEST(RegExpService, AgreesWithJavaScriptRegExp) {
                         "x*",         "(`.*`)",
                         "[\\s]",      "[^\\s]",
                         "\\S+",       "[\\s-]",
+                        "[\\s\\S]*$", "[\\S]",
                         "key",        "\\)[^\\)]*$",
                         "(k)(e)(y)?", "\\bkey\\b",
                         "\\d+",       "[]",

@@ -8,10 +8,14 @@ std::string RewriteDdl(std::string ddl) {
   for (char& c : ddl) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  for (const DdlRule& rule : kDdlRewriteRules) {
+  auto apply = [&ddl](const DdlRule& rule) {
     ddl = RegExpService::Replace(ddl, rule.pattern, rule.replacement);
-    if (ddl == RegExpService::kFailure) break;
+    return ddl != RegExpService::kFailure;
+  };
+  for (const DdlRule& rule : kDdlRewriteRules) {
+    if (!apply(rule)) return ddl;
   }
+  apply(kDdlClosingRule);
   return ddl;
 }
 

@@ -14,25 +14,36 @@ struct DdlRule {
 };
 
 // The six rules, applied in this order, each to the whole text and to every
-// match. Patterns and replacements carry real line breaks.
+// match (see support/regexp_service.h for the pattern language). Patterns and
+// replacements carry real line breaks.
 inline constexpr std::array<DdlRule, 6> kDdlRewriteRules{{
-    // every column line ending in a comma: "`name` text,", indentation gone
+    // 1. every column line ending in a comma: "`name` text,", indentation gone
     {"\n[\\s]*(`.*`)\\s*.*,", "\n$1 text,"},
-    // the column line just before the closing line
+    // 2. the column line just before the closing line
     {"\n[\\s]*(`.*`)\\s*.*\n\\)", "\n$1 text\n)"},
-    // key lines (primary, unique, index, foreign) and any line holding "key"
-    {"\n[^,]*[\\s]*key[\\s]*.*", ""},
-    // a comma left before the closing line, and the table options after it
+    // 3. key lines (primary, unique, fulltext, foreign keys and indexes): a
+    //    run from a line break to the end of the line holding "key", with no
+    //    comma in between. A line that starts with a back-quoted name is a
+    //    column that rules 1 and 2 have rewritten, and is never removed, even
+    //    when its name holds the letters "key" (a column `monkey`).
+    {"\n(?!`)[^,]*[\\s]*key[\\s]*.*", ""},
+    // 4. a comma left before the closing line, and the table options after it
     {",\n\\)[^\\)]*$", "\n)"},
-    // table options after a closing ")" at the start of a line
+    // 5. table options after a closing ")" at the start of a line
     {"(\n\\))[^\\)]*$", "$1"},
-    // a last column line that itself ends in ")"
+    // 6. a last column line that itself ends in ")"
     {"\n[\\s]*(`.*`)\\s*.*\\)[^\\)]*$", "$1 text)"},
 }};
 
+// Applied after the six: the first line that starts with ")" closes the
+// column list; a comma before it and everything after its ")" go. Rules 4 and
+// 5 leave table options that hold a ")" themselves (a comment such as
+// 'prices (in euro)', a partitioning clause), which no workbook accepts.
+inline constexpr DdlRule kDdlClosingRule{",?\n\\)[\\s\\S]*$", "\n)"};
+
 // Lower-cases the text (ASCII letters; other bytes are left alone) and
-// applies the six rules in order. When the expression service fails on a
-// rule, the result is its failure text ("Error").
+// applies the six rules and then the closing rule. When the expression
+// service fails on a rule, the result is its failure text ("Error").
 std::string RewriteDdl(std::string ddl);
 
 }  // namespace migrator
