@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 
 #include "xls/unicode.h"
@@ -35,7 +36,7 @@ struct RawEntry {
 
 class Reader {
  public:
-  explicit Reader(std::span<const uint8_t> f) : file_(f) {}
+  Reader(std::span<const uint8_t> f, std::u16string_view borrow) : file_(f), borrow_(borrow) {}
 
   Result<CompoundFile> Run();
 
@@ -56,7 +57,11 @@ class Reader {
   Status ReadChain(uint32_t start, uint64_t want, bool wholeChain, Bytes& out, const char* what);
   Status ReadMiniChain(uint32_t start, uint64_t size, Bytes& out, const std::u16string& name);
 
+  // The stream in one piece inside the file, claimed; empty when it is not.
+  std::span<const uint8_t> InPlace(uint32_t start, uint64_t size);
+
   std::span<const uint8_t> file_;
+  std::u16string_view borrow_;
   size_t sectorSize_ = 512;
   uint32_t nSectors_ = 0;
   std::vector<uint32_t> fat_;
@@ -70,7 +75,7 @@ Status Reader::ReadChain(uint32_t start, uint64_t want, bool wholeChain, Bytes& 
                          const char* what) {
   uint64_t maxBytes = static_cast<uint64_t>(nSectors_) * sectorSize_;
   if (!wholeChain && want > maxBytes) return Bad(std::string(what) + " is larger than the file");
-  if (!wholeChain) out.reserve(static_cast<size_t>(want));
+  if (!wholeChain) out.assign(static_cast<size_t>(want), 0);
   uint32_t id = start;
   uint64_t got = 0;
   while (wholeChain ? id != kEnd : got < want) {
@@ -78,13 +83,34 @@ Status Reader::ReadChain(uint32_t start, uint64_t want, bool wholeChain, Bytes& 
       return Bad(std::string(what) + " points outside the file");
     if (claimed_[id]) return Bad(std::string(what) + " shares or loops over a sector");
     claimed_[id] = 1;
-    size_t take =
-        wholeChain ? sectorSize_ : static_cast<size_t>(std::min<uint64_t>(sectorSize_, want - got));
-    AppendSector(id, out, take);
-    got += take;
+    if (wholeChain) {
+      AppendSector(id, out, sectorSize_);
+      got += sectorSize_;
+    } else {
+      size_t take = static_cast<size_t>(std::min<uint64_t>(sectorSize_, want - got));
+      size_t off = (static_cast<size_t>(id) + 1) * sectorSize_;
+      if (off < file_.size())
+        std::memcpy(out.data() + got, file_.data() + off, std::min(take, file_.size() - off));
+      got += take;
+    }
     id = fat_[id];
   }
   return {};
+}
+
+std::span<const uint8_t> Reader::InPlace(uint32_t start, uint64_t size) {
+  uint64_t count = (size + sectorSize_ - 1) / sectorSize_;
+  uint64_t off = (static_cast<uint64_t>(start) + 1) * sectorSize_;
+  if (count == 0 || start >= nSectors_ || start + count > nSectors_ || off + size > file_.size())
+    return {};
+  for (uint64_t k = 0; k < count; ++k) {
+    uint32_t id = static_cast<uint32_t>(start + k);
+    if (id >= fat_.size() || claimed_[id]) return {};
+    if (k + 1 < count && fat_[id] != id + 1) return {};
+  }
+  for (uint64_t k = 0; k < count; ++k)
+    claimed_[start + k] = 1;
+  return file_.subspan(static_cast<size_t>(off), static_cast<size_t>(size));
 }
 
 Status Reader::ReadMiniChain(uint32_t start, uint64_t size, Bytes& out,
@@ -255,6 +281,13 @@ Result<CompoundFile> Reader::Run() {
   for (size_t i = 0; i < nEntries; ++i) {
     if (outIndex[i] < 0 || raw[i].type != 2 || raw[i].size == 0) continue;
     Entry& e = cf.entries[outIndex[i]];
+    if (!borrow_.empty() && raw[i].size >= kMiniCutoff && EqualsIgnoreCase(raw[i].name, borrow_)) {
+      const auto& top = cf.entries[0].children;
+      if (std::find(top.begin(), top.end(), static_cast<size_t>(outIndex[i])) != top.end()) {
+        e.view = InPlace(raw[i].start, raw[i].size);
+        if (!e.view.empty()) continue;
+      }
+    }
     Status st = raw[i].size < kMiniCutoff
                     ? ReadMiniChain(raw[i].start, raw[i].size, e.data, raw[i].name)
                     : ReadChain(raw[i].start, raw[i].size, false, e.data,
@@ -328,8 +361,8 @@ long CompoundFile::FindChild(size_t storage, std::u16string_view name) const {
   return -1;
 }
 
-Result<CompoundFile> Parse(std::span<const uint8_t> file) {
-  return Reader(file).Run();
+Result<CompoundFile> Parse(std::span<const uint8_t> file, std::u16string_view borrow) {
+  return Reader(file, borrow).Run();
 }
 
 Status Write(const std::vector<OutEntry>& entries, Sink& sink) {

@@ -23,8 +23,9 @@ struct Entry {
   uint32_t stateBits = 0;
   uint64_t created = 0;
   uint64_t modified = 0;
-  Bytes data;                    // streams only
-  std::vector<size_t> children;  // storages and the root: indices into the entry list
+  Bytes data;                     // streams only
+  std::span<const uint8_t> view;  // instead of `data`: see Parse
+  std::vector<size_t> children;   // storages and the root: indices into the entry list
 };
 
 // A loaded compound file: entries[0] is the root storage.
@@ -37,7 +38,9 @@ struct CompoundFile {
 };
 
 // Parses a compound file image. Every malformed structure gives an error text.
-Result<CompoundFile> Parse(std::span<const uint8_t> file);
+// The stream of the root storage named `borrow` (if any), when it lies in the
+// image in one piece, is not copied: its entry's `view` points into `file`.
+Result<CompoundFile> Parse(std::span<const uint8_t> file, std::u16string_view borrow = {});
 
 // What the writer stores: the same tree, with stream contents given as views
 // so that a large stream need not be copied.

@@ -218,7 +218,7 @@ struct WorkbookImpl {
 
 // Reading and writing (reader.cpp, writer.cpp).
 Status ParseWorkbookStream(std::span<const uint8_t> stream, WorkbookImpl& wb);
-Result<Bytes> WriteWorkbookStream(const WorkbookImpl& wb);
+Result<OutBytes> WriteWorkbookStream(const WorkbookImpl& wb);
 void InitNewWorkbook(WorkbookImpl& wb);
 std::unique_ptr<SheetModel> NewSheetModel(std::u16string name);
 void SetCellRaw(SheetModel& s, uint32_t row, const CellRec& c);

@@ -341,11 +341,12 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         c.kind = CellKind::kText;
         c.xf = xf;
         if (runs.empty()) {
-          auto idx = wb_.sst.Intern(text);
+          auto idx = wb_.sst.Add(text);
           if (!idx) return idx.error();
           c.aux = *idx;
         } else {
           c.aux = wb_.sst.AddLoaded(text, std::move(runs), {});
+          if (c.aux >= wb_.sst.size()) return Fail("the workbook holds too much text");
         }
         if (auto st = Cell(m, row, col, c); !st) return st;
         break;
@@ -581,6 +582,11 @@ Status Parser::Run() {
 void SetCellRaw(SheetModel& s, uint32_t row, const CellRec& c) {
   if (s.rows.size() <= row) s.rows.resize(row + 1);
   auto& cells = s.rows[row].cells;
+  if (cells.empty() && row > 0) {
+    // Rows of a table tend to have as many cells as the row above.
+    size_t hint = s.rows[row - 1].cells.size();
+    if (hint > 1) cells.reserve(hint);
+  }
   if (cells.empty() || cells.back().col < c.col) {
     cells.push_back(c);
   } else {

@@ -94,9 +94,9 @@ class RecordCursor {
 // Appends records to a stream buffer.
 class RecordWriter {
  public:
-  explicit RecordWriter(Bytes& out) : out_(out) {}
+  explicit RecordWriter(OutBytes& out) : out_(out) {}
   size_t pos() const { return out_.size(); }
-  Bytes& bytes() { return out_; }
+  OutBytes& bytes() { return out_; }
 
   // Writes one record; data longer than a record holds continues in CONTINUE
   // records.
@@ -112,7 +112,7 @@ class RecordWriter {
   }
 
  private:
-  Bytes& out_;
+  OutBytes& out_;
 };
 
 }  // namespace migrator::xls::detail

@@ -155,7 +155,7 @@ Status ReleaseFormula(WorkbookImpl& wb, SheetModel& m, uint32_t row, uint32_t co
           case Value::Kind::kText: {
             std::u16string t;
             Utf8ToUtf16(v.text, t);
-            auto idx = wb.sst.Intern(t);
+            auto idx = wb.sst.Add(t);
             if (!idx) return idx.error();
             c.kind = CellKind::kText;
             c.aux = *idx;
@@ -384,7 +384,7 @@ Status Sheet::SetText(uint32_t row, uint32_t col, std::string_view utf8) {
     return Fail("cell " + Where(row, col) + ": a text of " + std::to_string(t.size()) +
                 " characters is longer than a cell holds (32,767)");
   if (auto st = CheckArrays(*m_, row, col); !st) return st;
-  auto idx = wb_->sst.Intern(t);
+  auto idx = wb_->sst.Add(t);
   if (!idx) return idx.error();
   CellRec c;
   c.kind = CellKind::kText;

@@ -135,11 +135,15 @@ bool SegmentedReader::AtEnd() {
   return !Advance();
 }
 
+SegmentedReader::SegmentedReader(std::vector<std::span<const uint8_t>> segments)
+    : segs_(std::move(segments)), after_(segs_.size(), 0) {
+  for (size_t i = segs_.size(); i-- > 1;)
+    after_[i - 1] = after_[i] + segs_[i].size();
+}
+
 size_t SegmentedReader::Remaining() const {
-  size_t n = 0;
-  for (size_t i = seg_; i < segs_.size(); ++i)
-    n += segs_[i].size() - (i == seg_ ? std::min(pos_, segs_[i].size()) : 0);
-  return n;
+  if (seg_ >= segs_.size()) return 0;
+  return (pos_ < segs_[seg_].size() ? segs_[seg_].size() - pos_ : 0) + after_[seg_];
 }
 
 uint8_t SegmentedReader::U8() {
@@ -223,73 +227,33 @@ void SegmentedReader::ReadChars(size_t count, bool high, char16_t* out) {
 
 // ---- shared strings ----
 
-uint32_t SharedStrings::Hash(std::u16string_view s) {
-  uint32_t h = 2166136261u;
-  for (char16_t c : s) {
-    h ^= c;
-    h *= 16777619u;
-  }
-  return h ^ (h >> 15);
-}
-
-void SharedStrings::Reserve(size_t entries, size_t chars) {
+void SharedStrings::Reserve(size_t entries, size_t) {
   entries_.reserve(entries);
-  pool_.reserve(chars);
-}
-
-void SharedStrings::InsertIndex(uint32_t idx) {
-  size_t mask = table_.size() - 1;
-  size_t h = Hash(Text(idx)) & mask;
-  while (table_[h] != 0) {
-    // Keep the first of equal plain strings.
-    uint32_t other = table_[h] - 1;
-    if (Text(other) == Text(idx)) return;
-    h = (h + 1) & mask;
-  }
-  table_[h] = idx + 1;
-  ++tableCount_;
-}
-
-void SharedStrings::Grow() {
-  size_t cap = std::max<size_t>(1024, table_.size() * 2);
-  while (cap < entries_.size() * 2 + 2)
-    cap *= 2;
-  table_.assign(cap, 0);
-  tableCount_ = 0;
-  for (uint32_t i = 0; i < entries_.size(); ++i)
-    if (entries_[i].extra == kNone) InsertIndex(i);
-}
-
-void SharedStrings::BuildTable() {
-  tableBuilt_ = true;
-  Grow();
-}
-
-Result<uint32_t> SharedStrings::Intern(std::u16string_view s) {
-  if (!tableBuilt_) BuildTable();
-  if ((tableCount_ + 1) * 2 > table_.size()) Grow();
-  size_t mask = table_.size() - 1;
-  size_t h = Hash(s) & mask;
-  while (table_[h] != 0) {
-    uint32_t idx = table_[h] - 1;
-    if (Text(idx) == s) return idx;
-    h = (h + 1) & mask;
-  }
-  if (pool_.size() + s.size() > 0xFFFFFFF0ull || entries_.size() >= 0xFFFFFFF0ull)
-    return Fail("the workbook holds too much text");
-  uint32_t off = static_cast<uint32_t>(pool_.size());
-  pool_.insert(pool_.end(), s.begin(), s.end());
-  uint32_t idx = static_cast<uint32_t>(entries_.size());
-  entries_.push_back({off, static_cast<uint32_t>(s.size()), kNone});
-  table_[h] = idx + 1;
-  ++tableCount_;
-  return idx;
 }
 
 char16_t* SharedStrings::BeginChars(size_t n, uint32_t& offset) {
-  offset = static_cast<uint32_t>(pool_.size());
-  pool_.resize(pool_.size() + n);
-  return pool_.data() + offset;
+  if (n > kChunk) return nullptr;
+  if (chunks_.empty() || chunkUsed_ + n > kChunk) {
+    if (chunks_.size() >= (1u << (32 - kChunkBits)) - 1) return nullptr;
+    chunks_.emplace_back(new char16_t[kChunk]);
+    chunkUsed_ = 0;
+  }
+  offset = (static_cast<uint32_t>(chunks_.size() - 1) << kChunkBits) | chunkUsed_;
+  char16_t* p = chunks_.back().get() + chunkUsed_;
+  chunkUsed_ += static_cast<uint32_t>(n);
+  chars_ += n;
+  return p;
+}
+
+Result<uint32_t> SharedStrings::Add(std::u16string_view s) {
+  uint32_t off;
+  char16_t* p = BeginChars(s.size(), off);
+  if (!p || entries_.size() >= 0xFFFFFFF0ull) return Fail("the workbook holds too much text");
+  std::copy(s.begin(), s.end(), p);
+  uint32_t idx = static_cast<uint32_t>(entries_.size());
+  entries_.push_back({off, static_cast<uint32_t>(s.size()), kNone});
+  changed_ = true;
+  return idx;
 }
 
 uint32_t SharedStrings::FinishEntry(uint32_t offset, uint32_t len, Bytes runs, Bytes ext) {
@@ -300,18 +264,13 @@ uint32_t SharedStrings::FinishEntry(uint32_t offset, uint32_t len, Bytes runs, B
   }
   uint32_t idx = static_cast<uint32_t>(entries_.size());
   entries_.push_back({offset, len, extra});
-  if (tableBuilt_ && extra == kNone) {
-    if ((tableCount_ + 1) * 2 > table_.size())
-      Grow();
-    else
-      InsertIndex(idx);
-  }
   return idx;
 }
 
 uint32_t SharedStrings::AddLoaded(std::u16string_view s, Bytes runs, Bytes ext) {
   uint32_t off;
   char16_t* p = BeginChars(s.size(), off);
+  if (!p) return kNone;
   std::copy(s.begin(), s.end(), p);
   return FinishEntry(off, static_cast<uint32_t>(s.size()), std::move(runs), std::move(ext));
 }
@@ -342,6 +301,10 @@ bool ParseSst(std::vector<std::span<const uint8_t>> segments, SharedStrings& sst
     }
     uint32_t off;
     char16_t* p = sst.BeginChars(cch, off);
+    if (!p) {
+      *error = "the workbook holds too much text";
+      return false;
+    }
     // The flags byte was already read: the first piece uses it.
     r.ReadChars(cch, flags & 1, p);
     Bytes runs, ext;
@@ -388,13 +351,13 @@ class SstWriter {
     w_.Begin(rt::kContinue, 0);
   }
   uint8_t* Reserve(size_t n) {
-    Bytes& b = w_.bytes();
+    OutBytes& b = w_.bytes();
     size_t old = b.size();
     b.resize(old + n);
     return b.data() + old;
   }
   void Finish() {
-    Bytes& b = w_.bytes();
+    OutBytes& b = w_.bytes();
     Put16(b.data() + recStart_ + 2, static_cast<uint16_t>(b.size() - recStart_ - 4));
   }
   // Raw bytes that may be split anywhere.
@@ -466,12 +429,12 @@ class SstWriter {
 
 }  // namespace
 
-void WriteSst(RecordWriter& w, const SharedStrings& sst, const std::vector<uint32_t>* remap,
-              uint32_t unique, uint32_t total) {
+void WriteSst(RecordWriter& w, const SharedStrings& sst, const std::vector<uint32_t>& order,
+              uint32_t total) {
   SstWriter sw(w);
+  uint32_t unique = static_cast<uint32_t>(order.size());
   sw.Start(total, unique);
-  // Strings per EXTSST bucket: at least 8, at most 128 buckets... but the
-  // bucket list must fit one record.
+  // Strings per EXTSST bucket: at least 8, and no more than 128 buckets.
   uint32_t perBucket = std::max<uint32_t>(8, (unique + 127) / 128);
   struct Bucket {
     uint32_t pos;
@@ -479,30 +442,20 @@ void WriteSst(RecordWriter& w, const SharedStrings& sst, const std::vector<uint3
   };
   std::vector<Bucket> buckets;
   uint32_t written = 0;
-  auto emit = [&](uint32_t i) {
+  for (uint32_t i : order) {
+    std::u16string_view s = sst.Text(i);
+    const auto* x = sst.ExtraOf(i);
     if (written % perBucket == 0) {
       // The bucket points at where the string's header will be: if it does
       // not fit the current record, it starts the next one.
-      std::u16string_view s = sst.Text(i);
-      const auto* x = sst.ExtraOf(i);
       size_t header = 3 + (x && !x->runs.empty() ? 2 : 0) + (x && !x->ext.empty() ? 4 : 0);
       size_t unit = Compressible(s) ? 1 : 2;
       if (sw.room() < header + (s.empty() ? 0 : unit)) sw.NewContinue();
       buckets.push_back(
           {static_cast<uint32_t>(sw.streamPos()), static_cast<uint16_t>(sw.recordOffset())});
     }
-    sw.String(sst.Text(i), sst.ExtraOf(i));
+    sw.String(s, x);
     ++written;
-  };
-  if (remap) {
-    std::vector<uint32_t> order(unique);
-    for (uint32_t i = 0; i < remap->size(); ++i)
-      if ((*remap)[i] != kUnusedString) order[(*remap)[i]] = i;
-    for (uint32_t i : order)
-      emit(i);
-  } else {
-    for (uint32_t i = 0; i < sst.size(); ++i)
-      emit(i);
   }
   sw.Finish();
   // EXTSST.

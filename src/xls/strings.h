@@ -2,6 +2,7 @@
 // BIFF8 strings: the string fields of records and the shared string table.
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -30,8 +31,7 @@ void WriteXLChars(ByteWriter& w, std::u16string_view s);
 // characters carry a fresh flags byte after each record boundary.
 class SegmentedReader {
  public:
-  explicit SegmentedReader(std::vector<std::span<const uint8_t>> segments)
-      : segs_(std::move(segments)) {}
+  explicit SegmentedReader(std::vector<std::span<const uint8_t>> segments);
   bool failed() const { return failed_; }
   bool AtEnd();
   uint8_t U8();
@@ -47,13 +47,14 @@ class SegmentedReader {
  private:
   bool Advance();
   std::vector<std::span<const uint8_t>> segs_;
+  std::vector<size_t> after_;  // bytes in the segments after each one
   size_t seg_ = 0;
   size_t pos_ = 0;
   bool failed_ = false;
 };
 
-// The shared string table. Text is kept as UTF-16 in one pool; plain strings
-// are found again through a hash table so that adding a string is O(1).
+// The shared string table. Text is kept as UTF-16 in one pool. Adding a
+// string is an append; equal strings are merged when the table is written.
 class SharedStrings {
  public:
   struct Extra {
@@ -64,51 +65,63 @@ class SharedStrings {
   uint32_t size() const { return static_cast<uint32_t>(entries_.size()); }
   std::u16string_view Text(uint32_t i) const {
     const Entry& e = entries_[i];
-    return std::u16string_view(pool_.data() + e.off, e.len);
+    return std::u16string_view(chunks_[e.off >> kChunkBits].get() + (e.off & (kChunk - 1)), e.len);
   }
   const Extra* ExtraOf(uint32_t i) const {
     uint32_t x = entries_[i].extra;
     return x == kNone ? nullptr : &extras_[x];
   }
-  // Finds or adds a plain string.
-  Result<uint32_t> Intern(std::u16string_view s);
+  // Adds a plain string.
+  Result<uint32_t> Add(std::u16string_view s);
   // Adds an entry as read, with optional runs and phonetic data.
   uint32_t AddLoaded(std::u16string_view s, Bytes runs, Bytes ext);
-  // Appends `n` characters to the pool for an entry being read; returns where.
+  // Room for `n` characters of an entry being read (nullptr when the
+  // workbook holds too much text); `offset` says where.
   char16_t* BeginChars(size_t n, uint32_t& offset);
   uint32_t FinishEntry(uint32_t offset, uint32_t len, Bytes runs, Bytes ext);
   void Reserve(size_t entries, size_t chars);
-  size_t poolChars() const { return pool_.size(); }
+  size_t poolChars() const { return chars_; }
+  // Strings added since the table was read from a file.
+  bool changed() const { return changed_; }
+
+  static uint32_t Hash(std::u16string_view s) {
+    uint32_t h = 2166136261u;
+    for (char16_t c : s)
+      h = (h ^ c) * 16777619u;
+    h ^= h >> 16;
+    h *= 0x85EBCA6Bu;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35u;
+    return h ^ (h >> 16);
+  }
 
  private:
   static constexpr uint32_t kNone = 0xFFFFFFFF;
+  // Text lives in chunks that never move, so adding never copies old text.
+  static constexpr uint32_t kChunkBits = 20;
+  static constexpr uint32_t kChunk = 1u << kChunkBits;
   struct Entry {
     uint32_t off;
     uint32_t len;
     uint32_t extra;
   };
-  static uint32_t Hash(std::u16string_view s);
-  void BuildTable();
-  void Grow();
-  void InsertIndex(uint32_t idx);
 
-  std::vector<char16_t> pool_;
+  std::vector<std::unique_ptr<char16_t[]>> chunks_;
+  uint32_t chunkUsed_ = kChunk;
+  size_t chars_ = 0;
   std::vector<Entry> entries_;
   std::vector<Extra> extras_;
-  std::vector<uint32_t> table_;  // entry index + 1, 0 = empty
-  size_t tableCount_ = 0;
-  bool tableBuilt_ = false;
+  bool changed_ = false;
 };
 
 // Parses the SST record and its CONTINUE records into `sst`.
 bool ParseSst(std::vector<std::span<const uint8_t>> segments, SharedStrings& sst,
               std::string* error);
 
-// Writes SST + EXTSST for the entries whose `remap` is not kUnused, in the
-// order of their new indices. `total` is the number of cells that refer to it.
-constexpr uint32_t kUnusedString = 0xFFFFFFFF;
-void WriteSst(RecordWriter& w, const SharedStrings& sst, const std::vector<uint32_t>* remap,
-              uint32_t unique, uint32_t total);
+// Writes SST + EXTSST with the entries `order` lists, in that order. `total`
+// is the number of cells that refer to the table.
+void WriteSst(RecordWriter& w, const SharedStrings& sst, const std::vector<uint32_t>& order,
+              uint32_t total);
 
 // Reads the text of a STRING record (a formula's cached text), whose
 // characters may continue in following CONTINUE records.

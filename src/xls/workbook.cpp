@@ -317,16 +317,14 @@ bool IsNameChar(char16_t c) {
 }
 
 Status CheckDefinedName(std::u16string_view n) {
-  std::string u = Utf16ToUtf8(n);
+  auto bad = [&](const char* why) { return Fail("the defined name " + Utf16ToUtf8(n) + why); };
   if (n.empty()) return Fail("a defined name cannot be empty");
-  if (n.size() > 255) return Fail("the defined name " + u + " is longer than 255 characters");
+  if (n.size() > 255) return bad(" is longer than 255 characters");
   char16_t f = n[0];
   if (!((f >= 'A' && f <= 'Z') || (f >= 'a' && f <= 'z') || f == '_' || f == '\\' || f >= 0x80))
-    return Fail("the defined name " + u +
-                " must begin with a letter, an underscore or a backslash");
+    return bad(" must begin with a letter, an underscore or a backslash");
   for (char16_t c : n)
-    if (!IsNameChar(c))
-      return Fail("the defined name " + u + " holds a character that names cannot hold");
+    if (!IsNameChar(c)) return bad(" holds a character that names cannot hold");
   // Names that read as cell references (A1, IV65536, R1C1, R, C).
   size_t i = 0;
   while (i < n.size() && i < 3 && ((n[i] | 0x20) >= 'a' && (n[i] | 0x20) <= 'z'))
@@ -334,8 +332,7 @@ Status CheckDefinedName(std::u16string_view n) {
   size_t digits = i;
   while (digits < n.size() && n[digits] >= '0' && n[digits] <= '9')
     ++digits;
-  if (i > 0 && digits > i && digits == n.size())
-    return Fail("the defined name " + u + " looks like a cell reference");
+  if (i > 0 && digits > i && digits == n.size()) return bad(" looks like a cell reference");
   auto rc = [&](size_t p) {
     size_t q = p;
     while (q < n.size() && n[q] >= '0' && n[q] <= '9')
@@ -344,12 +341,10 @@ Status CheckDefinedName(std::u16string_view n) {
   };
   if ((n[0] | 0x20) == 'r') {
     size_t p = rc(1);
-    if (p == n.size()) return Fail("the defined name " + u + " looks like a cell reference");
-    if ((n[p] | 0x20) == 'c' && rc(p + 1) == n.size())
-      return Fail("the defined name " + u + " looks like a cell reference");
+    if (p == n.size()) return bad(" looks like a cell reference");
+    if ((n[p] | 0x20) == 'c' && rc(p + 1) == n.size()) return bad(" looks like a cell reference");
   }
-  if ((n[0] | 0x20) == 'c' && rc(1) == n.size())
-    return Fail("the defined name " + u + " looks like a cell reference");
+  if ((n[0] | 0x20) == 'c' && rc(1) == n.size()) return bad(" looks like a cell reference");
   return {};
 }
 
@@ -377,7 +372,12 @@ void RenumberEverywhere(WorkbookImpl& wb, uint16_t deleted) {
   }
 }
 
-Status ReadWholeFile(const std::string& path, Bytes& out) {
+struct FileImage {
+  std::unique_ptr<uint8_t[]> data;
+  size_t size = 0;
+};
+
+Status ReadWholeFile(const std::string& path, FileImage& out) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return Fail("cannot open " + path + ": " + std::strerror(errno));
   struct stat st;
@@ -394,18 +394,21 @@ Status ReadWholeFile(const std::string& path, Bytes& out) {
     ::close(fd);
     return Fail(path + " is too large to be a workbook");
   }
-  out.resize(static_cast<size_t>(st.st_size));
+  out.size = static_cast<size_t>(st.st_size);
+  out.data.reset(new uint8_t[out.size ? out.size : 1]);
   size_t got = 0;
-  while (got < out.size()) {
-    ssize_t k = ::read(fd, out.data() + got, out.size() - got);
+  while (got < out.size) {
+    ssize_t k = ::read(fd, out.data.get() + got, out.size - got);
     if (k < 0 && errno == EINTR) continue;
-    if (k <= 0) {
-      int e = k < 0 ? errno : EIO;
+    if (k < 0) {
+      int e = errno;
       ::close(fd);
       return Fail("cannot read " + path + ": " + std::strerror(e));
     }
+    if (k == 0) break;  // the file shrank while it was read
     got += static_cast<size_t>(k);
   }
+  out.size = got;
   ::close(fd);
   return {};
 }
@@ -432,7 +435,7 @@ class FdSink : public cfb::Sink {
   int fd_;
 };
 
-std::vector<cfb::OutEntry> BuildEntries(const WorkbookImpl& wb, const Bytes& stream) {
+std::vector<cfb::OutEntry> BuildEntries(const WorkbookImpl& wb, std::span<const uint8_t> stream) {
   std::vector<cfb::OutEntry> out(wb.container.entries.size());
   for (size_t i = 0; i < out.size(); ++i) {
     const auto& e = wb.container.entries[i];
@@ -479,7 +482,7 @@ Workbook Workbook::New() {
 }
 
 Result<Workbook> Workbook::Parse(std::span<const uint8_t> file) {
-  auto cf = cfb::Parse(file);
+  auto cf = cfb::Parse(file, u"Workbook");
   if (!cf) return cf.error();
   Workbook wb;
   WorkbookImpl& impl = *wb.impl_;
@@ -502,16 +505,20 @@ Result<Workbook> Workbook::Parse(std::span<const uint8_t> file) {
     impl.container.entries[static_cast<size_t>(book)].data.clear();
   }
   impl.workbookEntry = idx;
-  Bytes stream = std::move(impl.container.entries[static_cast<size_t>(idx)].data);
-  impl.container.entries[static_cast<size_t>(idx)].data.clear();
-  if (auto st = detail::ParseWorkbookStream(stream, impl); !st) return st.error();
+  auto& entry = impl.container.entries[static_cast<size_t>(idx)];
+  Bytes stream = std::move(entry.data);
+  entry.data.clear();
+  std::span<const uint8_t> view =
+      entry.view.empty() ? std::span<const uint8_t>(stream) : entry.view;
+  entry.view = {};  // the image it points into goes when this call returns
+  if (auto st = detail::ParseWorkbookStream(view, impl); !st) return st.error();
   return wb;
 }
 
 Result<Workbook> Workbook::Load(const std::string& path) {
-  Bytes file;
+  FileImage file;
   if (auto st = ReadWholeFile(path, file); !st) return st.error();
-  auto wb = Parse(file);
+  auto wb = Parse(std::span<const uint8_t>(file.data.get(), file.size));
   if (!wb) return Fail(path + ": " + wb.message());
   return wb;
 }
@@ -519,13 +526,14 @@ Result<Workbook> Workbook::Load(const std::string& path) {
 Result<std::vector<uint8_t>> Workbook::Serialize() const {
   auto stream = detail::WriteWorkbookStream(*impl_);
   if (!stream) return stream.error();
-  return cfb::WriteToBytes(BuildEntries(*impl_, *stream));
+  return cfb::WriteToBytes(
+      BuildEntries(*impl_, std::span<const uint8_t>(stream->data(), stream->size())));
 }
 
 Status Workbook::Save(const std::string& path) const {
   auto stream = detail::WriteWorkbookStream(*impl_);
   if (!stream) return stream.error();
-  auto entries = BuildEntries(*impl_, *stream);
+  auto entries = BuildEntries(*impl_, std::span<const uint8_t>(stream->data(), stream->size()));
 
   std::string dir = ".";
   size_t slash = path.find_last_of('/');
@@ -741,9 +749,18 @@ DefinedName Workbook::name(size_t index) const {
 
 std::optional<size_t> Workbook::FindName(std::string_view name, std::optional<size_t> scope) const {
   const WorkbookImpl& wb = *impl_;
+  std::u16string n;
+  if (!Utf8ToUtf16(name, n)) return std::nullopt;
   uint16_t itab = scope ? static_cast<uint16_t>(*scope + 1) : 0;
-  for (size_t i = 0; i < wb.names.size(); ++i)
-    if (wb.names[i].itab == itab && EqualsIgnoreCase(wb.NameText(wb.names[i]), name)) return i;
+  for (size_t i = 0; i < wb.names.size(); ++i) {
+    const NameRec& r = wb.names[i];
+    if (r.itab != itab) continue;
+    if (r.builtin() && r.name.size() == 1) {
+      if (EqualsIgnoreCase(wb.NameText(r), name)) return i;
+    } else if (EqualsIgnoreCase(r.name, n)) {
+      return i;
+    }
+  }
   return std::nullopt;
 }
 

@@ -11,6 +11,7 @@ namespace migrator::xls::detail {
 namespace {
 
 constexpr size_t kNpos = static_cast<size_t>(-1);
+constexpr uint32_t kUnusedString = 0xFFFFFFFF;
 
 void WriteVerbatim(RecordWriter& w, const Record& r) {
   // Kept records go back exactly as they came, whatever their length.
@@ -41,15 +42,18 @@ bool EncodeRk(double v, uint32_t& rk) {
   return false;
 }
 
+// Which shared strings the cells use, equal plain strings merged: the order
+// in which they are written and the new index of each entry.
 struct SstUse {
-  std::vector<uint32_t> remap;  // empty: every entry kept in place
-  uint32_t unique = 0;
+  std::vector<uint32_t> remap;  // entry -> written index; empty: entries kept as they are
+  std::vector<uint32_t> order;  // written index -> entry
   uint32_t total = 0;
 };
 
 SstUse CountStrings(const WorkbookImpl& wb) {
   SstUse u;
-  std::vector<uint8_t> used(wb.sst.size(), 0);
+  const SharedStrings& sst = wb.sst;
+  std::vector<uint8_t> used(sst.size(), 0);
   for (size_t i = 0; i < wb.sheets.size(); ++i) {
     const SheetModel& m = wb.model(i);
     if (!m.modeled) continue;
@@ -60,15 +64,48 @@ SstUse CountStrings(const WorkbookImpl& wb) {
           ++u.total;
         }
   }
-  uint32_t n = 0;
+  size_t n = 0;
   for (uint8_t x : used)
     n += x;
-  u.unique = n;
-  if (n != wb.sst.size()) {
-    u.remap.assign(wb.sst.size(), kUnusedString);
-    uint32_t next = 0;
-    for (uint32_t i = 0; i < used.size(); ++i)
-      if (used[i]) u.remap[i] = next++;
+  if (!sst.changed() && n == sst.size()) {
+    // A table as it was read, every entry in use: written back unchanged.
+    u.order.resize(n);
+    for (uint32_t i = 0; i < n; ++i)
+      u.order[i] = i;
+    return u;
+  }
+  u.remap.assign(sst.size(), kUnusedString);
+  u.order.reserve(n);
+  size_t cap = 16;
+  while (cap < n * 2)
+    cap *= 2;
+  std::vector<uint64_t> table(cap, 0);  // hash << 32 | (entry + 1)
+  size_t mask = cap - 1;
+  for (uint32_t i = 0; i < sst.size(); ++i) {
+    if (!used[i]) continue;
+    if (sst.ExtraOf(i)) {  // formatted text is never merged
+      u.remap[i] = static_cast<uint32_t>(u.order.size());
+      u.order.push_back(i);
+      continue;
+    }
+    std::u16string_view s = sst.Text(i);
+    uint32_t h = SharedStrings::Hash(s);
+    size_t at = h & mask;
+    for (;;) {
+      uint64_t slot = table[at];
+      if (slot == 0) {
+        table[at] = (static_cast<uint64_t>(h) << 32) | (i + 1);
+        u.remap[i] = static_cast<uint32_t>(u.order.size());
+        u.order.push_back(i);
+        break;
+      }
+      uint32_t j = static_cast<uint32_t>(slot) - 1;
+      if ((slot >> 32) == h && sst.Text(j) == s) {
+        u.remap[i] = u.remap[j];
+        break;
+      }
+      at = (at + 1) & mask;
+    }
   }
   return u;
 }
@@ -399,15 +436,16 @@ void WriteName(RecordWriter& w, const NameRec& n) {
 
 }  // namespace
 
-Result<Bytes> WriteWorkbookStream(const WorkbookImpl& wb) {
+Result<OutBytes> WriteWorkbookStream(const WorkbookImpl& wb) {
   if (wb.sheets.empty()) return Fail("a workbook needs at least one sheet");
   SstUse sst = CountStrings(wb);
-  Bytes out;
+  OutBytes out;
   size_t cells = 0;
   for (size_t i = 0; i < wb.sheets.size(); ++i)
     for (const auto& row : wb.model(i).rows)
       cells += row.cells.size();
-  out.reserve(64 * 1024 + cells * 16 + wb.sst.poolChars() + wb.sst.size() * 4);
+  // Untouched capacity costs nothing with this allocator; reserve for wide text.
+  out.reserve(64 * 1024 + cells * 16 + wb.sst.poolChars() * 2 + wb.sst.size() * 4);
   RecordWriter w(out);
   std::vector<size_t> sheetPosFields;
   for (const auto& item : wb.globals) {
@@ -470,7 +508,7 @@ Result<Bytes> WriteWorkbookStream(const WorkbookImpl& wb) {
           WriteName(w, n);
         break;
       case GlobalSlot::kSst:
-        WriteSst(w, wb.sst, sst.remap.empty() ? nullptr : &sst.remap, sst.unique, sst.total);
+        WriteSst(w, wb.sst, sst.order, sst.total);
         break;
       case GlobalSlot::kTabId: {
         uint8_t* p = w.Begin(rt::kTabId, 2 * wb.sheets.size());
