@@ -101,6 +101,12 @@ std::string TranslatePattern(std::string_view pattern, bool utf) {
   // against it ("[a-\s]") keeps the engine's reading of the hyphen as an ordinary character.
   const std::string_view space =
       utf ? "\\s\\u00a0\\u1680\\u2000-\\u200a\\u2028\\u2029\\u202f\\u205f\\u3000\\ufeff" : "\\s";
+  // The complement of that set, as ranges for use inside a class (U+10FFFF,
+  // the last character, is written as itself).
+  const std::string_view nonSpace =
+      utf ? "\\x00-\\x08\\x0e-\\x1f\\x21-\\x9f\\u00a1-\\u167f\\u1681-\\u1fff\\u200b-\\u2027"
+            "\\u202a-\\u202e\\u2030-\\u205e\\u2060-\\u2fff\\u3001-\\ufefe\\uff00-\xF4\x8F\xBF\xBF"
+          : "\\S";
   const std::string_view dot = utf ? "[^\\n\\r\\u2028\\u2029]" : "[^\\n\\r]";
   std::string out;
   out.reserve(pattern.size() * 2);
@@ -114,8 +120,8 @@ std::string TranslatePattern(std::string_view pattern, bool utf) {
       }
       const char e = pattern[i + 1];
       ++i;
-      if (e == 's' && inClass) {
-        out += space;
+      if ((e == 's' || e == 'S') && inClass) {
+        out += e == 's' ? space : nonSpace;
         // A hyphen after the set is an ordinary character, not a range.
         if (i + 2 < pattern.size() && pattern[i + 1] == '-' && pattern[i + 2] != ']') {
           out += "\\-";
