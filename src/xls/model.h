@@ -56,6 +56,51 @@ struct FormulaRec {
   }
 };
 
+// Rows of a sheet, stored in blocks of 256 that exist only where rows do, so
+// that a sheet costs memory for the rows it has, not for its last row number.
+class RowTable {
+ public:
+  static constexpr uint32_t kBlockBits = 8;
+  static constexpr uint32_t kBlock = 1u << kBlockBits;
+
+  // One more than the highest row that was ever touched.
+  uint32_t size() const { return size_; }
+  const RowRec* Find(uint32_t r) const {
+    if (r >= size_) return nullptr;
+    const auto& b = blocks_[r >> kBlockBits];
+    return b ? &(*b)[r & (kBlock - 1)] : nullptr;
+  }
+  RowRec* Find(uint32_t r) {
+    return const_cast<RowRec*>(static_cast<const RowTable*>(this)->Find(r));
+  }
+  RowRec& At(uint32_t r) {
+    size_t bi = r >> kBlockBits;
+    if (blocks_.size() <= bi) blocks_.resize(bi + 1);
+    if (!blocks_[bi]) blocks_[bi] = std::make_unique<std::array<RowRec, kBlock>>();
+    if (r >= size_) size_ = r + 1;
+    return (*blocks_[bi])[r & (kBlock - 1)];
+  }
+  // Calls f(row, RowRec&) for every row slot that exists, in order.
+  template <class F>
+  void ForEach(F&& f) const {
+    for (size_t b = 0; b < blocks_.size(); ++b)
+      if (blocks_[b])
+        for (uint32_t i = 0; i < kBlock; ++i)
+          f(static_cast<uint32_t>(b << kBlockBits | i), (*blocks_[b])[i]);
+  }
+  template <class F>
+  void ForEach(F&& f) {
+    for (size_t b = 0; b < blocks_.size(); ++b)
+      if (blocks_[b])
+        for (uint32_t i = 0; i < kBlock; ++i)
+          f(static_cast<uint32_t>(b << kBlockBits | i), (*blocks_[b])[i]);
+  }
+
+ private:
+  std::vector<std::unique_ptr<std::array<RowRec, kBlock>>> blocks_;
+  uint32_t size_ = 0;
+};
+
 struct ColInfo {
   uint16_t width = 0;  // 1/256 character
   uint16_t xf = 15;
@@ -96,7 +141,7 @@ struct SheetModel {
   std::vector<Record> verbatim;
   std::vector<SheetItem> items;
 
-  std::vector<RowRec> rows;
+  RowTable rows;
   // Column 256 does not exist, but writers often let the last COLINFO reach
   // it; it is kept so that such a record goes back unchanged.
   std::array<ColInfo, 257> cols{};

@@ -1,6 +1,7 @@
 // Reads a BIFF8 workbook stream into the model.
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -63,8 +64,11 @@ class Parser {
     return {};
   }
 
+  bool HaveGlobal(GlobalSlot k) const { return seenGlobal_[static_cast<size_t>(k)]; }
+
   std::span<const uint8_t> s_;
   WorkbookImpl& wb_;
+  std::array<bool, 16> seenGlobal_{};
   std::vector<BoundSheet> bound_;
   std::vector<uint16_t> tabIds_;
   std::string err_;
@@ -99,7 +103,10 @@ Status Parser::Globals(RecordCursor& cur) {
     GlobalItem item;
     item.rec.type = r.type;
     auto slot = [&](GlobalSlot k) {
-      if (wb_.FindGlobal(k) == static_cast<size_t>(-1)) wb_.globals.push_back({k, {r.type, {}}});
+      if (!HaveGlobal(k)) {
+        seenGlobal_[static_cast<size_t>(k)] = true;
+        wb_.globals.push_back({k, {r.type, {}}});
+      }
     };
     switch (r.type) {
       case rt::kBof:
@@ -149,10 +156,12 @@ Status Parser::Globals(RecordCursor& cur) {
       }
       case rt::kSupBook:
         if (d.size() >= 4 && Get16(d.data() + 2) == 0x0401 &&
-            wb_.FindGlobal(GlobalSlot::kSupBookSelf) == static_cast<size_t>(-1))
+            !HaveGlobal(GlobalSlot::kSupBookSelf)) {
+          seenGlobal_[static_cast<size_t>(GlobalSlot::kSupBookSelf)] = true;
           wb_.globals.push_back({GlobalSlot::kSupBookSelf, {r.type, ToBytes(d)}});
-        else
+        } else {
           wb_.globals.push_back({GlobalSlot::kRaw, {r.type, ToBytes(d)}});
+        }
         break;
       case rt::kExternSheet: {
         Bytes data = ToBytes(d);
@@ -160,7 +169,7 @@ Status Parser::Globals(RecordCursor& cur) {
         if (data.size() < 2) return Fail("the external sheet table is damaged");
         size_t n = Get16(data.data());
         if (2 + n * 6 > data.size()) return Fail("the external sheet table is damaged");
-        if (wb_.FindGlobal(GlobalSlot::kExternSheet) != static_cast<size_t>(-1))
+        if (HaveGlobal(GlobalSlot::kExternSheet))
           return Fail("the workbook has two external sheet tables");
         for (size_t i = 0; i < n; ++i) {
           const uint8_t* p = data.data() + 2 + i * 6;
@@ -177,8 +186,7 @@ Status Parser::Globals(RecordCursor& cur) {
         break;
       }
       case rt::kSst: {
-        if (wb_.FindGlobal(GlobalSlot::kSst) != static_cast<size_t>(-1))
-          return Fail("the workbook has two shared string tables");
+        if (HaveGlobal(GlobalSlot::kSst)) return Fail("the workbook has two shared string tables");
         std::vector<std::span<const uint8_t>> segs{d};
         uint16_t t;
         RecordView c;
@@ -197,7 +205,8 @@ Status Parser::Globals(RecordCursor& cur) {
         slot(GlobalSlot::kTabId);
         break;
       case rt::kWindow1:
-        if (wb_.FindGlobal(GlobalSlot::kWindow1) == static_cast<size_t>(-1) && d.size() >= 18) {
+        if (!HaveGlobal(GlobalSlot::kWindow1) && d.size() >= 18) {
+          seenGlobal_[static_cast<size_t>(GlobalSlot::kWindow1)] = true;
           wb_.activeSheet = Get16(d.data() + 10);
           wb_.globals.push_back({GlobalSlot::kWindow1, {r.type, ToBytes(d)}});
         } else {
@@ -223,13 +232,18 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
   int depth = 1;
   long lastFormula = -1;
   bool afterString = false;
+  std::array<bool, 16> have{};
   auto ensureCells = [&] {
-    if (m.FindSlot(SlotKind::kCells) == static_cast<size_t>(-1))
-      m.items.push_back({SlotKind::kCells, {}});
+    if (have[static_cast<size_t>(SlotKind::kCells)]) return;
+    have[static_cast<size_t>(SlotKind::kCells)] = true;
+    m.items.push_back({SlotKind::kCells, {}});
   };
   auto raw = [&] { m.items.push_back({SlotKind::kRaw, {r.type, ToBytes(r.data)}}); };
   auto slotOnce = [&](SlotKind k) {
-    if (m.FindSlot(k) == static_cast<size_t>(-1)) m.items.push_back({k, {r.type, {}}});
+    if (!have[static_cast<size_t>(k)]) {
+      have[static_cast<size_t>(k)] = true;
+      m.items.push_back({k, {r.type, {}}});
+    }
   };
   std::string sheetName = Utf16ToUtf8(m.name);
   auto damaged = [&](const char* what) {
@@ -252,8 +266,13 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         raw();
         break;
       case rt::kEof:
+        if (!have[static_cast<size_t>(SlotKind::kCells)]) {
+          // No cell table: the cells go before the window settings.
+          size_t at = m.FindSlot(SlotKind::kWindow2);
+          if (at == static_cast<size_t>(-1)) at = m.items.size();
+          m.items.insert(m.items.begin() + static_cast<long>(at), SheetItem{SlotKind::kCells, {}});
+        }
         raw();
-        ensureCells();
         return {};
       case rt::kIndex:
         slotOnce(SlotKind::kIndex);
@@ -267,8 +286,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         if (d.size() < 16) return damaged("ROW");
         ensureCells();
         uint16_t row = Get16(d.data());
-        if (m.rows.size() <= row) m.rows.resize(row + 1);
-        RowRec& rr = m.rows[row];
+        RowRec& rr = m.rows.At(row);
         rr.height = Get16(d.data() + 6);
         rr.flags = Get16(d.data() + 12);
         rr.xfWord = Get16(d.data() + 14);
@@ -445,7 +463,8 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         break;
       }
       case rt::kWindow2:
-        if (m.FindSlot(SlotKind::kWindow2) == static_cast<size_t>(-1) && d.size() >= 10) {
+        if (!have[static_cast<size_t>(SlotKind::kWindow2)] && d.size() >= 10) {
+          have[static_cast<size_t>(SlotKind::kWindow2)] = true;
           m.frozen = Get16(d.data()) & 0x0008;
           m.items.push_back({SlotKind::kWindow2, {r.type, ToBytes(d)}});
         } else
@@ -580,12 +599,11 @@ Status Parser::Run() {
 }  // namespace
 
 void SetCellRaw(SheetModel& s, uint32_t row, const CellRec& c) {
-  if (s.rows.size() <= row) s.rows.resize(row + 1);
-  auto& cells = s.rows[row].cells;
+  auto& cells = s.rows.At(row).cells;
   if (cells.empty() && row > 0) {
     // Rows of a table tend to have as many cells as the row above.
-    size_t hint = s.rows[row - 1].cells.size();
-    if (hint > 1) cells.reserve(hint);
+    const RowRec* above = s.rows.Find(row - 1);
+    if (above && above->cells.size() > 1) cells.reserve(above->cells.size());
   }
   if (cells.empty() || cells.back().col < c.col) {
     cells.push_back(c);

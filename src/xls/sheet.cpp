@@ -26,8 +26,9 @@ namespace {
 constexpr size_t kNpos = static_cast<size_t>(-1);
 
 const CellRec* FindCell(const SheetModel& m, uint32_t row, uint32_t col) {
-  if (row >= m.rows.size()) return nullptr;
-  const auto& cells = m.rows[row].cells;
+  const detail::RowRec* rr = m.rows.Find(row);
+  if (!rr) return nullptr;
+  const auto& cells = rr->cells;
   auto it = std::lower_bound(cells.begin(), cells.end(), col,
                              [](const CellRec& a, uint32_t c) { return a.col < c; });
   if (it == cells.end() || it->col != col) return nullptr;
@@ -97,8 +98,9 @@ Status CheckCell(const SheetModel& m, uint32_t row, uint32_t col) {
 
 uint16_t DefaultXf(const WorkbookImpl& wb, const SheetModel& m, uint32_t row, uint32_t col) {
   uint16_t xf = 15;
-  if (row < m.rows.size() && m.rows[row].hasInfo && (m.rows[row].flags & 0x0080))
-    xf = m.rows[row].xfWord & 0x0FFF;
+  const detail::RowRec* rr = m.rows.Find(row);
+  if (rr && rr->hasInfo && (rr->flags & 0x0080))
+    xf = rr->xfWord & 0x0FFF;
   else if (m.cols[col].set)
     xf = m.cols[col].xf;
   if (xf >= wb.xfs.size()) xf = wb.xfs.size() > 15 ? 15 : 0;
@@ -120,7 +122,9 @@ Status ReleaseFormula(WorkbookImpl& wb, SheetModel& m, uint32_t row, uint32_t co
   std::span<const uint8_t> shared(d.data() + 10, cce);
   Bytes extra(d.begin() + 10 + static_cast<long>(cce), d.end());
   for (uint32_t r = range.firstRow; r <= range.lastRow && r < m.rows.size(); ++r) {
-    for (auto& c : m.rows[r].cells) {
+    detail::RowRec* rr = m.rows.Find(r);
+    if (!rr) continue;
+    for (auto& c : rr->cells) {
       if (c.col < range.firstCol || c.col > range.lastCol || c.kind != CellKind::kFormula) continue;
       if (r == row && c.col == col) continue;
       FormulaRec& f = m.formulas[c.aux];
@@ -202,9 +206,9 @@ size_t IndexOf(const WorkbookImpl& wb, const SheetModel* m) {
 
 void RecomputeUsed(const SheetModel& m) {
   m.usedEmpty = true;
-  for (uint32_t r = 0; r < m.rows.size(); ++r) {
-    const auto& cells = m.rows[r].cells;
-    if (cells.empty()) continue;
+  m.rows.ForEach([&](uint32_t r, const detail::RowRec& row) {
+    const auto& cells = row.cells;
+    if (cells.empty()) return;
     if (m.usedEmpty) {
       m.used = {r, cells.front().col, r, cells.back().col};
       m.usedEmpty = false;
@@ -213,7 +217,7 @@ void RecomputeUsed(const SheetModel& m) {
       m.used.firstCol = std::min<uint32_t>(m.used.firstCol, cells.front().col);
       m.used.lastCol = std::max<uint32_t>(m.used.lastCol, cells.back().col);
     }
-  }
+  });
   m.usedDirty = false;
 }
 
@@ -435,7 +439,7 @@ Status Sheet::Clear(uint32_t row, uint32_t col) {
   if (auto st = CheckArrays(*m_, row, col); !st) return st;
   CellRec prev = *old;
   if (auto st = ReleaseFormula(*wb_, *m_, row, col, prev); !st) return st;
-  auto& cells = m_->rows[row].cells;
+  auto& cells = m_->rows.Find(row)->cells;
   cells.erase(
       std::find_if(cells.begin(), cells.end(), [&](const CellRec& c) { return c.col == col; }));
   m_->usedDirty = true;
@@ -467,14 +471,14 @@ std::optional<Range> Sheet::UsedRange() const {
 }
 
 uint16_t Sheet::RowHeight(uint32_t row) const {
-  if (row < m_->rows.size() && m_->rows[row].hasInfo) return m_->rows[row].height & 0x7FFF;
+  const detail::RowRec* rr = m_->rows.Find(row);
+  if (rr && rr->hasInfo) return rr->height & 0x7FFF;
   return m_->defaultRowHeight;
 }
 
 namespace {
 detail::RowRec& RowInfo(SheetModel& m, uint32_t row) {
-  if (m.rows.size() <= row) m.rows.resize(row + 1);
-  detail::RowRec& r = m.rows[row];
+  detail::RowRec& r = m.rows.At(row);
   if (!r.hasInfo) {
     r.hasInfo = true;
     r.height = m.defaultRowHeight;
@@ -495,8 +499,8 @@ Status Sheet::SetRowHeight(uint32_t row, uint16_t twips) {
 }
 
 std::optional<uint16_t> Sheet::RowFormatIndex(uint32_t row) const {
-  if (row < m_->rows.size() && m_->rows[row].hasInfo && (m_->rows[row].flags & 0x0080))
-    return static_cast<uint16_t>(m_->rows[row].xfWord & 0x0FFF);
+  const detail::RowRec* rr = m_->rows.Find(row);
+  if (rr && rr->hasInfo && (rr->flags & 0x0080)) return static_cast<uint16_t>(rr->xfWord & 0x0FFF);
   return std::nullopt;
 }
 

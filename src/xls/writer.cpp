@@ -57,12 +57,13 @@ SstUse CountStrings(const WorkbookImpl& wb) {
   for (size_t i = 0; i < wb.sheets.size(); ++i) {
     const SheetModel& m = wb.model(i);
     if (!m.modeled) continue;
-    for (const auto& row : m.rows)
+    m.rows.ForEach([&](uint32_t, const RowRec& row) {
       for (const auto& c : row.cells)
         if (c.kind == CellKind::kText) {
           used[c.aux] = 1;
           ++u.total;
         }
+    });
   }
   size_t n = 0;
   for (uint8_t x : used)
@@ -117,8 +118,9 @@ class SheetWriter {
       : w_(w), wb_(wb), m_(m), index_(index), sst_(sst) {}
 
   void Run() {
-    for (uint32_t r = 0; r < m_.rows.size(); ++r)
-      if (m_.rows[r].hasInfo || !m_.rows[r].cells.empty()) rows_.push_back(r);
+    m_.rows.ForEach([&](uint32_t r, const RowRec& row) {
+      if (row.hasInfo || !row.cells.empty()) rows_.push_back(r);
+    });
     size_t blocks = (rows_.size() + 31) / 32;
     for (const auto& item : m_.items) {
       switch (item.kind) {
@@ -188,7 +190,7 @@ class SheetWriter {
     uint32_t r1 = 0, r2 = 0, c1 = 0, c2 = 0;
     bool any = false;
     for (uint32_t r : rows_) {
-      const auto& cells = m_.rows[r].cells;
+      const auto& cells = m_.rows.Find(r)->cells;
       if (cells.empty()) continue;
       if (!any) {
         r1 = r;
@@ -230,7 +232,7 @@ class SheetWriter {
   }
 
   void RowRecord(uint32_t r) {
-    const RowRec& row = m_.rows[r];
+    const RowRec& row = *m_.rows.Find(r);
     uint8_t* p = w_.Begin(rt::kRow, 16);
     Put16(p, static_cast<uint16_t>(r));
     Put16(p + 2, row.cells.empty() ? 0 : row.cells.front().col);
@@ -243,7 +245,7 @@ class SheetWriter {
   }
 
   void RowCells(uint32_t r) {
-    const auto& cells = m_.rows[r].cells;
+    const auto& cells = m_.rows.Find(r)->cells;
     size_t n = cells.size();
     uint16_t rw = static_cast<uint16_t>(r);
     for (size_t i = 0; i < n;) {
@@ -442,8 +444,7 @@ Result<OutBytes> WriteWorkbookStream(const WorkbookImpl& wb) {
   OutBytes out;
   size_t cells = 0;
   for (size_t i = 0; i < wb.sheets.size(); ++i)
-    for (const auto& row : wb.model(i).rows)
-      cells += row.cells.size();
+    wb.model(i).rows.ForEach([&](uint32_t, const RowRec& row) { cells += row.cells.size(); });
   // Untouched capacity costs nothing with this allocator; reserve for wide text.
   out.reserve(64 * 1024 + cells * 16 + wb.sst.poolChars() * 2 + wb.sst.size() * 4);
   RecordWriter w(out);
