@@ -388,3 +388,39 @@ TEST(WorkbookLoad, ErrorsNameTheProblem) {
 
 }  // namespace
 }  // namespace migrator::xls
+
+namespace migrator::xls {
+namespace {
+
+// LibreOffice writes filled-down formulas as one shared formula, stored with
+// the first cell; the other cells only point at it.
+TEST(WorkbookFormulas, OverwritingTheCellThatHoldsASharedFormulaKeepsTheOthers) {
+  auto wb = Workbook::Load(std::string(MIGRATOR_TEST_DATA_DIR) + "/xls/lo_rich.xls");
+  ASSERT_TRUE(wb) << wb.message();
+  auto idx = wb->FindSheet("Sales");
+  ASSERT_TRUE(idx);
+  Sheet& s = wb->sheet(*idx);
+  // F3 (row 2, column 5) = SUM(B3:E3), shared from F2.
+  auto before = s.FormulaTokens(2, 5);
+  ASSERT_FALSE(before.empty());
+  ASSERT_EQ(before[0], 0x01);  // points at the shared formula
+  Value f3 = s.GetValue(2, 5);
+  ASSERT_TRUE(s.SetNumber(1, 5, 99));
+  Workbook back = Reload(*wb);
+  const Sheet& t = back.sheet(*idx);
+  EXPECT_EQ(t.GetValue(1, 5), Value::Number(99));
+  EXPECT_FALSE(t.GetCell(1, 5).formula);
+  for (uint32_t r = 2; r <= 7; ++r) {
+    auto tokens = t.FormulaTokens(r, 5);
+    ASSERT_GE(tokens.size(), 9u) << r;
+    EXPECT_EQ(tokens[0] & 0x9F, 0x05) << r;  // an area of its own: B..E of the same row
+    EXPECT_EQ(Get16(tokens.data() + 1), r);
+    EXPECT_EQ(Get16(tokens.data() + 3), r);
+    EXPECT_EQ(Get16(tokens.data() + 5) & 0xFF, 1);
+    EXPECT_EQ(Get16(tokens.data() + 7) & 0xFF, 4);
+  }
+  EXPECT_EQ(t.GetValue(2, 5), f3);  // the last value is kept
+}
+
+}  // namespace
+}  // namespace migrator::xls
