@@ -36,8 +36,9 @@ ConfigFile::ConfigFile(const std::string& programDir)
 
 void ConfigFile::LoadOptions(ConfigForm& form, Frontend& frontend) const {
   if (!file_.Readable()) return;
+  const ProfileText text = file_.Snapshot();
   auto flag = [&](const char* key) {
-    return ConfigFlagIsOn(file_.Read(kPublic, key, "", kConfigValueBuffer));
+    return ConfigFlagIsOn(CutToBuffer(text.Get(kPublic, key).value_or(""), kConfigValueBuffer));
   };
   if (flag("Config")) {
     form.config = true;
@@ -53,8 +54,11 @@ bool ConfigFile::LoadConnectionProperties(ConfigForm& form, Frontend& frontend) 
     frontend.Tell(Format(kConfigMissingMessage, file_.path().c_str()));
     return false;
   }
+  const ProfileText text = file_.Snapshot();
   auto load = [&](const char* section, ConnectionFields& f) {
-    auto read = [&](const char* key) { return file_.Read(section, key, "", kConfigValueBuffer); };
+    auto read = [&](const char* key) {
+      return CutToBuffer(text.Get(section, key).value_or(""), kConfigValueBuffer);
+    };
     f.provider = read("Provider");
     f.sourceName = read("SourceName");
     f.userId = read("UserID");

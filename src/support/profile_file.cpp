@@ -354,14 +354,14 @@ Result<std::optional<std::string>> ProfileFile::Load() const {
   return std::optional<std::string>(std::move(text));
 }
 
-ProfileText ProfileFile::LoadText() const {
+ProfileText ProfileFile::Snapshot() const {
   auto loaded = Load();
   if (!loaded || !*loaded) return {};
   return ProfileText::Parse(**loaded);
 }
 
 std::optional<std::string> ProfileFile::Find(std::string_view section, std::string_view key) const {
-  return LoadText().Get(section, key);
+  return Snapshot().Get(section, key);
 }
 
 std::string ProfileFile::Read(std::string_view section, std::string_view key,
@@ -373,11 +373,11 @@ std::string ProfileFile::Read(std::string_view section, std::string_view key,
 }
 
 std::vector<std::string> ProfileFile::SectionNames() const {
-  return LoadText().SectionNames();
+  return Snapshot().SectionNames();
 }
 
 std::vector<std::string> ProfileFile::KeyNames(std::string_view section) const {
-  return LoadText().KeyNames(section);
+  return Snapshot().KeyNames(section);
 }
 
 Status ProfileFile::Write(std::string_view section, std::string_view key,

@@ -111,6 +111,9 @@ class ProfileFile {
   const std::string& path() const { return path_; }
   // Whether the file exists and can be opened for reading.
   bool Readable() const;
+  // The file's text as it is now (empty when it is missing or unreadable),
+  // for callers that read several keys that belong together.
+  ProfileText Snapshot() const;
 
   // The platform's read call: the value of section/key cut to bufferSize - 1
   // bytes, or the default (trailing spaces dropped, cut the same way).
@@ -134,7 +137,6 @@ class ProfileFile {
   // The file's text; nothing when it does not exist; an error when it exists
   // but cannot be read.
   Result<std::optional<std::string>> Load() const;
-  ProfileText LoadText() const;
 
   std::string path_;
   mode_t createMode_;

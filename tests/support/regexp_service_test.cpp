@@ -9,7 +9,6 @@
 #include <random>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "adapters/mysql/ddl_rewrite.h"
@@ -104,24 +103,6 @@ TEST(RegExpService, TextsThatAreNotUtf8AreMatchedByteWise) {
             "a-\xFE"
             "b");
   EXPECT_EQ(R::LastMatch(bad, "b$"), "b");
-}
-
-TEST(RegExpService, CallsFromSeveralThreadsAreIndependent) {
-  std::vector<std::thread> threads;
-  std::vector<int> bad(4, 0);
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t, &bad] {
-      for (int i = 0; i < 200; ++i) {
-        const std::string s = "x" + std::to_string(t) + "y" + std::to_string(i);
-        if (R::Replace(s, "[0-9]+", "#") != "x#y#") ++bad[t];
-        if (R::LastMatch(s, "[0-9]+") != std::to_string(i)) ++bad[t];
-      }
-    });
-  }
-  for (auto& th : threads)
-    th.join();
-  for (int t = 0; t < 4; ++t)
-    EXPECT_EQ(bad[t], 0);
 }
 
 // A CREATE TABLE text of about `target` characters: many columns of every
