@@ -9,7 +9,11 @@
 // kept as it was and written back unchanged.
 //
 // Text is UTF-8 in this API. Rows and columns are 0-based. No call throws;
-// failures come back as Error texts.
+// failures come back as Error texts. Sheet and name indexes passed in must be
+// below sheetCount() and nameCount().
+//
+// A workbook is not locked: one thread at a time may use it (callers that
+// share one, like the workbook provider, serialise their calls).
 
 #include <cstdint>
 #include <memory>
@@ -181,7 +185,9 @@ struct RowFormat {
   bool borderBottom = false;
   bool borderLeft = false;
   bool borderInsideVertical = false;
-  std::optional<uint8_t> fillColor;  // palette index, solid pattern
+  // Palette index as stored in the file (8 = the palette's first entry, black;
+  // Excel's ColorIndex n is palette index n + 7), filled solid.
+  std::optional<uint8_t> fillColor;
 };
 
 struct DefinedName {
