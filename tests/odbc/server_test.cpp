@@ -214,6 +214,11 @@ TEST_F(ServerTest, ASessionWhoseResultsAreNotUtf8IsReadAsUtf8) {
   Exec("insert into t values ('café ñ')");
   Exec("set character_set_results = latin1");
   EXPECT_EQ(Single("select v from t"), "café ñ");
+  std::vector<ColumnInfo> columns;
+  auto r = ReadTextRows(&slot_, "select v as `prénom` from t", {});
+  ASSERT_EQ(r.outcome, TextReadOutcome::Rows) << r.errorText;
+  ASSERT_EQ(r.columns.size(), 1u);
+  EXPECT_EQ(r.columns[0].name, "prénom");
   EXPECT_EQ(Single("select @@character_set_results"), "latin1");
 }
 
@@ -246,6 +251,49 @@ TEST_F(ServerTest, StatementOperationsAgainstTheServer) {
             std::string::npos);
   EXPECT_EQ(QuerySingleValue(out, &slot_, "set @x = 1"),
             "RESULT: The operation completed SUCCESSFULLY");
+}
+
+}  // namespace
+}  // namespace migrator::testing
+
+namespace migrator::testing {
+namespace {
+
+using namespace oledb;
+
+TEST_F(ServerTest, DataSourcePropertyNamesAnOdbcDsn) {
+  TempDir dir;
+  WriteFile(dir / "odbc.ini",
+            "[migrator test dsn]\nDriver=MariaDB Unicode\nSERVER=" + server_.host +
+                "\nPORT=" + server_.port + "\nDATABASE=" + db_ + "\n");
+  ScopedEnv ini("ODBCINI", (dir / "odbc.ini").string());
+  PropertySet p(PropertySetId::DBInit);
+  p.Add(DBPROP_AUTH_PASSWORD, Variant::Bstr(server_.password));
+  p.Add(DBPROP_AUTH_USERID, Variant::Bstr(server_.user));
+  p.Add(DBPROP_INIT_DATASOURCE, Variant::Bstr("migrator test dsn"));
+  HRESULT h;
+  auto ds = OpenDataSource(p, h);
+  ASSERT_EQ(h, hr::S_OK) << ErrorDescription(ds.get(), Iid::IDBInitialize);
+  std::string name, catalog;
+  ASSERT_EQ(ds->GetInfo(DBPROP_DATASOURCENAME, name), hr::S_OK);
+  ASSERT_EQ(ds->GetInfo(DBPROP_CURRENTCATALOG, catalog), hr::S_OK);
+  EXPECT_EQ(name, "migrator test dsn");
+  EXPECT_EQ(catalog, db_);
+
+  // An optional catalog that cannot be selected is dropped; a required one fails.
+  p.Add(DBPROP_INIT_CATALOG, Variant::Bstr("no_such_db_here"), PropertyOptions::Optional);
+  ds = OpenDataSource(p, h);
+  EXPECT_EQ(h, hr::S_OK) << ErrorDescription(ds.get(), Iid::IDBInitialize);
+  p.Set(DBPROP_INIT_CATALOG, Variant::Bstr("no_such_db_here"), PropertyOptions::Required);
+  ds = OpenDataSource(p, h);
+  EXPECT_TRUE(hr::Failed(h));
+
+  p.Set(DBPROP_INIT_DATASOURCE, Variant::Bstr("no such dsn"));
+  p.Remove(DBPROP_INIT_CATALOG);
+  ds = OpenDataSource(p, h);
+  EXPECT_TRUE(hr::Failed(h));
+  EXPECT_NE(ErrorDescription(ds.get(), Iid::IDBInitialize).find("Data source name not found"),
+            std::string::npos);
 }
 
 }  // namespace

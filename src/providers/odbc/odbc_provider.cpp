@@ -15,7 +15,6 @@
 #include "oledb/text.h"
 #include "providers/odbc/connection_string.h"
 #include "providers/odbc/odbc_util.h"
-#include "providers/odbc/utf16.h"
 
 namespace migrator::providers::odbc {
 namespace {
@@ -62,10 +61,12 @@ struct Connection {
 class OdbcRowset : public ProviderRowset {
  public:
   OdbcRowset(Statement stmt, std::shared_ptr<TextDecoder> decoder)
-      : stmt_(std::move(stmt)), reader_(std::move(decoder)) {}
+      : stmt_(std::move(stmt)), decoder_(decoder), reader_(std::move(decoder)) {}
 
   // Reads the column descriptions; called once before the rowset is handed out.
-  HRESULT Describe(ErrorRecords& errors) { return DescribeColumns(stmt_.get(), columns_, errors); }
+  HRESULT Describe(ErrorRecords& errors) {
+    return DescribeColumns(stmt_.get(), decoder_.get(), columns_, errors);
+  }
 
   HRESULT GetColumnInfo(std::vector<ColumnInfo>& columns, ErrorRecords&) override {
     columns = columns_;
@@ -100,6 +101,7 @@ class OdbcRowset : public ProviderRowset {
 
  private:
   Statement stmt_;
+  std::shared_ptr<TextDecoder> decoder_;
   std::vector<ColumnInfo> columns_;
   ValueReader reader_;
   bool onRow_ = false;
@@ -111,14 +113,12 @@ class OdbcRowset : public ProviderRowset {
 using Value = MemoryRowset::Value;
 using Rows = std::vector<std::vector<Value>>;
 
-std::optional<WString> Arg(const std::optional<std::string>& v) {
-  if (!v) return std::nullopt;
-  return ToWide(*v);
+// Catalog-function arguments: a restriction's text, or null for none.
+using Arg = std::optional<std::string>;
+SQLCHAR* Ptr(Arg& v) {
+  return v ? reinterpret_cast<SQLCHAR*>(v->data()) : nullptr;
 }
-SQLWCHAR* Ptr(std::optional<WString>& v) {
-  return v ? v->data() : nullptr;
-}
-SQLSMALLINT Len(const std::optional<WString>& v) {
+SQLSMALLINT Len(const Arg& v) {
   return v ? static_cast<SQLSMALLINT>(std::min<std::size_t>(v->size(), 32767)) : 0;
 }
 
@@ -154,9 +154,9 @@ class OdbcSession : public ProviderSession {
     HRESULT h = stmt.Allocate(conn_.dbc, errors);
     if (hr::Failed(h)) return h;
     if (MayChangeResultCharset(text)) conn_.decoderKnown = false;
-    WString wide = ToWide(text);
-    const SQLRETURN r =
-        SQLExecDirectW(stmt.get(), wide.data(), static_cast<SQLINTEGER>(wide.size()));
+    std::string sql(text);
+    const SQLRETURN r = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(sql.data()),
+                                      static_cast<SQLINTEGER>(sql.size()));
     if (r != SQL_NO_DATA && !SqlOk(r)) return Diagnose(SQL_HANDLE_STMT, stmt.get(), errors);
     SQLSMALLINT columns = 0;
     if (r != SQL_NO_DATA) {
@@ -218,13 +218,12 @@ class OdbcSession : public ProviderSession {
     Statement stmt;
     ErrorRecords ignored;
     if (hr::Succeeded(stmt.Allocate(conn_.dbc, ignored))) {
-      SQLWCHAR query[] = {'s', 'e', 'l', 'e', 'c', 't', ' ', '@', '@', 'c', 'h',
-                          'a', 'r', 'a', 'c', 't', 'e', 'r', '_', 's', 'e', 't',
-                          '_', 'r', 'e', 's', 'u', 'l', 't', 's', 0};
+      std::string query = "select @@character_set_results";
       std::vector<char> scratch;
       std::size_t length = 0;
       bool isNull = false;
-      if (SqlOk(SQLExecDirectW(stmt.get(), query, SQL_NTS)) && SqlOk(SQLFetch(stmt.get())) &&
+      if (SqlOk(SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(query.data()), SQL_NTS)) &&
+          SqlOk(SQLFetch(stmt.get())) &&
           SqlOk(ReadRawValue(stmt.get(), 1, SQL_C_CHAR, scratch, length, isNull)) && !isNull) {
         name.assign(scratch.data(), length);
       }
@@ -237,11 +236,13 @@ class OdbcSession : public ProviderSession {
 
   HRESULT Catalogs(const Restrictions& r, Rows& rows, ErrorRecords& errors) {
     Rows got;
-    WString all = ToWide(SQL_ALL_CATALOGS);
-    WString empty;
+    std::string all = SQL_ALL_CATALOGS;
+    std::string empty;
     HRESULT h = Catalog(
         [&](SQLHSTMT s) {
-          return SQLTablesW(s, all.data(), SQL_NTS, empty.data(), 0, empty.data(), 0, nullptr, 0);
+          auto* none = reinterpret_cast<SQLCHAR*>(empty.data());
+          return SQLTables(s, reinterpret_cast<SQLCHAR*>(all.data()), SQL_NTS, none, 0, none, 0,
+                           nullptr, 0);
         },
         got, errors);
     if (hr::Failed(h)) return h;
@@ -268,15 +269,15 @@ class OdbcSession : public ProviderSession {
 
   HRESULT Tables(const Restrictions& given, Rows& rows, ErrorRecords& errors) {
     const Restrictions r = WithCatalog(given);
-    auto cat = Arg(r.At(restriction::kTableCatalog));
-    auto sch = Arg(r.At(restriction::kTableSchema));
-    auto tab = Arg(r.At(restriction::kTableName));
-    auto typ = Arg(r.At(restriction::kTableType));
+    Arg cat = (r.At(restriction::kTableCatalog));
+    Arg sch = (r.At(restriction::kTableSchema));
+    Arg tab = (r.At(restriction::kTableName));
+    Arg typ = (r.At(restriction::kTableType));
     Rows got;
     HRESULT h = Catalog(
         [&](SQLHSTMT s) {
-          return SQLTablesW(s, Ptr(cat), Len(cat), Ptr(sch), Len(sch), Ptr(tab), Len(tab), Ptr(typ),
-                            Len(typ));
+          return SQLTables(s, Ptr(cat), Len(cat), Ptr(sch), Len(sch), Ptr(tab), Len(tab), Ptr(typ),
+                           Len(typ));
         },
         got, errors);
     if (hr::Failed(h)) return h;
@@ -296,15 +297,15 @@ class OdbcSession : public ProviderSession {
 
   HRESULT Columns(const Restrictions& given, Rows& rows, ErrorRecords& errors) {
     const Restrictions r = WithCatalog(given);
-    auto cat = Arg(r.At(restriction::kTableCatalog));
-    auto sch = Arg(r.At(restriction::kTableSchema));
-    auto tab = Arg(r.At(restriction::kTableName));
-    auto col = Arg(r.At(restriction::kColumnName));
+    Arg cat = (r.At(restriction::kTableCatalog));
+    Arg sch = (r.At(restriction::kTableSchema));
+    Arg tab = (r.At(restriction::kTableName));
+    Arg col = (r.At(restriction::kColumnName));
     Rows got;
     HRESULT h = Catalog(
         [&](SQLHSTMT s) {
-          return SQLColumnsW(s, Ptr(cat), Len(cat), Ptr(sch), Len(sch), Ptr(tab), Len(tab),
-                             Ptr(col), Len(col));
+          return SQLColumns(s, Ptr(cat), Len(cat), Ptr(sch), Len(sch), Ptr(tab), Len(tab), Ptr(col),
+                            Len(col));
         },
         got, errors);
     if (hr::Failed(h)) return h;
@@ -399,9 +400,9 @@ class OdbcSession : public ProviderSession {
 
   HRESULT IndexesOf(const Value& catalog, const Value& schema, const std::string& table,
                     const Restrictions& r, Rows& rows, ErrorRecords& errors) {
-    auto cat = Arg(catalog);
-    auto sch = Arg(schema);
-    std::optional<WString> tab = ToWide(table);
+    Arg cat = (catalog);
+    Arg sch = (schema);
+    Arg tab = table;
 
     // The primary key's name, to mark its rows.
     std::set<std::string> primaryKeys;
@@ -410,8 +411,8 @@ class OdbcSession : public ProviderSession {
       ErrorRecords ignored;  // a driver without primary-key support just marks none
       if (hr::Succeeded(Catalog(
               [&](SQLHSTMT s) {
-                return SQLPrimaryKeysW(s, Ptr(cat), Len(cat), Ptr(sch), Len(sch), Ptr(tab),
-                                       Len(tab));
+                return SQLPrimaryKeys(s, Ptr(cat), Len(cat), Ptr(sch), Len(sch), Ptr(tab),
+                                      Len(tab));
               },
               pk, ignored))) {
         for (auto& p : pk) {
@@ -424,8 +425,8 @@ class OdbcSession : public ProviderSession {
     Rows got;
     HRESULT h = Catalog(
         [&](SQLHSTMT s) {
-          return SQLStatisticsW(s, Ptr(cat), Len(cat), Ptr(sch), Len(sch), Ptr(tab), Len(tab),
-                                SQL_INDEX_ALL, SQL_QUICK);
+          return SQLStatistics(s, Ptr(cat), Len(cat), Ptr(sch), Len(sch), Ptr(tab), Len(tab),
+                               SQL_INDEX_ALL, SQL_QUICK);
         },
         got, errors);
     if (hr::Failed(h)) return h;
@@ -496,17 +497,18 @@ class OdbcDataSource : public oledb::ProviderDataSource {
       return Diagnose(SQL_HANDLE_ENV, conn->env, errors);
     }
     if (auto timeout = init.FindI4(oledb::DBPROP_INIT_TIMEOUT); timeout && *timeout > 0) {
-      SQLSetConnectAttrW(conn->dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                         reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(*timeout)), 0);
+      SQLSetConnectAttr(conn->dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(*timeout)), 0);
     }
 
-    WString text = ToWide(BuildConnectionString(init));
-    std::vector<SQLWCHAR> completed(2048);
+    std::string text = BuildConnectionString(init);
+    std::vector<SQLCHAR> completed(2048);
     SQLSMALLINT completedLength = 0;
     // Never prompt: there is nobody to answer a driver's dialog.
-    SQLRETURN r = SQLDriverConnectW(
-        conn->dbc, nullptr, text.data(), static_cast<SQLSMALLINT>(text.size()), completed.data(),
-        static_cast<SQLSMALLINT>(completed.size()), &completedLength, SQL_DRIVER_NOPROMPT);
+    SQLRETURN r = SQLDriverConnect(conn->dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
+                                   static_cast<SQLSMALLINT>(text.size()), completed.data(),
+                                   static_cast<SQLSMALLINT>(completed.size()), &completedLength,
+                                   SQL_DRIVER_NOPROMPT);
     if (!SqlOk(r)) {
       HRESULT h = Diagnose(SQL_HANDLE_DBC, conn->dbc, errors);
       return h == hr::E_FAIL ? hr::DB_E_CANNOTCONNECT : h;
@@ -514,11 +516,14 @@ class OdbcDataSource : public oledb::ProviderDataSource {
     conn->connected = true;
 
     if (auto catalog = init.FindText(oledb::DBPROP_INIT_CATALOG); catalog && !catalog->empty()) {
-      // The length is given as SQL_NTS: drivers disagree on whether a wide
-      // attribute's length counts bytes or characters.
-      WString wide = ToWide(*catalog);
-      r = SQLSetConnectAttrW(conn->dbc, SQL_ATTR_CURRENT_CATALOG, wide.data(), SQL_NTS);
-      if (!SqlOk(r)) return Diagnose(SQL_HANDLE_DBC, conn->dbc, errors);
+      std::string name = *catalog;
+      r = SQLSetConnectAttr(conn->dbc, SQL_ATTR_CURRENT_CATALOG, name.data(), SQL_NTS);
+      // A database that cannot be selected fails a required catalog; an
+      // optional one is dropped and the connection stays on its default.
+      const oledb::Property* p = init.Find(oledb::DBPROP_INIT_CATALOG);
+      if (!SqlOk(r) && p->options == oledb::PropertyOptions::Required) {
+        return Diagnose(SQL_HANDLE_DBC, conn->dbc, errors);
+      }
     }
 
     // What does not change for the life of the connection is read once.

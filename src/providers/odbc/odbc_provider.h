@@ -7,9 +7,11 @@
 // auth properties log in over any UID/PWD of the string, and
 // DBPROP_INIT_CATALOG selects the database once connected.
 //
-// Statements go through the wide (UTF-16) calls and values are read as
-// SQL_C_WCHAR, so whatever character set a session's results are in, the
-// layer gets UTF-8. Values are read whole.
+// Text goes to the driver as UTF-8 through the narrow calls (the drivers'
+// connection character set is UTF-8), and comes back as the bytes the server
+// sent, decoded here from the session's result character set, so a session
+// switched to another character set still reads as UTF-8. Values are read
+// whole.
 
 #include <memory>
 

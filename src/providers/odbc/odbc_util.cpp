@@ -7,6 +7,24 @@
 
 namespace migrator::providers::odbc {
 
+namespace {
+
+// The length an ODBC call reported, within the buffer less its NUL.
+template <class N>
+std::size_t Clamp(N length, std::size_t bufferSize) {
+  if (length <= 0) return 0;
+  return std::min(static_cast<std::size_t>(length), bufferSize - 1);
+}
+
+// Text a driver gave as bytes, as UTF-8 (anything else replaced).
+std::string Text(const SQLCHAR* data, std::size_t length) {
+  std::string out;
+  AppendValidUtf8(std::string_view(reinterpret_cast<const char*>(data), length), out);
+  return out;
+}
+
+}  // namespace
+
 oledb::ErrorRecord ProviderError(HRESULT code, std::string description) {
   oledb::ErrorRecord r;
   r.hr = code;
@@ -28,27 +46,22 @@ HRESULT HResultForState(std::string_view state) {
 HRESULT Diagnose(SQLSMALLINT handleType, SQLHANDLE handle, oledb::ErrorRecords& errors) {
   HRESULT first = hr::E_FAIL;
   bool any = false;
-  std::vector<SQLWCHAR> message(1024);
+  std::vector<SQLCHAR> message(1024);
   for (SQLSMALLINT i = 1; i < 64; ++i) {
-    SQLWCHAR state[6] = {};
+    SQLCHAR state[6] = {};
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
-    SQLRETURN r = SQLGetDiagRecW(handleType, handle, i, state, &native, message.data(),
-                                 static_cast<SQLSMALLINT>(message.size()), &length);
+    SQLRETURN r = SQLGetDiagRec(handleType, handle, i, state, &native, message.data(),
+                                static_cast<SQLSMALLINT>(message.size()), &length);
     if (r == SQL_SUCCESS_WITH_INFO && static_cast<std::size_t>(length) >= message.size()) {
       message.resize(static_cast<std::size_t>(length) + 1);
-      r = SQLGetDiagRecW(handleType, handle, i, state, &native, message.data(),
-                         static_cast<SQLSMALLINT>(message.size()), &length);
+      r = SQLGetDiagRec(handleType, handle, i, state, &native, message.data(),
+                        static_cast<SQLSMALLINT>(message.size()), &length);
     }
     if (!SqlOk(r)) break;
     oledb::ErrorRecord rec;
-    std::size_t stateLength = 0;
-    while (stateLength < 5 && state[stateLength] != 0)
-      ++stateLength;
-    rec.sqlState = ToUtf8(state, stateLength);
-    const std::size_t textLength = std::min<std::size_t>(
-        static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), message.size() - 1);
-    rec.description = ToUtf8(message.data(), textLength);
+    rec.sqlState = Text(state, std::strlen(reinterpret_cast<const char*>(state)));
+    rec.description = Text(message.data(), Clamp(length, message.size()));
     rec.nativeError = native;
     rec.source = kProviderName;
     rec.hr = HResultForState(rec.sqlState);
@@ -72,48 +85,39 @@ HRESULT Statement::Allocate(SQLHDBC dbc, oledb::ErrorRecords& errors) {
 
 HRESULT GetInfoText(SQLHDBC dbc, SQLUSMALLINT item, std::string& value,
                     oledb::ErrorRecords& errors) {
-  std::vector<SQLWCHAR> buffer(512);
-  SQLSMALLINT bytes = 0;
-  SQLRETURN r = SQLGetInfoW(dbc, item, buffer.data(),
-                            static_cast<SQLSMALLINT>(buffer.size() * sizeof(SQLWCHAR)), &bytes);
-  if (r == SQL_SUCCESS_WITH_INFO &&
-      static_cast<std::size_t>(bytes) >= (buffer.size() - 1) * sizeof(SQLWCHAR)) {
-    buffer.resize(static_cast<std::size_t>(bytes) / sizeof(SQLWCHAR) + 1);
-    r = SQLGetInfoW(dbc, item, buffer.data(),
-                    static_cast<SQLSMALLINT>(buffer.size() * sizeof(SQLWCHAR)), &bytes);
+  std::vector<SQLCHAR> buffer(512);
+  SQLSMALLINT length = 0;
+  SQLRETURN r =
+      SQLGetInfo(dbc, item, buffer.data(), static_cast<SQLSMALLINT>(buffer.size()), &length);
+  if (r == SQL_SUCCESS_WITH_INFO && static_cast<std::size_t>(length) >= buffer.size()) {
+    buffer.resize(static_cast<std::size_t>(length) + 1);
+    r = SQLGetInfo(dbc, item, buffer.data(), static_cast<SQLSMALLINT>(buffer.size()), &length);
   }
   if (!SqlOk(r)) return Diagnose(SQL_HANDLE_DBC, dbc, errors);
-  const std::size_t units = std::min<std::size_t>(
-      static_cast<std::size_t>(std::max<SQLSMALLINT>(bytes, 0)) / sizeof(SQLWCHAR),
-      buffer.size() - 1);
-  value = ToUtf8(buffer.data(), units);
+  value = Text(buffer.data(), Clamp(length, buffer.size()));
   return hr::S_OK;
 }
 
 HRESULT CurrentCatalog(SQLHDBC dbc, std::string& value, oledb::ErrorRecords& errors) {
-  std::vector<SQLWCHAR> buffer(512);
-  SQLINTEGER bytes = 0;
-  SQLRETURN r =
-      SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer.data(),
-                         static_cast<SQLINTEGER>(buffer.size() * sizeof(SQLWCHAR)), &bytes);
-  if (r == SQL_SUCCESS_WITH_INFO &&
-      static_cast<std::size_t>(bytes) >= (buffer.size() - 1) * sizeof(SQLWCHAR)) {
-    buffer.resize(static_cast<std::size_t>(bytes) / sizeof(SQLWCHAR) + 1);
-    r = SQLGetConnectAttrW(dbc, SQL_ATTR_CURRENT_CATALOG, buffer.data(),
-                           static_cast<SQLINTEGER>(buffer.size() * sizeof(SQLWCHAR)), &bytes);
+  std::vector<SQLCHAR> buffer(512);
+  SQLINTEGER length = 0;
+  SQLRETURN r = SQLGetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, buffer.data(),
+                                  static_cast<SQLINTEGER>(buffer.size()), &length);
+  if (r == SQL_SUCCESS_WITH_INFO && static_cast<std::size_t>(length) >= buffer.size()) {
+    buffer.resize(static_cast<std::size_t>(length) + 1);
+    r = SQLGetConnectAttr(dbc, SQL_ATTR_CURRENT_CATALOG, buffer.data(),
+                          static_cast<SQLINTEGER>(buffer.size()), &length);
   }
   if (r == SQL_NO_DATA) {  // no current catalog
     value.clear();
     return hr::S_OK;
   }
   if (!SqlOk(r)) return Diagnose(SQL_HANDLE_DBC, dbc, errors);
-  std::size_t units = 0;
-  if (bytes > 0) units = static_cast<std::size_t>(bytes) / sizeof(SQLWCHAR);
-  units = std::min(units, buffer.size() - 1);
   // Some drivers count the length badly; the text ends at its NUL anyway.
-  const auto nul = std::find(buffer.begin(), buffer.begin() + static_cast<long>(units), 0);
-  units = static_cast<std::size_t>(nul - buffer.begin());
-  value = ToUtf8(buffer.data(), units);
+  std::size_t bytes = Clamp(length, buffer.size());
+  const auto nul = std::find(buffer.begin(), buffer.begin() + static_cast<long>(bytes), 0);
+  bytes = static_cast<std::size_t>(nul - buffer.begin());
+  value = Text(buffer.data(), bytes);
   return hr::S_OK;
 }
 
@@ -205,34 +209,46 @@ oledb::DBCOLUMNFLAGS ColumnFlags(const TypeInfo& type, bool nullable) {
   return flags;
 }
 
-HRESULT DescribeColumns(SQLHSTMT stmt, std::vector<oledb::ColumnInfo>& columns,
-                        oledb::ErrorRecords& errors) {
+namespace {
+
+// One column's description, its name decoded from the result character set.
+SQLRETURN DescribeColumn(SQLHSTMT stmt, SQLUSMALLINT column, TextDecoder* decoder,
+                         std::string& name, SQLSMALLINT& sqlType, SQLULEN& size,
+                         SQLSMALLINT& digits, SQLSMALLINT& nullable) {
+  std::vector<SQLCHAR> buffer(256);
+  SQLSMALLINT length = 0;
+  SQLRETURN r = SQLDescribeCol(stmt, column, buffer.data(), static_cast<SQLSMALLINT>(buffer.size()),
+                               &length, &sqlType, &size, &digits, &nullable);
+  if (r == SQL_SUCCESS_WITH_INFO && static_cast<std::size_t>(length) >= buffer.size()) {
+    buffer.resize(static_cast<std::size_t>(length) + 1);
+    r = SQLDescribeCol(stmt, column, buffer.data(), static_cast<SQLSMALLINT>(buffer.size()),
+                       &length, &sqlType, &size, &digits, &nullable);
+  }
+  if (!SqlOk(r)) return r;
+  const std::size_t bytes = Clamp(length, buffer.size());
+  DecodeText(decoder, std::string_view(reinterpret_cast<const char*>(buffer.data()), bytes), name);
+  return r;
+}
+
+}  // namespace
+
+HRESULT DescribeColumns(SQLHSTMT stmt, TextDecoder* decoder,
+                        std::vector<oledb::ColumnInfo>& columns, oledb::ErrorRecords& errors) {
   SQLSMALLINT count = 0;
   if (!SqlOk(SQLNumResultCols(stmt, &count))) return Diagnose(SQL_HANDLE_STMT, stmt, errors);
   columns.clear();
   columns.reserve(static_cast<std::size_t>(std::max<SQLSMALLINT>(count, 0)));
-  std::vector<SQLWCHAR> name(256);
   for (SQLSMALLINT i = 1; i <= count; ++i) {
-    SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = SQL_NULLABLE_UNKNOWN;
+    SQLSMALLINT sqlType = 0, digits = 0, nullable = SQL_NULLABLE_UNKNOWN;
     SQLULEN size = 0;
-    SQLRETURN r = SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(i), name.data(),
-                                  static_cast<SQLSMALLINT>(name.size()), &nameLength, &sqlType,
-                                  &size, &digits, &nullable);
-    if (r == SQL_SUCCESS_WITH_INFO && static_cast<std::size_t>(nameLength) >= name.size()) {
-      name.resize(static_cast<std::size_t>(nameLength) + 1);
-      r = SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(i), name.data(),
-                          static_cast<SQLSMALLINT>(name.size()), &nameLength, &sqlType, &size,
-                          &digits, &nullable);
-    }
+    oledb::ColumnInfo c;
+    const SQLRETURN r = DescribeColumn(stmt, static_cast<SQLUSMALLINT>(i), decoder, c.name, sqlType,
+                                       size, digits, nullable);
     if (!SqlOk(r)) return Diagnose(SQL_HANDLE_STMT, stmt, errors);
     SQLLEN isUnsigned = SQL_FALSE;
-    SQLColAttributeW(stmt, static_cast<SQLUSMALLINT>(i), SQL_DESC_UNSIGNED, nullptr, 0, nullptr,
-                     &isUnsigned);
+    SQLColAttribute(stmt, static_cast<SQLUSMALLINT>(i), SQL_DESC_UNSIGNED, nullptr, 0, nullptr,
+                    &isUnsigned);
     const TypeInfo type = MapSqlType(sqlType, isUnsigned == SQL_TRUE);
-    oledb::ColumnInfo c;
-    c.name = ToUtf8(name.data(), std::min<std::size_t>(
-                                     static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)),
-                                     name.size() - 1));
     c.ordinal = static_cast<oledb::DBORDINAL>(i);
     c.type = type.dbType;
     c.flags = ColumnFlags(type, nullable != SQL_NO_NULLS);

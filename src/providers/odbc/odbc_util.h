@@ -16,7 +16,6 @@
 #include "oledb/errors.h"
 #include "oledb/types.h"
 #include "providers/odbc/charset.h"
-#include "providers/odbc/utf16.h"
 
 namespace migrator::providers::odbc {
 
@@ -60,7 +59,7 @@ class Statement {
   SQLHSTMT h_ = SQL_NULL_HSTMT;
 };
 
-// SQLGetInfoW for a text item.
+// SQLGetInfo for a text item.
 HRESULT GetInfoText(SQLHDBC dbc, SQLUSMALLINT item, std::string& value,
                     oledb::ErrorRecords& errors);
 // The connection's current catalog (SQL_ATTR_CURRENT_CATALOG).
@@ -75,9 +74,14 @@ struct TypeInfo {
 TypeInfo MapSqlType(SQLSMALLINT sqlType, bool isUnsigned);
 oledb::DBCOLUMNFLAGS ColumnFlags(const TypeInfo& type, bool nullable);
 
+// Decodes a value read as SQL_C_CHAR into UTF-8 text.
+void DecodeText(TextDecoder* decoder, std::string_view bytes, std::string& out);
+
 // Column information of a statement's result.
-HRESULT DescribeColumns(SQLHSTMT stmt, std::vector<oledb::ColumnInfo>& columns,
-                        oledb::ErrorRecords& errors);
+// Column names are UTF-8; `decoder` (null: UTF-8) decodes names a driver can
+// only give in the session's result character set.
+HRESULT DescribeColumns(SQLHSTMT stmt, TextDecoder* decoder,
+                        std::vector<oledb::ColumnInfo>& columns, oledb::ErrorRecords& errors);
 
 // Reads a value whole, however long, as the driver gives it for `cType`
 // (SQL_C_CHAR: text as the server sent it; SQL_C_BINARY: raw bytes) into
@@ -109,9 +113,6 @@ class ValueReader {
   std::size_t slots_ = 0;
   std::vector<char> scratch_;
 };
-
-// Decodes a value read as SQL_C_CHAR into UTF-8 text.
-void DecodeText(TextDecoder* decoder, std::string_view bytes, std::string& out);
 
 // Reads every remaining row of a statement, all columns as text (NULL as none).
 HRESULT FetchAll(SQLHSTMT stmt, TextDecoder* decoder,
