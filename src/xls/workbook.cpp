@@ -472,6 +472,9 @@ Workbook Workbook::New() {
   cfb::Entry root;
   root.name = u"Root Entry";
   root.type = cfb::EntryType::kRoot;
+  // The class of an Excel workbook, {00020820-0000-0000-C000-000000000046}.
+  root.clsid = {0x20, 0x08, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
+                0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
   root.children = {1};
   cfb::Entry stream;
   stream.name = u"Workbook";
