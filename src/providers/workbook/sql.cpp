@@ -363,8 +363,14 @@ class Parser {
   Parser(std::string_view text, Statement& out) : lexer_(text), out_(out) {}
 
   Status Run() {
-    if (!Advance()) return Fail(error_);
-    if (!ParseStatementBody()) return Fail(error_);
+    const bool ok = Advance() && ParseStatementBody();
+    // The lists end at the elements this statement filled. Elements left by
+    // an earlier statement are filled again with their buffers, so a run of
+    // similar statements allocates nothing.
+    out_.columns.resize(columns_);
+    out_.insertColumns.resize(insertColumns_);
+    out_.values.resize(values_);
+    if (!ok) return Fail(error_);
     return {};
   }
 
@@ -453,13 +459,11 @@ class Parser {
   bool ColumnDefs() {
     if (!Punct(Tok::LParen, "( and the column definitions")) return false;
     for (;;) {
-      if (out_.columns.size() >= kMaxStatementColumns)
-        return Refuse("a table can have at most 256 columns.");
-      out_.columns.emplace_back();
-      ColumnDef& def = out_.columns.back();
+      if (columns_ >= kMaxStatementColumns) return Refuse("a table can have at most 256 columns.");
+      ColumnDef& def = Next(out_.columns, columns_);
       const std::size_t namePos = tok_.pos;
       if (!Name(def.name, "a column name")) return false;
-      for (std::size_t i = 0; i + 1 < out_.columns.size(); ++i) {
+      for (std::size_t i = 0; i + 1 < columns_; ++i) {
         if (SameName(out_.columns[i].name, def.name)) {
           error_ = "Syntax error at position " + std::to_string(namePos + 1) + ": the column \"" +
                    def.name + "\" is declared twice.";
@@ -500,13 +504,12 @@ class Parser {
       out_.hasColumnList = true;
       if (!Advance()) return false;
       for (;;) {
-        if (out_.insertColumns.size() >= kMaxStatementColumns)
+        if (insertColumns_ >= kMaxStatementColumns)
           return Refuse("a row can have at most 256 columns.");
-        out_.insertColumns.emplace_back();
+        std::string& name = Next(out_.insertColumns, insertColumns_);
         const std::size_t namePos = tok_.pos;
-        if (!Name(out_.insertColumns.back(), "a column name")) return false;
-        const std::string& name = out_.insertColumns.back();
-        for (std::size_t i = 0; i + 1 < out_.insertColumns.size(); ++i) {
+        if (!Name(name, "a column name")) return false;
+        for (std::size_t i = 0; i + 1 < insertColumns_; ++i) {
           if (SameName(out_.insertColumns[i], name)) {
             error_ = "Syntax error at position " + std::to_string(namePos + 1) + ": the column \"" +
                      name + "\" is named twice.";
@@ -525,10 +528,8 @@ class Parser {
       return false;
     if (!Punct(Tok::LParen, "( after VALUES")) return false;
     for (;;) {
-      if (out_.values.size() >= kMaxStatementColumns)
-        return Refuse("a row can have at most 256 values.");
-      out_.values.emplace_back();
-      if (!Value(out_.values.back())) return false;
+      if (values_ >= kMaxStatementColumns) return Refuse("a row can have at most 256 values.");
+      if (!Value(Next(out_.values, values_))) return false;
       if (tok_.kind == Tok::Comma) {
         if (!Advance()) return false;
         continue;
@@ -583,10 +584,19 @@ class Parser {
     }
   }
 
+  // The next element of a list: one left from an earlier statement (its
+  // buffers reused) or a new one.
+  template <class T>
+  static T& Next(std::vector<T>& list, std::size_t& used) {
+    if (used == list.size()) list.emplace_back();
+    return list[used++];
+  }
+
   Lexer lexer_;
   Statement& out_;
   Token tok_;
   std::string error_;
+  std::size_t columns_ = 0, insertColumns_ = 0, values_ = 0;  // elements filled
 };
 
 }  // namespace
@@ -600,13 +610,26 @@ void Statement::Reset() {
   values.clear();
 }
 
+namespace {
+// Empties a statement for the parser, which fills its lists from the start.
+void Restart(Statement& s) {
+  s.kind = Statement::Kind::Select;
+  s.table.clear();
+  s.hasColumnList = false;
+}
+}  // namespace
+
 Status ParseStatement(std::string_view text, Statement& out) {
-  out.Reset();
-  if (text.size() > kMaxStatementBytes)
+  Restart(out);
+  if (text.size() > kMaxStatementBytes) {
+    out.Reset();
     return Fail("The statement is too long: " + std::to_string(text.size()) +
                 " bytes, of at most " + std::to_string(kMaxStatementBytes) + ".");
-  if (const std::size_t bad = InvalidUtf8At(text); bad != std::string_view::npos)
+  }
+  if (const std::size_t bad = InvalidUtf8At(text); bad != std::string_view::npos) {
+    out.Reset();
     return Fail("The statement is not valid UTF-8 text (at byte " + std::to_string(bad + 1) + ").");
+  }
   Parser parser(text, out);
   return parser.Run();
 }

@@ -169,8 +169,20 @@ std::string Quoted(std::string_view s) {
 }
 
 // The value a literal stores in a column of the given type, or a mismatch.
-Status ToCellValue(const Literal& v, ColumnType type, const std::string& column, xls::Value& out) {
-  out = xls::Value::Empty();
+Status ToCellInput(const Literal& v, ColumnType type, const std::string& column, CellInput& out) {
+  out = CellInput{};
+  auto text = [&](std::string_view t) {
+    out.kind = CellInput::Kind::Text;
+    out.text = t;
+  };
+  auto number = [&](double d) {
+    out.kind = CellInput::Kind::Number;
+    out.number = d;
+  };
+  auto boolean = [&](bool b) {
+    out.kind = CellInput::Kind::Boolean;
+    out.boolean = b;
+  };
   switch (v.kind) {
     case Literal::Kind::Null:
       return {};
@@ -178,13 +190,13 @@ Status ToCellValue(const Literal& v, ColumnType type, const std::string& column,
       switch (type) {
         case ColumnType::Text:
         case ColumnType::Date:
-          out = xls::Value::Text(v.text);
+          text(v.text);
           return {};
         case ColumnType::Number: {
           if (v.text.empty()) return {};
           double d = 0;
           if (ParseNumberText(v.text, d)) {
-            out = xls::Value::Number(d);
+            number(d);
             return {};
           }
           break;
@@ -193,7 +205,7 @@ Status ToCellValue(const Literal& v, ColumnType type, const std::string& column,
           if (v.text.empty()) return {};
           bool b = false;
           if (ParseBooleanText(v.text, b)) {
-            out = xls::Value::Boolean(b);
+            boolean(b);
             return {};
           }
           break;
@@ -207,24 +219,24 @@ Status ToCellValue(const Literal& v, ColumnType type, const std::string& column,
         return Fail("The number " + v.text + " for the column \"" + column + "\" is out of range.");
       switch (type) {
         case ColumnType::Text:
-          out = xls::Value::Text(v.text);
+          text(v.text);  // as written
           return {};
         case ColumnType::Number:
         case ColumnType::Date:
-          out = xls::Value::Number(v.number);
+          number(v.number);
           return {};
         case ColumnType::Boolean:
-          out = xls::Value::Boolean(v.number != 0);
+          boolean(v.number != 0);
           return {};
       }
       break;
     case Literal::Kind::Boolean:
       switch (type) {
         case ColumnType::Text:
-          out = xls::Value::Text(v.boolean ? "TRUE" : "FALSE");
+          text(v.boolean ? "TRUE" : "FALSE");
           return {};
         case ColumnType::Boolean:
-          out = xls::Value::Boolean(v.boolean);
+          boolean(v.boolean);
           return {};
         case ColumnType::Number:
         case ColumnType::Date:
@@ -687,13 +699,13 @@ Status WorkbookTables::Insert(const Statement& insert) {
   for (std::size_t c = 0; c < width; ++c) {
     const int slot = slotOfColumn_[c];
     if (slot < 0) {
-      pending_[c] = xls::Value::Empty();
+      pending_[c] = CellInput{};
       continue;
     }
     const Literal& v = insert.values[static_cast<std::size_t>(slot)];
-    if (auto st = ToCellValue(v, target.types[c], target.columns[c].name, pending_[c]); !st)
+    if (auto st = ToCellInput(v, target.types[c], target.columns[c].name, pending_[c]); !st)
       return st;
-    if (pending_[c].kind == xls::Value::Kind::kText) {
+    if (pending_[c].kind == CellInput::Kind::Text) {
       const std::size_t length = Utf16Length(pending_[c].text);
       if (length > xls::kMaxTextLength)
         return Fail("The value for the column \"" + target.columns[c].name + "\" has " +
@@ -708,10 +720,23 @@ Status WorkbookTables::Insert(const Statement& insert) {
     return Fail("The row cannot be added to the table \"" + insert.table + "\": " + why);
   };
   for (std::size_t c = 0; c < width; ++c) {
-    if (pending_[c].kind == xls::Value::Kind::kEmpty) continue;
-    if (auto st = sheet.SetValue(row, range.firstCol + static_cast<std::uint32_t>(c), pending_[c]);
-        !st)
-      return undo(c, st.message());
+    const std::uint32_t col = range.firstCol + static_cast<std::uint32_t>(c);
+    const CellInput& in = pending_[c];
+    Status st;
+    switch (in.kind) {
+      case CellInput::Kind::Empty:
+        continue;
+      case CellInput::Kind::Text:
+        st = sheet.SetText(row, col, in.text);
+        break;
+      case CellInput::Kind::Number:
+        st = sheet.SetNumber(row, col, in.number);
+        break;
+      case CellInput::Kind::Boolean:
+        st = sheet.SetBoolean(row, col, in.boolean);
+        break;
+    }
+    if (!st) return undo(c, st.message());
   }
   xls::Range grown = range;
   grown.lastRow = row;

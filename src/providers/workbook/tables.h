@@ -50,6 +50,16 @@ struct TableColumn {
   DataKind kind = DataKind::Text;
 };
 
+// A value on its way into a cell, as INSERT makes it of a literal; the text
+// points into the statement (or at a constant).
+struct CellInput {
+  enum class Kind { Empty, Text, Number, Boolean };
+  Kind kind = Kind::Empty;
+  double number = 0;
+  bool boolean = false;
+  std::string_view text;
+};
+
 // A table found in a workbook.
 struct TableRef {
   std::string listedName;  // as the tables rowset lists it: "t", "t$", "'My sheet$'"
@@ -126,7 +136,7 @@ class WorkbookTables {
   // their data.
   std::unordered_map<std::string, std::vector<ColumnType>> declared_;
   // Reused by Insert.
-  std::vector<xls::Value> pending_;
+  std::vector<CellInput> pending_;
   std::vector<int> slotOfColumn_;
 };
 
