@@ -10,29 +10,15 @@
 #include <utility>
 #include <vector>
 
+#include "xls/big_alloc.h"
+
 namespace migrator::xls {
 
 using Bytes = std::vector<uint8_t>;
 
-// An allocator that leaves new elements uninitialised on resize(), for the
-// output buffer that every record is appended to.
-template <class T>
-struct UninitAlloc : std::allocator<T> {
-  using std::allocator<T>::allocator;
-  template <class U>
-  struct rebind {
-    using other = UninitAlloc<U>;
-  };
-  template <class U>
-  void construct(U* p) noexcept {
-    ::new (static_cast<void*>(p)) U;
-  }
-  template <class U, class... A>
-  void construct(U* p, A&&... a) {
-    ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
-  }
-};
-using OutBytes = std::vector<uint8_t, UninitAlloc<uint8_t>>;
+// The output buffer that every record is appended to: new bytes are not
+// zeroed on resize(), and a large buffer lies in huge pages.
+using OutBytes = std::vector<uint8_t, BigUninitAlloc<uint8_t>>;
 
 inline uint16_t Get16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));

@@ -235,7 +235,9 @@ char16_t* SharedStrings::BeginChars(size_t n, uint32_t& offset) {
   if (n > kChunk) return nullptr;
   if (chunks_.empty() || chunkUsed_ + n > kChunk) {
     if (chunks_.size() >= (1u << (32 - kChunkBits)) - 1) return nullptr;
-    chunks_.emplace_back(new char16_t[kChunk]);
+    auto* chunk = static_cast<char16_t*>(BigAllocate(kChunk * sizeof(char16_t)));
+    if (!chunk) return nullptr;
+    chunks_.emplace_back(chunk);
     chunkUsed_ = 0;
   }
   offset = (static_cast<uint32_t>(chunks_.size() - 1) << kChunkBits) | chunkUsed_;
@@ -429,7 +431,7 @@ class SstWriter {
 
 }  // namespace
 
-void WriteSst(RecordWriter& w, const SharedStrings& sst, const std::vector<uint32_t>& order,
+void WriteSst(RecordWriter& w, const SharedStrings& sst, std::span<const uint32_t> order,
               uint32_t total) {
   SstWriter sw(w);
   uint32_t unique = static_cast<uint32_t>(order.size());

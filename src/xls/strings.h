@@ -106,10 +106,13 @@ class SharedStrings {
     uint32_t extra;
   };
 
-  std::vector<std::unique_ptr<char16_t[]>> chunks_;
+  struct ChunkFree {
+    void operator()(char16_t* p) const { BigFree(p, kChunk * sizeof(char16_t)); }
+  };
+  std::vector<std::unique_ptr<char16_t[], ChunkFree>> chunks_;
   uint32_t chunkUsed_ = kChunk;
   size_t chars_ = 0;
-  std::vector<Entry> entries_;
+  std::vector<Entry, BigAlloc<Entry>> entries_;
   std::vector<Extra> extras_;
   bool changed_ = false;
 };
@@ -120,7 +123,7 @@ bool ParseSst(std::vector<std::span<const uint8_t>> segments, SharedStrings& sst
 
 // Writes SST + EXTSST with the entries `order` lists, in that order. `total`
 // is the number of cells that refer to the table.
-void WriteSst(RecordWriter& w, const SharedStrings& sst, const std::vector<uint32_t>& order,
+void WriteSst(RecordWriter& w, const SharedStrings& sst, std::span<const uint32_t> order,
               uint32_t total);
 
 // Reads the text of a STRING record (a formula's cached text), whose

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "xls/big_alloc.h"
 #include "xls/formula.h"
 #include "xls/model.h"
 #include "xls/unicode.h"
@@ -372,8 +373,13 @@ void RenumberEverywhere(WorkbookImpl& wb, uint16_t deleted) {
   }
 }
 
+struct FileImageFree {
+  size_t bytes = 0;
+  void operator()(uint8_t* p) const { BigFree(p, bytes); }
+};
+
 struct FileImage {
-  std::unique_ptr<uint8_t[]> data;
+  std::unique_ptr<uint8_t[], FileImageFree> data;
   size_t size = 0;
 };
 
@@ -395,7 +401,13 @@ Status ReadWholeFile(const std::string& path, FileImage& out) {
     return Fail(path + " is too large to be a workbook");
   }
   out.size = static_cast<size_t>(st.st_size);
-  out.data.reset(new uint8_t[out.size ? out.size : 1]);
+  size_t bytes = out.size ? out.size : 1;
+  out.data = std::unique_ptr<uint8_t[], FileImageFree>(static_cast<uint8_t*>(BigAllocate(bytes)),
+                                                       FileImageFree{bytes});
+  if (!out.data) {
+    ::close(fd);
+    return Fail("not enough memory to read " + path);
+  }
   size_t got = 0;
   while (got < out.size) {
     ssize_t k = ::read(fd, out.data.get() + got, out.size - got);

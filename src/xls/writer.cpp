@@ -45,15 +45,15 @@ bool EncodeRk(double v, uint32_t& rk) {
 // Which shared strings the cells use, equal plain strings merged: the order
 // in which they are written and the new index of each entry.
 struct SstUse {
-  std::vector<uint32_t> remap;  // entry -> written index; empty: entries kept as they are
-  std::vector<uint32_t> order;  // written index -> entry
+  std::vector<uint32_t, BigAlloc<uint32_t>> remap;  // entry -> written index; empty: as they are
+  std::vector<uint32_t, BigAlloc<uint32_t>> order;  // written index -> entry
   uint32_t total = 0;
 };
 
 SstUse CountStrings(const WorkbookImpl& wb) {
   SstUse u;
   const SharedStrings& sst = wb.sst;
-  std::vector<uint8_t> used(sst.size(), 0);
+  std::vector<uint8_t, BigAlloc<uint8_t>> used(sst.size(), 0);
   for (size_t i = 0; i < wb.sheets.size(); ++i) {
     const SheetModel& m = wb.model(i);
     if (!m.modeled) continue;
@@ -80,32 +80,48 @@ SstUse CountStrings(const WorkbookImpl& wb) {
   size_t cap = 16;
   while (cap < n * 2)
     cap *= 2;
-  std::vector<uint64_t> table(cap, 0);  // hash << 32 | (entry + 1)
+  std::vector<uint64_t, BigAlloc<uint64_t>> table(cap, 0);  // hash << 32 | (entry + 1)
   size_t mask = cap - 1;
-  for (uint32_t i = 0; i < sst.size(); ++i) {
-    if (!used[i]) continue;
-    if (sst.ExtraOf(i)) {  // formatted text is never merged
-      u.remap[i] = static_cast<uint32_t>(u.order.size());
-      u.order.push_back(i);
-      continue;
+  // The table is far larger than the caches: hash a batch of strings and ask
+  // for their slots before probing any of them.
+  constexpr uint32_t kBatch = 16;
+  uint32_t batch[kBatch];
+  uint32_t hashes[kBatch];
+  uint32_t i = 0;
+  while (i < sst.size()) {
+    uint32_t k = 0;
+    for (; i < sst.size() && k < kBatch; ++i) {
+      if (!used[i]) continue;
+      batch[k] = i;
+      hashes[k] = sst.ExtraOf(i) ? 0 : SharedStrings::Hash(sst.Text(i));
+      __builtin_prefetch(&table[hashes[k] & mask]);
+      ++k;
     }
-    std::u16string_view s = sst.Text(i);
-    uint32_t h = SharedStrings::Hash(s);
-    size_t at = h & mask;
-    for (;;) {
-      uint64_t slot = table[at];
-      if (slot == 0) {
-        table[at] = (static_cast<uint64_t>(h) << 32) | (i + 1);
-        u.remap[i] = static_cast<uint32_t>(u.order.size());
-        u.order.push_back(i);
-        break;
+    for (uint32_t q = 0; q < k; ++q) {
+      uint32_t e = batch[q];
+      if (sst.ExtraOf(e)) {  // formatted text is never merged
+        u.remap[e] = static_cast<uint32_t>(u.order.size());
+        u.order.push_back(e);
+        continue;
       }
-      uint32_t j = static_cast<uint32_t>(slot) - 1;
-      if ((slot >> 32) == h && sst.Text(j) == s) {
-        u.remap[i] = u.remap[j];
-        break;
+      std::u16string_view s = sst.Text(e);
+      uint32_t h = hashes[q];
+      size_t at = h & mask;
+      for (;;) {
+        uint64_t slot = table[at];
+        if (slot == 0) {
+          table[at] = (static_cast<uint64_t>(h) << 32) | (e + 1);
+          u.remap[e] = static_cast<uint32_t>(u.order.size());
+          u.order.push_back(e);
+          break;
+        }
+        uint32_t j = static_cast<uint32_t>(slot) - 1;
+        if ((slot >> 32) == h && sst.Text(j) == s) {
+          u.remap[e] = u.remap[j];
+          break;
+        }
+        at = (at + 1) & mask;
       }
-      at = (at + 1) & mask;
     }
   }
   return u;
