@@ -165,7 +165,7 @@ XlwtFigures Xlwt(const std::string& path) {
   std::string script =
       "import time, xlwt\n"
       "t = time.time()\n"
-      "c = time.process_time()\n"
+      "cpu0 = time.process_time()\n"
       "wb = xlwt.Workbook()\n"
       "ws = wb.add_sheet('Data')\n"
       "for r in range(65535):\n"
@@ -176,7 +176,7 @@ XlwtFigures Xlwt(const std::string& path) {
       "wb.save('" +
       path +
       "')\n"
-      "print(time.time() - t, time.process_time() - c)\n";
+      "print(time.time() - t, time.process_time() - cpu0)\n";
   std::string cmd = "/usr/bin/python3 -c \"$XLS_BENCH_SCRIPT\" 2>/dev/null";
   setenv("XLS_BENCH_SCRIPT", script.c_str(), 1);
   FILE* p = popen(cmd.c_str(), "r");
