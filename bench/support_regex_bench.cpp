@@ -1,6 +1,7 @@
 // Times RegExpService::Replace with each DDL rewriting rule over large texts:
 // a realistic CREATE TABLE of about 200,000 characters and a few texts shaped
-// to make the rules backtrack. Prints milliseconds and MB/s per rule.
+// to make the rules backtrack. Prints milliseconds and MB/s per rule, and the
+// growth of the one known quadratic shape.
 //
 //   support_regex_bench [characters]
 
@@ -72,6 +73,13 @@ std::string LongLine(std::size_t target) {
   return "\n  `" + std::string(target, 'x') + "` int" + std::string(target / 10, ')');
 }
 
+// Empty lines and no "key": rule 3 tries every line break and each attempt
+// runs to the end of the text, so the time grows with the square of the
+// length. Printed at a few sizes to show the growth; no DDL has this shape.
+std::string EmptyLines(std::size_t n) {
+  return std::string(n, '\n') + "y";
+}
+
 double PeakMiB() {
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
@@ -106,7 +114,18 @@ int main(int argc, char** argv) {
     const std::string rewritten = migrator::RewriteDdl(text);
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-    std::printf("  all six rules (RewriteDdl): %.2f ms -> %zu characters\n", ms, rewritten.size());
+    std::printf("  RewriteDdl (six rules, closing rule): %.2f ms -> %zu characters\n", ms,
+                rewritten.size());
+  }
+  for (std::size_t n : {10'000u, 20'000u, 40'000u}) {
+    const std::string text = EmptyLines(n);
+    const DdlRule& rule = kDdlRewriteRules[2];
+    const auto t0 = std::chrono::steady_clock::now();
+    const std::string out = RegExpService::Replace(text, rule.pattern, rule.replacement);
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    std::printf("empty lines, %zu characters, rule 3: %.2f ms%s\n", text.size(), ms,
+                out == RegExpService::kFailure ? " (Error)" : "");
   }
   std::printf("slowest single replacement: %.2f ms; peak memory %.1f MiB\n", worst, PeakMiB());
   return 0;

@@ -25,8 +25,10 @@ inline constexpr std::array<DdlRule, 6> kDdlRewriteRules{{
     //    run from a line break to the end of the line holding "key", with no
     //    comma in between. A line that starts with a back-quoted name is a
     //    column that rules 1 and 2 have rewritten, and is never removed, even
-    //    when its name holds the letters "key" (a column `monkey`).
-    {"\n(?!`)[^,]*[\\s]*key[\\s]*.*", ""},
+    //    when its name holds the letters "key" (a column `monkey`). Written
+    //    with a class rather than a look-ahead, which the engine runs far
+    //    slower here.
+    {"\n[^,`][^,]*[\\s]*key[\\s]*.*", ""},
     // 4. a comma left before the closing line, and the table options after it
     {",\n\\)[^\\)]*$", "\n)"},
     // 5. table options after a closing ")" at the start of a line
