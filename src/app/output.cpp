@@ -41,8 +41,20 @@ std::string OutputTimestamp() {
   return buf;
 }
 
+namespace {
+// The first `limit` characters of UTF-8 text (never a part of a character).
+std::string_view FirstChars(std::string_view text, std::size_t limit) {
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;  // continuation byte
+    if (chars++ == limit) return text.substr(0, i);
+  }
+  return text;
+}
+}  // namespace
+
 OutputLine MakeOutputLine(std::string_view message, std::string_view timestamp) {
-  if (message.size() > kMaxMessageChars) message = message.substr(0, kMaxMessageChars);
+  message = FirstChars(message, kMaxMessageChars);
   OutputLine line;
   if (message.size() >= 3 && message[1] == ':' && message[2] == ':' &&
       (message[0] == 'E' || message[0] == 'S' || message[0] == 'T')) {

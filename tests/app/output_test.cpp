@@ -49,6 +49,10 @@ TEST(OutputLine, MessageIsCutAt1024CharactersBeforeThePrefixIsRemoved) {
   EXPECT_EQ(MakeOutputLine("T::" + longText, kStamp).text.size(), 24u + 1021u);
   std::string exact(1024, 'y');
   EXPECT_EQ(MakeOutputLine(exact, kStamp).text, kStamp + exact);
+  // Characters, not bytes: a UTF-8 character is never split.
+  std::string chinese;
+  for (int i = 0; i < 1100; ++i) chinese += "\xe4\xb8\xad";  // U+4E2D
+  EXPECT_EQ(MakeOutputLine(chinese, kStamp).text, kStamp + chinese.substr(0, 3 * 1024));
 }
 
 TEST(WriteOutput, FormatsOnceAndKeepsPercentSignsOfArguments) {
