@@ -639,3 +639,50 @@ TEST(WorkbookProvider, OneSessionFromTwoThreads) {
 
 }  // namespace
 }  // namespace migrator::wbtest
+
+namespace migrator::wbtest {
+namespace {
+
+TEST(WorkbookProvider, DropTableClearsOnlyItsRange) {
+  testing::TempDir dir;
+  const auto path = dir / "range.xls";
+  {
+    auto book = xls::Workbook::New();
+    ASSERT_TRUE(book.AddSheet("s").ok());
+    auto& s = book.sheet(0);
+    ASSERT_TRUE(s.SetText(0, 0, "outside").ok());
+    for (std::uint32_t r = 1; r <= 3; ++r)
+      for (std::uint32_t c = 1; c <= 255; ++c)
+        ASSERT_TRUE(s.SetNumber(r, c, r * 1000 + c).ok());
+    ASSERT_TRUE(s.SetText(4, 3, "below").ok());
+    ASSERT_TRUE(book.DefineName("inner", 0, {1, 1, 3, 255}).ok());
+    ASSERT_TRUE(book.Save(path.string()).ok());
+  }
+  Connection c;
+  ASSERT_EQ(c.Open(path.string()), hr::S_OK);
+  ScriptedFrontend ui;
+  EXPECT_EQ(Select(c.ref(), "select * from inner").size(), 2u);
+  ASSERT_TRUE(oledb::ExecuteStatement(ui, c.ref(), "drop table inner", 1));
+  c.Close();
+  auto book = xls::Workbook::Load(path.string());
+  ASSERT_TRUE(book.ok());
+  const auto& s = book->sheet(0);
+  EXPECT_EQ(s.GetValue(0, 0), xls::Value::Text("outside"));
+  EXPECT_EQ(s.GetValue(4, 3), xls::Value::Text("below"));
+  EXPECT_FALSE(s.GetCell(1, 1).exists);
+  EXPECT_FALSE(s.GetCell(3, 255).exists);
+  EXPECT_FALSE(book->FindName("inner"));
+}
+
+TEST(WorkbookProvider, NewTableNamesCannotNameASheet) {
+  testing::TempDir dir;
+  MakeWorkbook(dir / "x.xls");
+  Connection c;
+  ASSERT_EQ(c.Open((dir / "x.xls").string()), hr::S_OK);
+  ScriptedFrontend ui;
+  EXPECT_FALSE(oledb::ExecuteStatement(ui, c.ref(), "create table [x$] (a text)", 1));
+  EXPECT_EQ(ui.Texts().back(), "A new table's name cannot end in $: \"x$\" names a sheet.");
+}
+
+}  // namespace
+}  // namespace migrator::wbtest

@@ -568,6 +568,9 @@ Status WorkbookTables::CreateTable(const Statement& create) {
     if (Utf16Length(c.name) > xls::kMaxTextLength)
       return Fail("The column name " + Quoted(c.name) + " is longer than a cell holds (32,767).");
   }
+  if (table.empty()) return Fail("A table needs a name.");
+  if (table.back() == '$')
+    return Fail("A new table's name cannot end in $: \"" + table + "\" names a sheet.");
   const std::string definedName = DefinedNameForTable(table);
   if (book_.FindName(table) || book_.FindName(definedName))
     return Fail("The table \"" + table + "\" already exists.", hr::DB_E_DUPLICATETABLEID);
@@ -788,8 +791,9 @@ Status WorkbookTables::DropTable(const Statement& drop) {
       const std::uint32_t lastRow = std::min(r.lastRow, used->lastRow);
       const std::uint32_t firstCol = std::max(r.firstCol, used->firstCol);
       const std::uint32_t lastCol = std::min(r.lastCol, used->lastCol);
+      // Right to left: each cell then goes from the end of its row's list.
       for (std::uint32_t row = firstRow; row <= lastRow && firstCol <= lastCol; ++row) {
-        for (std::uint32_t col = firstCol; col <= lastCol; ++col) {
+        for (std::uint32_t col = lastCol + 1; col-- > firstCol;) {
           if (auto st = sheet.Clear(row, col); !st)
             return Fail("The table \"" + drop.table + "\" cannot be dropped: " + st.message());
         }
