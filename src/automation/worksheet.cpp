@@ -5,23 +5,16 @@
 #include <cmath>
 
 #include "automation/excel.h"
+
 #include "automation/excel_state.h"
+#include "platform/text.h"
 
 namespace migrator::automation {
 
 using detail::Check;
 using detail::Raise;
 
-namespace {
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-}  // namespace
+namespace {}  // namespace
 
 // ---- Worksheet ----
 

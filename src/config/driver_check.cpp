@@ -1,5 +1,7 @@
 #include "config/driver_check.h"
 
+#include "platform/text.h"
+
 #include <glob.h>
 
 #include <algorithm>
@@ -36,13 +38,6 @@ std::string Trim(std::string_view s) {
   if (b == std::string_view::npos) return {};
   const auto e = s.find_last_not_of(ws);
   return std::string(s.substr(b, e - b + 1));
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
 }
 
 std::string Env(const char* name) {

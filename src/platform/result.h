@@ -16,7 +16,7 @@ struct Error {
 template <class T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : v_(std::move(value)) {}  // NOLINT: implicit by design
+  Result(T value) : v_(std::move(value)) {}      // NOLINT: implicit by design
   Result(Error error) : v_(std::move(error)) {}  // NOLINT
 
   bool ok() const { return v_.index() == 0; }
@@ -55,6 +55,8 @@ class [[nodiscard]] Result<void> {
 
 using Status = Result<void>;
 
-inline Error Fail(std::string message, int code = 0) { return Error{std::move(message), code}; }
+inline Error Fail(std::string message, int code = 0) {
+  return Error{std::move(message), code};
+}
 
 }  // namespace migrator

@@ -1,5 +1,7 @@
 #include "support/regexp_service.h"
 
+#include "platform/text.h"
+
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
@@ -36,47 +38,6 @@ using CodePtr = std::unique_ptr<pcre2_code, CodeDeleter>;
 using MatchDataPtr = std::unique_ptr<pcre2_match_data, MatchDataDeleter>;
 using MatchContextPtr = std::unique_ptr<pcre2_match_context, MatchContextDeleter>;
 using JitStackPtr = std::unique_ptr<pcre2_jit_stack, JitStackDeleter>;
-
-// Strict UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing above
-// U+10FFFF. This is the form the engine accepts in UTF mode.
-bool IsValidUtf8(std::string_view s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const std::size_t n = s.size();
-  std::size_t i = 0;
-  while (i < n) {
-    const unsigned c = p[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t len;
-    std::uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (n - i < len) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      const unsigned cc = p[i + k];
-      if ((cc & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if ((len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
-    i += len;
-  }
-  return true;
-}
 
 // Length of the character that starts at byte i (1 outside UTF mode).
 std::size_t CharLength(std::string_view s, std::size_t i, bool utf) {

@@ -1,5 +1,7 @@
 #include "adapters/excel/excel_adapter.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -12,13 +14,6 @@ namespace migrator {
 namespace {
 
 using oledb::Variant;
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 bool Build(ConnectionSettings& s, oledb::PropertySet& set, bool forTest) {
   set.Add(oledb::DBPROP_AUTH_ENCRYPT_PASSWORD, Variant::Bool(false));

@@ -16,13 +16,6 @@ const ExcelServices& DefaultExcelServices() {
 
 namespace excel {
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 std::string SheetNameOf(std::string_view table) {
   std::string name;
   name.reserve(table.size());

@@ -9,13 +9,11 @@
 
 #include "adapters/excel/excel_adapter.h"
 #include "automation/excel.h"
+#include "platform/text.h"
 
 namespace migrator::excel {
 
 inline constexpr const char* kExcelMissing = "Excel not installed, some functions not supported!!!";
-
-// Compares without regard to ASCII case.
-bool EqualNoCase(std::string_view a, std::string_view b);
 
 // A table name with every "$" and "'" removed (the decorations of the
 // workbook provider's table list), ready to be a sheet name.

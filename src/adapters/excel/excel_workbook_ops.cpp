@@ -121,7 +121,7 @@ bool ExcelAdapter::DropDatabase(Workspace& ws, const std::string& name) {
   // is being re-opened on it; either way it is the connected workbook.
   const std::string current = target.tree.CurrentDatabase();
   const bool connected =
-      excel::EqualNoCase(name, current) || excel::EqualNoCase(name + ".xls", current);
+      EqualNoCase(name, current) || EqualNoCase(name + ".xls", current);
   if (connected) {
     ui.Tell("Connected Database Dropped, Please Connect Another!");
     target.session.Reset();
@@ -206,7 +206,7 @@ bool ExcelAdapter::RenameTable(Workspace& ws, const std::string& oldName,
       sheet->UsedRange()->SetName(newName);
       // Names are compared without regard to case: when only the case
       // changed, the name just defined is the old one and must stay.
-      if (!excel::EqualNoCase(old, newName)) names->Item(old)->Delete();
+      if (!EqualNoCase(old, newName)) names->Item(old)->Delete();
     }
     x.SaveAndQuit();
   } catch (const automation::AutomationError& e) {

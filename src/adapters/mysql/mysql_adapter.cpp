@@ -1,5 +1,7 @@
 #include "adapters/mysql/mysql_adapter.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -12,13 +14,6 @@ namespace migrator {
 namespace {
 
 using oledb::Variant;
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 // A value as one connection-string value: braces around it, "}" doubled,
 // when it holds anything the string's syntax gives a meaning.

@@ -1,5 +1,7 @@
 #include "providers/odbc/charset.h"
 
+#include "platform/text.h"
+
 #include <cctype>
 #include <cerrno>
 #include <string>
@@ -8,40 +10,6 @@ namespace migrator::providers::odbc {
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-// Length of the well-formed UTF-8 sequence at s[i], or 0.
-std::size_t SequenceLength(std::string_view s, std::size_t i) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  std::size_t len;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) {
-    len = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    len = 3;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;  // no surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    len = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + len > s.size()) return 0;
-  for (std::size_t k = 1; k < len; ++k) {
-    const auto cc = static_cast<unsigned char>(s[i + k]);
-    if (cc < (k == 1 ? lo : 0x80) || cc > (k == 1 ? hi : 0xBF)) return 0;
-  }
-  return len;
-}
 
 }  // namespace
 
@@ -88,7 +56,7 @@ std::string IconvNameForMySqlCharset(std::string_view mysqlName) {
       {"utf16le", "UTF-16LE"},
       {"utf32", "UTF-32BE"},
   };
-  const std::string name = Lower(mysqlName);
+  const std::string name = ToLowerAscii(mysqlName);
   for (const auto& m : kMap) {
     if (name == m.mysql) return m.iconv;
   }
@@ -96,12 +64,12 @@ std::string IconvNameForMySqlCharset(std::string_view mysqlName) {
 }
 
 bool MayChangeResultCharset(std::string_view statement) {
-  const std::string s = Lower(statement);
+  const std::string s = ToLowerAscii(statement);
   return s.find("charac") != std::string::npos || s.find("charset") != std::string::npos ||
          s.find("names") != std::string::npos;
 }
 
-TextDecoder::TextDecoder(std::string_view mysqlName) : name_(Lower(mysqlName)) {
+TextDecoder::TextDecoder(std::string_view mysqlName) : name_(ToLowerAscii(mysqlName)) {
   const std::string from = IconvNameForMySqlCharset(name_);
   if (!from.empty()) cd_ = iconv_open("UTF-8", from.c_str());
 }
@@ -148,7 +116,7 @@ void AppendValidUtf8(std::string_view bytes, std::string& out) {
       ++i;
       continue;
     }
-    const std::size_t len = SequenceLength(bytes, i);
+    const std::size_t len = Utf8SequenceLength(bytes, i);
     if (len == 0) {
       out.append(bytes.data() + start, i - start);
       out += kReplacement;

@@ -1,5 +1,7 @@
 #include "providers/workbook/sql.h"
 
+#include "platform/text.h"
+
 #include <charconv>
 #include <cstdint>
 #include <system_error>
@@ -217,44 +219,6 @@ void Unquote(std::string_view raw, std::string& out) {
     out.append(inner.substr(from, k + 1 - from));  // keeps one of the pair
     from = k + 2;
   }
-}
-
-// Where UTF-8 is broken, or npos.
-std::size_t InvalidUtf8At(std::string_view s) {
-  std::size_t i = 0;
-  const std::size_t n = s.size();
-  while (i < n) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t len;
-    std::uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      cp = c & 0x07;
-    } else {
-      return i;
-    }
-    if (i + len > n) return i;
-    for (std::size_t k = 1; k < len; ++k) {
-      const unsigned char d = static_cast<unsigned char>(s[i + k]);
-      if ((d & 0xC0) != 0x80) return i;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-        (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-      return i;
-    i += len;
-  }
-  return std::string_view::npos;
 }
 
 // At most 40 bytes of a token for a message, never half a character.
