@@ -10,11 +10,10 @@
 #include "app/workspace.h"
 #include "cli/commands.h"
 #include "cli/configured_source.h"
+#include "cli/print_rows.h"
 #include "cli/source_url.h"
 #include "cli/sql_target.h"
 #include "oledb/connect.h"
-#include "oledb/operations.h"
-#include "oledb/text_rows.h"
 #include "platform/program_dir.h"
 
 namespace migrator::cli {
@@ -107,39 +106,7 @@ int RunSql(const Args& args) {
     return 1;
   }
 
-  std::string line;
-  const auto result =
-      oledb::ReadTextRows(&ws.source.session, *parsed->statement, [&](const oledb::TextRow& row) {
-        line.clear();
-        for (std::size_t i = 0; i < row.size(); ++i) {
-          if (i) line += '\t';
-          line += row.IsNull(i) ? "(NULL)" : row.Value(i);
-        }
-        line += '\n';
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        return true;
-      });
-  std::fflush(stdout);
-  switch (result.outcome) {
-    case oledb::TextReadOutcome::MissingSession:
-      std::fprintf(stderr, "%s\n", oledb::kNoConnection);
-      return 1;
-    case oledb::TextReadOutcome::Failed:
-      std::fprintf(stderr, "%s\n", result.errorText.c_str());
-      return 1;
-    case oledb::TextReadOutcome::NoRowset:
-      if (!parsed->quiet) std::fprintf(stderr, "%s\n", oledb::kResultSuccess);
-      return 0;
-    case oledb::TextReadOutcome::Rows:
-      break;
-  }
-  // A row that could not be read in full ended the loop early.
-  if (result.hr != hr::DB_S_ENDOFROWSET && result.hr != hr::S_OK) {
-    std::fprintf(stderr, "migrator-cli sql: reading the rows failed (0x%08x)\n",
-                 static_cast<unsigned>(result.hr));
-    return 1;
-  }
-  return 0;
+  return RowsExitCode(PrintRows(ws.source.session.Get(), *parsed->statement), parsed->quiet);
 }
 
 }  // namespace migrator::cli

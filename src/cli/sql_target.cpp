@@ -7,10 +7,9 @@
 
 #include "adapters/excel/excel_adapter.h"
 #include "app/workspace.h"
+#include "cli/print_rows.h"
 #include "oledb/data_source.h"
 #include "oledb/errors.h"
-#include "oledb/operations.h"
-#include "oledb/text_rows.h"
 #include "providers/registry.h"
 
 namespace migrator::cli {
@@ -93,41 +92,11 @@ int RunSqlTarget(const Args& args) {
     return 1;
   }
 
-  std::string line;
-  const auto result =
-      oledb::ReadTextRows(session, parsed->statement, [&](const oledb::TextRow& row) {
-        line.clear();
-        for (std::size_t i = 0; i < row.size(); ++i) {
-          if (i) line += '\t';
-          line += row.IsNull(i) ? "(NULL)" : row.Value(i);
-        }
-        line += '\n';
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        return true;
-      });
-  std::fflush(stdout);
+  const auto result = PrintRows(session, parsed->statement);
   // Releasing the session saves the rows an INSERT added.
   session.reset();
   dataSource.reset();
-  switch (result.outcome) {
-    case oledb::TextReadOutcome::MissingSession:
-      std::fprintf(stderr, "%s\n", oledb::kNoConnection);
-      return 1;
-    case oledb::TextReadOutcome::Failed:
-      std::fprintf(stderr, "%s\n", result.errorText.c_str());
-      return 1;
-    case oledb::TextReadOutcome::NoRowset:
-      if (!parsed->quiet) std::fprintf(stderr, "%s\n", oledb::kResultSuccess);
-      return 0;
-    case oledb::TextReadOutcome::Rows:
-      break;
-  }
-  if (result.hr != hr::DB_S_ENDOFROWSET && result.hr != hr::S_OK) {
-    std::fprintf(stderr, "migrator-cli sql: reading the rows failed (0x%08x)\n",
-                 static_cast<unsigned>(result.hr));
-    return 1;
-  }
-  return 0;
+  return RowsExitCode(result, parsed->quiet);
 }
 
 }  // namespace migrator::cli
