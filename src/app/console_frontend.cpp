@@ -32,7 +32,7 @@ Answer ConsoleFrontend::Ask(const std::string& text, Buttons buttons, Icon,
   Answer a = Answer::Ok;
   if (buttons == Buttons::OkCancel) a = assumeYes_ ? Answer::Ok : Answer::Cancel;
   if (buttons == Buttons::YesNo) a = assumeYes_ ? Answer::Yes : Answer::No;
-  const char* shown = a == Answer::Ok ? (buttons == Buttons::Ok ? "" : " -> OK")
+  const char* shown = a == Answer::Ok       ? (buttons == Buttons::Ok ? "" : " -> OK")
                       : a == Answer::Cancel ? " -> Cancel"
                       : a == Answer::Yes    ? " -> Yes"
                                             : " -> No";
@@ -51,7 +51,9 @@ std::optional<std::string> ConsoleFrontend::ChooseOpenFile(const std::string&,
                                                            const std::string&) {
   return saveFile_;
 }
-std::optional<std::string> ConsoleFrontend::ChooseFolder(const std::string&) { return folder_; }
+std::optional<std::string> ConsoleFrontend::ChooseFolder(const std::string&) {
+  return folder_;
+}
 
 void ConsoleFrontend::SetFolderTitle(DataSourceSide side, const std::string& title) {
   std::lock_guard lock(m_);

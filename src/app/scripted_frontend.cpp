@@ -122,7 +122,9 @@ std::string ScriptedFrontend::ControllerToolTip() const {
   return controllerToolTip_;
 }
 
-void ScriptedFrontend::Record(std::string call) { calls_.push_back(std::move(call)); }
+void ScriptedFrontend::Record(std::string call) {
+  calls_.push_back(std::move(call));
+}
 
 void ScriptedFrontend::AppendOutput(const OutputLine& line) {
   std::lock_guard lock(m_);

@@ -16,7 +16,9 @@ Workspace::Workspace(Frontend& frontend, std::string programDir, ControllerTimin
       controller_(std::make_unique<MainController>(*this, table)) {}
 
 // The controller goes first, while everything it may touch still exists.
-Workspace::~Workspace() { controller_.reset(); }
+Workspace::~Workspace() {
+  controller_.reset();
+}
 
 void Workspace::StopRunningTasks() {
   if (TryStop()) controller_->Sleep(timing_.stopWait);

@@ -30,7 +30,7 @@ struct ConnectionSettings {
   std::string sourceName;    // server address or workbook path
   std::string userId;
   std::string password;
-  std::string catalogName;   // database
+  std::string catalogName;  // database
 };
 
 // One side's connection state.
@@ -79,11 +79,11 @@ enum class ControllerState : std::uint8_t { Idle = 0, Running = 2, Stopping = 99
 // Waits of the controller and of the operations that stop it. Tests shorten
 // them; the program uses the defaults.
 struct ControllerTiming {
-  std::chrono::milliseconds period{3000};      // between passes
-  std::chrono::milliseconds taskStart{50};     // first wait of the thread and of each task
-  std::chrono::milliseconds afterStart{100};   // the window's wait after starting the thread
-  std::chrono::milliseconds stopWait{1000};    // operations that switch Running to Stopping
-  std::chrono::milliseconds exitWait{3000};    // a confirmed exit
+  std::chrono::milliseconds period{3000};     // between passes
+  std::chrono::milliseconds taskStart{50};    // first wait of the thread and of each task
+  std::chrono::milliseconds afterStart{100};  // the window's wait after starting the thread
+  std::chrono::milliseconds stopWait{1000};   // operations that switch Running to Stopping
+  std::chrono::milliseconds exitWait{3000};   // a confirmed exit
 };
 
 struct BackupSettings {

@@ -90,7 +90,9 @@ void DbTree::Select(NodeId id) {
   selected_ = id;
 }
 
-std::optional<TreeNode> DbTree::SelectedNode() const { return Node(Selected()); }
+std::optional<TreeNode> DbTree::SelectedNode() const {
+  return Node(Selected());
+}
 
 std::optional<TreeNode> DbTree::Ancestor(NodeId id, int levels) const {
   std::lock_guard lock(m_);
@@ -113,7 +115,8 @@ void DbTree::RemoveNode(NodeId id) {
   }
   // Ids stay stable: removed nodes are kept as tombstones.
   std::function<void(NodeId)> drop = [&](NodeId n) {
-    for (NodeId c : nodes_[n].children) drop(c);
+    for (NodeId c : nodes_[n].children)
+      drop(c);
     nodes_[n].children.clear();
     nodes_[n].id = kNoNode;
   };

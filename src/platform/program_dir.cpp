@@ -1,6 +1,5 @@
 #include "platform/program_dir.h"
 
-
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>

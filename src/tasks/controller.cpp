@@ -9,7 +9,9 @@
 
 namespace migrator {
 
-void TaskContext::SetProgress(int percent) const { ws.tasks.SetProgress(id, percent); }
+void TaskContext::SetProgress(int percent) const {
+  ws.tasks.SetProgress(id, percent);
+}
 
 MainController::MainController(Workspace& ws, TaskFunctionTable table)
     : ws_(ws), table_(std::move(table)) {}

@@ -5,9 +5,9 @@
 
 namespace migrator {
 
-const char* const kTaskColumns[10] = {"NO.",          "Progress",  "Type",       "State",
-                                      "Source DBMS",  "Source DB", "Source T(V)", "Targert DBMS",
-                                      "Target DB",    "Target T(V)"};
+const char* const kTaskColumns[10] = {"NO.",         "Progress",   "Type",        "State",
+                                      "Source DBMS", "Source DB",  "Source T(V)", "Targert DBMS",
+                                      "Target DB",   "Target T(V)"};
 
 TaskId TaskList::Append(Task task) {
   std::lock_guard lock(m_);
@@ -22,7 +22,9 @@ std::size_t TaskList::Size() const {
   return tasks_.size();
 }
 
-bool TaskList::Empty() const { return Size() == 0; }
+bool TaskList::Empty() const {
+  return Size() == 0;
+}
 
 std::vector<Task> TaskList::Snapshot() const {
   std::lock_guard lock(m_);

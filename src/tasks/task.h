@@ -21,14 +21,14 @@ namespace migrator {
 enum TaskKind : int { kMigrationTask = 256, kBackupTask = 512 };
 
 enum TaskType : int {
-  kCloneDatabase = 257,     // a source database into a new target database of the same name
-  kMigrateDatabase = 258,   // a source database into the selected target database
-  kMigrateTables = 259,     // the Tables folder of a source database
-  kMigrateViews = 260,      // the Views folder of a source database
-  kMigrateTable = 261,      // one source table
-  kMigrateView = 262,       // one source view
-  kBackupDatabase = 513,    // a target database, its tables or its views (mode A, T, V)
-  kBackupObject = 514,      // one target table (T) or view (V)
+  kCloneDatabase = 257,    // a source database into a new target database of the same name
+  kMigrateDatabase = 258,  // a source database into the selected target database
+  kMigrateTables = 259,    // the Tables folder of a source database
+  kMigrateViews = 260,     // the Views folder of a source database
+  kMigrateTable = 261,     // one source table
+  kMigrateView = 262,      // one source view
+  kBackupDatabase = 513,   // a target database, its tables or its views (mode A, T, V)
+  kBackupObject = 514,     // one target table (T) or view (V)
 };
 
 enum TaskState : int { kTaskWaiting = 0, kTaskSucceeded = 1, kTaskFailed = 3 };
@@ -36,12 +36,12 @@ enum TaskState : int { kTaskWaiting = 0, kTaskSucceeded = 1, kTaskFailed = 3 };
 using TaskId = std::uint64_t;
 
 struct Task {
-  TaskId id = 0;              // identity of its own, unique within the list
-  int state = kTaskWaiting;   // 0 waiting (also while running), 1 success, 3 failure
+  TaskId id = 0;                // identity of its own, unique within the list
+  int state = kTaskWaiting;     // 0 waiting (also while running), 1 success, 3 failure
   std::int32_t startStamp = 0;  // creation time, then the time the controller started it
   int kind = kMigrationTask;
   int typeCode = 0;
-  std::string mode;            // backup scope: "A", "T" or "V"
+  std::string mode;  // backup scope: "A", "T" or "V"
   std::string sourceDbms;
   std::string targetDbms;
   std::string sourceObject;

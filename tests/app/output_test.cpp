@@ -51,7 +51,8 @@ TEST(OutputLine, MessageIsCutAt1024CharactersBeforeThePrefixIsRemoved) {
   EXPECT_EQ(MakeOutputLine(exact, kStamp).text, kStamp + exact);
   // Characters, not bytes: a UTF-8 character is never split.
   std::string chinese;
-  for (int i = 0; i < 1100; ++i) chinese += "\xe4\xb8\xad";  // U+4E2D
+  for (int i = 0; i < 1100; ++i)
+    chinese += "\xe4\xb8\xad";  // U+4E2D
   EXPECT_EQ(MakeOutputLine(chinese, kStamp).text, kStamp + chinese.substr(0, 3 * 1024));
 }
 
@@ -77,13 +78,15 @@ TEST(WriteOutput, TimestampHasTheFixedFormat) {
 
 TEST(OutputLog, KeepsAtMost1001LinesDroppingTheOldest) {
   OutputLog log;
-  for (int i = 0; i < 1001; ++i) EXPECT_FALSE(log.Append({std::to_string(i)}));
+  for (int i = 0; i < 1001; ++i)
+    EXPECT_FALSE(log.Append({std::to_string(i)}));
   EXPECT_EQ(log.size(), 1001u);
   EXPECT_TRUE(log.Append({"1001"}));
   EXPECT_EQ(log.size(), 1001u);
   EXPECT_EQ(log.lines().front().text, "1");
   EXPECT_EQ(log.lines().back().text, "1001");
-  for (int i = 0; i < 500; ++i) log.Append({"more"});
+  for (int i = 0; i < 500; ++i)
+    log.Append({"more"});
   EXPECT_EQ(log.size(), 1001u);
   EXPECT_EQ(log.lines().front().text, "501");
 }

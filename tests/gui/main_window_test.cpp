@@ -31,18 +31,19 @@ class MainWindowTest : public QObject {
     QVERIFY(pane->item(0)->text().endsWith(" No Connection!"));
     QCOMPARE(pane->item(0)->data(OutputPane::kTextColourRole).value<QColor>(), QColor(255, 0, 0));
     QCOMPARE(pane->item(1)->data(OutputPane::kTextColourRole).value<QColor>(), QColor(0, 255, 0));
-    QCOMPARE(pane->item(2)->data(OutputPane::kTextColourRole).value<QColor>(),
-             QColor(255, 128, 0));
+    QCOMPARE(pane->item(2)->data(OutputPane::kTextColourRole).value<QColor>(), QColor(255, 128, 0));
     QCOMPARE(pane->item(3)->data(OutputPane::kColouredRole).toBool(), false);
     QCOMPARE(pane->currentRow(), 3);  // the newest line is selected
-    for (int i = 0; i < 1100; ++i) WriteOutput(w.frontend(), "line %d", i);
+    for (int i = 0; i < 1100; ++i)
+      WriteOutput(w.frontend(), "line %d", i);
     QCOMPARE(pane->count(), 1001);
   }
 
   void linesFromTheControllerThreadArriveInOrder() {
     MainWindow w("/tmp");
     std::thread worker([&] {
-      for (int i = 0; i < 200; ++i) WriteOutput(w.frontend(), "worker %d", i);
+      for (int i = 0; i < 200; ++i)
+        WriteOutput(w.frontend(), "worker %d", i);
     });
     worker.join();
     QTRY_COMPARE(w.outputPane()->count(), 200);

@@ -81,13 +81,15 @@ struct Fixture {
     return id;
   }
   bool Idle() {
-    return WaitFor([&] { return ws.State() == ControllerState::Idle && ws.controller().Stopped(); });
+    return WaitFor(
+        [&] { return ws.State() == ControllerState::Idle && ws.controller().Stopped(); });
   }
 };
 
 TaskFunctionTable Table(std::function<bool(TaskContext&)> fn) {
   TaskFunctionTable t;
-  for (int code : {257, 258, 259, 261, 513, 514}) t.functions[code] = fn;
+  for (int code : {257, 258, 259, 261, 513, 514})
+    t.functions[code] = fn;
   t.functions[kMigrateViews] = DefaultTaskFunctions().functions.at(kMigrateViews);
   t.functions[kMigrateView] = DefaultTaskFunctions().functions.at(kMigrateView);
   return t;
@@ -115,9 +117,9 @@ TEST(Controller, RunsEveryWaitingTaskAndEndsWhenNoneIsLeft) {
   EXPECT_EQ(tasks[1].state, kTaskFailed);
   EXPECT_EQ(tasks[2].state, kTaskSucceeded);
   EXPECT_EQ(tasks[2].progress, 100);
-  EXPECT_EQ(f.fe.Texts(), (std::vector<std::string>{"Operation completed SUCCESSFULLY!",
-                                                     "Operation FAILURE!",
-                                                     "Operation completed SUCCESSFULLY!"}));
+  EXPECT_EQ(f.fe.Texts(),
+            (std::vector<std::string>{"Operation completed SUCCESSFULLY!", "Operation FAILURE!",
+                                      "Operation completed SUCCESSFULLY!"}));
   EXPECT_EQ(f.fe.ControllerImage(), kImageFinished);
   EXPECT_EQ(f.fe.StatusText(), kStatusStopped);
   EXPECT_EQ(f.fe.ControllerToolTip(), "Start tasks");
@@ -130,10 +132,12 @@ TEST(Controller, ViewsMigrationAlwaysFails) {
   f.Add(Make(kMigrateViews));
   f.Add(Make(kMigrateView, "v"));
   ASSERT_TRUE(f.Idle());
-  EXPECT_EQ(f.fe.Texts(), (std::vector<std::string>{
-                              "Excel Datafiles have no Views to convert !!!", "Operation FAILURE!",
-                              "Excel Datafiles have no Views to convert !!!", "Operation FAILURE!"}));
-  for (const auto& t : f.ws.tasks.Snapshot()) EXPECT_EQ(t.stateText, "FAILURE");
+  EXPECT_EQ(f.fe.Texts(),
+            (std::vector<std::string>{
+                "Excel Datafiles have no Views to convert !!!", "Operation FAILURE!",
+                "Excel Datafiles have no Views to convert !!!", "Operation FAILURE!"}));
+  for (const auto& t : f.ws.tasks.Snapshot())
+    EXPECT_EQ(t.stateText, "FAILURE");
 }
 
 TEST(Controller, TaskAppendedWhileStoppingWaitsForTheNextStart) {
@@ -258,17 +262,17 @@ TEST(Controller, ClosingWhileATaskRunsStopsItWithoutHanging) {
   auto fe = std::make_unique<ScriptedFrontend>();
   {
     Workspace ws(*fe, "/tmp", Fast(), Table([&](TaskContext& ctx) {
-                   std::thread([&] { entered.Open(); }).detach();
-                   // A long loop that tests the stop flag after every row.
-                   for (int row = 0; row < 1'000'000; ++row) {
-                     if (ctx.ws.State() == ControllerState::Stopping) {
-                       sawStop = true;
-                       break;
-                     }
-                     std::this_thread::sleep_for(1ms);
-                   }
-                   return true;
-                 }));
+      std::thread([&] { entered.Open(); }).detach();
+      // A long loop that tests the stop flag after every row.
+      for (int row = 0; row < 1'000'000; ++row) {
+        if (ctx.ws.State() == ControllerState::Stopping) {
+          sawStop = true;
+          break;
+        }
+        std::this_thread::sleep_for(1ms);
+      }
+      return true;
+    }));
     ws.tasks.Append(Make(kMigrateTable, "big"));
     ws.controller().StartIfIdle();
     entered.Wait();
@@ -289,11 +293,13 @@ TEST(Controller, StartIfIdleDoesNothingWhileAControllerRuns) {
   }));
   f.Add(Make(kMigrateTable, "a"));
   ASSERT_TRUE(WaitFor([&] { return gate.Entered(); }));
-  for (int i = 0; i < 5; ++i) f.Add(Make(kMigrateTable, "more"));
+  for (int i = 0; i < 5; ++i)
+    f.Add(Make(kMigrateTable, "more"));
   gate.Open();
   ASSERT_TRUE(f.Idle());
   (void)threads;
-  for (const auto& t : f.ws.tasks.Snapshot()) EXPECT_EQ(t.state, kTaskSucceeded);
+  for (const auto& t : f.ws.tasks.Snapshot())
+    EXPECT_EQ(t.state, kTaskSucceeded);
 }
 
 TEST(Controller, StopRunningTasksSwitchesOnlyARunningController) {

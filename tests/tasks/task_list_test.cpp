@@ -28,7 +28,8 @@ Task Backup(std::string mode) {
 
 std::vector<std::string> Column(TaskList& list, int column) {
   std::vector<std::string> out;
-  for (const auto& r : list.Rebuild()) out.push_back(r.cells[column]);
+  for (const auto& r : list.Rebuild())
+    out.push_back(r.cells[column]);
   return out;
 }
 
@@ -38,9 +39,16 @@ TEST(TaskList, RowsShowTheRecordInColumnOrder) {
   list.Append(Backup("A"));
   auto rows = list.Rebuild();
   ASSERT_EQ(rows.size(), 2u);
-  const std::string first[10] = {"01",        "",       "MIGRATION",      "Waiting",
-                                 "MariaDB[10.11.000019]", "shop", "orders",
-                                 "Excel Workbook[BIFF8]", "/data/book", ""};
+  const std::string first[10] = {"01",
+                                 "",
+                                 "MIGRATION",
+                                 "Waiting",
+                                 "MariaDB[10.11.000019]",
+                                 "shop",
+                                 "orders",
+                                 "Excel Workbook[BIFF8]",
+                                 "/data/book",
+                                 ""};
   for (int c = 0; c < 10; ++c) {
     if (c == 1) continue;
     EXPECT_EQ(rows[0].cells[c], first[c]) << kTaskColumns[c];
@@ -67,7 +75,8 @@ TEST(TaskList, IdsAreUniqueEvenForTasksCreatedTogether) {
 
 TEST(TaskList, MovesDeletesAndClearRenumberAndStayInBounds) {
   TaskList list;
-  for (const char* t : {"a", "b", "c"}) list.Append(Migration(kMigrateTable, "shop", t));
+  for (const char* t : {"a", "b", "c"})
+    list.Append(Migration(kMigrateTable, "shop", t));
   EXPECT_EQ(list.MoveUp(0), 0);    // first row cannot go up
   EXPECT_EQ(list.MoveDown(2), 2);  // last row cannot go down
   EXPECT_EQ(list.MoveUp(-1), -1);  // nothing selected
@@ -118,9 +127,11 @@ TEST(TaskList, WaitingBarShowsFivePercentThenFollowsProgress) {
 
 TEST(TaskList, PaneIsRebuiltEveryFifthTickOnlyWhileItsTabIsCurrent) {
   TaskList list;
-  for (int i = 0; i < 20; ++i) EXPECT_FALSE(list.Tick(false));
+  for (int i = 0; i < 20; ++i)
+    EXPECT_FALSE(list.Tick(false));
   int rebuilds = 0;
-  for (int i = 0; i < 20; ++i) rebuilds += list.Tick(true);
+  for (int i = 0; i < 20; ++i)
+    rebuilds += list.Tick(true);
   EXPECT_EQ(rebuilds, 4);
   list.ForceRefresh();
   EXPECT_FALSE(list.Tick(false));  // forced, but the tab is not current

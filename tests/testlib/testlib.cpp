@@ -57,7 +57,8 @@ CommandResult RunCommand(const std::string& command) {
   if (!p) return r;
   char buf[4096];
   size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+    r.out.append(buf, n);
   int st = pclose(p);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return r;

@@ -54,7 +54,7 @@ void WriteFile(const std::filesystem::path& path, const std::string& content);
 }  // namespace migrator::testing
 
 // Skips the current test when no private MariaDB server is available.
-#define MIGRATOR_REQUIRE_MYSQL(var)                                                   \
-  auto var##_opt = ::migrator::testing::TestMySqlServer();                            \
+#define MIGRATOR_REQUIRE_MYSQL(var)                                                  \
+  auto var##_opt = ::migrator::testing::TestMySqlServer();                           \
   if (!var##_opt) GTEST_SKIP() << "no private MariaDB server (run scripts/test.sh)"; \
   const auto& var = *var##_opt

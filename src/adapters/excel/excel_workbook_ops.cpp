@@ -120,8 +120,7 @@ bool ExcelAdapter::DropDatabase(Workspace& ws, const std::string& name) {
   // The tree shows the workbook's database name, or its path while the side
   // is being re-opened on it; either way it is the connected workbook.
   const std::string current = target.tree.CurrentDatabase();
-  const bool connected =
-      EqualNoCase(name, current) || EqualNoCase(name + ".xls", current);
+  const bool connected = EqualNoCase(name, current) || EqualNoCase(name + ".xls", current);
   if (connected) {
     ui.Tell("Connected Database Dropped, Please Connect Another!");
     target.session.Reset();

@@ -23,10 +23,11 @@ int main(int argc, char** argv) {
   }
   const char* platform = std::getenv("QT_QPA_PLATFORM");
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !(platform && *platform)) {
-    std::fprintf(stderr,
-                 "migrator: no display to show the window on.\n"
-                 "  Run it on a desktop, or draw it off screen: QT_QPA_PLATFORM=offscreen migrator\n"
-                 "  Without a window: migrator-cli --help\n");
+    std::fprintf(
+        stderr,
+        "migrator: no display to show the window on.\n"
+        "  Run it on a desktop, or draw it off screen: QT_QPA_PLATFORM=offscreen migrator\n"
+        "  Without a window: migrator-cli --help\n");
     return 0;
   }
   QApplication app(argc, argv);

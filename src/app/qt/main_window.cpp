@@ -51,7 +51,9 @@ MainWindow::~MainWindow() {
   ws_.reset();  // stops and joins the controller
 }
 
-Frontend& MainWindow::frontend() { return *frontend_; }
+Frontend& MainWindow::frontend() {
+  return *frontend_;
+}
 
 void MainWindow::Build() {
   setWindowTitle(QStringLiteral("%1 %2").arg(MIGRATOR_PRODUCT, MIGRATOR_VERSION));
@@ -97,7 +99,8 @@ void MainWindow::Build() {
   setCentralWidget(central);
 
   // Status bar: title and version (5/8), controller state (2/8), clock.
-  for (int i = 0; i < 3; ++i) status_[i] = new QLabel(this);
+  for (int i = 0; i < 3; ++i)
+    status_[i] = new QLabel(this);
   status_[0]->setText(QStringLiteral("%1 %2").arg(MIGRATOR_PRODUCT, MIGRATOR_VERSION));
   status_[1]->setText(kStatusIdle);
   status_[2]->setText(QTime::currentTime().toString("HH:mm:ss"));
@@ -108,9 +111,13 @@ void MainWindow::Build() {
   resize(1000, 720);
 }
 
-void MainWindow::AppendOutput(const OutputLine& line) { output_->AppendLine(line); }
+void MainWindow::AppendOutput(const OutputLine& line) {
+  output_->AppendLine(line);
+}
 
-void MainWindow::SetControllerStatus(const QString& text) { status_[1]->setText(text); }
+void MainWindow::SetControllerStatus(const QString& text) {
+  status_[1]->setText(text);
+}
 
 void MainWindow::ShowHint(const QString& hint) {
   // The hint goes to the start of line 12; while the pane is shorter it follows
@@ -152,7 +159,9 @@ void MainWindow::Tick() {
     tasks_->ShowRows(ws_->tasks.Rebuild());
 }
 
-int MainWindow::CurrentTab() const { return tabs_->currentIndex(); }
+int MainWindow::CurrentTab() const {
+  return tabs_->currentIndex();
+}
 
 void MainWindow::SetCurrentTab(int tab) {
   if (tab >= 0 && tab < tabs_->count()) tabs_->setCurrentIndex(tab);
@@ -167,9 +176,13 @@ void MainWindow::SetTipsTabVisible(bool visible) {
   }
 }
 
-void MainWindow::SetControllerImage(int image) { tasks_->SetControllerImage(image); }
+void MainWindow::SetControllerImage(int image) {
+  tasks_->SetControllerImage(image);
+}
 
-void MainWindow::SetControllerToolTip(const QString& tip) { tasks_->SetControllerToolTip(tip); }
+void MainWindow::SetControllerToolTip(const QString& tip) {
+  tasks_->SetControllerToolTip(tip);
+}
 
 void MainWindow::OnTaskCommand(int id) {
   TaskList& list = ws_->tasks;

@@ -8,7 +8,9 @@
 namespace migrator::gui {
 
 namespace {
-QColor ToQ(Rgb c) { return QColor(c.r, c.g, c.b); }
+QColor ToQ(Rgb c) {
+  return QColor(c.r, c.g, c.b);
+}
 }  // namespace
 
 OutputPane::OutputPane(QWidget* parent) : QListWidget(parent) {

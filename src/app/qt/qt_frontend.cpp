@@ -13,8 +13,12 @@
 namespace migrator::gui {
 
 namespace {
-QString Q(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
-std::string S(const QString& s) { return s.toUtf8().toStdString(); }
+QString Q(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
+}
+std::string S(const QString& s) {
+  return s.toUtf8().toStdString();
+}
 
 QString FilterText(const std::vector<FileFilter>& filters) {
   QStringList parts;
@@ -29,7 +33,9 @@ QString FilterText(const std::vector<FileFilter>& filters) {
 
 QtFrontend::QtFrontend(MainWindow* window) : QObject(window), window_(window) {}
 
-bool QtFrontend::OnWindowThread() const { return QThread::currentThread() == thread(); }
+bool QtFrontend::OnWindowThread() const {
+  return QThread::currentThread() == thread();
+}
 
 template <class F>
 void QtFrontend::Post(F&& f) {
@@ -105,8 +111,8 @@ std::optional<std::string> QtFrontend::ChooseSaveFile(const std::string& title,
                                                       const std::string& initialDir) {
   return Call<std::optional<std::string>>(
       [&]() -> std::optional<std::string> {
-        QString f = QFileDialog::getSaveFileName(window_, Q(title), Q(initialDir),
-                                                 FilterText(filters));
+        QString f =
+            QFileDialog::getSaveFileName(window_, Q(title), Q(initialDir), FilterText(filters));
         if (f.isEmpty()) return std::nullopt;
         return S(f);
       },
@@ -118,8 +124,8 @@ std::optional<std::string> QtFrontend::ChooseOpenFile(const std::string& title,
                                                       const std::string& initialDir) {
   return Call<std::optional<std::string>>(
       [&]() -> std::optional<std::string> {
-        QString f = QFileDialog::getOpenFileName(window_, Q(title), Q(initialDir),
-                                                 FilterText(filters));
+        QString f =
+            QFileDialog::getOpenFileName(window_, Q(title), Q(initialDir), FilterText(filters));
         if (f.isEmpty()) return std::nullopt;
         return S(f);
       },
@@ -150,7 +156,8 @@ void QtFrontend::PostCommand(int commandId) {
 }
 
 void QtFrontend::RequestTick() {
-  QMetaObject::invokeMethod(this, [this] { window_->Tick(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { window_->Tick(); }, Qt::QueuedConnection);
 }
 
 int QtFrontend::CurrentTab() {

@@ -54,7 +54,8 @@ TaskPane::TaskPane(QWidget* parent) : QWidget(parent) {
 
   table_ = new QTableWidget(0, 10, this);
   QStringList titles;
-  for (const char* c : kTaskColumns) titles << c;
+  for (const char* c : kTaskColumns)
+    titles << c;
   table_->setHorizontalHeaderLabels(titles);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -65,7 +66,8 @@ TaskPane::TaskPane(QWidget* parent) : QWidget(parent) {
   for (int c = 0; c < 10; ++c)
     table_->setColumnWidth(c, fm.horizontalAdvance(titles[c]) + 15);
   const std::pair<int, int> widths[] = {{0, 32}, {1, 72}, {2, 62}, {3, 60}, {4, 200}, {7, 200}};
-  for (auto [c, w] : widths) table_->setColumnWidth(c, w);
+  for (auto [c, w] : widths)
+    table_->setColumnWidth(c, w);
   layout->addWidget(table_);
 }
 
