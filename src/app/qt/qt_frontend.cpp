@@ -20,6 +20,12 @@ std::string S(const QString& s) {
   return s.toUtf8().toStdString();
 }
 
+// A chooser's answer: an empty path means the person cancelled.
+std::optional<std::string> Chosen(std::string path) {
+  if (path.empty()) return std::nullopt;
+  return path;
+}
+
 QString FilterText(const std::vector<FileFilter>& filters) {
   QStringList parts;
   for (const auto& f : filters) {
@@ -49,10 +55,15 @@ template <class R, class F>
 R QtFrontend::Call(F&& f, R whenClosing) {
   if (closing_.load()) return whenClosing;
   if (OnWindowThread()) return f();
-  R result = whenClosing;
+  // The answer replaces the closing answer unless the window began to close
+  // while the call waited.
   QMetaObject::invokeMethod(
-      this, [&] { result = closing_.load() ? whenClosing : f(); }, Qt::BlockingQueuedConnection);
-  return result;
+      this,
+      [&] {
+        if (!closing_.load()) whenClosing = f();
+      },
+      Qt::BlockingQueuedConnection);
+  return whenClosing;
 }
 
 void QtFrontend::AppendOutput(const OutputLine& line) {
@@ -109,37 +120,28 @@ Answer QtFrontend::Ask(const std::string& text, Buttons buttons, Icon icon,
 std::optional<std::string> QtFrontend::ChooseSaveFile(const std::string& title,
                                                       const std::vector<FileFilter>& filters,
                                                       const std::string& initialDir) {
-  return Call<std::optional<std::string>>(
-      [&]() -> std::optional<std::string> {
-        QString f =
-            QFileDialog::getSaveFileName(window_, Q(title), Q(initialDir), FilterText(filters));
-        if (f.isEmpty()) return std::nullopt;
-        return S(f);
+  return Chosen(Call<std::string>(
+      [&] {
+        return S(
+            QFileDialog::getSaveFileName(window_, Q(title), Q(initialDir), FilterText(filters)));
       },
-      std::nullopt);
+      {}));
 }
 
 std::optional<std::string> QtFrontend::ChooseOpenFile(const std::string& title,
                                                       const std::vector<FileFilter>& filters,
                                                       const std::string& initialDir) {
-  return Call<std::optional<std::string>>(
-      [&]() -> std::optional<std::string> {
-        QString f =
-            QFileDialog::getOpenFileName(window_, Q(title), Q(initialDir), FilterText(filters));
-        if (f.isEmpty()) return std::nullopt;
-        return S(f);
+  return Chosen(Call<std::string>(
+      [&] {
+        return S(
+            QFileDialog::getOpenFileName(window_, Q(title), Q(initialDir), FilterText(filters)));
       },
-      std::nullopt);
+      {}));
 }
 
 std::optional<std::string> QtFrontend::ChooseFolder(const std::string& title) {
-  return Call<std::optional<std::string>>(
-      [&]() -> std::optional<std::string> {
-        QString d = QFileDialog::getExistingDirectory(window_, Q(title));
-        if (d.isEmpty()) return std::nullopt;
-        return S(d);
-      },
-      std::nullopt);
+  return Chosen(Call<std::string>(
+      [&] { return S(QFileDialog::getExistingDirectory(window_, Q(title))); }, {}));
 }
 
 void QtFrontend::TreeChanged(DataSourceSide side) {
