@@ -8,12 +8,17 @@ namespace {
 
 // A task whose steps are not available in this build ends as a failure and
 // says which steps are missing.
-TaskFunction Missing(const char* what) {
-  return [what](TaskContext& ctx) {
-    WriteOutput(ctx.ws.frontend(), "E::%s is not available in this build!", what);
+TaskFunction Missing(const char* task, const char* steps) {
+  return [task, steps](TaskContext& ctx) {
+    WriteOutput(ctx.ws.frontend(), "E::%s needs %s, which this build does not have yet!", task,
+                steps);
     return false;
   };
 }
+
+constexpr const char* kConversionSteps =
+    "the table conversion steps (reading a table's definition, copying its rows)";
+constexpr const char* kBackupSteps = "the backup steps (the backup directory tree)";
 
 // Views cannot be migrated into a workbook.
 bool MigrateViews(TaskContext& ctx) {
@@ -25,14 +30,14 @@ bool MigrateViews(TaskContext& ctx) {
 
 TaskFunctionTable DefaultTaskFunctions() {
   TaskFunctionTable t;
-  t.functions[kCloneDatabase] = Missing("Database migration");
-  t.functions[kMigrateDatabase] = Missing("Database migration");
-  t.functions[kMigrateTables] = Missing("Tables migration");
+  t.functions[kCloneDatabase] = Missing("Database migration", kConversionSteps);
+  t.functions[kMigrateDatabase] = Missing("Database migration", kConversionSteps);
+  t.functions[kMigrateTables] = Missing("Tables migration", kConversionSteps);
   t.functions[kMigrateViews] = MigrateViews;
-  t.functions[kMigrateTable] = Missing("Table migration");
+  t.functions[kMigrateTable] = Missing("Table migration", kConversionSteps);
   t.functions[kMigrateView] = MigrateViews;
-  t.functions[kBackupDatabase] = Missing("Database backup");
-  t.functions[kBackupObject] = Missing("Object backup");
+  t.functions[kBackupDatabase] = Missing("Database backup", kBackupSteps);
+  t.functions[kBackupObject] = Missing("Object backup", kBackupSteps);
   return t;
 }
 
