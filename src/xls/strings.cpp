@@ -46,11 +46,11 @@ void RecordWriter::Write(uint16_t type, std::span<const uint8_t> data) {
 
 // ---- string fields ----
 
-bool ReadXLChars(ByteReader& r, size_t count, std::u16string& out) {
-  uint8_t flags = r.U8();
-  if (r.failed()) return false;
+namespace {
+// The characters of a string field: UTF-16 when `wide`, else one byte each.
+bool ReadCharData(ByteReader& r, size_t count, bool wide, std::u16string& out) {
   out.resize(count);
-  if (flags & 1) {
+  if (wide) {
     if (!r.Has(count * 2)) return false;
     const uint8_t* p = r.here();
     for (size_t i = 0; i < count; ++i)
@@ -65,6 +65,13 @@ bool ReadXLChars(ByteReader& r, size_t count, std::u16string& out) {
   }
   return true;
 }
+}  // namespace
+
+bool ReadXLChars(ByteReader& r, size_t count, std::u16string& out) {
+  uint8_t flags = r.U8();
+  if (r.failed()) return false;
+  return ReadCharData(r, count, flags & 1, out);
+}
 
 bool ReadXLString(ByteReader& r, bool longCount, std::u16string& out, Bytes* runs) {
   size_t count = longCount ? r.U16() : r.U8();
@@ -73,20 +80,7 @@ bool ReadXLString(ByteReader& r, bool longCount, std::u16string& out, Bytes* run
   size_t nRuns = (flags & 0x08) ? r.U16() : 0;
   size_t ext = (flags & 0x04) ? r.U32() : 0;
   if (r.failed()) return false;
-  out.resize(count);
-  if (flags & 1) {
-    if (!r.Has(count * 2)) return false;
-    const uint8_t* p = r.here();
-    for (size_t i = 0; i < count; ++i)
-      out[i] = Get16(p + 2 * i);
-    r.Skip(count * 2);
-  } else {
-    if (!r.Has(count)) return false;
-    const uint8_t* p = r.here();
-    for (size_t i = 0; i < count; ++i)
-      out[i] = p[i];
-    r.Skip(count);
-  }
+  if (!ReadCharData(r, count, flags & 1, out)) return false;
   auto runBytes = r.Take(nRuns * 4);
   if (runs) runs->assign(runBytes.begin(), runBytes.end());
   r.Skip(ext);

@@ -28,6 +28,32 @@ std::string InProgramDir(const Workspace& ws, const std::string& path) {
   return dir + path;
 }
 
+// The sequence of the operations that change an existing workbook: the
+// target side is closed, the workbook opened in a fresh spreadsheet program
+// (with exclusive access), `work` runs on it, and after the closing sequence
+// the target side is opened again. An automation failure is shown in its two
+// message boxes and leaves the target side closed.
+template <class Work>
+bool ChangeWorkbook(Workspace& ws, const ExcelServices& services, const std::string& database,
+                    Work&& work) {
+  Frontend& ui = ws.frontend();
+  excel::CloseTargetSide(ws);
+  ExcelObjects x;
+  x.app = excel::StartExcel(ui, services);
+  if (!x.app) return false;
+  try {
+    x.OpenWorkbook(database + ".xls", true);
+    work(x);
+    x.SaveAndQuit();
+  } catch (const automation::AutomationError& e) {
+    excel::ShowAutomationError(ui, e);
+    x.Abandon();
+    return false;
+  }
+  Connect(ws, DataSourceSide::Target, services.connect);
+  return true;
+}
+
 }  // namespace
 
 bool ExcelAdapter::CreateDatabase(Workspace& ws, const std::string& name, int nonInteractive) {
@@ -145,26 +171,11 @@ bool ExcelAdapter::DropTable(Workspace& ws, const std::string& database, const s
 
 bool ExcelAdapter::DropTable(Workspace& ws, const std::string& database, const std::string& table,
                              const ExcelServices& services) {
-  Frontend& ui = ws.frontend();
   ws.StopRunningTasks();
-  excel::CloseTargetSide(ws);
-
-  ExcelObjects x;
-  x.app = excel::StartExcel(ui, services);
-  if (!x.app) return false;
-  try {
-    x.OpenWorkbook(database + ".xls", true);
+  return ChangeWorkbook(ws, services, database, [&](ExcelObjects& x) {
     x.sheets->Item(excel::SheetNameOf(table))->Delete();
-    WriteOutputText(ui, "Drop Table SUCCESSFULLY!!!");
-    x.SaveAndQuit();
-  } catch (const automation::AutomationError& e) {
-    // The target side stays closed until it is connected again.
-    excel::ShowAutomationError(ui, e);
-    x.Abandon();
-    return false;
-  }
-  Connect(ws, DataSourceSide::Target, services.connect);
-  return true;
+    WriteOutputText(ws.frontend(), "Drop Table SUCCESSFULLY!!!");
+  });
 }
 
 bool ExcelAdapter::DropView(Workspace&, const std::string&) {
@@ -178,25 +189,18 @@ bool ExcelAdapter::RenameTable(Workspace& ws, const std::string& oldName,
 
 bool ExcelAdapter::RenameTable(Workspace& ws, const std::string& oldName,
                                const std::string& newName, const ExcelServices& services) {
-  Frontend& ui = ws.frontend();
   ws.StopRunningTasks();
   // The table node's folder's parent is the workbook's database node.
   std::string database;
   if (auto node = ws.target.tree.Ancestor(ws.target.tree.Selected(), 2)) database = node->text;
-  excel::CloseTargetSide(ws);
-
-  ExcelObjects x;
-  x.app = excel::StartExcel(ui, services);
-  if (!x.app) return false;
-  try {
-    x.OpenWorkbook(database + ".xls", true);
+  return ChangeWorkbook(ws, services, database, [&](ExcelObjects& x) {
     const std::string old = excel::SheetNameOf(oldName);
     auto names = x.book->Names();
     const std::string refersTo = names->Item(old)->Value();
     if (refersTo.rfind("=" + old + "!", 0) != 0) {
       // A name the person defined, not a table's: the sheets stay as they are.
-      if (ui.Ask("User Define Names, Not A Table Name, Clear?", Buttons::YesNo,
-                 Icon::Exclamation) == Answer::Yes) {
+      if (ws.frontend().Ask("User Define Names, Not A Table Name, Clear?", Buttons::YesNo,
+                            Icon::Exclamation) == Answer::Yes) {
         names->Item(old)->Delete();
       }
     } else {
@@ -207,14 +211,7 @@ bool ExcelAdapter::RenameTable(Workspace& ws, const std::string& oldName,
       // changed, the name just defined is the old one and must stay.
       if (!EqualNoCase(old, newName)) names->Item(old)->Delete();
     }
-    x.SaveAndQuit();
-  } catch (const automation::AutomationError& e) {
-    excel::ShowAutomationError(ui, e);
-    x.Abandon();
-    return false;
-  }
-  Connect(ws, DataSourceSide::Target, services.connect);
-  return true;
+  });
 }
 
 }  // namespace migrator
