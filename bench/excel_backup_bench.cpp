@@ -18,32 +18,14 @@
 #include "adapters/excel/excel_adapter.h"
 #include "app/scripted_frontend.h"
 #include "app/workspace.h"
+#include "bench_clock.h"
 #include "oledb/connect.h"
 #include "xls/workbook.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace migrator;
-
-double CpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-struct Watch {
-  Clock::time_point wall = Clock::now();
-  double cpu = CpuSeconds();
-  double Wall() const { return std::chrono::duration<double>(Clock::now() - wall).count(); }
-  double Cpu() const { return CpuSeconds() - cpu; }
-};
-
-long PeakKiB() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_maxrss;
-}
+using bench::Watch;
 
 // A table "bench" over a sheet of the same name: a header and `rows` rows of
 // ten values, some with quotes, some empty.
@@ -123,6 +105,6 @@ int main(int argc, char** argv) {
       "target %s\n",
       format.Wall(), format.Cpu(), ws.target.Connected() ? "re-opened" : "CLOSED");
 
-  std::printf("peak memory: %.1f MB\n", static_cast<double>(PeakKiB()) / 1024.0);
+  std::printf("peak memory: %.1f MB\n", bench::PeakMiB());
   return result == "true" && ws.target.Connected() ? 0 : 1;
 }

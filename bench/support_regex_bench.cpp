@@ -15,6 +15,7 @@
 #include <sys/resource.h>
 
 #include "adapters/mysql/ddl_rewrite.h"
+#include "bench_clock.h"
 #include "support/regexp_service.h"
 
 using migrator::DdlRule;
@@ -80,12 +81,6 @@ std::string EmptyLines(std::size_t n) {
   return std::string(n, '\n') + "y";
 }
 
-double PeakMiB() {
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  return static_cast<double>(ru.ru_maxrss) / 1024.0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -125,6 +120,7 @@ int main(int argc, char** argv) {
     std::printf("empty lines, %zu characters, rule 3 in its plain form: %.2f ms%s\n", text.size(),
                 ms, out == RegExpService::kFailure ? " (Error)" : "");
   }
-  std::printf("slowest single replacement: %.2f ms; peak memory %.1f MiB\n", worst, PeakMiB());
+  std::printf("slowest single replacement: %.2f ms; peak memory %.1f MiB\n", worst,
+              migrator::bench::PeakMiB());
   return 0;
 }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/scripted_frontend.h"
+#include "bench_clock.h"
 #include "oledb/operations.h"
 #include "oledb/slot.h"
 #include "providers/registry.h"
@@ -30,33 +31,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace migrator;
-
-double Seconds(Clock::time_point a, Clock::time_point b) {
-  return std::chrono::duration<double>(b - a).count();
-}
-
-// CPU time of the process: the machine may be shared, so both are shown.
-double CpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-// A stopwatch over wall and CPU time.
-struct Watch {
-  Clock::time_point wall = Clock::now();
-  double cpu = CpuSeconds();
-  double Wall() const { return Seconds(wall, Clock::now()); }
-  double Cpu() const { return CpuSeconds() - cpu; }
-};
-
-long PeakKiB() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_maxrss;
-}
+using bench::Watch;
 
 // The statement for row i: ten quoted values, some short, some long, one
 // with a quote, as the transfer loop writes them.
@@ -161,7 +137,7 @@ int main(int argc, char** argv) {
               insert + save);
   std::printf("with the save, CPU: %10.0f rows/s      (%.3f s CPU)\n", rows / (insertCpu + saveCpu),
               insertCpu + saveCpu);
-  std::printf("peak memory:        %10.1f MB\n", PeakKiB() / 1024.0);
+  std::printf("peak memory:        %10.1f MB\n", bench::PeakMiB());
 
   // The engine alone: the cells and the growing name that the provider makes
   // of the statements, then the save. This is the floor under the provider.

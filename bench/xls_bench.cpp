@@ -18,31 +18,15 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_clock.h"
 #include "xls/workbook.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace migrator::bench;
+
 constexpr uint32_t kRows = 65535;
 constexpr uint32_t kCols = 10;
-
-double Seconds(Clock::time_point a, Clock::time_point b) {
-  return std::chrono::duration<double>(b - a).count();
-}
-
-// Processor time of this process: on a busy machine the wall-clock figures
-// include waiting for a processor, these do not.
-double CpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-double PeakMb() {
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  return ru.ru_maxrss / 1024.0;  // kilobytes on Linux
-}
 
 // Distinct text for every cell, about 20 characters.
 std::string CellText(uint32_t r, uint32_t c) {
@@ -67,7 +51,7 @@ Figures InChild(Fn fn) {
     double c0 = CpuSeconds();
     Figures f = fn();
     f.cpu = CpuSeconds() - c0;
-    f.peakMb = PeakMb();
+    f.peakMb = migrator::bench::PeakMiB();
     if (write(fds[1], &f, sizeof f) != sizeof f) _exit(1);
     _exit(0);
   }
