@@ -208,6 +208,17 @@ HRESULT Session::OpenSchemaRowset(Schema schema, const Restrictions& restriction
   return h;
 }
 
+HRESULT Session::Flush() {
+  ErrorRecords records;
+  HRESULT h;
+  {
+    std::lock_guard lock(core_->ds->lock);
+    h = Guarded(records, [&] { return core_->provider->Flush(records); });
+  }
+  Leave(errors(), h, std::move(records));
+  return h;
+}
+
 bool Session::InterfaceSupportsErrorInfo(Iid iid) const {
   return iid == Iid::IOpenRowset || iid == Iid::IDBCreateCommand || iid == Iid::IDBSchemaRowset;
 }

@@ -90,6 +90,10 @@ class Session : public ErrorInfoSource {
   HRESULT OpenSchemaRowset(Schema schema, const Restrictions& restrictions,
                            std::unique_ptr<Rowset>& rowset);
 
+  // Makes the session's changes durable now (ProviderSession::Flush). A
+  // failure leaves the provider's error records on the session.
+  HRESULT Flush();
+
   bool InterfaceSupportsErrorInfo(Iid iid) const override;
 
  private:

@@ -75,6 +75,11 @@ class ProviderSession {
   virtual HRESULT OpenSchemaRowset(Schema schema, const Restrictions& restrictions,
                                    std::unique_ptr<ProviderRowset>& rowset,
                                    ErrorRecords& errors) = 0;
+
+  // Makes every change made through this session durable now (a provider
+  // that writes at once has nothing to do). A failure says the changes since
+  // the last successful flush may be lost.
+  virtual HRESULT Flush(ErrorRecords& /*errors*/) { return hr::S_OK; }
 };
 
 // A data source object.
