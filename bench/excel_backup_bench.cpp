@@ -19,7 +19,7 @@
 #include "app/scripted_frontend.h"
 #include "app/workspace.h"
 #include "bench_clock.h"
-#include "oledb/connect.h"
+#include "workflows/connect.h"
 #include "xls/workbook.h"
 
 namespace {

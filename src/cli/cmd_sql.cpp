@@ -13,8 +13,8 @@
 #include "cli/print_rows.h"
 #include "cli/source_url.h"
 #include "cli/sql_target.h"
-#include "oledb/connect.h"
 #include "platform/program_dir.h"
+#include "workflows/connect.h"
 
 namespace migrator::cli {
 namespace {

@@ -13,9 +13,9 @@
 #include "adapters/excel/excel_adapter.h"
 #include "app/scripted_frontend.h"
 #include "app/workspace.h"
-#include "oledb/connect.h"
 #include "oledb/operations.h"
 #include "testlib/testlib.h"
+#include "workflows/connect.h"
 #include "xls/workbook.h"
 
 namespace migrator::testing {

@@ -1,7 +1,7 @@
 // Connect, the adapters' initialisation properties, UseDatabase and
 // ReopenDatabase over a scripted provider.
 
-#include "oledb/connect.h"
+#include "workflows/connect.h"
 
 #include <gtest/gtest.h>
 

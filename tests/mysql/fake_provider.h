@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "oledb/connect.h"
 #include "oledb/data_source.h"
 #include "oledb/memory_rowset.h"
+#include "workflows/connect.h"
 
 namespace migrator::testing {
 

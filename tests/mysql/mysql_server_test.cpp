@@ -8,9 +8,9 @@
 #include "adapters/mysql/mysql_adapter.h"
 #include "app/scripted_frontend.h"
 #include "app/workspace.h"
-#include "oledb/connect.h"
 #include "oledb/operations.h"
 #include "testlib/testlib.h"
+#include "workflows/connect.h"
 
 namespace migrator {
 namespace {

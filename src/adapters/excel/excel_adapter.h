@@ -9,9 +9,9 @@
 
 #include "app/frontend.h"
 #include "automation/excel.h"
-#include "oledb/connect.h"
 #include "oledb/properties.h"
 #include "oledb/slot.h"
+#include "workflows/connect.h"
 
 namespace migrator {
 

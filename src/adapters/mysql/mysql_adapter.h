@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "app/frontend.h"
-#include "oledb/connect.h"
 #include "oledb/properties.h"
 #include "oledb/slot.h"
+#include "workflows/connect.h"
 
 namespace migrator {
 

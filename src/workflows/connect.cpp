@@ -1,4 +1,4 @@
-#include "oledb/connect.h"
+#include "workflows/connect.h"
 
 #include <algorithm>
 #include <cctype>
