@@ -1,5 +1,6 @@
 // migrator-cli: the headless front end. It runs the same core as the window.
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -29,6 +30,9 @@ void Usage(std::FILE* f) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file-size limit makes a write fail with EFBIG, which the saves report,
+  // instead of ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   if (argc < 2) {
     Usage(stderr);
     return 2;

@@ -93,7 +93,16 @@ int RunSqlTarget(const Args& args) {
   }
 
   const auto result = PrintRows(session, parsed->statement);
-  // Releasing the session saves the rows an INSERT added.
+  // The rows an INSERT added are saved now, so that a save that fails is
+  // reported instead of being lost with the release.
+  if (result.outcome == oledb::TextReadOutcome::NoRowset ||
+      result.outcome == oledb::TextReadOutcome::Rows) {
+    if (hr::Failed(session->Flush())) {
+      std::fprintf(stderr, "%s\n",
+                   oledb::ErrorDescription(session.get(), oledb::Iid::ITransaction).c_str());
+      return 1;
+    }
+  }
   session.reset();
   dataSource.reset();
   return RowsExitCode(result, parsed->quiet);

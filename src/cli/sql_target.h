@@ -11,9 +11,9 @@ namespace migrator::cli {
 // Whether the arguments of "sql" name a workbook (--target).
 bool IsTargetSql(const Args& args);
 
-// Runs the statement; 0 on success, 1 when the workbook cannot be opened or
-// the statement fails (the error text on standard error), 2 for wrong
-// arguments.
+// Runs the statement and saves what it changed; 0 on success, 1 when the
+// workbook cannot be opened, the statement fails or its change cannot be
+// saved (the error text on standard error), 2 for wrong arguments.
 int RunSqlTarget(const Args& args);
 
 }  // namespace migrator::cli

@@ -220,7 +220,8 @@ HRESULT Session::Flush() {
 }
 
 bool Session::InterfaceSupportsErrorInfo(Iid iid) const {
-  return iid == Iid::IOpenRowset || iid == Iid::IDBCreateCommand || iid == Iid::IDBSchemaRowset;
+  return iid == Iid::IOpenRowset || iid == Iid::IDBCreateCommand || iid == Iid::IDBSchemaRowset ||
+         iid == Iid::ITransaction;
 }
 
 // ---------------------------------------------------------------------------

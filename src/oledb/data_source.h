@@ -91,7 +91,8 @@ class Session : public ErrorInfoSource {
                            std::unique_ptr<Rowset>& rowset);
 
   // Makes the session's changes durable now (ProviderSession::Flush). A
-  // failure leaves the provider's error records on the session.
+  // failure leaves the provider's error records on the session (read them
+  // with Iid::ITransaction).
   HRESULT Flush();
 
   bool InterfaceSupportsErrorInfo(Iid iid) const override;

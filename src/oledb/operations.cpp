@@ -93,6 +93,24 @@ bool RunStatementAndList(Frontend& out, SessionRef session, std::string_view sta
   return true;
 }
 
+bool FlushSession(Frontend& out, SessionRef session, int report) {
+  auto s = Resolve(session);
+  if (!s) {
+    WriteOutputText(out, "E::No Connection!");
+    return false;
+  }
+  if (hr::Succeeded(s->Flush())) return true;
+  if (report == 1) WriteOutputText(out, "E::" + ErrorDescription(s.get(), Iid::ITransaction));
+  return false;
+}
+
+bool CloseConnection(Frontend& out, SessionSlot& session, DataSourceSlot& dataSource) {
+  const bool saved = session.Empty() || FlushSession(out, &session, 1);
+  session.Reset();
+  dataSource.Reset();
+  return saved;
+}
+
 std::string QuerySingleValue(Frontend& out, SessionRef session, std::string_view statement) {
   auto s = Resolve(session);
   if (!s) {

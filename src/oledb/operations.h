@@ -30,6 +30,19 @@ bool ExecuteStatement(Frontend& out, SessionRef session, std::string_view statem
 // runs. Returns true when the statement ran.
 bool RunStatementAndList(Frontend& out, SessionRef session, std::string_view statement, int report);
 
+// Makes the changes a session holds back durable now (Session::Flush), e.g.
+// the rows inserted into a table. A failure writes "E::" + the provider's
+// error text (the reason the changes are not saved) when report is 1 and
+// returns false; a missing session writes "E::No Connection!" whatever the
+// flag.
+bool FlushSession(Frontend& out, SessionRef session, int report);
+
+// Closes a connection: flushes the session, then releases it and the data
+// source (in that order). When the session's changes cannot be saved the
+// provider's error text is written as an "E::" line and the result is false;
+// the connection is released all the same. Empty slots are fine.
+bool CloseConnection(Frontend& out, SessionSlot& session, DataSourceSlot& dataSource);
+
 // The single-value query: the first column's text of the last row read in
 // full; "RESULT: The operation completed SUCCESSFULLY" when the statement
 // gives no rowset (not written); the provider's error text on failure; "No

@@ -227,6 +227,7 @@ enum class Iid {
   IRowset,
   IAccessor,
   IColumnsInfo,
+  ITransaction,  // Session::Flush, the counterpart of ITransaction::Commit
 };
 
 }  // namespace migrator::oledb

@@ -61,9 +61,9 @@ void Connect(Workspace& ws, DataSourceSide side, const ConnectServices& services
   SideConnection& sc = ws.Side(side);
   const char* word = SideWord(side);
 
-  // 1. Through Closed: session first, then the data source.
-  sc.session.Reset();
-  sc.dataSource.Reset();
+  // 1. Through Closed: session first, then the data source. Changes the
+  // session still holds are saved first; a failure is reported.
+  oledb::CloseConnection(ui, sc.session, sc.dataSource);
   sc.tree.SetSideMarker(static_cast<int>(DataSourceSide::Reconnecting));
   ui.SetBusy(true);
 
@@ -190,8 +190,7 @@ bool ReopenDatabase(Workspace& ws, const std::string& name, int side,
 
   // 2. Close the side.
   SideConnection& sc = ws.Side(which);
-  sc.session.Reset();
-  sc.dataSource.Reset();
+  oledb::CloseConnection(ws.frontend(), sc.session, sc.dataSource);
   sc.tree.SetSideMarker(static_cast<int>(DataSourceSide::Reconnecting));
 
   // 3. The workbook is the data source; elsewhere the name is the catalog.

@@ -18,10 +18,12 @@ class CliTarget : public ::testing::Test {
     if (!std::filesystem::exists(cli_)) GTEST_SKIP() << "build migrator-cli first (" << cli_ << ")";
     MakeWorkbook(book_);
   }
-  // Standard output and, after "|", standard error.
-  testing::CommandResult Sql(const std::string& statement, const std::string& options = "") {
-    const std::string cmd = cli_.string() + " sql " + options + " --target '" + book_.string() +
-                            "' \"" + statement + "\" 2>" + (dir_ / "err").string();
+  // Standard output and, after "|", standard error. `shell` runs first in the
+  // same shell (a ulimit).
+  testing::CommandResult Sql(const std::string& statement, const std::string& options = "",
+                             const std::string& shell = "") {
+    const std::string cmd = shell + cli_.string() + " sql " + options + " --target '" +
+                            book_.string() + "' \"" + statement + "\" 2>" + (dir_ / "err").string();
     auto r = testing::RunCommand(cmd);
     r.out += "|" + testing::ReadFile(dir_ / "err");
     return r;
@@ -66,6 +68,19 @@ TEST_F(CliTarget, FailuresPrintTheErrorAndExitNonZero) {
   auto usage = testing::RunCommand(cli_.string() + " sql --target 2>&1");
   EXPECT_EQ(usage.status, 2);
   EXPECT_NE(usage.out.find("--target FILE.xls STATEMENT"), std::string::npos);
+}
+
+TEST_F(CliTarget, ARowThatCannotBeSavedFailsWithTheSystemsReason) {
+  ASSERT_EQ(Sql("create table t (id text)").status, 0);
+  const std::string before = testing::ReadFile(book_);
+  // 1 KiB: the new workbook cannot be written.
+  auto r = Sql("insert into t values ('1')", "", "ulimit -f 1; ");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "|The rows added to the workbook \"" + book_.string() +
+                       "\" since it was last saved are not in the file: cannot save " +
+                       book_.string() + ": File too large\n");
+  EXPECT_EQ(testing::ReadFile(book_), before);
+  EXPECT_EQ(Sql("select * from t").out, "|");
 }
 
 }  // namespace

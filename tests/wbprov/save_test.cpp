@@ -3,6 +3,7 @@
 // workbook whole, and a change whose save failed is undone.
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,8 +11,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 
+#include "app/output.h"
 #include "app/scripted_frontend.h"
 #include "oledb/operations.h"
 #include "testlib/testlib.h"
@@ -26,6 +30,30 @@ std::atomic<RenameMode> g_renameMode{RenameMode::Normal};
 struct RenameModeScope {
   explicit RenameModeScope(RenameMode m) { g_renameMode = m; }
   ~RenameModeScope() { g_renameMode = RenameMode::Normal; }
+};
+
+// Holds the process's file-size limit at `bytes` for its lifetime, with
+// SIGXFSZ ignored, so that writing past it fails with EFBIG as a full disk or
+// a quota would.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit low = old_;
+    low.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &low);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit old_{};
+  void (*oldHandler_)(int) = nullptr;
 };
 
 }  // namespace
@@ -104,6 +132,56 @@ TEST(WorkbookSave, AFailedSaveUndoesTheTableStatement) {
   }
   EXPECT_EQ(Select(c.ref(), "select * from t"), (Rows{{"kept"}, {"more"}}));
   EXPECT_EQ(TableNames(c.ref()), (std::vector<std::string>{"Sheet1$", "t", "t$"}));
+}
+
+TEST(WorkbookSave, RowsThatCannotBeSavedAreReportedAndTheFileStaysWhole) {
+  TempDir dir;
+  const auto path = dir / "w.xls";
+  MakeWorkbook(path);
+  Connection c;
+  ASSERT_EQ(c.Open(path.string()), hr::S_OK);
+  ScriptedFrontend ui;
+  ASSERT_TRUE(oledb::ExecuteStatement(ui, c.ref(), "create table t (x text)", 1));
+  ASSERT_TRUE(oledb::ExecuteStatement(ui, c.ref(), "insert into t values ('first')", 1));
+  const std::string before = testing::ReadFile(path);
+  const std::string reason = "The rows added to the workbook \"" + path.string() +
+                             "\" since it was last saved are not in the file: cannot save " +
+                             path.string() + ": " + std::strerror(EFBIG);
+  {
+    FileSizeLimit limit(1024);
+    // An explicit flush says so, with the system's reason; the rows stay held.
+    ui.ClearLines();
+    EXPECT_FALSE(oledb::FlushSession(ui, c.ref(), 1));
+    ASSERT_EQ(ui.Texts().size(), 1u);
+    EXPECT_EQ(ui.Texts()[0], reason);
+    EXPECT_EQ(ui.Lines()[0].textColour, kRed);
+    EXPECT_EQ(testing::ReadFile(path), before);
+    EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"w.xls"}));
+    EXPECT_EQ(Select(c.ref(), "select * from t"), (Rows{{"first"}}));
+
+    // Closing the connection (as a reconnect does) reports the same loss.
+    oledb::DataSourceSlot dataSource;
+    dataSource.Set(std::move(c.dataSource));
+    ui.ClearLines();
+    EXPECT_FALSE(oledb::CloseConnection(ui, c.session, dataSource));
+    ASSERT_EQ(ui.Texts().size(), 1u);
+    EXPECT_EQ(ui.Texts()[0], reason);
+    EXPECT_TRUE(c.session.Empty());
+    EXPECT_TRUE(dataSource.Empty());
+  }
+  EXPECT_EQ(testing::ReadFile(path), before);
+  EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"w.xls"}));
+
+  // Without the limit a flush saves, and says nothing.
+  Connection again;
+  ASSERT_EQ(again.Open(path.string()), hr::S_OK);
+  ASSERT_TRUE(oledb::ExecuteStatement(ui, again.ref(), "insert into t values ('second')", 0));
+  ui.ClearLines();
+  EXPECT_TRUE(oledb::FlushSession(ui, again.ref(), 1));
+  EXPECT_EQ(ui.LineCount(), 0u);
+  Connection reader;
+  ASSERT_EQ(reader.Open(path.string()), hr::S_OK);
+  EXPECT_EQ(Select(reader.ref(), "select * from t"), (Rows{{"second"}}));
 }
 
 TEST(WorkbookSave, ASaveStoppedBeforeTheRenameLeavesThePreviousWorkbook) {

@@ -224,9 +224,22 @@ class WorkbookSession : public ProviderSession {
   explicit WorkbookSession(WorkbookFile& file) : file_(file) {}
 
   // Inserted rows are saved when the session goes at the latest. A failure
-  // here has no one to tell; the data source tries again when it goes.
+  // here has no one to tell (callers that must know flush first); the data
+  // source tries again when it goes.
   ~WorkbookSession() override {
     if (file_.dirty) (void)file_.Save();
+  }
+
+  // Saves the rows inserted since the last save. When that fails they stay
+  // held (a later flush or release tries again) and the file on disk is the
+  // one before, whole.
+  HRESULT Flush(ErrorRecords& errors) override {
+    if (!file_.dirty) return hr::S_OK;
+    if (auto st = file_.Save(); !st)
+      return Failure(errors, hr::E_FAIL,
+                     "The rows added to the workbook \"" + file_.displayPath +
+                         "\" since it was last saved are not in the file: " + st.message());
+    return hr::S_OK;
   }
 
   HRESULT Execute(std::string_view text, const PropertySet&,

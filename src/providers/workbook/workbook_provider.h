@@ -18,10 +18,12 @@
 // Saving: the workbook is held in memory and written by the engine's Save (a
 // temporary file beside it, renamed over it), so an interrupted save leaves
 // the previous file whole. CREATE TABLE and DROP TABLE are saved at once (and
-// change nothing when the save fails); inserted rows are saved when a session
-// or the data source is released, and with the next CREATE or DROP. The path
-// is made absolute at initialisation, so a change of the working directory
-// does not move the file.
+// change nothing when the save fails); inserted rows are saved by a session's
+// Flush, with the next CREATE or DROP, and at the latest when a session or the
+// data source is released. A failed release save cannot be reported, so
+// callers that must know whether their rows reached the file flush first. The
+// path is made absolute at initialisation, so a change of the working
+// directory does not move the file.
 //
 // Rowsets of SELECT report a bookmark column (ordinal 0) before the data
 // columns; schema rowsets have exactly their standard columns.
