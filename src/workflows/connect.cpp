@@ -197,7 +197,7 @@ bool ReopenDatabase(Workspace& ws, const std::string& name, int side,
   sc.EditSettings([&](ConnectionSettings& s) {
     s.catalogName.clear();
     if (IsJetProvider(s.providerId)) {
-      if (path.find(".xls") == std::string::npos) path += ".xls";
+      if (!HasXlsExtension(path)) path += ".xls";
       s.sourceName = path;
     } else {
       s.catalogName = path;

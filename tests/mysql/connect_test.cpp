@@ -321,7 +321,10 @@ TEST(ExcelInitProperties, WorkbookPathGivesTheDatabase) {
   PropertySet set2;
   ExcelAdapter::BuildInitProperties(upper, set2);
   EXPECT_EQ(*set2.FindText(oledb::DBPROP_INIT_CATALOG), "/data/other");
-  EXPECT_EQ(upper.catalogName, "/data/SHOP.XLS");  // case-sensitive match
+  EXPECT_EQ(upper.catalogName, "/data/SHOP");  // the extension in any case, only at the end
+  auto inside = JetSettings("/data/a.xls.d/bookxls");
+  ExcelAdapter::BuildInitProperties(inside, set2);
+  EXPECT_EQ(inside.catalogName, "/data/a.xls.d/bookxls");
 
   ConnectionSettings odbc;
   odbc.providerId = "MSDASQL";

@@ -13,6 +13,7 @@
 
 #include "oledb/data_source.h"
 #include "oledb/memory_rowset.h"
+#include "oledb/schema.h"
 #include "workflows/connect.h"
 
 namespace migrator::testing {
@@ -73,9 +74,12 @@ class FakeSession : public oledb::ProviderSession {
     rowset = std::move(rs);
     return hr::S_OK;
   }
-  HRESULT OpenSchemaRowset(oledb::Schema, const oledb::Restrictions&,
-                           std::unique_ptr<oledb::ProviderRowset>&, oledb::ErrorRecords&) override {
-    return hr::E_INVALIDARG;
+  // Schema rowsets are empty: the tree lists no databases or tables.
+  HRESULT OpenSchemaRowset(oledb::Schema schema, const oledb::Restrictions&,
+                           std::unique_ptr<oledb::ProviderRowset>& rowset,
+                           oledb::ErrorRecords&) override {
+    rowset = std::make_unique<oledb::MemoryRowset>(oledb::SchemaColumnInfo(schema));
+    return hr::S_OK;
   }
 
  private:

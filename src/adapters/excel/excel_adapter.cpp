@@ -31,10 +31,11 @@ bool Build(ConnectionSettings& s, oledb::PropertySet& set, bool forTest) {
                                                            : forTest ? kExcelOdbcTestProviderString
                                                                      : kExcelOdbcProviderString));
   if (jet) {
-    // The database is the workbook path without its extension (a path
-    // ending in ".XLS" keeps it: the match is case-sensitive).
-    if (!RegExpService::LastMatch(s.sourceName, ".xls$").empty()) {
-      s.catalogName = RegExpService::Replace(s.sourceName, ".xls$", "");
+    // The database is the workbook path without its extension, in any case:
+    // "Book.XLS" is the database "Book", never "Book.XLS" (whose workbook
+    // would be "Book.XLS.xls").
+    if (!RegExpService::LastMatch(s.sourceName, kXlsExtensionPattern).empty()) {
+      s.catalogName = RegExpService::Replace(s.sourceName, kXlsExtensionPattern, "");
     } else {
       s.catalogName = s.sourceName;
     }
@@ -46,6 +47,10 @@ bool Build(ConnectionSettings& s, oledb::PropertySet& set, bool forTest) {
 
 bool IsJetProvider(const std::string& providerId) {
   return EqualNoCase(providerId, kJetProvider);
+}
+
+bool HasXlsExtension(std::string_view path) {
+  return !RegExpService::LastMatch(std::string(path), kXlsExtensionPattern).empty();
 }
 
 bool ExcelAdapter::BuildInitProperties(ConnectionSettings& settings, oledb::PropertySet& set) {

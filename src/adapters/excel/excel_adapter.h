@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/frontend.h"
 #include "automation/excel.h"
@@ -27,6 +29,10 @@ inline constexpr const char* kExcelOdbcTestProviderString =
 
 // The provider identifier names the workbook provider (case-insensitive).
 bool IsJetProvider(const std::string& providerId);
+
+// A workbook's extension at the very end of a path, in any case.
+inline constexpr const char* kXlsExtensionPattern = "\\.[xX][lL][sS]$";
+bool HasXlsExtension(std::string_view path);
 
 // What the workbook operations take from their surroundings: how the
 // spreadsheet program is started and how a side is (re)connected. Tests pass
@@ -74,6 +80,22 @@ struct ExcelAdapter {
                         const ExcelServices& services);
   // A workbook has no views: nothing to do, always true.
   static bool DropView(Workspace& ws, const std::string& view);
+  // Replaces a workbook by an empty one of the same name. The empty workbook
+  // is made beside it first and renamed over it only when it was saved, so a
+  // failure leaves the old workbook as it was. Dropping the connected
+  // workbook closes the target side and asks for a new connection, as
+  // DropDatabase does.
+  static bool RecreateDatabase(Workspace& ws, const std::string& name);
+  static bool RecreateDatabase(Workspace& ws, const std::string& name,
+                               const ExcelServices& services);
+  // Deletes the sheets of several tables (names as for DropTable; a name
+  // that is no sheet is passed over) with one save: either all of them go or,
+  // on a failure, none. The target side is closed meanwhile and re-opened
+  // when the workbook was saved.
+  static bool DropTables(Workspace& ws, const std::string& database,
+                         const std::vector<std::string>& tables);
+  static bool DropTables(Workspace& ws, const std::string& database,
+                         const std::vector<std::string>& tables, const ExcelServices& services);
   // Makes row 1 of every sheet of the target's current workbook a header:
   // frozen, centred, bold, framed, shaded, columns as wide as their names.
   // `database` is only named in the first output line.

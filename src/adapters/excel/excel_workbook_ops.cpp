@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <filesystem>
 
 #include "adapters/excel/excel_adapter.h"
 #include "adapters/excel/excel_automation.h"
@@ -28,74 +30,44 @@ std::string InProgramDir(const Workspace& ws, const std::string& path) {
   return dir + path;
 }
 
-// The sequence of the operations that change an existing workbook: the
-// target side is closed, the workbook opened in a fresh spreadsheet program
-// (with exclusive access), `work` runs on it, and after the closing sequence
-// the target side is opened again. An automation failure is shown in its two
-// message boxes and leaves the target side closed.
-template <class Work>
-bool ChangeWorkbook(Workspace& ws, const ExcelServices& services, const std::string& database,
-                    Work&& work) {
-  Frontend& ui = ws.frontend();
-  excel::CloseTargetSide(ws);
+// Where a workbook or database name lives, the same for creating and for
+// deleting: a name without a folder of its own (or whose first separator is
+// its first character) goes into the folder of the target tree's current
+// workbook; what is still relative then is taken from the program's
+// directory. An absolute path stays as it is.
+std::string ResolveName(const Workspace& ws, const std::string& name) {
+  if (!name.empty() && name.front() == '/') return name;
+  const auto firstSeparator = name.find_first_of("/\\");
+  std::string path = name;
+  if (firstSeparator == std::string::npos || firstSeparator == 0)
+    path = excel::FolderOf(ws.target.tree.CurrentDatabase()) + name;
+  return InProgramDir(ws, path);
+}
+
+// The workbook file of a database: database + ".xls", or, when that file is
+// missing, a file beside it whose extension differs only in case
+// ("Book.XLS" is the workbook of the database "Book").
+std::string WorkbookFile(const std::string& database) {
+  namespace fs = std::filesystem;
+  const std::string path = database + ".xls";
+  std::error_code ec;
+  if (fs::exists(path, ec)) return path;
+  const std::string folder = excel::FolderOf(database);
+  const std::string base = database.substr(folder.size());
+  for (const auto& entry : fs::directory_iterator(folder.empty() ? "." : folder, ec)) {
+    const std::string file = entry.path().filename().string();
+    if (file.size() == base.size() + 4 && file.compare(0, base.size(), base) == 0 &&
+        HasXlsExtension(file))
+      return folder + file;
+  }
+  return path;
+}
+
+// Steps 4 to 9 of CreateDatabase: an empty workbook saved at `path`.
+bool CreateWorkbookFile(Frontend& ui, const std::string& path, const ExcelServices& services) {
   ExcelObjects x;
   x.app = excel::StartExcel(ui, services);
   if (!x.app) return false;
-  try {
-    x.OpenWorkbook(database + ".xls", true);
-    work(x);
-    x.SaveAndQuit();
-  } catch (const automation::AutomationError& e) {
-    excel::ShowAutomationError(ui, e);
-    x.Abandon();
-    return false;
-  }
-  Connect(ws, DataSourceSide::Target, services.connect);
-  return true;
-}
-
-}  // namespace
-
-bool ExcelAdapter::CreateDatabase(Workspace& ws, const std::string& name, int nonInteractive) {
-  return CreateDatabase(ws, name, nonInteractive, DefaultExcelServices());
-}
-
-bool ExcelAdapter::CreateDatabase(Workspace& ws, const std::string& name, int nonInteractive,
-                                  const ExcelServices& services) {
-  Frontend& ui = ws.frontend();
-
-  // 1. The path.
-  std::string path;
-  if (nonInteractive) {
-    // The folder of the workbook the target tree shows. A name with a folder
-    // of its own (an absolute path, or one whose first separator is not its
-    // first character) is taken as it is.
-    const std::string folder = excel::FolderOf(ws.target.tree.CurrentDatabase());
-    const auto firstSeparator = name.find_first_of("/\\");
-    if (!name.empty() && name.front() == '/') {
-      path = name;
-    } else if (firstSeparator == std::string::npos || firstSeparator == 0) {
-      path = folder + name;
-    } else {
-      path = name;
-    }
-  } else {
-    auto chosen = ui.ChooseSaveFile("Create Excel Database As",
-                                    {FileFilter{"Excel Data File", "*.xls;*.XLS"}}, name);
-    if (!chosen) return false;
-    path = *chosen;
-  }
-
-  // 2.
-  if (path.find(".xls") == std::string::npos) path += ".xls";
-  path = InProgramDir(ws, path);
-
-  // 3, 4.
-  WriteOutput(ui, "Create Excel xls File [%s]", path.c_str());
-  ExcelObjects x;
-  x.app = excel::StartExcel(ui, services);
-  if (!x.app) return false;
-
   try {
     // 5, 6. A new workbook keeps one of its three sheets.
     x.books = x.app->Workbooks();
@@ -126,6 +98,82 @@ bool ExcelAdapter::CreateDatabase(Workspace& ws, const std::string& name, int no
     x.Abandon();
     return false;
   }
+  return true;
+}
+
+// The first half of DropDatabase: running tasks are stopped and, when the
+// workbook is the connected one, the person is told and the target side is
+// closed. True when it was the connected one.
+bool ReleaseIfConnected(Workspace& ws, const std::string& name, const std::string& resolved) {
+  ws.StopRunningTasks();
+  SideConnection& target = ws.target;
+  // The tree shows the workbook's database name, or its path while the side
+  // is being re-opened on it; either way it is the connected workbook.
+  const std::string current = target.tree.CurrentDatabase();
+  const bool connected = SameDatabase(name, current) || SameDatabase(resolved, current);
+  if (connected) {
+    ws.frontend().Tell("Connected Database Dropped, Please Connect Another!");
+    target.session.Reset();
+    target.dataSource.Reset();
+    target.tree.SetSideMarker(static_cast<int>(DataSourceSide::Reconnecting));
+    target.tree.Detach();
+  }
+  return connected;
+}
+
+// The sequence of the operations that change an existing workbook: the
+// target side is closed, the workbook opened in a fresh spreadsheet program
+// (with exclusive access), `work` runs on it, and after the closing sequence
+// the target side is opened again. An automation failure is shown in its two
+// message boxes and leaves the target side closed.
+template <class Work>
+bool ChangeWorkbook(Workspace& ws, const ExcelServices& services, const std::string& database,
+                    Work&& work) {
+  Frontend& ui = ws.frontend();
+  excel::CloseTargetSide(ws);
+  ExcelObjects x;
+  x.app = excel::StartExcel(ui, services);
+  if (!x.app) return false;
+  try {
+    x.OpenWorkbook(WorkbookFile(InProgramDir(ws, database)), true);
+    work(x);
+    x.SaveAndQuit();
+  } catch (const automation::AutomationError& e) {
+    excel::ShowAutomationError(ui, e);
+    x.Abandon();
+    return false;
+  }
+  Connect(ws, DataSourceSide::Target, services.connect);
+  return true;
+}
+
+}  // namespace
+
+bool ExcelAdapter::CreateDatabase(Workspace& ws, const std::string& name, int nonInteractive) {
+  return CreateDatabase(ws, name, nonInteractive, DefaultExcelServices());
+}
+
+bool ExcelAdapter::CreateDatabase(Workspace& ws, const std::string& name, int nonInteractive,
+                                  const ExcelServices& services) {
+  Frontend& ui = ws.frontend();
+
+  // 1. The path.
+  std::string path;
+  if (nonInteractive) {
+    path = ResolveName(ws, name);
+  } else {
+    auto chosen = ui.ChooseSaveFile("Create Excel Database As",
+                                    {FileFilter{"Excel Data File", "*.xls;*.XLS"}}, name);
+    if (!chosen) return false;
+    path = InProgramDir(ws, *chosen);
+  }
+
+  // 2. The extension, in any case, at the end ("Book.XLS" keeps its own).
+  if (!HasXlsExtension(path)) path += ".xls";
+
+  // 3 to 9.
+  WriteOutput(ui, "Create Excel xls File [%s]", path.c_str());
+  if (!CreateWorkbookFile(ui, path, services)) return false;
 
   // 10. A workbook the person chose becomes the target.
   if (!nonInteractive && IsJetProvider(ws.target.Settings().providerId)) {
@@ -140,27 +188,43 @@ bool ExcelAdapter::CreateDatabase(Workspace& ws, const std::string& name, int no
 
 bool ExcelAdapter::DropDatabase(Workspace& ws, const std::string& name) {
   Frontend& ui = ws.frontend();
-  ws.StopRunningTasks();
+  const std::string resolved = ResolveName(ws, name);
+  const bool connected = ReleaseIfConnected(ws, name, resolved);
 
-  SideConnection& target = ws.target;
-  // The tree shows the workbook's database name, or its path while the side
-  // is being re-opened on it; either way it is the connected workbook.
-  const std::string current = target.tree.CurrentDatabase();
-  const bool connected = EqualNoCase(name, current) || EqualNoCase(name + ".xls", current);
-  if (connected) {
-    ui.Tell("Connected Database Dropped, Please Connect Another!");
-    target.session.Reset();
-    target.dataSource.Reset();
-    target.tree.SetSideMarker(static_cast<int>(DataSourceSide::Reconnecting));
-    target.tree.Detach();
-  }
-
-  const std::string path = name + ".xls";
+  const std::string path = WorkbookFile(resolved);
   if (::unlink(path.c_str()) != 0) {
     WriteOutputText(ui, SystemErrorLine("Drop Database", errno));
     return false;
   }
   WriteOutputText(ui, "Drop Database SUCCESSFULLY!!!");
+  if (connected) ui.PostCommand(kConfigCommand);
+  return true;
+}
+
+bool ExcelAdapter::RecreateDatabase(Workspace& ws, const std::string& name) {
+  return RecreateDatabase(ws, name, DefaultExcelServices());
+}
+
+bool ExcelAdapter::RecreateDatabase(Workspace& ws, const std::string& name,
+                                    const ExcelServices& services) {
+  Frontend& ui = ws.frontend();
+  const std::string resolved = ResolveName(ws, name);
+  const std::string path = WorkbookFile(resolved);
+  const std::string folder = excel::FolderOf(path);
+  // Beside the old one, so that the rename stays within one file system.
+  const std::string fresh = folder + ".~" + path.substr(folder.size()) + ".new.xls";
+  if (!CreateWorkbookFile(ui, fresh, services)) {
+    ::unlink(fresh.c_str());
+    return false;
+  }
+  const bool connected = ReleaseIfConnected(ws, name, resolved);
+  if (std::rename(fresh.c_str(), path.c_str()) != 0) {
+    WriteOutputText(ui, SystemErrorLine("Drop Database", errno));
+    ::unlink(fresh.c_str());
+    return false;
+  }
+  WriteOutputText(ui, "Drop Database SUCCESSFULLY!!!");
+  WriteOutput(ui, "Create Excel xls File [%s]", path.c_str());
   if (connected) ui.PostCommand(kConfigCommand);
   return true;
 }
@@ -176,6 +240,39 @@ bool ExcelAdapter::DropTable(Workspace& ws, const std::string& database, const s
     x.sheets->Item(excel::SheetNameOf(table))->Delete();
     WriteOutputText(ws.frontend(), "Drop Table SUCCESSFULLY!!!");
   });
+}
+
+bool ExcelAdapter::DropTables(Workspace& ws, const std::string& database,
+                              const std::vector<std::string>& tables) {
+  return DropTables(ws, database, tables, DefaultExcelServices());
+}
+
+bool ExcelAdapter::DropTables(Workspace& ws, const std::string& database,
+                              const std::vector<std::string>& tables,
+                              const ExcelServices& services) {
+  ws.StopRunningTasks();
+  std::vector<std::string> dropped;
+  const bool saved = ChangeWorkbook(ws, services, database, [&](ExcelObjects& x) {
+    for (const std::string& table : tables) {
+      const std::string name = excel::SheetNameOf(table);
+      bool seen = false;
+      for (const auto& d : dropped)
+        seen = seen || EqualNoCase(d, name);
+      if (seen) continue;
+      std::shared_ptr<automation::Worksheet> sheet;
+      try {
+        sheet = x.sheets->Item(name);
+      } catch (const automation::AutomationError&) {
+        continue;  // a defined name without a sheet of its own
+      }
+      sheet->Delete();
+      dropped.push_back(name);
+    }
+  });
+  if (!saved) return false;
+  for (std::size_t i = 0; i < dropped.size(); ++i)
+    WriteOutputText(ws.frontend(), "Drop Table SUCCESSFULLY!!!");
+  return true;
 }
 
 bool ExcelAdapter::DropView(Workspace&, const std::string&) {
