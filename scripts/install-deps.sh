@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   g++ cmake make ninja-build pkg-config clang-format
   qt6-base-dev libgl-dev
-  unixodbc unixodbc-dev odbc-mariadb
+  unixodbc unixodbc-dev odbc-mariadb libmariadb-dev
   mariadb-server mariadb-client
   libpcre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev

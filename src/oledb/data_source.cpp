@@ -267,15 +267,20 @@ Rowset::Rowset(std::shared_ptr<detail::SessionCore> core, std::unique_ptr<Provid
     : core_(std::move(core)), provider_(std::move(provider)) {}
 
 Rowset::~Rowset() {
-  std::lock_guard lock(core_->ds->lock);
+  auto lock = Lock();
   provider_.reset();
+}
+
+std::unique_lock<std::mutex> Rowset::Lock() const {
+  if (provider_ && provider_->OwnConnection()) return {};
+  return std::unique_lock(core_->ds->lock);
 }
 
 HRESULT Rowset::GetColumnInfo(std::vector<ColumnInfo>& columns) {
   ErrorRecords records;
   HRESULT h;
   {
-    std::lock_guard lock(core_->ds->lock);
+    auto lock = Lock();
     std::vector<ColumnInfo> got;
     h = Guarded(records, [&] { return provider_->GetColumnInfo(got, records); });
     if (hr::Succeeded(h)) columns = std::move(got);
@@ -291,7 +296,7 @@ HRESULT Rowset::CreateAccessor(std::span<const DBORDINAL> ordinals) {
     h = hr::DB_E_BADACCESSORHANDLE;
     records.push_back(LayerError(h, "The rowset already has an accessor."));
   } else {
-    std::lock_guard lock(core_->ds->lock);
+    auto lock = Lock();
     h = Guarded(records, [&] { return provider_->CreateAccessor(ordinals, records); });
   }
   if (hr::Succeeded(h)) {
@@ -313,7 +318,7 @@ HRESULT Rowset::GetNextRow() {
   ErrorRecords records;
   HRESULT h;
   {
-    std::lock_guard lock(core_->ds->lock);
+    auto lock = Lock();
     h = Guarded(records, [&] { return provider_->GetNextRow(records); });
   }
   onRow_ = h == hr::S_OK;
@@ -332,9 +337,27 @@ HRESULT Rowset::GetData(TextRow& row) {
     records.push_back(LayerError(h, "There is no current row."));
   } else {
     row.Resize(slots_);
-    std::lock_guard lock(core_->ds->lock);
+    auto lock = Lock();
     h = Guarded(records, [&] { return provider_->GetData(row, records); });
   }
+  Leave(errors(), h, std::move(records));
+  return h;
+}
+
+HRESULT Rowset::NextResult(bool& more) {
+  ErrorRecords records;
+  HRESULT h;
+  more = false;
+  {
+    auto lock = Lock();
+    h = Guarded(records, [&] { return provider_->NextResult(more, records); });
+  }
+  if (hr::Failed(h)) more = false;
+  if (more) {
+    hasAccessor_ = false;
+    slots_ = 0;
+  }
+  onRow_ = false;
   Leave(errors(), h, std::move(records));
   return h;
 }

@@ -16,6 +16,7 @@
 // provider's error records on the object for that thread (oledb/errors.h).
 
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -153,10 +154,17 @@ class Rowset : public ErrorInfoSource {
   // without a current row.
   HRESULT GetData(TextRow& row);
 
+  // Moves to the statement's next result that has rows (a procedure's second
+  // SELECT, say): `more` tells whether there was one. The rowset then has the
+  // new result's columns and no accessor; the caller binds again.
+  HRESULT NextResult(bool& more);
+
   bool InterfaceSupportsErrorInfo(Iid iid) const override;
 
  private:
   friend class Command;
+  // The data source's lock, or none for a rowset on a connection of its own.
+  std::unique_lock<std::mutex> Lock() const;
   friend class Session;
   Rowset(std::shared_ptr<detail::SessionCore> core, std::unique_ptr<ProviderRowset> provider);
   std::shared_ptr<detail::SessionCore> core_;

@@ -7,7 +7,11 @@
 // - The layer serialises all calls: no two calls on objects of one data source
 //   (its sessions and their rowsets included) ever run at the same time, and
 //   objects are destroyed under the same lock. Providers need no locks of
-//   their own for that.
+//   their own for that. The one exception is a rowset that reads over a
+//   connection of its own (ProviderRowset::OwnConnection): it is called and
+//   destroyed without that lock, by the one thread that reads it, so a long
+//   wait for its rows never holds up the data source's other calls; what it
+//   shares with the rest of the provider it guards itself.
 // - The layer keeps parents alive: a session outlives its rowsets and the data
 //   source outlives its sessions, so a child may hold a plain reference to its
 //   parent.
@@ -54,6 +58,18 @@ class ProviderRowset {
   // every slot was read; hr::DB_S_ERRORSOCCURRED when some slot could not be
   // (its status tells why); a failure when the row could not be read at all.
   virtual HRESULT GetData(TextRow& row, ErrorRecords& errors) = 0;
+
+  // IMultipleResults::GetResult for the statement's next result that has
+  // rows: `more` is true when the rowset now reads that result (with its own
+  // columns: GetColumnInfo and CreateAccessor are asked again), false when
+  // no result is left.
+  virtual HRESULT NextResult(bool& more, ErrorRecords& /*errors*/) {
+    more = false;
+    return hr::S_OK;
+  }
+
+  // True when the rowset reads over a connection of its own (see above).
+  virtual bool OwnConnection() const { return false; }
 };
 
 // A session: runs commands and opens schema rowsets.

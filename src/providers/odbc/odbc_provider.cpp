@@ -15,6 +15,8 @@
 #include "oledb/text.h"
 #include "providers/odbc/connection_string.h"
 #include "providers/odbc/odbc_util.h"
+#include "providers/odbc/statement_text.h"
+#include "providers/odbc/stream.h"
 
 namespace migrator::providers::odbc {
 namespace {
@@ -44,6 +46,12 @@ struct Connection {
   // statement that may have changed the result character set.
   std::shared_ptr<TextDecoder> decoder;
   bool decoderKnown = false;
+  // Long reads go over a connection of their own (stream.h) while the
+  // session's settings can be copied to it and it holds no state that
+  // another connection cannot see.
+  std::unique_ptr<StreamPool> stream;
+  std::optional<SessionSettings> settings;  // as last read; none: read again
+  bool sessionBound = false;
 
   Connection() = default;
   Connection(const Connection&) = delete;
@@ -99,6 +107,26 @@ class OdbcRowset : public ProviderRowset {
     return reader_.Read(stmt_.get(), row, errors);
   }
 
+  HRESULT NextResult(bool& more, ErrorRecords& errors) override {
+    more = false;
+    onRow_ = false;
+    for (;;) {
+      const SQLRETURN r = SQLMoreResults(stmt_.get());
+      if (r == SQL_NO_DATA) return hr::S_OK;
+      if (!SqlOk(r)) return Diagnose(SQL_HANDLE_STMT, stmt_.get(), errors);
+      SQLSMALLINT count = 0;
+      if (!SqlOk(SQLNumResultCols(stmt_.get(), &count))) {
+        return Diagnose(SQL_HANDLE_STMT, stmt_.get(), errors);
+      }
+      if (count == 0) continue;  // a status result: no rows
+      const HRESULT h = Describe(errors);
+      if (hr::Failed(h)) return h;
+      reader_ = ValueReader(decoder_);
+      more = true;
+      return hr::S_OK;
+    }
+  }
+
  private:
   Statement stmt_;
   std::shared_ptr<TextDecoder> decoder_;
@@ -149,12 +177,37 @@ class OdbcSession : public ProviderSession {
 
   HRESULT Execute(std::string_view text, const PropertySet&,
                   std::unique_ptr<ProviderRowset>& rowset, ErrorRecords& errors) override {
+    if (text.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+      errors.push_back(ProviderError(hr::DB_E_NOCOMMAND, "empty statement"));
+      return hr::DB_E_NOCOMMAND;
+    }
+    std::string kind;
+    if (DriverLosesRows(text, kind)) {
+      errors.push_back(ProviderError(
+          hr::DB_E_NOTSUPPORTED,
+          "The statement was not run: the rows of a statement that begins with " + kind +
+              " cannot be read through the ODBC driver (it reports no columns for them and "
+              "leaves the connection unusable)."));
+      return hr::DB_E_NOTSUPPORTED;
+    }
+    std::string sql(text);
+    if (conn_.stream && !conn_.sessionBound && ReadsOnly(text)) {
+      const SessionSettings* settings = Settings();
+      if (settings) {
+        bool usable = false;
+        const HRESULT h =
+            conn_.stream->Execute(sql, *settings, ResultDecoder(), rowset, errors, usable);
+        if (usable) return h;
+      }
+    }
+
     std::shared_ptr<TextDecoder> decoder = ResultDecoder();
     Statement stmt;
     HRESULT h = stmt.Allocate(conn_.dbc, errors);
     if (hr::Failed(h)) return h;
     if (MayChangeResultCharset(text)) conn_.decoderKnown = false;
-    std::string sql(text);
+    if (MayChangeSessionSettings(text)) conn_.settings.reset();
+    if (BindsSession(text)) conn_.sessionBound = true;
     const SQLRETURN r = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(sql.data()),
                                       static_cast<SQLINTEGER>(sql.size()));
     if (r != SQL_NO_DATA && !SqlOk(r)) return Diagnose(SQL_HANDLE_STMT, stmt.get(), errors);
@@ -232,6 +285,35 @@ class OdbcSession : public ProviderSession {
         IconvNameForMySqlCharset(name).empty() ? nullptr : std::make_shared<TextDecoder>(name);
     conn_.decoderKnown = true;
     return conn_.decoder;
+  }
+
+  // The settings a streamed connection copies, read from the session when
+  // they may have changed; null when they cannot be read.
+  const SessionSettings* Settings() {
+    if (conn_.settings) return &*conn_.settings;
+    Statement stmt;
+    ErrorRecords ignored;
+    Rows rows;
+    if (hr::Failed(stmt.Allocate(conn_.dbc, ignored))) return nullptr;
+    std::string query =
+        "select database(), @@character_set_client, @@character_set_results, "
+        "@@collation_connection, @@time_zone, @@sql_mode";
+    if (!SqlOk(SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(query.data()), SQL_NTS)) ||
+        hr::Failed(FetchAll(stmt.get(), nullptr, rows, ignored)) || rows.size() != 1 ||
+        rows[0].size() != 6) {
+      return nullptr;
+    }
+    auto& v = rows[0];
+    SessionSettings s;
+    s.database = v[0].value_or("");
+    s.client = v[1].value_or("");
+    s.resultsNull = !v[2];
+    s.results = v[2].value_or("");
+    s.collation = v[3].value_or("");
+    s.timeZone = v[4].value_or("");
+    s.sqlMode = v[5].value_or("");
+    conn_.settings = std::move(s);
+    return &*conn_.settings;
   }
 
   HRESULT Catalogs(const Restrictions& r, Rows& rows, ErrorRecords& errors) {
@@ -482,6 +564,20 @@ class OdbcSession : public ProviderSession {
 // ---------------------------------------------------------------------------
 // Data source.
 
+// The read and write timeouts the MariaDB driver takes from its connection
+// string, unless the string sets them.
+std::string WithReadTimeout(const std::string& text, int seconds) {
+  std::string added;
+  const auto attrs = ParseConnectionString(text);
+  for (const char* key : {"READ_TIMEOUT", "WRITE_TIMEOUT"}) {
+    const bool set = std::any_of(attrs.begin(), attrs.end(), [&](const auto& a) {
+      return oledb::EqualsNoCase(a.keyword, key);
+    });
+    if (!set) added += std::string(key) + "=" + std::to_string(seconds) + ";";
+  }
+  return added;
+}
+
 class OdbcDataSource : public oledb::ProviderDataSource {
  public:
   HRESULT Initialize(const PropertySet& init, ErrorRecords& errors) override {
@@ -496,12 +592,15 @@ class OdbcDataSource : public oledb::ProviderDataSource {
       conn->dbc = SQL_NULL_HDBC;
       return Diagnose(SQL_HANDLE_ENV, conn->env, errors);
     }
-    if (auto timeout = init.FindI4(oledb::DBPROP_INIT_TIMEOUT); timeout && *timeout > 0) {
+    const int loginTimeout = std::max(init.FindI4(oledb::DBPROP_INIT_TIMEOUT).value_or(0), 0);
+    const int readTimeout = std::max(init.FindI4(oledb::DBPROP_INIT_GENERALTIMEOUT).value_or(0), 0);
+    if (loginTimeout > 0) {
       SQLSetConnectAttr(conn->dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(*timeout)), 0);
+                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(loginTimeout)), 0);
     }
 
     std::string text = BuildConnectionString(init);
+    if (readTimeout > 0) text += WithReadTimeout(text, readTimeout);
     std::vector<SQLCHAR> completed(2048);
     SQLSMALLINT completedLength = 0;
     // Never prompt: there is nobody to answer a driver's dialog.
@@ -514,6 +613,9 @@ class OdbcDataSource : public oledb::ProviderDataSource {
       return h == hr::E_FAIL ? hr::DB_E_CANNOTCONNECT : h;
     }
     conn->connected = true;
+    if (auto login = StreamLoginFor(text, loginTimeout, readTimeout)) {
+      conn->stream = std::make_unique<StreamPool>(std::move(*login));
+    }
 
     if (auto catalog = init.FindText(oledb::DBPROP_INIT_CATALOG); catalog && !catalog->empty()) {
       std::string name = *catalog;
