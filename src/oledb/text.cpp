@@ -25,4 +25,16 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string QuoteIdentifier(std::string_view name) {
+  std::string quoted;
+  quoted.reserve(name.size() + 2);
+  quoted += '`';
+  for (char c : name) {
+    quoted += c;
+    if (c == '`') quoted += '`';
+  }
+  quoted += '`';
+  return quoted;
+}
+
 }  // namespace migrator::oledb

@@ -26,9 +26,14 @@ class HookedRowset : public oledb::MemoryRowset {
  public:
   using MemoryRowset::MemoryRowset;
   std::function<void(std::size_t)> onRow;
+  std::size_t failAt = 0;  // this row cannot be fetched
   HRESULT GetNextRow(oledb::ErrorRecords& errors) override {
+    if (fetched_ + 1 == failAt) {
+      errors.push_back(oledb::LayerError(hr::E_FAIL, "The connection was lost."));
+      return hr::E_FAIL;
+    }
     HRESULT h = MemoryRowset::GetNextRow(errors);
-    if (h == hr::S_OK && onRow) onRow(++fetched_);
+    if (h == hr::S_OK && ++fetched_ && onRow) onRow(fetched_);
     return h;
   }
 
@@ -43,6 +48,7 @@ struct Script {
   std::vector<ColumnInfo> tableColumns;
   std::vector<std::vector<Cell>> tableRows;
   std::function<void(std::size_t)> onRow;
+  std::size_t failAt = 0;
   std::vector<oledb::Restrictions> schemaAsked;
 };
 
@@ -52,7 +58,7 @@ class ScriptSession : public oledb::ProviderSession {
   HRESULT Execute(std::string_view text, const oledb::PropertySet&,
                   std::unique_ptr<oledb::ProviderRowset>& rowset,
                   oledb::ErrorRecords& errors) override {
-    if (text.rfind("select * from ", 0) != 0 || text == "select * from missing") {
+    if (text.rfind("select * from ", 0) != 0 || text == "select * from `missing`") {
       errors.push_back(oledb::LayerError(hr::DB_E_NOTABLE, "The table does not exist."));
       return hr::DB_E_NOTABLE;
     }
@@ -60,6 +66,7 @@ class ScriptSession : public oledb::ProviderSession {
     for (const auto& row : s_.tableRows)
       rs->AddRow(row);
     rs->onRow = s_.onRow;
+    rs->failAt = s_.failAt;
     rowset = std::move(rs);
     return hr::S_OK;
   }
@@ -164,24 +171,27 @@ TEST_F(BackupTest, StructureTextOfAJetTable) {
   script.columnSchema = {SchemaRow("id", false, {}, 90, oledb::DBTYPE_I4, {}),
                          SchemaRow("name", false, {}, 74, oledb::DBTYPE_WSTR, "50")};
   EXPECT_EQ(ExcelAdapter::BackupTableStructure(ws, &slot, "t"),
-            "CREATE TABLE t(\nid LONG ,\nname VARCHAR(50)  )");
+            "CREATE TABLE `t`(\n`id` LONG ,\n`name` VARCHAR(50)  )");
   ASSERT_EQ(script.schemaAsked.size(), 1u);
   EXPECT_EQ(script.schemaAsked[0].At(oledb::restriction::kTableName), "t");
   EXPECT_FALSE(script.schemaAsked[0].At(oledb::restriction::kTableCatalog).has_value());
 
   // Defaults are written after the type; another provider uses its own names.
-  script.columnSchema = {SchemaRow("n", true, "7", 120, oledb::DBTYPE_I4, {}),
+  // Names are quoted as identifiers, whatever they hold.
+  script.columnSchema = {SchemaRow("n`)", true, "it's", 120, oledb::DBTYPE_I4, {}),
                          SchemaRow("s", false, {}, 104, oledb::DBTYPE_WSTR, "9")};
   ws.target.EditSettings([](ConnectionSettings& s) { s.providerId = "MSDASQL"; });
-  EXPECT_EQ(ExcelAdapter::BackupTableStructure(ws, &slot, "t"),
-            "CREATE TABLE t(\nn LONG default '7' ,\ns TEXT )");
+  EXPECT_EQ(ExcelAdapter::BackupTableStructure(ws, &slot, "my t"),
+            "CREATE TABLE `my t`(\n`n``)` LONG default 'it''s' ,\n`s` TEXT )");
 }
 
 TEST_F(BackupTest, SheetEntriesAndMissingSessions) {
   EXPECT_EQ(ExcelAdapter::BackupTableStructure(ws, &slot, "t$"), "User Defined Name!");
+  // A sheet whose name holds a blank is listed between quotes.
+  EXPECT_EQ(ExcelAdapter::BackupTableStructure(ws, &slot, "'My sheet$'"), "User Defined Name!");
   EXPECT_TRUE(script.schemaAsked.empty());
   // Only a dollar at the very end marks a sheet entry.
-  EXPECT_EQ(ExcelAdapter::BackupTableStructure(ws, &slot, "a$b"), "CREATE TABLE a$b(\n)");
+  EXPECT_EQ(ExcelAdapter::BackupTableStructure(ws, &slot, "a$b"), "CREATE TABLE `a$b`(\n)");
 
   oledb::SessionSlot empty;
   EXPECT_EQ(ExcelAdapter::BackupTableStructure(ws, &empty, "t"), "No Connection!");
@@ -200,17 +210,23 @@ TEST_F(BackupTest, RowsBecomeInsertStatementsWithProgressEveryThousand) {
   script.tableColumns = {BookmarkColumn(), Col("id", 1, oledb::DBTYPE_R8),
                          Col("name", 2, oledb::DBTYPE_WSTR), Col("at", 3, oledb::DBTYPE_DATE)};
   script.tableRows.push_back({{}, "1", "O'Brien", "2024-01-31"});
-  script.tableRows.push_back({{}, {}, {}, {}});  // NULLs: 0 for numbers and dates, '' for text
-  for (int i = 3; i <= 2500; ++i) {
-    script.tableRows.push_back({{}, std::to_string(i), "n" + std::to_string(i), {}});
+  script.tableRows.push_back({{}, {}, {}, {}});  // empty cells: NULL in every column
+  // A number column may hold other cells further down: they are quoted, so
+  // nothing a cell holds becomes part of the statement.
+  script.tableRows.push_back({{}, "1); drop table t; --", "n3", {}});
+  for (int i = 4; i <= 2500; ++i) {
+    script.tableRows.push_back(
+        {{}, i == 4 ? "-1.5e+20" : std::to_string(i), "n" + std::to_string(i), {}});
   }
 
   EXPECT_EQ(ExcelAdapter::BackupTableData(ws, &slot, "db", "t", DataDir()), "true");
   const auto lines = Lines(DataFile());
   ASSERT_EQ(lines.size(), 2500u);
-  EXPECT_EQ(lines[0], "insert into t values (1,'O''Brien','2024-01-31')");
-  EXPECT_EQ(lines[1], "insert into t values (0,'',0)");
-  EXPECT_EQ(lines[2499], "insert into t values (2500,'n2500',0)");
+  EXPECT_EQ(lines[0], "insert into `t` values (1,'O''Brien','2024-01-31')");
+  EXPECT_EQ(lines[1], "insert into `t` values (NULL,NULL,NULL)");
+  EXPECT_EQ(lines[2], "insert into `t` values ('1); drop table t; --','n3',NULL)");
+  EXPECT_EQ(lines[3], "insert into `t` values (-1.5e+20,'n4',NULL)");
+  EXPECT_EQ(lines[2499], "insert into `t` values (2500,'n2500',NULL)");
 
   const auto texts = ui.Texts();
   EXPECT_EQ(texts,
@@ -230,7 +246,7 @@ TEST_F(BackupTest, AStopEndsTheBackupAfterTheCurrentRow) {
   ExcelAdapter::BackupTableData(ws, &slot, "db", "t", DataDir());
   const auto lines = Lines(DataFile());
   ASSERT_EQ(lines.size(), 10u);
-  EXPECT_EQ(lines.back(), "insert into t values (10)");
+  EXPECT_EQ(lines.back(), "insert into `t` values (10)");
   EXPECT_EQ(ui.Texts(),
             (std::vector<std::string>{"Data Backup Terminaled!", "[t]      10 records backuped!"}));
 }
@@ -260,6 +276,17 @@ TEST_F(BackupTest, FailuresCreateNoFile) {
   ExcelAdapter::BackupTableData(ws, &slot, "db", "t", (dir / "nowhere").string());
   ASSERT_EQ(ui.Texts().size(), 1u);
   EXPECT_EQ(ui.Texts()[0].rfind("t.data \r\n failed with error code:[0x00000002]", 0), 0u);
+
+  // A row that cannot be fetched ends the loop as a failure, in red.
+  script.tableRows = {{{}, "1"}, {{}, "2"}, {{}, "3"}};
+  script.failAt = 3;
+  ui.ClearLines();
+  EXPECT_EQ(ExcelAdapter::BackupTableData(ws, &slot, "db", "t", DataDir()),
+            "The connection was lost.");
+  EXPECT_EQ(Lines(DataFile()).size(), 2u);
+  ASSERT_EQ(ui.Texts().size(), 2u);
+  EXPECT_EQ(ui.Texts()[1], "[t] the rows after row 2 could not be read: The connection was lost.");
+  EXPECT_EQ(ui.Lines()[1].textColour, kRed);
 }
 
 // Over the workbook provider: the sheet entry, the defined name's CREATE
@@ -275,14 +302,14 @@ TEST_F(ExcelTest, BackupOfAWorkbookTableReplaysIntoAnotherWorkbook) {
 
   EXPECT_EQ(ExcelAdapter::BackupTableStructure(ws, &ws.target.session, "t$"), "User Defined Name!");
   const std::string structure = ExcelAdapter::BackupTableStructure(ws, &ws.target.session, "t");
-  EXPECT_EQ(structure, "CREATE TABLE t(\nid NUMERIC ,\nname TEXT )");
+  EXPECT_EQ(structure, "CREATE TABLE `t`(\n`id` NUMERIC ,\n`name` TEXT )");
 
   fs::create_directory(dir / "DATA");
   EXPECT_EQ(ExcelAdapter::BackupTableData(ws, &ws.target.session, db, "t", Path("DATA")), "true");
   const auto lines = Lines(ReadFile(dir / "DATA" / "t.data"));
-  EXPECT_EQ(lines, (std::vector<std::string>{"insert into t values (1,'it''s')",
-                                             "insert into t values (2.5,'')",
-                                             "insert into t values (0,'plain')"}));
+  EXPECT_EQ(lines, (std::vector<std::string>{"insert into `t` values (1,'it''s')",
+                                             "insert into `t` values (2.5,NULL)",
+                                             "insert into `t` values (NULL,'plain')"}));
 
   // Replayed into a fresh workbook, the statements give the same rows.
   ASSERT_TRUE(ExcelAdapter::CreateDatabase(ws, Path("copy"), 1));
@@ -313,7 +340,7 @@ TEST_F(BackupTest, ATableNameCannotPlaceTheDataFileElsewhere) {
   EXPECT_EQ(texts[0].rfind("../t.data \r\n failed with error code:[0x00000016]", 0), 0u);
   // A name that merely looks odd is fine.
   EXPECT_EQ(ExcelAdapter::BackupTableData(ws, &slot, "db", "[x$]", DataDir()), "true");
-  EXPECT_EQ(ReadFile(dir / "DATA" / "[x$].data"), "insert into [x$] values (1)\n");
+  EXPECT_EQ(ReadFile(dir / "DATA" / "[x$].data"), "insert into `[x$]` values (1)\n");
 }
 
 }  // namespace

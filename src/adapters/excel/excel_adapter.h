@@ -22,6 +22,12 @@ struct ConnectionSettings;
 
 inline constexpr const char* kJetProvider = "Microsoft.Jet.OLEDB.4.0";
 inline constexpr const char* kJetProviderString = "Excel 8.0;HDR=Yes;";
+// What the backup of a table answers for a sheet entry, and what its data
+// backup answers when every row was written or when a stop cut it short.
+inline constexpr const char* kUserDefinedName = "User Defined Name!";
+inline constexpr const char* kDataBackupDone = "true";
+inline constexpr const char* kDataBackupStopped = "Data Backup Terminaled!";
+
 inline constexpr const char* kExcelOdbcProviderString =
     "Driver={Microsoft Excel Driver (*.xls)};DriverId=790;ReadOnly=0;";
 inline constexpr const char* kExcelOdbcTestProviderString =
@@ -117,19 +123,24 @@ struct ExcelAdapter {
   static std::string OtherColumnTypeName(std::uint32_t flags, std::uint16_t type);
 
   // Backup of target tables.
-  // The CREATE TABLE text of a table from the column schema; "User Defined
-  // Name!" for a sheet entry ("name$"), an empty text when the schema cannot
-  // be read, "No Connection!" without a session.
+  // The CREATE TABLE text of a table from the column schema, table and column
+  // names quoted as identifiers; kUserDefinedName for a sheet entry ("name$"
+  // or 'name$'), an empty text when the schema cannot be read, "No
+  // Connection!" without a session.
   static std::string BackupTableStructure(Workspace& ws, oledb::SessionRef session,
                                           const std::string& table);
-  // Writes the table's rows as INSERT statements, one a line, to
-  // directory/<table>.data, reporting every 1000 rows and the total. Stops
-  // after the current row when the controller is stopping. Returns "true"
-  // after the row loop, "No Connection!" without a session, otherwise the
-  // failure's text (also reported).
+  // Writes the table's rows as INSERT statements, one a line (a line break
+  // inside a quoted value stays as it is), to directory/<fileStem>.data; the
+  // stem is the table's name when empty and may not hold a "/". Text values
+  // go between quotes with a quote doubled, an empty cell is NULL. Reports
+  // every 1000 rows and the total. Stops after the current row when the
+  // controller is stopping. Returns kDataBackupDone when every row was
+  // written, kDataBackupStopped after a stop, "No Connection!" without a
+  // session, otherwise the failure's text (also reported).
   static std::string BackupTableData(Workspace& ws, oledb::SessionRef session,
                                      const std::string& database, const std::string& table,
-                                     const std::string& directory);
+                                     const std::string& directory,
+                                     const std::string& fileStem = {});
   // A workbook has no views: always an empty text.
   static std::string BackupView(Frontend& out, oledb::SessionRef session,
                                 const std::string& database, const std::string& view);

@@ -12,16 +12,17 @@
 #include "oledb/operations.h"
 #include "oledb/properties.h"
 #include "oledb/schema_reader.h"
+#include "oledb/text.h"
 #include "oledb/text_rows.h"
+#include "platform/text.h"
 #include "support/error_text.h"
 
 namespace migrator {
 namespace {
 
-constexpr const char* kUserDefinedName = "User Defined Name!";
 constexpr int kProgressEvery = 1000;
 
-// Values of these types are written between quotes; a NULL of them is ''.
+// Values of these types are written between quotes.
 bool IsTextType(oledb::DBTYPE type) {
   switch (type) {
     case oledb::DBTYPE_BSTR:
@@ -36,10 +37,41 @@ bool IsTextType(oledb::DBTYPE type) {
 }
 
 // Date and time values are quoted too: written bare, 2024-01-31 reads back
-// as a subtraction. A NULL of them stays 0, as for every non-text type.
+// as a subtraction.
 bool IsDateType(oledb::DBTYPE type) {
   return type == oledb::DBTYPE_DATE || type == oledb::DBTYPE_DBDATE ||
          type == oledb::DBTYPE_DBTIME || type == oledb::DBTYPE_DBTIMESTAMP;
+}
+
+// A value of another type is written bare only when it reads back as what it
+// is: a plain number ("-12", "0.5", "1e+20") or a truth value. Anything else
+// (a text cell in a column of numbers) goes between quotes, so a value can
+// never end the statement or become part of its syntax.
+bool IsBareNumber(std::string_view v) {
+  std::size_t i = 0;
+  if (i < v.size() && (v[i] == '+' || v[i] == '-')) ++i;
+  std::size_t digits = 0;
+  while (i < v.size() && v[i] >= '0' && v[i] <= '9')
+    ++i, ++digits;
+  if (i < v.size() && v[i] == '.') {
+    ++i;
+    while (i < v.size() && v[i] >= '0' && v[i] <= '9')
+      ++i, ++digits;
+  }
+  if (digits == 0) return false;
+  if (i < v.size() && (v[i] == 'e' || v[i] == 'E')) {
+    ++i;
+    if (i < v.size() && (v[i] == '+' || v[i] == '-')) ++i;
+    std::size_t exponent = 0;
+    while (i < v.size() && v[i] >= '0' && v[i] <= '9')
+      ++i, ++exponent;
+    if (exponent == 0) return false;
+  }
+  return i == v.size();
+}
+
+bool IsBareValue(std::string_view v) {
+  return IsBareNumber(v) || EqualNoCase(v, "TRUE") || EqualNoCase(v, "FALSE");
 }
 
 // 'text' with a quote inside doubled, so the statement can be run again.
@@ -50,6 +82,15 @@ void AppendQuoted(std::string& out, const std::string& value) {
     if (c == '\'') out += '\'';
   }
   out += '\'';
+}
+
+// The provider lists a sheet as "name$", or as 'name$' when the name holds a
+// blank or punctuation: such an entry is the sheet, not a table.
+bool IsSheetEntry(std::string_view table) {
+  if (table.size() >= 2 && table.front() == '\'' && table.back() == '\'')
+    table = table.substr(1, table.size() - 2);
+  const auto dollar = table.find('$');
+  return dollar != std::string_view::npos && dollar + 1 == table.size();
 }
 
 void NoConnection(Frontend& out) {
@@ -65,12 +106,11 @@ std::string ExcelAdapter::BackupTableStructure(Workspace& ws, oledb::SessionRef 
     NoConnection(ws.frontend());
     return oledb::kNoConnection;
   }
-  // The sheet entry of the provider's list ("name$"); its defined name
-  // (without the dollar) is the table.
-  const auto dollar = table.find('$');
-  if (dollar != std::string::npos && dollar + 1 == table.size()) return kUserDefinedName;
+  // The sheet entry of the provider's list; its defined name (without the
+  // dollar) is the table.
+  if (IsSheetEntry(table)) return kUserDefinedName;
 
-  std::string text = "CREATE TABLE " + table + "(\n";
+  std::string text = "CREATE TABLE " + oledb::QuoteIdentifier(table) + "(\n";
   oledb::ColumnsReader columns;
   if (hr::Failed(
           columns.Open(s, oledb::Restrictions().Set(oledb::restriction::kTableName, table)))) {
@@ -82,11 +122,15 @@ std::string ExcelAdapter::BackupTableStructure(Workspace& ws, oledb::SessionRef 
     const oledb::ColumnRecord& c = columns.record();
     if (!first) text += ",\n";
     first = false;
-    text += c.columnName + " ";
+    text += oledb::QuoteIdentifier(c.columnName) + " ";
     text += jet ? JetColumnTypeName(c.columnFlags, c.dataType, c.characterMaximumLength)
                 : OtherColumnTypeName(c.columnFlags, c.dataType);
     text += " ";
-    if (c.columnHasDefault) text += "default '" + c.columnDefault + "' ";
+    if (c.columnHasDefault) {
+      text += "default ";
+      AppendQuoted(text, c.columnDefault);
+      text += " ";
+    }
   }
   text += ")";
   return text;
@@ -94,7 +138,8 @@ std::string ExcelAdapter::BackupTableStructure(Workspace& ws, oledb::SessionRef 
 
 std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef session,
                                           const std::string& /*database*/, const std::string& table,
-                                          const std::string& directory) {
+                                          const std::string& directory,
+                                          const std::string& fileStem) {
   Frontend& ui = ws.frontend();
   auto s = oledb::Resolve(session);
   if (!s) {
@@ -103,8 +148,9 @@ std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef sessi
   }
 
   // 2. The rows.
+  const std::string quoted = oledb::QuoteIdentifier(table);
   oledb::CommandRun run =
-      oledb::RunCommand(*s, "select * from " + table, oledb::StandardRowsetProperties());
+      oledb::RunCommand(*s, "select * from " + quoted, oledb::StandardRowsetProperties());
   if (hr::Failed(run.hr) || !run.rowset) {
     const std::string error = hr::Failed(run.hr) ? run.ErrorText() : oledb::kUnknownError;
     WriteOutputText(ui, "T::" + error);
@@ -135,7 +181,7 @@ std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef sessi
   }
 
   // 4. The data file. A name that would leave the directory is refused.
-  const std::string fileName = table + ".data";
+  const std::string fileName = (fileStem.empty() ? table : fileStem) + ".data";
   if (fileName.find('/') != std::string::npos) {
     const std::string line = SystemErrorLine(fileName, EINVAL);
     WriteOutputText(ui, line);
@@ -151,20 +197,28 @@ std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef sessi
     return line;
   }
 
-  // 5. One statement a line.
+  // 5. One statement a line. An empty cell is NULL, whatever its column.
   oledb::TextRow row;
   int counter = 0;
+  bool stopped = false;
+  HRESULT failed = hr::S_OK;
   std::string statement;
   for (;;) {
-    if (rowset.GetNextRow() != hr::S_OK) break;  // the end, or a row that cannot be fetched
-    if (rowset.GetData(row) != hr::S_OK) break;  // a row that cannot be read in full
-    statement = "insert into " + table + " values (";
+    const HRESULT next = rowset.GetNextRow();
+    if (next != hr::S_OK) {
+      if (next != hr::DB_S_ENDOFROWSET) failed = next;
+      break;
+    }
+    if (const HRESULT got = rowset.GetData(row); got != hr::S_OK) {
+      failed = got;
+      break;
+    }
+    statement = "insert into " + quoted + " values (";
     for (std::size_t j = 0; j < count; ++j) {
       if (j > 0) statement += ',';
-      const bool text = IsTextType(types[j]);
       if (row.IsNull(j)) {
-        statement += text ? "''" : "0";
-      } else if (text || IsDateType(types[j])) {
+        statement += "NULL";
+      } else if (IsTextType(types[j]) || IsDateType(types[j]) || !IsBareValue(row.Value(j))) {
         AppendQuoted(statement, row.Value(j));
       } else {
         statement += row.Value(j);
@@ -178,6 +232,7 @@ std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef sessi
     std::fwrite(statement.data(), 1, statement.size(), file);
     if (ws.State() == ControllerState::Stopping) {
       WriteOutputText(ui, "Data Backup Terminaled!");
+      stopped = true;
       break;
     }
   }
@@ -192,7 +247,14 @@ std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef sessi
     WriteOutputText(ui, "E::" + line);
     return line;
   }
-  return "true";
+  if (hr::Failed(failed)) {
+    // The rows after this one are missing from the file.
+    const std::string error = oledb::ErrorDescription(&rowset, oledb::Iid::IRowset);
+    WriteOutput(ui, "E::[%s] the rows after row %d could not be read: %s", table.c_str(), counter,
+                error.c_str());
+    return error;
+  }
+  return stopped ? kDataBackupStopped : kDataBackupDone;
 }
 
 std::string ExcelAdapter::BackupView(Frontend&, oledb::SessionRef, const std::string&,
