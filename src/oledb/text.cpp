@@ -26,15 +26,30 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 }
 
 std::string QuoteIdentifier(std::string_view name) {
-  std::string quoted;
-  quoted.reserve(name.size() + 2);
-  quoted += '`';
+  std::string out;
+  out.reserve(name.size() + 2);
+  out += '`';
   for (char c : name) {
-    quoted += c;
-    if (c == '`') quoted += '`';
+    out += c;
+    if (c == '`') out += '`';
   }
-  quoted += '`';
-  return quoted;
+  out += '`';
+  return out;
+}
+
+void AppendQuotedLiteral(std::string& out, std::string_view value) {
+  out += '\'';
+  for (std::size_t start = 0;;) {
+    const std::size_t quote = value.find('\'', start);
+    if (quote == std::string_view::npos) {
+      out.append(value, start);
+      break;
+    }
+    out.append(value, start, quote + 1 - start);
+    out += '\'';
+    start = quote + 1;
+  }
+  out += '\'';
 }
 
 }  // namespace migrator::oledb

@@ -90,6 +90,23 @@ void WorkingDirectory::Up() {
   }
 }
 
+Result<WorkingDirectory> WorkingDirectory::Enter(const std::string& path) {
+  WorkingDirectory dir(path);
+  const std::string& target = dir.path_;
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return dir;
+    return Fail(target + ": not a directory", ENOTDIR);
+  }
+  if (::mkdir(target.c_str(), 0777) != 0 && errno != EEXIST) {
+    return Fail(ErrorText(target, errno), errno);
+  }
+  if (::stat(target.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    return Fail(target + ": not a directory", ENOTDIR);
+  }
+  return dir;
+}
+
 SafePath WorkingDirectory::File(std::string_view fileName) const {
   SafeName safe = MakeSafeFileName(fileName);
   return {Join(path_, safe.name), safe.changed};

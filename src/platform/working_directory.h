@@ -44,6 +44,11 @@ class WorkingDirectory {
 
   const std::string& path() const { return path_; }
 
+  // A directory chosen by a person: the path (made absolute and normal) is
+  // created when missing (its parent must exist). Unlike Step, an entry of
+  // that name that is not a directory is left alone, and the call fails.
+  static Result<WorkingDirectory> Enter(const std::string& path);
+
   // The directory step: the name is made safe; an entry of that name that is
   // not a directory (a file, a link to a file, a dangling link) is deleted;
   // the directory is created when missing; and it becomes the current

@@ -1,6 +1,7 @@
 #include "app/output.h"
 #include "app/workspace.h"
 #include "tasks/controller.h"
+#include "workflows/backup.h"
 
 namespace migrator {
 
@@ -18,7 +19,6 @@ TaskFunction Missing(const char* task, const char* steps) {
 
 constexpr const char* kConversionSteps =
     "the table conversion steps (reading a table's definition, copying its rows)";
-constexpr const char* kBackupSteps = "the backup steps (the backup directory tree)";
 
 // Views cannot be migrated into a workbook.
 bool MigrateViews(TaskContext& ctx) {
@@ -36,8 +36,8 @@ TaskFunctionTable DefaultTaskFunctions() {
   t.functions[kMigrateViews] = MigrateViews;
   t.functions[kMigrateTable] = Missing("Table migration", kConversionSteps);
   t.functions[kMigrateView] = MigrateViews;
-  t.functions[kBackupDatabase] = Missing("Database backup", kBackupSteps);
-  t.functions[kBackupObject] = Missing("Object backup", kBackupSteps);
+  t.functions[kBackupDatabase] = BackupDatabaseTask;
+  t.functions[kBackupObject] = BackupObjectTask;
   return t;
 }
 

@@ -275,7 +275,11 @@ TEST_F(BackupTest, FailuresCreateNoFile) {
   ui.ClearLines();
   ExcelAdapter::BackupTableData(ws, &slot, "db", "t", (dir / "nowhere").string());
   ASSERT_EQ(ui.Texts().size(), 1u);
-  EXPECT_EQ(ui.Texts()[0].rfind("t.data \r\n failed with error code:[0x00000002]", 0), 0u);
+  EXPECT_EQ(
+      ui.Texts()[0].rfind(
+          (dir / "nowhere" / "t.data").string() + " \r\n failed with error code:[0x00000002]", 0),
+      0u);
+  EXPECT_EQ(ui.Lines()[0].textColour, kRed);
 
   // A row that cannot be fetched ends the loop as a failure, in red.
   script.tableRows = {{{}, "1"}, {{}, "2"}, {{}, "3"}};

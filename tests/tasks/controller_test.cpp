@@ -332,10 +332,11 @@ TEST(DefaultTaskFunctions, EveryTypeCodeRunsAndMissingStepsAreNamed) {
   ws.controller().StartIfIdle();
   ASSERT_TRUE(
       WaitFor([&] { return ws.State() == ControllerState::Idle && ws.controller().Stopped(); }));
+  // A database backup without a mode has nothing to write.
   for (const auto& t : ws.tasks.Snapshot())
-    EXPECT_EQ(t.stateText, "FAILURE") << t.typeCode;
+    EXPECT_EQ(t.stateText, t.typeCode == 513 ? "SUCCESS" : "FAILURE") << t.typeCode;
   auto texts = fe.Texts();
-  EXPECT_EQ(std::count(texts.begin(), texts.end(), "Operation FAILURE!"), 8);
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "Operation FAILURE!"), 7);
   EXPECT_EQ(texts[0],
             "Database migration needs the table conversion steps (reading a table's definition, "
             "copying its rows), which this build does not have yet!");

@@ -74,16 +74,6 @@ bool IsBareValue(std::string_view v) {
   return IsBareNumber(v) || EqualNoCase(v, "TRUE") || EqualNoCase(v, "FALSE");
 }
 
-// 'text' with a quote inside doubled, so the statement can be run again.
-void AppendQuoted(std::string& out, const std::string& value) {
-  out += '\'';
-  for (char c : value) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  out += '\'';
-}
-
 // The provider lists a sheet as "name$", or as 'name$' when the name holds a
 // blank or punctuation: such an entry is the sheet, not a table.
 bool IsSheetEntry(std::string_view table) {
@@ -128,7 +118,7 @@ std::string ExcelAdapter::BackupTableStructure(Workspace& ws, oledb::SessionRef 
     text += " ";
     if (c.columnHasDefault) {
       text += "default ";
-      AppendQuoted(text, c.columnDefault);
+      oledb::AppendQuotedLiteral(text, c.columnDefault);
       text += " ";
     }
   }
@@ -184,7 +174,7 @@ std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef sessi
   const std::string fileName = (fileStem.empty() ? table : fileStem) + ".data";
   if (fileName.find('/') != std::string::npos) {
     const std::string line = SystemErrorLine(fileName, EINVAL);
-    WriteOutputText(ui, line);
+    WriteOutputText(ui, "E::" + line);
     return line;
   }
   std::string path = directory;
@@ -192,8 +182,8 @@ std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef sessi
   path += fileName;
   std::FILE* file = std::fopen(path.c_str(), "w+");
   if (!file) {
-    const std::string line = SystemErrorLine(fileName, errno);
-    WriteOutputText(ui, line);
+    const std::string line = SystemErrorLine(path, errno);
+    WriteOutputText(ui, "E::" + line);
     return line;
   }
 
@@ -219,7 +209,7 @@ std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef sessi
       if (row.IsNull(j)) {
         statement += "NULL";
       } else if (IsTextType(types[j]) || IsDateType(types[j]) || !IsBareValue(row.Value(j))) {
-        AppendQuoted(statement, row.Value(j));
+        oledb::AppendQuotedLiteral(statement, row.Value(j));
       } else {
         statement += row.Value(j);
       }
@@ -243,7 +233,7 @@ std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef sessi
   const int closeError = std::fclose(file) == 0 ? 0 : errno;
   if (!written || closeError != 0) {
     // A backup that did not reach the disk must not pass for one that did.
-    const std::string line = SystemErrorLine(fileName, closeError != 0 ? closeError : EIO);
+    const std::string line = SystemErrorLine(path, closeError != 0 ? closeError : EIO);
     WriteOutputText(ui, "E::" + line);
     return line;
   }

@@ -1,0 +1,367 @@
+#include "workflows/restore.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "adapters/excel/excel_adapter.h"
+#include "app/output.h"
+#include "oledb/data_source.h"
+#include "oledb/operations.h"
+#include "oledb/properties.h"
+#include "oledb/text.h"
+#include "oledb/text_rows.h"
+#include "platform/text.h"
+#include "support/error_text.h"
+
+namespace migrator {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kProgressEvery = 1000;
+// A structure file is one statement; nothing a backup writes comes near this.
+constexpr std::uintmax_t kMaxStructureBytes = 64u << 20;
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+void SkipBlanks(std::string_view s, std::size_t& i) {
+  while (i < s.size() && IsBlank(s[i]))
+    ++i;
+}
+
+// Reads a keyword (any case) at s[i] followed by a blank; moves past both.
+bool TakeKeyword(std::string_view s, std::size_t& i, std::string_view word) {
+  SkipBlanks(s, i);
+  if (s.size() - i <= word.size() || !EqualNoCase(s.substr(i, word.size()), word) ||
+      !IsBlank(s[i + word.size()])) {
+    return false;
+  }
+  i += word.size();
+  return true;
+}
+
+// Reads a name at s[i]: `quoted` (`` for a back-quote), [bracketed] or plain
+// (up to a blank or "("). Moves past it.
+bool TakeName(std::string_view s, std::size_t& i, std::string& name) {
+  SkipBlanks(s, i);
+  name.clear();
+  if (i >= s.size()) return false;
+  if (s[i] == '`') {
+    for (++i; i < s.size(); ++i) {
+      if (s[i] == '`') {
+        if (i + 1 < s.size() && s[i + 1] == '`') {
+          name += '`';
+          ++i;
+          continue;
+        }
+        ++i;
+        return true;
+      }
+      name += s[i];
+    }
+    return false;
+  }
+  if (s[i] == '[') {
+    const auto close = s.find(']', i + 1);
+    if (close == std::string_view::npos) return false;
+    name.assign(s.substr(i + 1, close - i - 1));
+    i = close + 1;
+    return true;
+  }
+  while (i < s.size() && !IsBlank(s[i]) && s[i] != '(')
+    name += s[i++];
+  return !name.empty();
+}
+
+// The table a CREATE TABLE text makes, or nothing when the text is another
+// statement.
+std::optional<std::string> CreatedTable(std::string_view text) {
+  std::size_t i = 0;
+  std::string name;
+  if (!TakeKeyword(text, i, "create") || !TakeKeyword(text, i, "table") ||
+      !TakeName(text, i, name)) {
+    return std::nullopt;
+  }
+  return name;
+}
+
+// Whether a statement is an INSERT into `table` (its values are the
+// provider's to check).
+bool IsInsertInto(std::string_view statement, const std::string& table) {
+  std::size_t i = 0;
+  std::string name;
+  return TakeKeyword(statement, i, "insert") && TakeKeyword(statement, i, "into") &&
+         TakeName(statement, i, name) && name == table && TakeKeyword(statement, i, "values");
+}
+
+Result<std::string> ReadWholeFile(const fs::path& path) {
+  std::error_code ec;
+  const auto size = fs::file_size(path, ec);
+  if (ec) return Fail(ec.message(), ec.value());
+  if (size > kMaxStructureBytes) return Fail("the file is too large for a table definition");
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return Fail(SystemErrorMessage(errno), errno);
+  std::string text(static_cast<std::size_t>(size), '\0');
+  const std::size_t got = std::fread(text.data(), 1, text.size(), f);
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) return Fail(SystemErrorMessage(EIO), EIO);
+  text.resize(got);
+  return text;
+}
+
+// The first error record a failing call left on an object.
+std::string LastError(const oledb::ErrorInfoSource& object) {
+  const auto records = object.ErrorObject();
+  if (!records || records->empty()) return oledb::kUnknownError;
+  return records->front().description;
+}
+
+// Runs one statement; empty on success, else the provider's text.
+std::string Run(oledb::Session& session, std::string_view statement,
+                const oledb::PropertySet& properties) {
+  oledb::CommandRun run = oledb::RunCommand(session, statement, properties);
+  return hr::Failed(run.hr) ? run.ErrorText() : std::string();
+}
+
+// One table of the backup.
+struct Entry {
+  std::string stem;         // file name without extension
+  std::string table;        // from the CREATE TABLE text
+  std::string create;       // the CREATE TABLE text
+  bool sheetEntry = false;  // "User Defined Name!"
+  bool exists = false;      // the target has a table of that name
+};
+
+// What the target holds under a table's name: nothing, or the table and
+// whether it has rows.
+struct Found {
+  bool exists = false;
+  bool hasRows = false;
+};
+
+Found LookUp(oledb::SessionRef session, const std::string& table) {
+  Found f;
+  oledb::TextReadResult read = oledb::ReadTextRows(
+      session, "select * from " + oledb::QuoteIdentifier(table), [&](const oledb::TextRow&) {
+        f.hasRows = true;
+        return false;
+      });
+  f.exists = read.outcome == oledb::TextReadOutcome::Rows;
+  return f;
+}
+
+// The subdirectories that hold a backup, for the message when the directory
+// given is their parent.
+std::string BackupsBelow(const fs::path& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code e;
+    if (it->is_directory(e) && fs::is_directory(it->path() / "TABLES", e)) {
+      names.push_back(it->path().filename().string());
+    }
+  }
+  std::sort(names.begin(), names.end());
+  std::string out;
+  for (const auto& n : names)
+    out += (out.empty() ? "" : ", ") + n;
+  return out;
+}
+
+// Replays the .data file of one created table. True when every row arrived.
+bool RestoreRows(Frontend& ui, oledb::Session& session, const Entry& e, const fs::path& dataPath,
+                 const oledb::PropertySet& properties) {
+  std::FILE* f = std::fopen(dataPath.c_str(), "rb");
+  if (!f) {
+    WriteOutput(ui, "E::Cannot read [%s]: %s; the rows of [%s] are not restored", dataPath.c_str(),
+                SystemErrorMessage(errno).c_str(), e.table.c_str());
+    return false;
+  }
+  int restored = 0, failed = 0;
+  auto onStatement = [&](const std::string& statement) {
+    std::string error;
+    if (!IsInsertInto(statement, e.table)) {
+      error = "not a row of this table";
+    } else {
+      error = Run(session, statement, properties);
+    }
+    if (!error.empty()) {
+      if (failed == 0) {
+        WriteOutput(ui, "E::[%s] statement %d of [%s] was not restored: %s", e.table.c_str(),
+                    restored + failed + 1, dataPath.c_str(), error.c_str());
+      }
+      ++failed;
+      return;
+    }
+    ++restored;
+    if (restored % kProgressEvery == 0) {
+      WriteOutput(ui, "[%s] %d records restored!", e.table.c_str(), restored);
+    }
+  };
+  StatementSplitter splitter;
+  std::vector<char> buffer(1 << 16);
+  bool readError = false;
+  for (;;) {
+    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), f);
+    splitter.Feed(std::string_view(buffer.data(), got), onStatement);
+    if (got < buffer.size()) {
+      readError = std::ferror(f) != 0;
+      break;
+    }
+  }
+  std::fclose(f);
+  if (!readError) splitter.Finish(onStatement);
+  WriteOutput(ui, "[%s]%8d records restored!", e.table.c_str(), restored);
+  if (readError) {
+    WriteOutput(ui, "E::Reading [%s] failed after %d rows: the rest is not restored",
+                dataPath.c_str(), restored + failed);
+    return false;
+  }
+  if (failed > 0) {
+    WriteOutput(ui, "E::[%s] %d rows were not restored", e.table.c_str(), failed);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StatementSplitter::Take(char c) {
+  if (quote_ != 0) {
+    current_ += c;
+    if (c == quote_) quote_ = 0;
+    return false;
+  }
+  if (c == '\n') {
+    if (!Blank()) return true;
+    current_.clear();
+    return false;
+  }
+  current_ += c;
+  if (c == '\'' || c == '`') {
+    quote_ = c;
+  } else if (c == '[') {
+    quote_ = ']';
+  }
+  return false;
+}
+
+bool StatementSplitter::Blank() const {
+  return std::all_of(current_.begin(), current_.end(), IsBlank);
+}
+
+RestoreOutcome RestoreBackup(Frontend& ui, oledb::SessionRef session, const std::string& directory,
+                             const RestoreOptions& options) {
+  const auto s = oledb::Resolve(session);
+  if (!s) {
+    WriteOutput(ui, "E::%s", oledb::kNoConnection);
+    return RestoreOutcome::Failed;
+  }
+  const fs::path dir(directory);
+  const fs::path tablesDir = dir / "TABLES";
+  std::error_code ec;
+  if (!fs::is_directory(tablesDir, ec)) {
+    const std::string below = BackupsBelow(dir);
+    WriteOutput(ui, "E::[%s] is not a backup of tables: it holds no TABLES directory%s%s",
+                directory.c_str(),
+                below.empty() ? "" : "; these directories below it do: ", below.c_str());
+    return RestoreOutcome::Failed;
+  }
+
+  // The structure files, in name order.
+  std::vector<fs::path> files;
+  for (fs::directory_iterator it(tablesDir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code e;
+    if (it->path().extension() == ".tbl" && it->is_regular_file(e)) files.push_back(it->path());
+  }
+  if (ec) {
+    WriteOutput(ui, "E::Cannot read [%s]: %s", tablesDir.c_str(), ec.message().c_str());
+    return RestoreOutcome::Failed;
+  }
+  std::sort(files.begin(), files.end());
+
+  bool all = true;
+  std::vector<Entry> entries;
+  for (const auto& path : files) {
+    Entry e;
+    e.stem = path.stem().string();
+    auto text = ReadWholeFile(path);
+    if (!text) {
+      WriteOutput(ui, "E::Cannot read [%s]: %s", path.c_str(), text.message().c_str());
+      all = false;
+      continue;
+    }
+    if (*text == kUserDefinedName) {
+      e.sheetEntry = true;
+    } else if (auto table = CreatedTable(*text)) {
+      e.table = std::move(*table);
+      e.create = std::move(*text);
+    } else {
+      WriteOutput(ui, "E::[%s] holds no table definition", path.c_str());
+      all = false;
+      continue;
+    }
+    if (options.table && (e.sheetEntry || !EqualNoCase(e.table, *options.table))) continue;
+    entries.push_back(std::move(e));
+  }
+  if (options.table && entries.empty()) {
+    WriteOutput(ui, "E::The backup in [%s] holds no table [%s]", directory.c_str(),
+                options.table->c_str());
+    return RestoreOutcome::Failed;
+  }
+
+  // Nothing changes while a table would be overwritten without leave.
+  bool refused = false;
+  for (auto& e : entries) {
+    if (e.sheetEntry) continue;
+    const Found found = LookUp(session, e.table);
+    e.exists = found.exists;
+    if (found.hasRows && !options.replace) {
+      WriteOutput(ui, "E::Table [%s] already holds rows: it is not overwritten", e.table.c_str());
+      refused = true;
+    }
+  }
+  if (refused) return RestoreOutcome::Refused;
+
+  const oledb::PropertySet properties = oledb::StandardRowsetProperties();
+  for (const auto& e : entries) {
+    if (e.sheetEntry) {
+      WriteOutput(ui, "T::[%s] is a sheet entry, not a table: its rows are not restored from it",
+                  e.stem.c_str());
+      continue;
+    }
+    WriteOutput(ui, "Restore table [%s]", e.table.c_str());
+    if (e.exists) {
+      const std::string error =
+          Run(*s, "DROP TABLE " + oledb::QuoteIdentifier(e.table), properties);
+      if (!error.empty()) {
+        WriteOutput(ui, "E::Drop table [%s] failed: %s", e.table.c_str(), error.c_str());
+        all = false;
+        continue;
+      }
+    }
+    if (const std::string error = Run(*s, e.create, properties); !error.empty()) {
+      WriteOutput(ui, "E::Create table [%s] failed: %s", e.table.c_str(), error.c_str());
+      all = false;
+      continue;
+    }
+    bool whole = RestoreRows(ui, *s, e, dir / "DATA" / (e.stem + ".data"), properties);
+    if (hr::Failed(s->Flush())) {
+      WriteOutput(ui, "E::Table [%s] could not be saved: %s", e.table.c_str(),
+                  LastError(*s).c_str());
+      whole = false;
+    }
+    all = whole && all;
+  }
+  return all ? RestoreOutcome::Restored : RestoreOutcome::Failed;
+}
+
+}  // namespace migrator

@@ -1,0 +1,70 @@
+#pragma once
+// Restore: replays a backup directory into the target session. The
+// directory is one that the table backup wrote into (a database directory,
+// or the directory of single-table backups): TABLES/<name>.tbl holds a
+// table's CREATE TABLE text and DATA/<name>.data its rows, one INSERT
+// statement each (a statement ends at a line break outside quotes).
+//
+// Each table is created from its .tbl file and filled from its .data file;
+// the session is flushed after each table, so what was reported restored is
+// on disk. A .tbl file of a sheet entry ("User Defined Name!") is skipped:
+// it has no columns to create. The files are taken as untrusted text: only a
+// CREATE TABLE and INSERT statements into that same table are run.
+//
+// Before anything changes, every table to restore is looked up in the
+// target: one that already holds rows is refused unless `replace` is set;
+// with it (and for a table without rows) the table is dropped and made anew.
+
+#include <optional>
+#include <string>
+
+#include "app/frontend.h"
+#include "oledb/slot.h"
+
+namespace migrator {
+
+struct RestoreOptions {
+  std::optional<std::string> table;  // only this table (its name, without regard to case)
+  bool replace = false;              // tables that hold rows are overwritten
+};
+
+enum class RestoreOutcome {
+  Restored,  // every table arrived whole
+  Refused,   // tables that hold rows would be overwritten: nothing was changed
+  Failed,    // a table or some of its rows did not arrive (reported in red)
+};
+
+RestoreOutcome RestoreBackup(Frontend& ui, oledb::SessionRef session, const std::string& directory,
+                             const RestoreOptions& options = {});
+
+// Splits the text of a .data file into statements: a statement ends at a
+// line break that is outside quotes ('...', `...`, [...]). Calls `onStatement`
+// for each non-blank one; feeding the text in pieces gives the same
+// statements as feeding it whole.
+class StatementSplitter {
+ public:
+  template <class F>
+  void Feed(std::string_view text, F&& onStatement) {
+    for (char c : text) {
+      if (Take(c)) {
+        onStatement(current_);
+        current_.clear();
+      }
+    }
+  }
+  // The last statement, when the text does not end with a line break.
+  template <class F>
+  void Finish(F&& onStatement) {
+    if (!Blank()) onStatement(current_);
+    current_.clear();
+    quote_ = 0;
+  }
+
+ private:
+  bool Take(char c);  // true when `current_` holds a whole statement
+  bool Blank() const;
+  std::string current_;
+  char quote_ = 0;  // the closing character while inside quotes
+};
+
+}  // namespace migrator
