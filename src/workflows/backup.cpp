@@ -8,12 +8,12 @@
 #include "adapters/excel/excel_adapter.h"
 #include "app/output.h"
 #include "browser/refresh_tree.h"
-#include "oledb/connect.h"
 #include "oledb/operations.h"
 #include "oledb/schema_reader.h"
 #include "platform/text.h"
 #include "support/error_text.h"
 #include "support/regexp_service.h"
+#include "workflows/connect.h"
 
 namespace migrator {
 namespace {
