@@ -117,10 +117,13 @@ Listing ListObjects(oledb::SessionRef session, bool views) {
 }
 
 // The database of a node: its own text, its folder's parent or its
-// grandparent; the tree's current database when the tree has none above it.
+// grandparent. A node without them in the tree belongs to the target's
+// current database (for a workbook its path without ".xls", as the tree
+// shows it).
 std::string DatabaseOfNode(const Workspace& ws, const TreeNode& node, int levels) {
   if (levels == 0) return node.text;
-  if (auto above = ws.target.tree.Ancestor(node.id, levels)) return above->text;
+  if (auto above = ws.target.tree.Ancestor(node.parent, levels - 1)) return above->text;
+  if (std::string catalog = ws.target.Settings().catalogName; !catalog.empty()) return catalog;
   return ws.target.tree.CurrentDatabase();
 }
 
@@ -205,22 +208,27 @@ bool ChooseBackupDirectory(Workspace& ws) {
   return true;
 }
 
-void BackupCommand(Workspace& ws) {
+std::optional<TaskId> BackupCommand(Workspace& ws) {
+  return BackupCommand(ws, ws.target.tree.SelectedNode());
+}
+
+std::optional<TaskId> BackupCommand(Workspace& ws, const std::optional<TreeNode>& selected) {
   Frontend& ui = ws.frontend();
   // 1.
   if (!ws.target.Connected()) {
     ui.ShowHint("Please confirm your target Database connected SUCCESSFULLY!");
     ui.Tell("No Target DataSource Connection!");
-    return;
+    return std::nullopt;
   }
   // 2.
   WorkingDirectory dir(ws.programDir());
-  if (!StepInto(ui, dir, kBackupDirectoryName)) return;
+  if (!StepInto(ui, dir, kBackupDirectoryName)) return std::nullopt;
   ws.SetCurrentDirectory(dir);
   // 3 to 5.
-  if (const auto node = ws.target.tree.SelectedNode()) {
-    if (!ChooseBackupDirectory(ws)) return;
-    if (auto task = BackupTaskForNode(ws, *node)) ws.tasks.Append(std::move(*task));
+  std::optional<TaskId> queued;
+  if (selected) {
+    if (!ChooseBackupDirectory(ws)) return std::nullopt;
+    if (auto task = BackupTaskForNode(ws, *selected)) queued = ws.tasks.Append(std::move(*task));
   } else {
     ui.ShowHint("Please select a Object in Target Databases Tree to backup!");
     ui.SetCurrentTab(kTipsTab);
@@ -228,6 +236,7 @@ void BackupCommand(Workspace& ws) {
   }
   // 6.
   ws.controller().StartIfIdle();
+  return queued;
 }
 
 bool BackupTablesOfDatabase(Workspace& ws, oledb::SessionRef session, const std::string& database) {

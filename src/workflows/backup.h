@@ -34,8 +34,13 @@ inline constexpr const char* kBackupDirectoryName = "backup";
 inline constexpr const char* kRootBackupDirectoryName = "Backup.Script";
 
 // The Backup command (window thread): reads the target tree's selection,
-// asks for the backup directory and queues one backup task.
-void BackupCommand(Workspace& ws);
+// asks for the backup directory, queues one backup task and starts the
+// controller if idle. Returns the task it queued, if any.
+std::optional<TaskId> BackupCommand(Workspace& ws);
+// The same for a given selection (the command line names its object). A
+// node whose folder or database the tree does not hold belongs to the
+// target's current database.
+std::optional<TaskId> BackupCommand(Workspace& ws, const std::optional<TreeNode>& selected);
 
 // Asks the person for the backup directory, enters it (creating it when
 // missing) and stores it as the workspace's backup directory and current

@@ -11,6 +11,7 @@
 #include "adapters/excel/excel_adapter.h"
 #include "app/output.h"
 #include "oledb/data_source.h"
+#include "oledb/errors.h"
 #include "oledb/operations.h"
 #include "oledb/properties.h"
 #include "oledb/text.h"
@@ -115,13 +116,6 @@ Result<std::string> ReadWholeFile(const fs::path& path) {
   if (failed) return Fail(SystemErrorMessage(EIO), EIO);
   text.resize(got);
   return text;
-}
-
-// The first error record a failing call left on an object.
-std::string LastError(const oledb::ErrorInfoSource& object) {
-  const auto records = object.ErrorObject();
-  if (!records || records->empty()) return oledb::kUnknownError;
-  return records->front().description;
 }
 
 // Runs one statement; empty on success, else the provider's text.
@@ -356,7 +350,7 @@ RestoreOutcome RestoreBackup(Frontend& ui, oledb::SessionRef session, const std:
     bool whole = RestoreRows(ui, *s, e, dir / "DATA" / (e.stem + ".data"), properties);
     if (hr::Failed(s->Flush())) {
       WriteOutput(ui, "E::Table [%s] could not be saved: %s", e.table.c_str(),
-                  LastError(*s).c_str());
+                  oledb::ErrorDescription(s.get(), oledb::Iid::ITransaction).c_str());
       whole = false;
     }
     all = whole && all;
