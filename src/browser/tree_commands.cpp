@@ -261,6 +261,33 @@ std::vector<ContextMenuItem> ContextMenuFor(DataSourceSide side, int dbmsKind,
   }
 }
 
+const char* TreeCommandName(int commandId) {
+  switch (commandId) {
+    case kCmdNewDatabase:
+      return "New Database";
+    case kCmdChangeCharset:
+      return "Change Charset";
+    case kCmdStorageEngine:
+      return "Storage Engines";
+    case kCmdDeleteDatabase:
+      return "Delete Database";
+    case kCmdClearAllTables:
+      return "Clear all tables";
+    case kCmdClearAllData:
+      return "Clear all Data";
+    case kCmdMigrationCondition:
+      return "Migration Condition";
+    case kCmdDropTable:
+      return "Drop Table";
+    case kCmdDropView:
+      return "Drop View";
+    case kCmdRenameTable:
+      return "Rename Table";
+    default:
+      return "";
+  }
+}
+
 void RunTreeCommand(Workspace& ws, DataSourceSide side, int commandId, TreeHost& host) {
   if (side != DataSourceSide::Source && side != DataSourceSide::Target) return;
   switch (commandId) {

@@ -81,6 +81,9 @@ class TreeHost {
   virtual void BeginRename(NodeId node) = 0;
 };
 
+// The menu text of a tree command ("Delete Database"), or "" for another id.
+const char* TreeCommandName(int commandId);
+
 // Runs a context command on a side's tree and its selected node. Commands
 // meant for the other tree (or another DBMS kind) return without a word.
 void RunTreeCommand(Workspace& ws, DataSourceSide side, int commandId, TreeHost& host);

@@ -1,0 +1,68 @@
+#include "browser/qt/charset_dialog.h"
+
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "browser/charsets.h"
+
+namespace migrator::gui {
+
+namespace {
+constexpr int kRowsPerColumn = 12;
+}
+
+CharsetDialog::CharsetDialog(const std::string& current, QWidget* parent)
+    : QDialog(parent), group_(new QButtonGroup(this)), choice_(current) {
+  setWindowTitle("Change Charset");
+  setModal(true);
+  auto* layout = new QVBoxLayout(this);
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(14);
+  grid->setVerticalSpacing(2);
+  const auto sets = Charsets();
+  for (int i = 0; i < static_cast<int>(sets.size()); ++i) {
+    auto* button = new QRadioButton(QString::fromUtf8(sets[i].button), this);
+    auto* description = new QLabel(QString::fromUtf8(sets[i].description), this);
+    description->setEnabled(false);
+    const int row = i % kRowsPerColumn;
+    const int column = (i / kRowsPerColumn) * 2;
+    grid->addWidget(button, row, column);
+    grid->addWidget(description, row, column + 1);
+    group_->addButton(button, i);
+  }
+  if (QAbstractButton* preset = group_->button(CharsetIndex(current))) preset->setChecked(true);
+  connect(group_, &QButtonGroup::idClicked, this, [this](int id) { choice_ = CharsetName(id); });
+  layout->addLayout(grid);
+
+  auto* box = new QDialogButtonBox(this);
+  box->addButton("Select", QDialogButtonBox::AcceptRole);
+  box->addButton("Cancel", QDialogButtonBox::RejectRole);
+  connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->addWidget(box);
+}
+
+void CharsetDialog::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    grab_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    event->accept();
+    return;
+  }
+  QDialog::mousePressEvent(event);
+}
+
+void CharsetDialog::mouseMoveEvent(QMouseEvent* event) {
+  if (event->buttons() & Qt::LeftButton) {
+    move(event->globalPosition().toPoint() - grab_);
+    event->accept();
+    return;
+  }
+  QDialog::mouseMoveEvent(event);
+}
+
+}  // namespace migrator::gui
