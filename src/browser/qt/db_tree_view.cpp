@@ -33,6 +33,19 @@ auto OnThreadOf(QObject* o, F f) -> decltype(f()) {
   }
 }
 
+// Takes a dragged tree node, as a copy or, with Shift held, a move;
+// anything else is refused.
+bool AcceptNode(QDropEvent* event) {
+  DbTreeModel::Dragged dragged;
+  if (!DbTreeModel::ReadDragged(event->mimeData(), dragged)) {
+    event->ignore();
+    return false;
+  }
+  event->setDropAction((event->modifiers() & Qt::ShiftModifier) ? Qt::MoveAction : Qt::CopyAction);
+  event->accept();
+  return true;
+}
+
 constexpr int kDropRightMargin = 70;  // beside a node's text the drop goes to the root
 constexpr int kScrollEdge = 10;       // within this of an edge a drag scrolls
 
@@ -234,24 +247,11 @@ void DbTreeView::startDrag(Qt::DropActions) {
 }
 
 void DbTreeView::dragEnterEvent(QDragEnterEvent* event) {
-  DbTreeModel::Dragged dragged;
-  if (!DbTreeModel::ReadDragged(event->mimeData(), dragged)) {
-    event->ignore();
-    return;
-  }
-  event->setDropAction((event->modifiers() & Qt::ShiftModifier) ? Qt::MoveAction : Qt::CopyAction);
-  event->accept();
-  model_->SetHighlight(DropNodeAt(event->position().toPoint()));
+  dragMoveEvent(event);
 }
 
 void DbTreeView::dragMoveEvent(QDragMoveEvent* event) {
-  DbTreeModel::Dragged dragged;
-  if (!DbTreeModel::ReadDragged(event->mimeData(), dragged)) {
-    event->ignore();
-    return;
-  }
-  event->setDropAction((event->modifiers() & Qt::ShiftModifier) ? Qt::MoveAction : Qt::CopyAction);
-  event->accept();
+  if (!AcceptNode(event)) return;
   const QPoint pos = event->position().toPoint();
   model_->SetHighlight(DropNodeAt(pos));
   // Near an edge the tree scrolls one line or column that way.
@@ -271,18 +271,12 @@ void DbTreeView::dragLeaveEvent(QDragLeaveEvent*) {
 }
 
 void DbTreeView::dropEvent(QDropEvent* event) {
-  DbTreeModel::Dragged dragged;
-  if (!DbTreeModel::ReadDragged(event->mimeData(), dragged)) {
-    event->ignore();
-    return;
-  }
+  if (!AcceptNode(event)) return;
   NodeId target = model_->highlight();
   if (target == kNoNode) target = DropNodeAt(event->position().toPoint());
   model_->SetHighlight(kNoNode);
   SelectNode(target);
   DropOnNode(ws_, side_, target, model_->generation());
-  event->setDropAction((event->modifiers() & Qt::ShiftModifier) ? Qt::MoveAction : Qt::CopyAction);
-  event->accept();
 }
 
 std::optional<std::string> DbTreeView::ChooseCharset(const std::string& current) {
