@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include "app/output.h"
+
 namespace migrator {
 
 ConsoleFrontend::ConsoleFrontend(std::FILE* out, std::FILE* err)
@@ -9,7 +11,10 @@ ConsoleFrontend::ConsoleFrontend(std::FILE* out, std::FILE* err)
 
 void ConsoleFrontend::AppendOutput(const OutputLine& line) {
   std::lock_guard lock(m_);
-  if (quiet_) return;
+  // Quiet keeps the error lines: they say why a run failed.
+  const bool error = line.coloured && line.textColour.r == kRed.r && line.textColour.g == kRed.g &&
+                     line.textColour.b == kRed.b;
+  if (quiet_ && !error) return;
   if (colour_ && line.coloured) {
     std::fprintf(out_, "\x1b[38;2;%d;%d;%dm%s\x1b[0m\n", line.textColour.r, line.textColour.g,
                  line.textColour.b, line.text.c_str());

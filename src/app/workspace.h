@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "app/frontend.h"
@@ -31,6 +32,10 @@ struct ConnectionSettings {
   std::string userId;
   std::string password;
   std::string catalogName;  // database
+  // Seconds a login may take, and a read or write may wait on the server (a
+  // long query runs on while its rows keep arriving); 0: no limit. Unset:
+  // the provider's defaults (providers/odbc/odbc_provider.h).
+  std::optional<int> loginTimeout, readTimeout;
 };
 
 // One side's connection state.

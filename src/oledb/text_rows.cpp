@@ -94,15 +94,46 @@ TextReadResult ReadTextRows(const std::shared_ptr<Session>& session, std::string
 
   TextRow row;
   for (;;) {
-    h = rowset.GetNextRow();
-    if (h != hr::S_OK) break;  // the end of the rowset or a failed fetch
-    h = rowset.GetData(row);
-    if (h != hr::S_OK) break;  // a row that was not read in full ends the loop
-    ++result.rows;
-    if (onRow && !onRow(row)) {
+    ++result.results;
+    for (;;) {
+      h = rowset.GetNextRow();
+      if (h != hr::S_OK) break;  // the end of the rowset or a failed fetch
+      h = rowset.GetData(row);
+      if (h != hr::S_OK) break;  // a row that was not read in full ends the loop
+      ++result.rows;
+      if (onRow && !onRow(row)) {
+        result.stopped = true;
+        result.hr = hr::S_OK;
+        return result;
+      }
+    }
+    if (hr::Failed(h)) result.errorText = ErrorDescription(&rowset, Iid::IRowset);
+    if (h != hr::DB_S_ENDOFROWSET || !options.allResults) break;
+    // The next result with rows, bound whole.
+    bool more = false;
+    HRESULT next = rowset.NextResult(more);
+    if (hr::Succeeded(next) && more) next = rowset.GetColumnInfo(result.columns);
+    if (hr::Failed(next)) {
+      result.outcome = TextReadOutcome::Failed;
+      result.hr = next;
+      result.errorText = ErrorDescription(&rowset, Iid::IRowset);
+      return result;
+    }
+    if (!more) break;
+    count = 0;
+    for (const auto& c : result.columns)
+      count += c.IsBookmark() || c.ordinal == 0 ? 0 : 1;
+    next = rowset.CreateAccessor(count);
+    if (hr::Failed(next)) {
+      result.outcome = TextReadOutcome::Failed;
+      result.hr = next;
+      result.errorText = ErrorDescription(&rowset, Iid::IAccessor);
+      return result;
+    }
+    if (options.onColumns && !options.onColumns(result.columns)) {
       result.stopped = true;
-      h = hr::S_OK;
-      break;
+      result.hr = hr::S_OK;
+      return result;
     }
   }
   result.hr = h;

@@ -31,13 +31,14 @@ enum class TextReadOutcome {
 struct TextReadResult {
   TextReadOutcome outcome = TextReadOutcome::MissingSession;
   // Failed: the provider's error text (error-record reader) for the object
-  // and interface that failed.
+  // and interface that failed. Rows: the error text of a fetch that failed.
   std::string errorText;
   // Failed: the failing result. Rows: the result that ended the loop
   // (hr::DB_S_ENDOFROWSET at the normal end, S_OK when the handler stopped).
   HRESULT hr = hr::S_OK;
   std::vector<ColumnInfo> columns;  // as the rowset reported them
   std::size_t rows = 0;             // rows handed to the handler
+  std::size_t results = 0;          // results whose rows were read
   bool stopped = false;             // the handler returned false
 
   bool ok() const {
@@ -62,6 +63,11 @@ struct TextReadOptions {
   // Called once with the column information before the first row; returning
   // false ends the read before any row is fetched (outcome Rows, 0 rows).
   std::function<bool(const std::vector<ColumnInfo>&)> onColumns;
+  // Reads every result of the statement (a procedure may return several),
+  // not only the first: each further result binds all its data columns and
+  // is announced to onColumns before its rows. `columns` then holds the last
+  // result's columns.
+  bool allResults = false;
 };
 
 TextReadResult ReadTextRows(SessionRef session, std::string_view statement,

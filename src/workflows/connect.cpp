@@ -24,9 +24,15 @@ std::string Trim(std::string s) {
 }
 
 // Steps 2 to 4 failed: the hint, the message box, and the side stays closed.
-void ConnectFailed(Workspace& ws, DataSourceSide side) {
+// `reason` is what the provider or the adapter said about the failure; it is
+// written as an error line so that the user learns why (a wrong password, an
+// unknown host) and not only that.
+void ConnectFailed(Workspace& ws, DataSourceSide side, const std::string& reason) {
   Frontend& ui = ws.frontend();
   SideConnection& sc = ws.Side(side);
+  if (!reason.empty() && reason != oledb::kUnknownError) {
+    WriteOutputText(ui, std::string("E::") + SideWord(side) + " Connection error: " + reason);
+  }
   // A data source that did not initialise is of no use to anyone.
   sc.dataSource.Reset();
   if (side == DataSourceSide::Source) {
@@ -71,23 +77,33 @@ void Connect(Workspace& ws, DataSourceSide side, const ConnectServices& services
   oledb::PropertySet init(oledb::PropertySetId::DBInit);
   ConnectionSettings settings = sc.Settings();
   bool built;
+  std::string reason;
   if (side == DataSourceSide::Source) {
-    built = MySqlAdapter::BuildInitProperties(settings, init, services);
+    built = MySqlAdapter::BuildInitProperties(settings, init, services, reason);
   } else {
     built = ExcelAdapter::BuildInitProperties(settings, init);
     // The workbook provider derives the database name from the data source.
     sc.EditSettings([&](ConnectionSettings& s) { s.catalogName = settings.catalogName; });
   }
-  if (!built) return ConnectFailed(ws, side);
+  if (!built) {
+    return ConnectFailed(ws, side, reason);
+  }
 
   // 3, 4. The provider's data source, its properties, Initialize.
   std::shared_ptr<oledb::DataSource> dataSource;
   HRESULT h = services.createDataSource ? services.createDataSource(settings.providerId, dataSource)
                                         : hr::REGDB_E_CLASSNOTREG;
-  if (hr::Failed(h) || !dataSource) return ConnectFailed(ws, side);
+  if (hr::Failed(h) || !dataSource) {
+    return ConnectFailed(ws, side, "the provider " + settings.providerId + " is not registered");
+  }
   sc.dataSource.Set(dataSource);
-  if (hr::Failed(dataSource->SetProperties(init)) || hr::Failed(dataSource->Initialize())) {
-    return ConnectFailed(ws, side);
+  if (hr::Failed(dataSource->SetProperties(init))) {
+    return ConnectFailed(ws, side,
+                         oledb::ErrorDescription(dataSource.get(), oledb::Iid::IDBProperties));
+  }
+  if (hr::Failed(dataSource->Initialize())) {
+    return ConnectFailed(ws, side,
+                         oledb::ErrorDescription(dataSource.get(), oledb::Iid::IDBInitialize));
   }
 
   // 5.

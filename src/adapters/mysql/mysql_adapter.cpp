@@ -53,9 +53,14 @@ void AddModeAndPrompt(oledb::PropertySet& set) {
 }
 
 // Both variants; `ui` is set for the configuration dialog's test.
+// `reason` gets why the set could not be completed: no driver, or the last
+// trial's error text.
 bool Build(const ConnectionSettings& s, oledb::PropertySet& set, const ConnectServices& services,
-           Frontend* ui) {
+           Frontend* ui, std::string* reason = nullptr) {
   AddAuthProperties(s, set);
+  // Timeouts the settings ask for; without them the provider's defaults hold.
+  if (s.loginTimeout) set.Add(oledb::DBPROP_INIT_TIMEOUT, Variant::I4(*s.loginTimeout));
+  if (s.readTimeout) set.Add(oledb::DBPROP_INIT_GENERALTIMEOUT, Variant::I4(*s.readTimeout));
   if (!EqualNoCase(s.providerText, kTcpIpPort)) {
     // An ODBC data source name. The database to use is the catalog: the
     // data source name is no database name.
@@ -71,6 +76,7 @@ bool Build(const ConnectionSettings& s, oledb::PropertySet& set, const ConnectSe
       const std::string driver = services.mysqlDriverProbe ? services.mysqlDriverProbe(k) : "";
       if (driver.empty()) {
         if (ui) ui->Tell("No appropriate Config, Please correct!!!");
+        if (reason && k == 1) *reason = "no usable MySQL ODBC driver was found";
         return false;
       }
       set.Set(oledb::DBPROP_INIT_PROVIDERSTRING,
@@ -90,8 +96,11 @@ bool Build(const ConnectionSettings& s, oledb::PropertySet& set, const ConnectSe
         }
       }
       const bool initialised = hr::Succeeded(h) && trial;
-      if (!initialised && ui) {
-        ui->Tell(trial ? oledb::ErrorDescription(trial.get(), failedAt) : oledb::kUnknownError);
+      if (!initialised && (ui || reason)) {
+        const std::string text =
+            trial ? oledb::ErrorDescription(trial.get(), failedAt) : oledb::kUnknownError;
+        if (ui) ui->Tell(text);
+        if (reason) *reason = text;
       }
       trial.reset();
       if (initialised) break;
@@ -108,6 +117,14 @@ void NotAvailable(Frontend& out, const char* operation) {
 }  // namespace
 
 ServerAddress SplitServerAddress(std::string_view sourceName) {
+  if (sourceName.starts_with('[')) {  // an IPv6 address: "[::1]" or "[::1]:3306"
+    const auto close = sourceName.find(']');
+    if (close != std::string_view::npos) {
+      const std::string_view rest = sourceName.substr(close + 1);
+      return {std::string(sourceName.substr(1, close - 1)),
+              rest.starts_with(':') ? std::string(rest.substr(1)) : kDefaultMySqlPort};
+    }
+  }
   const auto colon = sourceName.find(':');
   if (colon == std::string_view::npos) return {std::string(sourceName), kDefaultMySqlPort};
   return {std::string(sourceName.substr(0, colon)), std::string(sourceName.substr(colon + 1))};
@@ -129,6 +146,11 @@ bool MySqlAdapter::BuildInitProperties(const ConnectionSettings& settings,
 bool MySqlAdapter::BuildInitProperties(const ConnectionSettings& settings, oledb::PropertySet& set,
                                        const ConnectServices& services) {
   return Build(settings, set, services, nullptr);
+}
+
+bool MySqlAdapter::BuildInitProperties(const ConnectionSettings& settings, oledb::PropertySet& set,
+                                       const ConnectServices& services, std::string& reason) {
+  return Build(settings, set, services, nullptr, &reason);
 }
 
 bool MySqlAdapter::BuildTestInitProperties(Frontend& ui, const ConnectionSettings& settings,

@@ -22,6 +22,7 @@ inline constexpr const char* kNoViewSupport = "NO SUPPORT! No Views Supported in
 
 // A server address split for the connection string: everything before the
 // first ":" is the host, everything after it the port ("3306" without one).
+// An IPv6 address stands in brackets: "[::1]:3307" is host ::1, port 3307.
 struct ServerAddress {
   std::string host;
   std::string port;
@@ -43,6 +44,10 @@ struct MySqlAdapter {
   static bool BuildInitProperties(const ConnectionSettings& settings, oledb::PropertySet& set);
   static bool BuildInitProperties(const ConnectionSettings& settings, oledb::PropertySet& set,
                                   const ConnectServices& services);
+  // The same; when it returns false, `reason` says why (no driver, or the
+  // driver's error text for the last trial).
+  static bool BuildInitProperties(const ConnectionSettings& settings, oledb::PropertySet& set,
+                                  const ConnectServices& services, std::string& reason);
 
   // The configuration dialog's variant: the same set, but it tells the user
   // "No appropriate Config, Please correct!!!" when the probe names no driver

@@ -107,6 +107,39 @@ void TextDecoder::Append(std::string_view bytes, std::string& out) {
   out.append(buffer, static_cast<std::size_t>(o - buffer));
 }
 
+bool EncodeText(std::string_view mysqlName, std::string_view utf8, std::string& out) {
+  const std::string to = IconvNameForMySqlCharset(mysqlName);
+  if (to.empty()) {
+    out.assign(utf8);
+    return true;
+  }
+  iconv_t cd = iconv_open(to.c_str(), "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    out.assign(utf8);
+    return true;
+  }
+  out.clear();
+  char* in = const_cast<char*>(utf8.data());
+  std::size_t inLeft = utf8.size();
+  char buffer[4096];
+  bool ok = true;
+  for (;;) {
+    char* o = buffer;
+    std::size_t outLeft = sizeof buffer;
+    const std::size_t r = iconv(cd, inLeft ? &in : nullptr, &inLeft, &o, &outLeft);
+    out.append(buffer, static_cast<std::size_t>(o - buffer));
+    if (r != static_cast<std::size_t>(-1)) {
+      if (inLeft == 0 && o == buffer) break;  // flushed
+      continue;
+    }
+    if (errno == E2BIG) continue;
+    ok = false;  // a character the set has no form for, or broken UTF-8
+    break;
+  }
+  iconv_close(cd);
+  return ok;
+}
+
 void AppendValidUtf8(std::string_view bytes, std::string& out) {
   std::size_t start = 0;  // the run of valid text not yet appended
   std::size_t i = 0;

@@ -40,6 +40,11 @@ class TextDecoder {
   iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
 };
 
+// `utf8` in a MySQL character set (as @@character_set_client names it) into
+// `out`; false when a character has no form in that set. UTF-8 sets and
+// names without a conversion take the text as it is.
+bool EncodeText(std::string_view mysqlName, std::string_view utf8, std::string& out);
+
 // Appends `bytes` to `out`, replacing every byte that does not belong to a
 // well-formed UTF-8 sequence with U+FFFD.
 void AppendValidUtf8(std::string_view bytes, std::string& out);

@@ -1,6 +1,7 @@
 #include "providers/odbc/connection_string.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <span>
 
 #include "oledb/text.h"
@@ -147,6 +148,37 @@ std::string BuildConnectionString(const oledb::PropertySet& init) {
     out += ';';
   }
   return out;
+}
+
+std::string InitValuesProblem(const oledb::PropertySet& init) {
+  using namespace oledb;
+  static constexpr struct {
+    DBPROPID id;
+    const char* name;
+  } kValues[] = {
+      {DBPROP_AUTH_USERID, "user name"},
+      {DBPROP_AUTH_PASSWORD, "password"},
+      {DBPROP_INIT_DATASOURCE, "data source name"},
+      {DBPROP_INIT_CATALOG, "database name"},
+      {DBPROP_INIT_PROVIDERSTRING, "connection string"},
+  };
+  for (const auto& v : kValues) {
+    const std::string text = init.FindText(v.id).value_or("");
+    for (unsigned char c : text) {
+      if (c < 0x20 || c == 0x7F) {
+        char code[8];
+        std::snprintf(code, sizeof code, "%02X", c);
+        return std::string("The ") + v.name + " holds a control character (0x" + code +
+               "), which cannot be passed to the ODBC driver.";
+      }
+    }
+  }
+  const std::string password = init.FindText(DBPROP_AUTH_PASSWORD).value_or("");
+  if (!password.empty() && (password.front() == ' ' || password.back() == ' ')) {
+    return "The password begins or ends with a blank, which the ODBC driver drops, so the "
+           "login would fail.";
+  }
+  return {};
 }
 
 std::string RedactConnectionString(std::string_view text) {

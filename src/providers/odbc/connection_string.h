@@ -38,6 +38,13 @@ std::string FormatConnectionString(const std::vector<ConnectionAttribute>& attri
 // the string: it is selected after connecting.
 std::string BuildConnectionString(const oledb::PropertySet& init);
 
+// Why the initialisation values cannot be handed to the driver as they are,
+// or "" when they can: a control character in the user name, password, data
+// source name, database name or provider string (a NUL would end the string
+// there and drop what follows, the credentials included), or a password with
+// a blank at either end (the driver drops such blanks, even inside braces).
+std::string InitValuesProblem(const oledb::PropertySet& init);
+
 // The string with the values of UID/PWD-like keywords replaced by "***", for
 // logs and messages.
 std::string RedactConnectionString(std::string_view text);

@@ -5,6 +5,7 @@
 #include <sqlucode.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <optional>
 #include <set>
 #include <string>
@@ -190,9 +191,17 @@ class OdbcSession : public ProviderSession {
               "leaves the connection unusable)."));
       return hr::DB_E_NOTSUPPORTED;
     }
-    std::string sql(text);
+    // The statement goes in the session's client character set.
+    std::string sql;
+    const SessionSettings* settings = Settings();
+    if (!EncodeText(settings ? settings->client : std::string(), text, sql)) {
+      errors.push_back(ProviderError(
+          hr::DB_E_ERRORSINCOMMAND,
+          "The statement was not run: it holds characters that the session's character set (" +
+              settings->client + ") cannot represent."));
+      return hr::DB_E_ERRORSINCOMMAND;
+    }
     if (conn_.stream && !conn_.sessionBound && ReadsOnly(text)) {
-      const SessionSettings* settings = Settings();
       if (settings) {
         bool usable = false;
         const HRESULT h =
@@ -564,16 +573,30 @@ class OdbcSession : public ProviderSession {
 // ---------------------------------------------------------------------------
 // Data source.
 
-// The read and write timeouts the MariaDB driver takes from its connection
-// string, unless the string sets them.
-std::string WithReadTimeout(const std::string& text, int seconds) {
+// Seconds from the property, else from the environment, else `fallback`.
+int Timeout(const PropertySet& init, DBPROPID id, const char* variable, int fallback) {
+  if (auto v = init.FindI4(id)) return std::max(*v, 0);
+  const char* text = std::getenv(variable);
+  if (!text || !*text) return fallback;
+  char* end = nullptr;
+  const long n = std::strtol(text, &end, 10);
+  return *end == '\0' && n >= 0 && n <= 86400 ? static_cast<int>(n) : fallback;
+}
+
+// The timeouts the MariaDB driver takes from its connection string, unless
+// the string sets them: CONN_TIMEOUT bounds the login (the wait for the
+// server's greeting included, which SQL_ATTR_LOGIN_TIMEOUT does not),
+// READ_TIMEOUT and WRITE_TIMEOUT every later wait on the server.
+std::string WithTimeouts(const std::string& text, int login, int read) {
   std::string added;
   const auto attrs = ParseConnectionString(text);
-  for (const char* key : {"READ_TIMEOUT", "WRITE_TIMEOUT"}) {
+  const std::pair<const char*, int> keys[] = {
+      {"CONN_TIMEOUT", login}, {"READ_TIMEOUT", read}, {"WRITE_TIMEOUT", read}};
+  for (const auto& [key, seconds] : keys) {
     const bool set = std::any_of(attrs.begin(), attrs.end(), [&](const auto& a) {
       return oledb::EqualsNoCase(a.keyword, key);
     });
-    if (!set) added += std::string(key) + "=" + std::to_string(seconds) + ";";
+    if (!set && seconds > 0) added += std::string(key) + "=" + std::to_string(seconds) + ";";
   }
   return added;
 }
@@ -581,6 +604,10 @@ std::string WithReadTimeout(const std::string& text, int seconds) {
 class OdbcDataSource : public oledb::ProviderDataSource {
  public:
   HRESULT Initialize(const PropertySet& init, ErrorRecords& errors) override {
+    if (std::string problem = InitValuesProblem(init); !problem.empty()) {
+      errors.push_back(ProviderError(hr::DB_E_BADINITSTRING, std::move(problem)));
+      return hr::DB_E_BADINITSTRING;
+    }
     auto conn = std::make_unique<Connection>();
     if (!SqlOk(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &conn->env))) {
       conn->env = SQL_NULL_HENV;
@@ -592,15 +619,17 @@ class OdbcDataSource : public oledb::ProviderDataSource {
       conn->dbc = SQL_NULL_HDBC;
       return Diagnose(SQL_HANDLE_ENV, conn->env, errors);
     }
-    const int loginTimeout = std::max(init.FindI4(oledb::DBPROP_INIT_TIMEOUT).value_or(0), 0);
-    const int readTimeout = std::max(init.FindI4(oledb::DBPROP_INIT_GENERALTIMEOUT).value_or(0), 0);
+    const int loginTimeout =
+        Timeout(init, oledb::DBPROP_INIT_TIMEOUT, "MIGRATOR_LOGIN_TIMEOUT", kDefaultLoginTimeout);
+    const int readTimeout = Timeout(init, oledb::DBPROP_INIT_GENERALTIMEOUT,
+                                    "MIGRATOR_READ_TIMEOUT", kDefaultReadTimeout);
     if (loginTimeout > 0) {
       SQLSetConnectAttr(conn->dbc, SQL_ATTR_LOGIN_TIMEOUT,
                         reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(loginTimeout)), 0);
     }
 
     std::string text = BuildConnectionString(init);
-    if (readTimeout > 0) text += WithReadTimeout(text, readTimeout);
+    text += WithTimeouts(text, loginTimeout, readTimeout);
     std::vector<SQLCHAR> completed(2048);
     SQLSMALLINT completedLength = 0;
     // Never prompt: there is nobody to answer a driver's dialog.
@@ -613,7 +642,7 @@ class OdbcDataSource : public oledb::ProviderDataSource {
       return h == hr::E_FAIL ? hr::DB_E_CANNOTCONNECT : h;
     }
     conn->connected = true;
-    if (auto login = StreamLoginFor(text, loginTimeout, readTimeout)) {
+    if (auto login = StreamLoginFor(BuildConnectionString(init), loginTimeout, readTimeout)) {
       conn->stream = std::make_unique<StreamPool>(std::move(*login));
     }
 

@@ -51,6 +51,11 @@ oledb::ErrorRecord ClientError(MYSQL* m) {
   r.sqlState = mysql_sqlstate(m);
   r.nativeError = static_cast<std::int32_t>(mysql_errno(m));
   r.description = mysql_error(m);
+  if (r.nativeError == 2013) {  // CR_SERVER_LOST: the server went away or went quiet
+    r.description +=
+        " (the server closed the connection or sent nothing within the read "
+        "timeout)";
+  }
   r.source = kProviderName;
   r.hr = HResultForState(r.sqlState);
   return r;
