@@ -158,7 +158,8 @@ TEST_F(ConnectTest, FailuresTakeTheFailurePathWithTheSidesOwnTexts) {
                                       "database connection properties !"}));
   EXPECT_EQ(ui_.CallsStartingWith("ask"),
             (std::vector<std::string>{"ask Ok: Target Connection error!"}));
-  EXPECT_TRUE(ui_.Texts().empty());
+  ASSERT_EQ(ui_.Texts().size(), 1u);  // the provider's reason, as an error line
+  EXPECT_EQ(ui_.Texts()[0].rfind("Target Connection error: ", 0), 0u) << ui_.Texts()[0];
 
   // Source: an unknown provider identifier.
   ui_.ClearCalls();
