@@ -210,29 +210,31 @@ NodeId DbTreeView::DropNodeAt(const QPoint& pos) const {
   return model_->RootNode();
 }
 
-void DbTreeView::startDrag(Qt::DropActions) {
-  const QModelIndex current = currentIndex();
-  const NodeId dragged = model_->NodeOf(current);
-  const TreeNode* n = model_->NodeAt(dragged);
-  if (!n) return;
-  QMimeData* data = model_->mimeData({current});
-  if (!data) return;
-  model_->SetHighlight(dragged);
-
-  // The drag image: the node's image and text, held at (8, 8).
+QPixmap DbTreeView::DragImage(NodeId node) const {
+  const TreeNode* n = model_->NodeAt(node);
+  if (!n) return {};
   const QString text = QString::fromStdString(n->text);
   const QFontMetrics fm(font());
   QPixmap image(20 + fm.horizontalAdvance(text) + 4, std::max(16, fm.height()) + 2);
   image.fill(Qt::transparent);
-  {
-    QPainter p(&image);
-    p.drawPixmap(1, 1, NodeIcon(n->kind).pixmap(16, 16));
-    p.setPen(palette().color(QPalette::Text));
-    p.drawText(QRect(20, 0, image.width() - 20, image.height()), Qt::AlignVCenter, text);
-  }
+  QPainter p(&image);
+  p.drawPixmap(1, 1, NodeIcon(n->kind).pixmap(16, 16));
+  p.setPen(palette().color(QPalette::Text));
+  p.drawText(QRect(20, 0, image.width() - 20, image.height()), Qt::AlignVCenter, text);
+  return image;
+}
+
+void DbTreeView::startDrag(Qt::DropActions) {
+  const QModelIndex current = currentIndex();
+  const NodeId dragged = model_->NodeOf(current);
+  if (!model_->NodeAt(dragged)) return;
+  QMimeData* data = model_->mimeData({current});
+  if (!data) return;
+  model_->SetHighlight(dragged);
+
   auto* drag = new QDrag(this);
   drag->setMimeData(data);
-  drag->setPixmap(image);
+  drag->setPixmap(DragImage(dragged));
   drag->setHotSpot(QPoint(8, 8));
   const Qt::DropAction result = drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
   if (result == Qt::MoveAction) {

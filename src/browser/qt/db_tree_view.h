@@ -59,6 +59,9 @@ class DbTreeView : public QTreeView, public TreeHost {
   QMenu* BuildContextMenu(NodeId node, QWidget* parent);
   // The highlighted node while something is dragged over this tree.
   NodeId DropHighlight() const;
+  // The image a dragged node is shown with (its image and text), held at
+  // (8, 8).
+  QPixmap DragImage(NodeId node) const;
 
   // TreeHost
   std::optional<std::string> ChooseCharset(const std::string& current) override;
