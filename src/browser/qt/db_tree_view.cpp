@@ -148,8 +148,19 @@ void DbTreeView::selectionChanged(const QItemSelection& selected,
   const QModelIndexList rows = selectionModel()->selectedIndexes();
   const NodeId id = rows.isEmpty() ? kNoNode : model_->NodeOf(rows.front());
   tree.Select(id, model_->generation());
-  const TreeNode* n = model_->NodeAt(tree.Selected());
+  AnnounceSelection();
+}
+
+void DbTreeView::AnnounceSelection() {
+  const TreeNode* n = model_->NodeAt(ws_.Side(side_).tree.Selected());
   emit NodeSelected(side_, n ? static_cast<int>(n->kind) : -1);
+}
+
+void DbTreeView::mousePressEvent(QMouseEvent* event) {
+  QTreeView::mousePressEvent(event);
+  // A click on the node that is already selected sets the menus too: the
+  // other tree may have set them since.
+  if (!ws_.Side(side_).tree.Filling()) AnnounceSelection();
 }
 
 void DbTreeView::RunCommand(int commandId) {

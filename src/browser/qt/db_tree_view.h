@@ -77,6 +77,7 @@ class DbTreeView : public QTreeView, public TreeHost {
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void startDrag(Qt::DropActions supportedActions) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -87,6 +88,7 @@ class DbTreeView : public QTreeView, public TreeHost {
 
  private:
   void SelectNode(NodeId id);
+  void AnnounceSelection();
   // The node a drop at this point lands on: the node under it, or the root
   // beside a node's right edge and in empty space.
   NodeId DropNodeAt(const QPoint& pos) const;
