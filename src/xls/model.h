@@ -3,6 +3,7 @@
 // editing calls. Records the engine does not model are kept verbatim, in
 // order, with "slots" marking where the modelled ones are written back.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -36,7 +37,9 @@ struct RowRec {
   uint16_t flags = 0x0100;     // ROW record option flags
   uint16_t xfWord = 0x000F;    // the row's format index and its extra flags
   bool hasInfo = false;        // the row has a ROW record worth keeping
+  uint8_t low = 0;             // the row number's place in its block (RowTable)
 };
+static_assert(sizeof(RowRec) == 32);
 
 // A formula cell: the FORMULA record from its cached value on, and the
 // records that belong to it (SHRFMLA, ARRAY, TABLE, STRING, CONTINUE).
@@ -56,8 +59,11 @@ struct FormulaRec {
   }
 };
 
-// Rows of a sheet, stored in blocks of 256 that exist only where rows do, so
-// that a sheet costs memory for the rows it has, not for its last row number.
+// Rows of a sheet: only rows that were touched exist. They are kept in blocks
+// of 256 row numbers; a block holds just its touched rows, in order, so that
+// memory follows the rows a sheet has, and an insertion moves at most one
+// block's rows. A block whose rows have no gaps up to a row finds it directly.
+// A row's reference stays valid until another row is created.
 class RowTable {
  public:
   static constexpr uint32_t kBlockBits = 8;
@@ -65,40 +71,46 @@ class RowTable {
 
   // One more than the highest row that was ever touched.
   uint32_t size() const { return size_; }
+  // Rows that exist.
+  size_t count() const { return count_; }
   const RowRec* Find(uint32_t r) const {
-    if (r >= size_) return nullptr;
-    const auto& b = blocks_[r >> kBlockBits];
-    return b ? &(*b)[r & (kBlock - 1)] : nullptr;
+    const uint32_t bi = r >> kBlockBits;
+    if (bi >= where_.size() || where_[bi] == 0) return nullptr;
+    const std::vector<RowRec>& rows = blocks_[where_[bi] - 1].rows;
+    const uint8_t low = static_cast<uint8_t>(r);
+    if (low < rows.size() && rows[low].low == low) return &rows[low];
+    auto it = std::lower_bound(rows.begin(), rows.end(), low,
+                               [](const RowRec& x, uint8_t l) { return x.low < l; });
+    return it != rows.end() && it->low == low ? &*it : nullptr;
   }
   RowRec* Find(uint32_t r) {
     return const_cast<RowRec*>(static_cast<const RowTable*>(this)->Find(r));
   }
-  RowRec& At(uint32_t r) {
-    size_t bi = r >> kBlockBits;
-    if (blocks_.size() <= bi) blocks_.resize(bi + 1);
-    if (!blocks_[bi]) blocks_[bi] = std::make_unique<std::array<RowRec, kBlock>>();
-    if (r >= size_) size_ = r + 1;
-    return (*blocks_[bi])[r & (kBlock - 1)];
-  }
-  // Calls f(row, RowRec&) for every row slot that exists, in order.
+  // The row, created when it does not exist.
+  RowRec& At(uint32_t r);
+  // Calls f(row, RowRec&) for every row that exists, in order.
   template <class F>
   void ForEach(F&& f) const {
-    for (size_t b = 0; b < blocks_.size(); ++b)
-      if (blocks_[b])
-        for (uint32_t i = 0; i < kBlock; ++i)
-          f(static_cast<uint32_t>(b << kBlockBits | i), (*blocks_[b])[i]);
+    for (const Block& b : blocks_)
+      for (const RowRec& x : b.rows)
+        f(b.index << kBlockBits | x.low, x);
   }
   template <class F>
   void ForEach(F&& f) {
-    for (size_t b = 0; b < blocks_.size(); ++b)
-      if (blocks_[b])
-        for (uint32_t i = 0; i < kBlock; ++i)
-          f(static_cast<uint32_t>(b << kBlockBits | i), (*blocks_[b])[i]);
+    for (Block& b : blocks_)
+      for (RowRec& x : b.rows)
+        f(b.index << kBlockBits | x.low, x);
   }
 
  private:
-  std::vector<std::unique_ptr<std::array<RowRec, kBlock>>> blocks_;
+  struct Block {
+    uint32_t index = 0;        // row number >> kBlockBits
+    std::vector<RowRec> rows;  // by `low`
+  };
+  std::vector<Block> blocks_;    // by index
+  std::vector<uint16_t> where_;  // block index -> position in blocks_ + 1; 0: none
   uint32_t size_ = 0;
+  size_t count_ = 0;
 };
 
 struct ColInfo {
@@ -106,6 +118,27 @@ struct ColInfo {
   uint16_t xf = 15;
   uint16_t flags = 0;
   bool set = false;
+};
+
+// Column settings of a sheet, allocated when the first one is set. Column 256
+// does not exist, but writers often let the last COLINFO reach it; it is kept
+// so that such a record goes back unchanged.
+class ColumnTable {
+ public:
+  static constexpr size_t kSize = 257;
+  size_t size() const { return kSize; }
+  bool any() const { return cols_ != nullptr; }
+  const ColInfo& operator[](size_t c) const {
+    static const ColInfo kUnset{};
+    return cols_ ? (*cols_)[c] : kUnset;
+  }
+  ColInfo& Edit(size_t c) {
+    if (!cols_) cols_ = std::make_unique<std::array<ColInfo, kSize>>();
+    return (*cols_)[c];
+  }
+
+ private:
+  std::unique_ptr<std::array<ColInfo, kSize>> cols_;
 };
 
 struct PaneRec {
@@ -142,9 +175,7 @@ struct SheetModel {
   std::vector<SheetItem> items;
 
   RowTable rows;
-  // Column 256 does not exist, but writers often let the last COLINFO reach
-  // it; it is kept so that such a record goes back unchanged.
-  std::array<ColInfo, 257> cols{};
+  ColumnTable cols;
   std::vector<Range> merges;
   std::vector<FormulaRec> formulas;
   std::vector<Range> arrays;  // array and table formula ranges: edited whole only
@@ -262,7 +293,8 @@ struct WorkbookImpl {
 };
 
 // Reading and writing (reader.cpp, writer.cpp).
-Status ParseWorkbookStream(std::span<const uint8_t> stream, WorkbookImpl& wb);
+Status ParseWorkbookStream(std::span<const uint8_t> stream, WorkbookImpl& wb,
+                           const LoadLimits& limits);
 Result<OutBytes> WriteWorkbookStream(const WorkbookImpl& wb);
 void InitNewWorkbook(WorkbookImpl& wb);
 std::unique_ptr<SheetModel> NewSheetModel(std::u16string name);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "xls/model.h"
@@ -33,6 +34,19 @@ Bytes ToBytes(std::span<const uint8_t> s) {
   return Bytes(s.begin(), s.end());
 }
 
+// Estimates of what the model holds, charged against the load budget.
+constexpr size_t kHeapBlock = 16;  // what the allocator adds to each block
+// A row: its record, its share of its block, and the heap blocks behind them.
+constexpr size_t kRowCost = sizeof(RowRec) + 5 * kHeapBlock;
+size_t KeptBytes(size_t n) {
+  return n ? n + kHeapBlock : 0;
+}
+
+std::string SizeText(size_t bytes) {
+  if (bytes < (size_t{1} << 20)) return std::to_string((bytes + 1023) >> 10) + " KiB";
+  return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB";
+}
+
 struct BoundSheet {
   uint32_t pos = 0;
   uint8_t visibility = 0;
@@ -42,7 +56,13 @@ struct BoundSheet {
 
 class Parser {
  public:
-  Parser(std::span<const uint8_t> stream, WorkbookImpl& wb) : s_(stream), wb_(wb) {}
+  Parser(std::span<const uint8_t> stream, WorkbookImpl& wb, const LoadLimits& limits)
+      : s_(stream), wb_(wb) {
+    const size_t perByte = limits.bytesPerStreamByte;
+    budget_ = perByte && stream.size() > (SIZE_MAX - limits.baseBytes) / perByte
+                  ? SIZE_MAX
+                  : limits.baseBytes + stream.size() * perByte;
+  }
   Status Run();
 
  private:
@@ -57,11 +77,44 @@ class Parser {
       data.insert(data.end(), c.data.begin(), c.data.end());
   }
   Status ParseName(const Bytes& data);
+  // A cell. The cells of a row come together in most files: they are
+  // gathered until the row is done, so that it gets exactly the room it needs.
   Status Cell(SheetModel& m, uint16_t row, uint16_t col, CellRec c) {
     if (col >= kMaxColumns) return {};  // not a cell of a BIFF8 sheet
     c.col = static_cast<uint8_t>(col);
-    SetCellRaw(m, row, c);
+    if (pendingSheet_ != &m || row != pendingRow_ ||
+        (!pending_.empty() && pending_.back().col >= c.col)) {
+      FlushRow();
+      pendingSheet_ = &m;
+      pendingRow_ = row;
+    }
+    pending_.push_back(c);
     return {};
+  }
+  void FlushRow() {
+    if (pending_.empty()) return;
+    SheetModel& m = *pendingSheet_;
+    const size_t rows = m.rows.count();
+    RowRec& rr = m.rows.At(pendingRow_);
+    if (rr.cells.empty()) {
+      rr.cells.assign(pending_.begin(), pending_.end());
+    } else {
+      for (const CellRec& c : pending_)
+        SetCellRaw(m, pendingRow_, c);
+    }
+    m.usedDirty = true;
+    Charge(pending_.size() * sizeof(CellRec) + (m.rows.count() != rows ? kRowCost : 0));
+    pending_.clear();
+  }
+
+  // What the model is about to hold. Loading stops once the file has asked
+  // for more than its budget (checked after each record).
+  void Charge(size_t bytes) { charged_ += bytes; }
+  bool Overdrawn() const { return charged_ > budget_; }
+  Status Refuse() const {
+    return Fail("the workbook would need more than " + SizeText(budget_) +
+                " of memory to open, far more than a workbook stream of " + SizeText(s_.size()) +
+                " can hold; it is damaged or made to exhaust memory, and is not opened");
   }
 
   bool HaveGlobal(GlobalSlot k) const { return seenGlobal_[static_cast<size_t>(k)]; }
@@ -72,6 +125,11 @@ class Parser {
   std::vector<BoundSheet> bound_;
   std::vector<uint16_t> tabIds_;
   std::string err_;
+  size_t budget_ = 0;
+  size_t charged_ = 0;
+  SheetModel* pendingSheet_ = nullptr;
+  uint32_t pendingRow_ = 0;
+  std::vector<CellRec> pending_;
 };
 
 Status Parser::ParseName(const Bytes& data) {
@@ -91,6 +149,8 @@ Status Parser::ParseName(const Bytes& data) {
   if (r.failed()) return Fail("the formula of defined name " + Utf16ToUtf8(n.name) + " is damaged");
   n.rgce = ToBytes(rgce);
   n.tail = ToBytes(r.Rest());
+  Charge(sizeof(NameRec) + KeptBytes(n.name.size() * 2) + KeptBytes(n.rgce.size()) +
+         KeptBytes(n.tail.size()));
   wb_.names.push_back(std::move(n));
   return {};
 }
@@ -99,7 +159,9 @@ Status Parser::Globals(RecordCursor& cur) {
   RecordView r;
   bool eof = false;
   while (!eof && cur.Next(r, &err_)) {
+    if (Overdrawn()) return Refuse();
     const auto& d = r.data;
+    Charge(sizeof(GlobalItem) + KeptBytes(d.size()));
     GlobalItem item;
     item.rec.type = r.type;
     auto slot = [&](GlobalSlot k) {
@@ -194,6 +256,7 @@ Status Parser::Globals(RecordCursor& cur) {
           segs.push_back(c.data);
         std::string e;
         if (!ParseSst(std::move(segs), wb_.sst, &e)) return Fail(e);
+        Charge(size_t{wb_.sst.size()} * 12 + wb_.sst.poolChars() * 2);
         slot(GlobalSlot::kSst);
         break;
       }
@@ -224,10 +287,13 @@ Status Parser::Globals(RecordCursor& cur) {
   }
   if (!err_.empty()) return Fail(err_);
   if (!eof) return Fail("the workbook globals end without an EOF record");
+  if (Overdrawn()) return Refuse();
   return {};
 }
 
 Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
+  pending_.clear();
+  pendingSheet_ = nullptr;
   RecordView r;
   int depth = 1;
   long lastFormula = -1;
@@ -238,7 +304,10 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
     have[static_cast<size_t>(SlotKind::kCells)] = true;
     m.items.push_back({SlotKind::kCells, {}});
   };
-  auto raw = [&] { m.items.push_back({SlotKind::kRaw, {r.type, ToBytes(r.data)}}); };
+  auto raw = [&] {
+    Charge(sizeof(SheetItem) + KeptBytes(r.data.size()));
+    m.items.push_back({SlotKind::kRaw, {r.type, ToBytes(r.data)}});
+  };
   auto slotOnce = [&](SlotKind k) {
     if (!have[static_cast<size_t>(k)]) {
       have[static_cast<size_t>(k)] = true;
@@ -251,6 +320,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
                 std::to_string(r.offset) + " is damaged");
   };
   while (cur.Next(r, &err_)) {
+    if (Overdrawn()) return Refuse();
     const auto& d = r.data;
     if (depth > 1) {
       // An embedded chart or other nested substream: kept whole.
@@ -266,6 +336,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         raw();
         break;
       case rt::kEof:
+        FlushRow();
         if (!have[static_cast<size_t>(SlotKind::kCells)]) {
           // No cell table: the cells go before the window settings.
           size_t at = m.FindSlot(SlotKind::kWindow2);
@@ -286,6 +357,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         if (d.size() < 16) return damaged("ROW");
         ensureCells();
         uint16_t row = Get16(d.data());
+        if (!m.rows.Find(row)) Charge(kRowCost);
         RowRec& rr = m.rows.At(row);
         rr.height = Get16(d.data() + 6);
         rr.flags = Get16(d.data() + 12);
@@ -366,6 +438,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
           c.aux = wb_.sst.AddLoaded(text, std::move(runs), {});
           if (c.aux >= wb_.sst.size()) return Fail("the workbook holds too much text");
         }
+        Charge(12 + text.size() * 2);
         if (auto st = Cell(m, row, col, c); !st) return st;
         break;
       }
@@ -415,6 +488,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         c.aux = static_cast<uint32_t>(m.formulas.size());
         FormulaRec f;
         f.body.assign(d.begin() + 6, d.end());
+        Charge(sizeof(FormulaRec) + KeptBytes(f.body.size()));
         m.formulas.push_back(std::move(f));
         if (auto st = Cell(m, Get16(d.data()), col, c); !st) return st;
         lastFormula = static_cast<long>(c.aux);
@@ -429,6 +503,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
             Range a{Get16(d.data()), d[4], Get16(d.data() + 2), d[5]};
             if (a.firstRow <= a.lastRow && a.firstCol <= a.lastCol) m.arrays.push_back(a);
           }
+          Charge(sizeof(Record) + sizeof(Range) + KeptBytes(d.size()));
           m.formulas[lastFormula].attached.push_back({r.type, ToBytes(d)});
           keep = true;
         }
@@ -436,6 +511,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         break;
       case rt::kString:
         if (lastFormula >= 0) {
+          Charge(sizeof(Record) + KeptBytes(d.size()));
           m.formulas[lastFormula].attached.push_back({r.type, ToBytes(d)});
           keep = true;
           afterString = true;
@@ -443,6 +519,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         break;
       case rt::kContinue:
         if (afterString && lastFormula >= 0) {
+          Charge(sizeof(Record) + KeptBytes(d.size()));
           m.formulas[lastFormula].attached.push_back({r.type, ToBytes(d)});
           keep = true;
         } else {
@@ -452,6 +529,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
       case rt::kColInfo: {
         if (d.size() < 10) return damaged("COLINFO");
         slotOnce(SlotKind::kColInfo);
+        if (!m.cols.any()) Charge(sizeof(ColInfo) * ColumnTable::kSize);
         uint16_t first = Get16(d.data()), last = Get16(d.data() + 2);
         ColInfo ci;
         ci.width = Get16(d.data() + 4);
@@ -459,13 +537,14 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         ci.flags = Get16(d.data() + 8);
         ci.set = true;
         for (uint32_t c = first; c <= last && c <= kMaxColumns; ++c)
-          m.cols[c] = ci;
+          m.cols.Edit(c) = ci;
         break;
       }
       case rt::kWindow2:
         if (!have[static_cast<size_t>(SlotKind::kWindow2)] && d.size() >= 10) {
           have[static_cast<size_t>(SlotKind::kWindow2)] = true;
           m.frozen = Get16(d.data()) & 0x0008;
+          Charge(sizeof(SheetItem) + KeptBytes(d.size()));
           m.items.push_back({SlotKind::kWindow2, {r.type, ToBytes(d)}});
         } else
           raw();
@@ -485,12 +564,14 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         }
         break;
       case rt::kSelection:
+        Charge(sizeof(SheetItem) + KeptBytes(d.size()));
         m.items.push_back({SlotKind::kSelection, {r.type, ToBytes(d)}});
         break;
       case rt::kMergedCells: {
         if (d.size() < 2) return damaged("MERGEDCELLS");
         slotOnce(SlotKind::kMerged);
         size_t n = std::min<size_t>(Get16(d.data()), (d.size() - 2) / 8);
+        Charge(n * sizeof(Range));
         for (size_t i = 0; i < n; ++i) {
           const uint8_t* p = d.data() + 2 + 8 * i;
           Range g{Get16(p), Get16(p + 4), Get16(p + 2), Get16(p + 6)};
@@ -522,6 +603,8 @@ Status Parser::Verbatim(RecordCursor& cur, SheetModel& m) {
   RecordView r;
   int depth = 1;
   while (cur.Next(r, &err_)) {
+    if (Overdrawn()) return Refuse();
+    Charge(sizeof(Record) + KeptBytes(r.data.size()));
     m.verbatim.push_back({r.type, ToBytes(r.data)});
     if (r.type == rt::kBof) ++depth;
     if (r.type == rt::kEof && --depth == 0) return {};
@@ -567,6 +650,8 @@ Status Parser::Run() {
     if (!sc.Next(r, &err_) || r.type != rt::kBof || r.data.size() < 4)
       return Fail(label + ": no BOF record at its position");
     if (Get16(r.data.data()) != 0x0600) return Fail(label + " is not in the BIFF8 format");
+    Charge(sizeof(SheetModel) + sizeof(Sheet) + 2 * kHeapBlock + KeptBytes(b.name.size() * 2));
+    if (Overdrawn()) return Refuse();
     auto m = std::make_unique<SheetModel>();
     m->name = b.name;
     m->visibility = b.visibility;
@@ -585,6 +670,7 @@ Status Parser::Run() {
     prevEnd = sc.pos();
     models[order[k]] = std::move(m);
   }
+  if (Overdrawn()) return Refuse();
   for (size_t i = 0; i < models.size(); ++i) {
     models[i]->tabId = tabIds_.size() == models.size() ? tabIds_[i] : static_cast<uint16_t>(i + 1);
     wb_.sheets.push_back(wb_.MakeSheet(std::move(models[i])));
@@ -598,13 +684,40 @@ Status Parser::Run() {
 
 }  // namespace
 
+RowRec& RowTable::At(uint32_t r) {
+  const uint32_t bi = r >> kBlockBits;
+  const uint8_t low = static_cast<uint8_t>(r);
+  if (bi >= where_.size()) where_.resize(bi + 1, 0);
+  if (where_[bi] == 0) {
+    auto at = std::lower_bound(blocks_.begin(), blocks_.end(), bi,
+                               [](const Block& b, uint32_t i) { return b.index < i; });
+    at = blocks_.insert(at, Block{bi, {}});
+    // A block after a full one will most likely fill up too.
+    if (at != blocks_.begin() && std::prev(at)->index + 1 == bi &&
+        std::prev(at)->rows.size() == kBlock)
+      at->rows.reserve(kBlock);
+    for (auto b = at; b != blocks_.end(); ++b)
+      where_[b->index] = static_cast<uint16_t>(b - blocks_.begin() + 1);
+  }
+  std::vector<RowRec>& rows = blocks_[where_[bi] - 1].rows;
+  // Rows mostly come in order: the last one again, or a new one after it.
+  auto it = rows.end();
+  if (!rows.empty() && rows.back().low >= low) {
+    if (rows.back().low == low) return rows.back();
+    if (low < rows.size() && rows[low].low == low) return rows[low];
+    it = std::lower_bound(rows.begin(), rows.end(), low,
+                          [](const RowRec& x, uint8_t l) { return x.low < l; });
+    if (it->low == low) return *it;
+  }
+  it = rows.insert(it, RowRec{});
+  it->low = low;
+  ++count_;
+  if (r >= size_) size_ = r + 1;
+  return *it;
+}
+
 void SetCellRaw(SheetModel& s, uint32_t row, const CellRec& c) {
   auto& cells = s.rows.At(row).cells;
-  if (cells.empty() && row > 0) {
-    // Rows of a table tend to have as many cells as the row above.
-    const RowRec* above = s.rows.Find(row - 1);
-    if (above && above->cells.size() > 1) cells.reserve(above->cells.size());
-  }
   if (cells.empty() || cells.back().col < c.col) {
     cells.push_back(c);
   } else {
@@ -628,8 +741,9 @@ void SetCellRaw(SheetModel& s, uint32_t row, const CellRec& c) {
   }
 }
 
-Status ParseWorkbookStream(std::span<const uint8_t> stream, WorkbookImpl& wb) {
-  return Parser(stream, wb).Run();
+Status ParseWorkbookStream(std::span<const uint8_t> stream, WorkbookImpl& wb,
+                           const LoadLimits& limits) {
+  return Parser(stream, wb, limits).Run();
 }
 
 }  // namespace migrator::xls::detail

@@ -192,6 +192,12 @@ Status Put(WorkbookImpl& wb, SheetModel& m, uint32_t row, uint32_t col, CellRec 
     c.xf = prev.xf;
   } else {
     c.xf = DefaultXf(wb, m, row, col);
+    // Rows of a table tend to have as many cells as the row above.
+    detail::RowRec& rr = m.rows.At(row);
+    if (rr.cells.empty() && row > 0) {
+      const detail::RowRec* above = m.rows.Find(row - 1);
+      if (above && above->cells.size() > 1) rr.cells.reserve(above->cells.size());
+    }
   }
   c.col = static_cast<uint8_t>(col);
   detail::SetCellRaw(m, row, c);
@@ -598,14 +604,14 @@ Status Sheet::SetColumnWidth(uint32_t col, double characters) {
   if (auto st = CheckCell(*m_, 0, col); !st) return st;
   if (!(characters >= 0 && characters <= 255))
     return Fail("a column width must be between 0 and 255 characters");
-  detail::ColInfo& ci = m_->cols[col];
+  detail::ColInfo& ci = m_->cols.Edit(col);
   if (!ci.set) {
     ci = detail::ColInfo{};
     ci.set = true;
   }
   ci.width = static_cast<uint16_t>(std::lround(characters * 256));
   ci.flags = static_cast<uint16_t>((ci.flags & ~0x0001) | 0x0002 | (ci.width == 0 ? 0x0001 : 0));
-  if (col == kMaxColumns - 1 && m_->cols[kMaxColumns].set) m_->cols[kMaxColumns] = ci;
+  if (col == kMaxColumns - 1 && m_->cols[kMaxColumns].set) m_->cols.Edit(kMaxColumns) = ci;
   EnsureColInfoSlot(*m_);
   return {};
 }

@@ -496,7 +496,7 @@ Workbook Workbook::New() {
   return wb;
 }
 
-Result<Workbook> Workbook::Parse(std::span<const uint8_t> file) {
+Result<Workbook> Workbook::Parse(std::span<const uint8_t> file, const LoadLimits& limits) {
   auto cf = cfb::Parse(file, u"Workbook");
   if (!cf) return cf.error();
   Workbook wb;
@@ -526,7 +526,7 @@ Result<Workbook> Workbook::Parse(std::span<const uint8_t> file) {
   std::span<const uint8_t> view =
       entry.view.empty() ? std::span<const uint8_t>(stream) : entry.view;
   entry.view = {};  // the image it points into goes when this call returns
-  if (auto st = detail::ParseWorkbookStream(view, impl); !st) return st.error();
+  if (auto st = detail::ParseWorkbookStream(view, impl, limits); !st) return st.error();
   return wb;
 }
 

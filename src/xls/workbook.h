@@ -206,6 +206,14 @@ struct DefinedName {
   std::string reference;  // "Sheet1!$A$1:$C$1", "#REF!" or "(formula)"
 };
 
+// What loading a file may make the engine hold, against the size of its
+// workbook stream. A file that would need more is refused: it is damaged or
+// made to exhaust memory, since what a file holds never needs that much.
+struct LoadLimits {
+  size_t bytesPerStreamByte = 16;
+  size_t baseBytes = size_t{64} << 20;
+};
+
 class Workbook;
 
 // One sheet of a workbook. References stay valid until the sheet is deleted
@@ -274,7 +282,7 @@ class Workbook {
   // An empty workbook without sheets (add at least one before saving).
   static Workbook New();
   static Result<Workbook> Load(const std::string& path);
-  static Result<Workbook> Parse(std::span<const uint8_t> file);
+  static Result<Workbook> Parse(std::span<const uint8_t> file, const LoadLimits& limits = {});
 
   // Writes a temporary file beside `path`, syncs it and renames it over `path`.
   Status Save(const std::string& path) const;

@@ -127,6 +127,12 @@ SstUse CountStrings(const WorkbookImpl& wb) {
   return u;
 }
 
+// A row the sheet writes: its number and its record.
+struct WrittenRow {
+  uint32_t number;
+  const RowRec* row;
+};
+
 class SheetWriter {
  public:
   SheetWriter(RecordWriter& w, const WorkbookImpl& wb, const SheetModel& m, size_t index,
@@ -135,7 +141,7 @@ class SheetWriter {
 
   void Run() {
     m_.rows.ForEach([&](uint32_t r, const RowRec& row) {
-      if (row.hasInfo || !row.cells.empty()) rows_.push_back(r);
+      if (row.hasInfo || !row.cells.empty()) rows_.push_back({r, &row});
     });
     size_t blocks = (rows_.size() + 31) / 32;
     for (const auto& item : m_.items) {
@@ -171,8 +177,8 @@ class SheetWriter {
     if (indexPos_ != kNpos) {
       uint8_t* p = w_.bytes().data() + indexPos_ + 4;
       Put32(p, 0);
-      Put32(p + 4, rows_.empty() ? 0 : rows_.front());
-      Put32(p + 8, rows_.empty() ? 0 : rows_.back() + 1);
+      Put32(p + 4, rows_.empty() ? 0 : rows_.front().number);
+      Put32(p + 8, rows_.empty() ? 0 : rows_.back().number + 1);
       Put32(p + 12, static_cast<uint32_t>(defColWidthPos_ == kNpos ? 0 : defColWidthPos_));
       for (size_t i = 0; i < dbcells_.size() && i < blocks; ++i)
         Put32(p + 16 + 4 * i, dbcells_[i]);
@@ -181,6 +187,7 @@ class SheetWriter {
 
  private:
   void ColInfos() {
+    if (!m_.cols.any()) return;
     for (uint32_t c = 0; c < m_.cols.size();) {
       const ColInfo& ci = m_.cols[c];
       uint32_t e = c;
@@ -205,8 +212,9 @@ class SheetWriter {
     // DIMENSIONS: the block of cell records.
     uint32_t r1 = 0, r2 = 0, c1 = 0, c2 = 0;
     bool any = false;
-    for (uint32_t r : rows_) {
-      const auto& cells = m_.rows.Find(r)->cells;
+    for (const WrittenRow& wr : rows_) {
+      const uint32_t r = wr.number;
+      const auto& cells = wr.row->cells;
       if (cells.empty()) continue;
       if (!any) {
         r1 = r;
@@ -247,8 +255,9 @@ class SheetWriter {
     }
   }
 
-  void RowRecord(uint32_t r) {
-    const RowRec& row = *m_.rows.Find(r);
+  void RowRecord(const WrittenRow& wr) {
+    const uint32_t r = wr.number;
+    const RowRec& row = *wr.row;
     uint8_t* p = w_.Begin(rt::kRow, 16);
     Put16(p, static_cast<uint16_t>(r));
     Put16(p + 2, row.cells.empty() ? 0 : row.cells.front().col);
@@ -260,8 +269,9 @@ class SheetWriter {
     Put16(p + 14, row.hasInfo ? row.xfWord : 0x000F);
   }
 
-  void RowCells(uint32_t r) {
-    const auto& cells = m_.rows.Find(r)->cells;
+  void RowCells(const WrittenRow& wr) {
+    const uint32_t r = wr.number;
+    const auto& cells = wr.row->cells;
     size_t n = cells.size();
     uint16_t rw = static_cast<uint16_t>(r);
     for (size_t i = 0; i < n;) {
@@ -429,7 +439,7 @@ class SheetWriter {
   const SheetModel& m_;
   size_t index_;
   const SstUse& sst_;
-  std::vector<uint32_t> rows_;
+  std::vector<WrittenRow> rows_;
   std::vector<uint32_t> dbcells_;
   size_t indexPos_ = kNpos;
   size_t defColWidthPos_ = kNpos;

@@ -2,10 +2,16 @@
 // writers do not produce, strings split over CONTINUE records, and damaged
 // streams, which must give an error text.
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
+#include <string>
 
 #include "xls/cfb.h"
 #include "xls/workbook.h"
@@ -228,6 +234,114 @@ TEST(Reader, SharedStringsSplitOverContinueRecords) {
   ASSERT_TRUE(back);
   EXPECT_EQ(back->sheet(0).GetValue(2, 0), Value::Text("xy"));
   EXPECT_EQ(back->sheet(0).GetValue(1, 0), Value::Text("abc\xD0\xB6\xD0\xB7\xD0\xB8"));
+}
+
+// `sheets` sheets, each with one blank cell every 256 rows (A1, A257, ...,
+// A65281) as bare BLANK records: a small file that touches every block of
+// rows of every sheet.
+Bytes SparseSheets(int sheets) {
+  auto name = [](int i) { return "S" + std::to_string(i); };
+  size_t sheetsAt = 4 + 16 + 4;  // BOF and EOF of the globals
+  for (int i = 0; i < sheets; ++i)
+    sheetsAt += 4 + 8 + name(i).size();
+  const size_t sheetSize = 4 + 16 + 256 * 10 + 4;
+  Biff g;
+  g.Rec(0x0809, Bof(0x0005));
+  for (int i = 0; i < sheets; ++i) {
+    const std::string n = name(i);
+    g.Rec(0x0085, D().u32(static_cast<uint32_t>(sheetsAt + i * sheetSize))
+                      .u8(0)
+                      .u8(0)
+                      .u8(static_cast<uint8_t>(n.size()))
+                      .u8(0)
+                      .ascii(n.c_str())
+                      .b);
+  }
+  g.Rec(0x000A, {});
+  for (int i = 0; i < sheets; ++i) {
+    g.Rec(0x0809, Bof(0x0010));
+    for (uint32_t row = 0; row < 65536; row += 256)
+      g.Rec(0x0201, D().u16(static_cast<uint16_t>(row)).u16(0).u16(15).b);
+    g.Rec(0x000A, {});
+  }
+  return Wrap(g.out);
+}
+
+// The pages this process has mapped (VmSize).
+size_t MappedBytes() {
+  size_t pages = 0;
+  if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%zu", &pages) != 1) pages = 0;
+    std::fclose(f);
+  }
+  return pages * static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+TEST(Reader, MemoryFollowsWhatAFileHoldsNotTheRowsItTouches) {
+  const Bytes file = SparseSheets(200);  // about 530 KB
+  ASSERT_LT(file.size(), 600u * 1024);
+  {
+    auto wb = Workbook::Parse(file);
+    ASSERT_TRUE(wb) << wb.message();
+    ASSERT_EQ(wb->sheetCount(), 200u);
+    EXPECT_TRUE(wb->sheet(199).GetCell(65280, 0).exists);
+    EXPECT_FALSE(wb->sheet(199).GetCell(65279, 0).exists);
+    EXPECT_EQ(wb->sheet(0).UsedRange(), (Range{0, 0, 65280, 0}));
+  }
+
+  // Loading and saving it fits in 64 MB more than the process has mapped (a
+  // sheet cost 2 MB once, 400 MB for this file).
+  if (kSanitized) {
+    GTEST_SKIP() << "an address-space limit does not work with the sanitizers' shadow memory";
+  }
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rlimit limit{};
+    limit.rlim_cur = limit.rlim_max = MappedBytes() + (size_t{64} << 20);
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
+    try {
+      auto wb = Workbook::Parse(file);
+      if (!wb) _exit(1);
+      auto out = wb->Serialize();
+      _exit(out ? 0 : 2);
+    } catch (...) {
+      _exit(4);  // out of memory
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(Reader, AFileThatWouldNeedFarMoreMemoryThanItsSizeIsRefused) {
+  // The same sparse file against a budget of 2 bytes for each of its bytes:
+  // the engine stops charging and says why before it holds more.
+  const Bytes file = SparseSheets(20);
+  LoadLimits tight;
+  tight.bytesPerStreamByte = 2;
+  tight.baseBytes = 0;
+  auto refused = Workbook::Parse(file, tight);
+  ASSERT_FALSE(refused);
+  EXPECT_NE(refused.message().find("the workbook would need more than 102 KiB of memory to open, "
+                                   "far more than a workbook stream of 51 KiB can hold"),
+            std::string::npos)
+      << refused.message();
+  EXPECT_TRUE(Workbook::Parse(file));  // the default budget
 }
 
 TEST(Reader, DamagedStreamsGiveErrors) {
