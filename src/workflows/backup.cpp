@@ -10,6 +10,7 @@
 #include "browser/refresh_tree.h"
 #include "oledb/operations.h"
 #include "oledb/schema_reader.h"
+#include "oledb/text.h"
 #include "platform/text.h"
 #include "support/error_text.h"
 #include "support/regexp_service.h"
@@ -127,6 +128,44 @@ std::string DatabaseOfNode(const Workspace& ws, const TreeNode& node, int levels
   return ws.target.tree.CurrentDatabase();
 }
 
+// The tables or the views of a database, one after the other; a stop ends
+// the loop after the current object. A table listing that cannot be opened is
+// shown in a message box, a view listing in the output pane.
+bool BackupObjectsOfDatabase(Workspace& ws, oledb::SessionRef session, const std::string& database,
+                             bool views) {
+  Frontend& ui = ws.frontend();
+  WriteOutput(ui, "Backup %s of database [%s]", views ? "Views" : "Tables", database.c_str());
+  if (!oledb::Resolve(session)) {
+    WriteOutput(ui, "E::%s", oledb::kNoConnection);
+    return false;
+  }
+  const auto dir = EnterDatabaseDirectory(ws, database);
+  if (!dir) return false;
+  const Listing listing = ListObjects(session, views);
+  if (!listing.ok) {
+    if (views) {
+      WriteOutputText(ui, "Open views Error: " + listing.error);
+    } else {
+      ui.Tell("Open tables Error: " + listing.error);
+    }
+    return false;
+  }
+  BackupFileNames names(ui);
+  bool all = true;
+  for (std::size_t i = 0; i < listing.names.size(); ++i) {
+    const std::string& name = listing.names[i];
+    const int written = views ? BackupOneView(ws, session, database, name, *dir, &names)
+                              : BackupOneTable(ws, session, database, name, *dir, &names);
+    all = written == 1 && all;
+    if (ws.State() == ControllerState::Stopping) {
+      WriteOutputText(ui, views ? "Views Backup Terminaled!" : "Tables Backup Terminaled!");
+      if (i + 1 < listing.names.size()) all = false;
+      break;
+    }
+  }
+  return all;
+}
+
 }  // namespace
 
 std::string BackupFileNames::Claim(const std::string& name) {
@@ -240,57 +279,11 @@ std::optional<TaskId> BackupCommand(Workspace& ws, const std::optional<TreeNode>
 }
 
 bool BackupTablesOfDatabase(Workspace& ws, oledb::SessionRef session, const std::string& database) {
-  Frontend& ui = ws.frontend();
-  WriteOutput(ui, "Backup Tables of database [%s]", database.c_str());
-  if (!oledb::Resolve(session)) {
-    WriteOutput(ui, "E::%s", oledb::kNoConnection);
-    return false;
-  }
-  const auto dir = EnterDatabaseDirectory(ws, database);
-  if (!dir) return false;
-  const Listing tables = ListObjects(session, false);
-  if (!tables.ok) {
-    ui.Tell("Open tables Error: " + tables.error);
-    return false;
-  }
-  BackupFileNames names(ui);
-  bool all = true;
-  for (std::size_t i = 0; i < tables.names.size(); ++i) {
-    all = BackupOneTable(ws, session, database, tables.names[i], *dir, &names) == 1 && all;
-    if (ws.State() == ControllerState::Stopping) {
-      WriteOutputText(ui, "Tables Backup Terminaled!");
-      if (i + 1 < tables.names.size()) all = false;
-      break;
-    }
-  }
-  return all;
+  return BackupObjectsOfDatabase(ws, session, database, false);
 }
 
 bool BackupViewsOfDatabase(Workspace& ws, oledb::SessionRef session, const std::string& database) {
-  Frontend& ui = ws.frontend();
-  WriteOutput(ui, "Backup Views of database [%s]", database.c_str());
-  if (!oledb::Resolve(session)) {
-    WriteOutput(ui, "E::%s", oledb::kNoConnection);
-    return false;
-  }
-  const auto dir = EnterDatabaseDirectory(ws, database);
-  if (!dir) return false;
-  const Listing views = ListObjects(session, true);
-  if (!views.ok) {
-    WriteOutputText(ui, "Open views Error: " + views.error);
-    return false;
-  }
-  BackupFileNames names(ui);
-  bool all = true;
-  for (std::size_t i = 0; i < views.names.size(); ++i) {
-    all = BackupOneView(ws, session, database, views.names[i], *dir, &names) == 1 && all;
-    if (ws.State() == ControllerState::Stopping) {
-      WriteOutputText(ui, "Views Backup Terminaled!");
-      if (i + 1 < views.names.size()) all = false;
-      break;
-    }
-  }
-  return all;
+  return BackupObjectsOfDatabase(ws, session, database, true);
 }
 
 int BackupOneTable(Workspace& ws, oledb::SessionRef session, const std::string& database,
@@ -306,8 +299,9 @@ int BackupOneTable(Workspace& ws, oledb::SessionRef session, const std::string& 
   const std::string structure = ExcelAdapter::BackupTableStructure(ws, session, table);
   if (!WriteWholeFile(ui, tblPath, structure)) return -2;
   int result = 1;
-  if (structure.empty()) {
-    WriteOutput(ui, "E::The definition of table [%s] could not be read: [%s] is empty",
+  if (structure.empty() || structure == "CREATE TABLE " + oledb::QuoteIdentifier(table) + "(\n)") {
+    // No columns: the schema could not be read, or there is no such table.
+    WriteOutput(ui, "E::The definition of table [%s] could not be read: [%s] holds no columns",
                 table.c_str(), tblPath.c_str());
     result = -1;
   } else if (structure == oledb::kNoConnection) {

@@ -252,21 +252,27 @@ bool StatementSplitter::Blank() const {
   return std::all_of(current_.begin(), current_.end(), IsBlank);
 }
 
+bool IsBackupDirectory(const std::string& directory) {
+  std::error_code ec;
+  return fs::is_directory(fs::path(directory) / "TABLES", ec);
+}
+
 RestoreOutcome RestoreBackup(Frontend& ui, oledb::SessionRef session, const std::string& directory,
                              const RestoreOptions& options) {
-  const auto s = oledb::Resolve(session);
-  if (!s) {
-    WriteOutput(ui, "E::%s", oledb::kNoConnection);
-    return RestoreOutcome::Failed;
-  }
   const fs::path dir(directory);
   const fs::path tablesDir = dir / "TABLES";
   std::error_code ec;
-  if (!fs::is_directory(tablesDir, ec)) {
+  if (!IsBackupDirectory(directory)) {
     const std::string below = BackupsBelow(dir);
     WriteOutput(ui, "E::[%s] is not a backup of tables: it holds no TABLES directory%s%s",
                 directory.c_str(),
                 below.empty() ? "" : "; these directories below it do: ", below.c_str());
+    return RestoreOutcome::Failed;
+  }
+
+  const auto s = oledb::Resolve(session);
+  if (!s) {
+    WriteOutput(ui, "E::%s", oledb::kNoConnection);
     return RestoreOutcome::Failed;
   }
 

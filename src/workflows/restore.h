@@ -34,8 +34,12 @@ enum class RestoreOutcome {
   Failed,    // a table or some of its rows did not arrive (reported in red)
 };
 
+// A directory without TABLES is reported (naming the directories below it
+// that are backups) before the session is looked at.
 RestoreOutcome RestoreBackup(Frontend& ui, oledb::SessionRef session, const std::string& directory,
                              const RestoreOptions& options = {});
+// Whether a directory holds a backup of tables (its TABLES directory).
+bool IsBackupDirectory(const std::string& directory);
 
 // Splits the text of a .data file into statements: a statement ends at a
 // line break that is outside quotes ('...', `...`, [...]). Calls `onStatement`
