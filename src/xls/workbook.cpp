@@ -916,6 +916,38 @@ std::string Workbook::NumberFormatCode(uint16_t id) const {
   return b ? b : "General";
 }
 
+Result<uint16_t> Workbook::CellFormatWithNumberFormat(uint16_t xf, std::string_view code) {
+  WorkbookImpl& wb = *impl_;
+  if (xf >= wb.xfs.size()) return Fail("there is no cell format " + std::to_string(xf));
+  std::u16string wanted;
+  if (!Utf8ToUtf16(code, wanted) || wanted.empty() || wanted.size() > 255)
+    return Fail("\"" + std::string(code) + "\" is not a number format that can be stored");
+  std::optional<uint16_t> id;
+  uint16_t last = 163;  // custom formats count from 164
+  for (const auto& f : wb.formats) {
+    if (f.code == wanted) id = f.id;
+    last = std::max(last, f.id);
+  }
+  for (uint16_t b = 0; !id && b < 164; ++b) {
+    const char* builtin = BuiltinFormat(b);
+    if (builtin && code == builtin) id = b;
+  }
+  if (!id) {
+    if (last == 0xFFFF) return Fail("the workbook holds the most number formats it can");
+    id = static_cast<uint16_t>(last + 1);
+    wb.formats.push_back({*id, std::move(wanted)});
+    if (wb.FindGlobal(GlobalSlot::kFormats) == kNpos) wb.InsertGlobalSlot(GlobalSlot::kFormats);
+  }
+  std::array<uint8_t, 20> x = wb.xfs[xf];
+  if (x[4] & 0x04) {
+    // A style: the cell format inherits from it.
+    Put16(x.data() + 4, static_cast<uint16_t>((xf << 4) | (Get16(x.data() + 4) & 0x0003)));
+  }
+  Put16(x.data() + 2, *id);
+  x[9] |= 0x04;  // the number format is this cell format's own
+  return wb.FindOrAddXf(x);
+}
+
 bool Workbook::IsDateFormat(uint16_t xf) const {
   if (xf >= impl_->xfs.size()) return false;
   uint16_t id = Get16(impl_->xfs[xf].data() + 2);

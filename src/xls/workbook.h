@@ -322,6 +322,10 @@ class Workbook {
   std::string NumberFormatCode(uint16_t numberFormat) const;
   // True when the cell format shows numbers as dates or times.
   bool IsDateFormat(uint16_t xf) const;
+  // A cell format like `xf` that shows numbers with the number format `code`
+  // ("@", "0.00", "yyyy-mm-dd", ...): a built-in format or one the workbook
+  // has is used, another one is added. Equal cell formats are shared.
+  Result<uint16_t> CellFormatWithNumberFormat(uint16_t xf, std::string_view code);
   bool date1904() const;
 
   Workbook(Workbook&&) noexcept;

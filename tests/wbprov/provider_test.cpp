@@ -259,12 +259,13 @@ TEST(WorkbookProvider, ColumnsRowsetTakesTypesFromTheData) {
   EXPECT_EQ(one.record().columnName, "price");
   EXPECT_NE(one.MoveNext(), hr::S_OK);
 
-  // A created table's columns are text until data says otherwise.
+  // A created table's columns have their declared types from the start.
   Exec exec;
   ASSERT_TRUE(exec.Run(c.ref(), "create table nums (a double, b text)"));
   auto created = ColumnRecords(c.ref(), "nums");
   ASSERT_EQ(created.size(), 2u);
-  EXPECT_EQ(created[0].dataType, 130);
+  EXPECT_EQ(created[0].dataType, 5);
+  EXPECT_EQ(created[1].dataType, 130);
   ASSERT_TRUE(exec.Run(c.ref(), "insert into nums values ('2.5', 2.5)")) << exec.Line();
   created = ColumnRecords(c.ref(), "nums");
   EXPECT_EQ(created[0].dataType, 5);    // a number cell from the text '2.5'
@@ -450,11 +451,84 @@ TEST(WorkbookProvider, ValuesAreStoredByColumnType) {
   EXPECT_EQ(s.GetValue(2, 0), xls::Value::Text("TRUE"));
   EXPECT_FALSE(s.GetCell(2, 1).exists);  // not named: empty
   EXPECT_EQ(s.GetValue(2, 3), xls::Value::Boolean(false));
-  EXPECT_EQ(s.GetValue(3, 0), xls::Value::Text(""));  // '' in a text column is an empty text
-  EXPECT_FALSE(s.GetCell(3, 1).exists);               // and nothing in a number column
-  EXPECT_EQ(s.GetValue(3, 2), xls::Value::Text("2020-01-01"));
+  EXPECT_EQ(s.GetValue(3, 0), xls::Value::Text(""));       // '' in a text column is an empty text
+  EXPECT_FALSE(s.GetCell(3, 1).exists);                    // and nothing in a number column
+  EXPECT_EQ(s.GetValue(3, 2), xls::Value::Number(43831));  // a date
+  EXPECT_TRUE(book.IsDateFormat(s.GetCell(3, 2).xf));
   EXPECT_FALSE(s.GetCell(4, 0).exists);
   EXPECT_EQ(book.name(*book.FindName("t")).reference, "t!$A$1:$D$5");
+}
+
+TEST(WorkbookProvider, DeclaredColumnTypesHoldInALaterConnection) {
+  TempDir dir;
+  const auto path = dir / "v.xls";
+  MakeWorkbook(path);
+  {
+    Connection c;
+    ASSERT_EQ(c.Open(path.string()), hr::S_OK);
+    Exec exec;
+    ASSERT_TRUE(exec.Run(c.ref(), "create table v (n number, d date, b bit, t text)"));
+  }
+  {
+    // The header row formatted, as a migration finally does: the types stay.
+    auto book = LoadBook(path);
+    xls::RowFormat bold;
+    bold.bold = true;
+    bold.fillColor = 15;
+    ASSERT_TRUE(book.sheet(*book.FindSheet("v")).FormatRow(0, bold).ok());
+    ASSERT_TRUE(book.Save(path.string()).ok());
+  }
+  Connection c;
+  ASSERT_EQ(c.Open(path.string()), hr::S_OK);
+  const auto columns = ColumnRecords(c.ref(), "v");
+  ASSERT_EQ(columns.size(), 4u);
+  EXPECT_EQ(columns[0].dataType, 5);
+  EXPECT_EQ(columns[1].dataType, 7);
+  EXPECT_EQ(columns[2].dataType, 11);
+  EXPECT_EQ(columns[3].dataType, 130);
+
+  Exec exec;
+  ASSERT_TRUE(exec.Run(c.ref(), "insert into v values (1.5, 45000, TRUE, 1.50)")) << exec.Line();
+  ASSERT_TRUE(
+      exec.Run(c.ref(), "insert into v values ('-2e3', '2024-02-29 13:45:10', 'false', ' it''s ')"))
+      << exec.Line();
+  struct Case {
+    const char* statement;
+    const char* line;
+  };
+  const Case refused[] = {
+      {"insert into v values ('inf', NULL, NULL, NULL)",
+       "Data type mismatch: the column \"n\" holds numbers, and 'inf' is not one."},
+      {"insert into v values (NULL, 'not a date', NULL, NULL)",
+       "Data type mismatch: the column \"d\" holds dates, and 'not a date' is not one."},
+      {"insert into v values (NULL, '2023-02-29', NULL, NULL)",
+       "Data type mismatch: the column \"d\" holds dates, and '2023-02-29' is not one."},
+      {"insert into v values (NULL, -1, NULL, NULL)",
+       "Data type mismatch: the column \"d\" holds dates, and -1 is not one."},
+      {"insert into v values (NULL, NULL, 'maybe', NULL)",
+       "Data type mismatch: the column \"b\" holds TRUE or FALSE, and 'maybe' is not one."},
+  };
+  for (const auto& k : refused) {
+    EXPECT_FALSE(exec.Run(c.ref(), k.statement)) << k.statement;
+    EXPECT_EQ(exec.Line(), k.line);
+  }
+  EXPECT_EQ(Select(c.ref(), "select * from v"),
+            (Rows{{"1.5", "2023-03-15", "TRUE", "1.50"},
+                  {"-2000", "2024-02-29 13:45:10", "FALSE", " it's "}}));
+  c.Close();
+
+  // Numbers, dates and booleans as such; dates show as dates.
+  auto book = LoadBook(path);
+  const auto& s = book.sheet(*book.FindSheet("v"));
+  EXPECT_EQ(s.GetValue(1, 0), xls::Value::Number(1.5));
+  EXPECT_EQ(s.GetValue(1, 1), xls::Value::Number(45000));
+  EXPECT_TRUE(book.IsDateFormat(s.GetCell(1, 1).xf));
+  EXPECT_TRUE(book.IsDateFormat(s.GetCell(2, 1).xf));
+  EXPECT_EQ(s.GetValue(1, 2), xls::Value::Boolean(true));
+  EXPECT_EQ(s.GetValue(1, 3), xls::Value::Text("1.50"));
+  EXPECT_EQ(s.GetValue(2, 0), xls::Value::Number(-2000));
+  EXPECT_EQ(s.GetValue(2, 3), xls::Value::Text(" it's "));
+  EXPECT_FALSE(s.GetCell(3, 0).exists);
 }
 
 TEST(WorkbookProvider, DropTableClearsTheRangeAndKeepsTheSheet) {

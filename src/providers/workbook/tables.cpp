@@ -137,6 +137,40 @@ const char* TypeWord(ColumnType type) {
   return "text";
 }
 
+// The number formats of header cells that declare their columns' types, and
+// those of the cells of date columns.
+constexpr std::string_view kTextMarker = "@";
+constexpr std::string_view kNumberMarker = "0.###############";
+constexpr std::string_view kDateMarker = "yyyy-mm-dd hh:mm:ss";
+constexpr std::string_view kBooleanMarker = "\"TRUE\";\"TRUE\";\"FALSE\"";
+constexpr std::string_view kDateFormat = "yyyy-mm-dd";
+constexpr std::string_view kDateTimeFormat = "yyyy-mm-dd hh:mm:ss";
+
+std::string_view MarkerOf(ColumnType type) {
+  switch (type) {
+    case ColumnType::Number:
+      return kNumberMarker;
+    case ColumnType::Date:
+      return kDateMarker;
+    case ColumnType::Boolean:
+      return kBooleanMarker;
+    case ColumnType::Text:
+      break;
+  }
+  return kTextMarker;
+}
+
+// The type a header cell's format declares, if any.
+std::optional<DataKind> DeclaredKind(const xls::Workbook& book, const xls::Cell& header) {
+  if (!header.exists) return std::nullopt;
+  const std::string code = book.NumberFormatCode(book.format(header.xf).numberFormat);
+  if (code == kTextMarker) return DataKind::Text;
+  if (code == kNumberMarker) return DataKind::Number;
+  if (code == kDateMarker) return DataKind::Date;
+  if (code == kBooleanMarker) return DataKind::Boolean;
+  return std::nullopt;
+}
+
 bool ParseNumberText(std::string_view text, double& out) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
     text.remove_prefix(1);
@@ -168,8 +202,21 @@ std::string Quoted(std::string_view s) {
   return "'" + std::string(cut) + (cut.size() < s.size() ? "...'" : "'");
 }
 
+Status Mismatch(ColumnType type, const std::string& column, std::string_view shown) {
+  return Fail("Data type mismatch: the column \"" + column + "\" holds " + TypeWord(type) +
+                  ", and " + std::string(shown) + " is not one.",
+              hr::DB_E_CANTCONVERTVALUE);
+}
+
+// A number that a date column can hold: a serial number of a day from
+// 1900-01-01 (1904-01-01) to 9999-12-31.
+bool IsDateSerial(double d) {
+  return std::isfinite(d) && d >= 0 && d < 2958466;
+}
+
 // The value a literal stores in a column of the given type, or a mismatch.
-Status ToCellInput(const Literal& v, ColumnType type, const std::string& column, CellInput& out) {
+Status ToCellInput(const Literal& v, ColumnType type, const std::string& column, bool date1904,
+                   CellInput& out) {
   out = CellInput{};
   auto text = [&](std::string_view t) {
     out.kind = CellInput::Kind::Text;
@@ -183,15 +230,31 @@ Status ToCellInput(const Literal& v, ColumnType type, const std::string& column,
     out.kind = CellInput::Kind::Boolean;
     out.boolean = b;
   };
+  auto date = [&](double serial) {
+    out.kind = CellInput::Kind::Date;
+    out.number = serial;
+  };
   switch (v.kind) {
     case Literal::Kind::Null:
       return {};
     case Literal::Kind::Text:
       switch (type) {
         case ColumnType::Text:
-        case ColumnType::Date:
           text(v.text);
           return {};
+        case ColumnType::Date: {
+          if (v.text.empty()) return {};
+          double d = 0;
+          if (auto serial = DateSerial(v.text, date1904)) {
+            date(*serial);
+            return {};
+          }
+          if (ParseNumberText(v.text, d) && IsDateSerial(d)) {
+            date(d);
+            return {};
+          }
+          break;
+        }
         case ColumnType::Number: {
           if (v.text.empty()) return {};
           double d = 0;
@@ -211,9 +274,7 @@ Status ToCellInput(const Literal& v, ColumnType type, const std::string& column,
           break;
         }
       }
-      return Fail("Data type mismatch: the column \"" + column + "\" holds " + TypeWord(type) +
-                      ", and " + Quoted(v.text) + " is not one.",
-                  hr::DB_E_CANTCONVERTVALUE);
+      return Mismatch(type, column, Quoted(v.text));
     case Literal::Kind::Number:
       if (!std::isfinite(v.number))
         return Fail("The number " + v.text + " for the column \"" + column + "\" is out of range.");
@@ -222,8 +283,11 @@ Status ToCellInput(const Literal& v, ColumnType type, const std::string& column,
           text(v.text);  // as written
           return {};
         case ColumnType::Number:
-        case ColumnType::Date:
           number(v.number);
+          return {};
+        case ColumnType::Date:
+          if (!IsDateSerial(v.number)) return Mismatch(type, column, v.text);
+          date(v.number);
           return {};
         case ColumnType::Boolean:
           boolean(v.number != 0);
@@ -240,9 +304,7 @@ Status ToCellInput(const Literal& v, ColumnType type, const std::string& column,
           return {};
         case ColumnType::Number:
         case ColumnType::Date:
-          return Fail("Data type mismatch: the column \"" + column + "\" holds " + TypeWord(type) +
-                          ", and " + (v.boolean ? "TRUE" : "FALSE") + " is not one.",
-                      hr::DB_E_CANTCONVERTVALUE);
+          return Mismatch(type, column, v.boolean ? "TRUE" : "FALSE");
       }
       break;
   }
@@ -261,6 +323,25 @@ void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
   d = doy - (153 * mp + 2) / 5 + 1;
   m = mp < 10 ? mp + 3 : mp - 9;
   if (m <= 2) ++y;
+}
+
+long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+  y -= m <= 2 ? 1 : 0;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+// Reads `digits` digits at `i` (exactly that many).
+bool Digits(std::string_view s, std::size_t& i, std::size_t digits, unsigned& out) {
+  out = 0;
+  for (std::size_t k = 0; k < digits; ++k, ++i) {
+    if (i >= s.size() || !IsAsciiDigit(static_cast<unsigned char>(s[i]))) return false;
+    out = out * 10 + static_cast<unsigned>(s[i] - '0');
+  }
+  return true;
 }
 
 }  // namespace
@@ -401,6 +482,57 @@ std::optional<std::string> DateText(double serial, bool date1904) {
   return std::string(buf);
 }
 
+std::optional<double> DateSerial(std::string_view s, bool date1904) {
+  while (!s.empty() && s.front() == ' ')
+    s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ')
+    s.remove_suffix(1);
+  std::size_t i = 0;
+  unsigned y = 0, m = 0, d = 0, hh = 0, mm = 0, ss = 0;
+  if (!Digits(s, i, 4, y) || i >= s.size() || (s[i] != '-' && s[i] != '/')) return std::nullopt;
+  const char sep = s[i++];
+  if (!Digits(s, i, 2, m) || i >= s.size() || s[i++] != sep || !Digits(s, i, 2, d))
+    return std::nullopt;
+  double fraction = 0;
+  if (i < s.size()) {
+    if (s[i] != ' ' && s[i] != 'T') return std::nullopt;
+    ++i;
+    if (!Digits(s, i, 2, hh) || i >= s.size() || s[i++] != ':' || !Digits(s, i, 2, mm))
+      return std::nullopt;
+    if (i < s.size()) {
+      if (s[i++] != ':' || !Digits(s, i, 2, ss)) return std::nullopt;
+      if (i < s.size()) {
+        if (s[i++] != '.' || i >= s.size()) return std::nullopt;
+        double scale = 0.1;
+        for (; i < s.size(); ++i, scale /= 10) {
+          if (!IsAsciiDigit(static_cast<unsigned char>(s[i]))) return std::nullopt;
+          fraction += (s[i] - '0') * scale;
+        }
+      }
+    }
+    if (hh > 23 || mm > 59 || ss > 59) return std::nullopt;
+  }
+  static constexpr unsigned kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (m < 1 || m > 12 || d < 1 || d > kMonthDays[m - 1]) return std::nullopt;
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  long long days;
+  if (!date1904 && y == 1900 && m == 2 && d == 29) {
+    days = 60;  // the day that the 1900 date system counts though it never was
+  } else {
+    if (m == 2 && d == 29 && !leap) return std::nullopt;
+    const long long fromEpoch = DaysFromCivil(y, m, d);
+    if (date1904) {
+      days = fromEpoch + 24107;
+    } else {
+      days = fromEpoch + (fromEpoch < -25508 ? 25568 : 25569);  // 1900-03-01 is day 61
+    }
+  }
+  const double serial =
+      static_cast<double>(days) + ((hh * 60.0 + mm) * 60.0 + ss + fraction) / 86400.0;
+  if (days < 0 || !IsDateSerial(serial)) return std::nullopt;
+  return serial;
+}
+
 bool WorkbookTables::CellText(std::size_t sheet, std::uint32_t row, std::uint32_t col,
                               std::string& out) const {
   out.clear();
@@ -535,6 +667,11 @@ std::vector<TableColumn> WorkbookTables::Columns(const TableRef& table) const {
   for (std::uint32_t col = r.firstCol; col <= r.lastCol; ++col) {
     TableColumn c;
     c.name = HeaderText(*this, table.sheet, r.firstRow, col, col - r.firstCol);
+    if (const auto declared = DeclaredKind(book_, sheet.GetCell(r.firstRow, col))) {
+      c.kind = *declared;
+      columns.push_back(std::move(c));
+      continue;
+    }
     bool any = false;
     bool mixed = false;
     for (std::uint32_t row = r.firstRow + 1; row <= lastSample; ++row) {
@@ -606,17 +743,16 @@ Status WorkbookTables::CreateTable(const Statement& create) {
   };
   xls::Sheet& s = book_.sheet(sheet);
   for (std::size_t col = 0; col < n; ++col) {
-    if (auto st = s.SetText(0, static_cast<std::uint32_t>(col), create.columns[col].name); !st)
-      return undo(st.message());
+    const auto c = static_cast<std::uint32_t>(col);
+    if (auto st = s.SetText(0, c, create.columns[col].name); !st) return undo(st.message());
+    // The header cell's format declares the column's type.
+    auto xf =
+        book_.CellFormatWithNumberFormat(s.GetCell(0, c).xf, MarkerOf(create.columns[col].type));
+    if (!xf) return undo(xf.message());
+    if (auto st = s.SetCellFormat(0, c, *xf); !st) return undo(st.message());
   }
   const xls::Range header{0, 0, 0, static_cast<std::uint32_t>(n - 1)};
   if (auto st = book_.DefineName(definedName, sheet, header); !st) return undo(st.message());
-
-  std::vector<ColumnType> types;
-  types.reserve(n);
-  for (const auto& c : create.columns)
-    types.push_back(c.type);
-  declared_[LowerAscii(definedName)] = std::move(types);
   Forget();
   return {};
 }
@@ -629,14 +765,9 @@ Result<WorkbookTables::InsertTarget*> WorkbookTables::Target(std::string_view na
   InsertTarget target;
   target.table = std::move(*table);
   target.columns = Columns(target.table);
-  const std::vector<ColumnType>* declared = nullptr;
-  if (!target.table.isSheet) {
-    auto d = declared_.find(LowerAscii(target.table.definedName));
-    if (d != declared_.end() && d->second.size() == target.columns.size()) declared = &d->second;
-  }
   target.types.reserve(target.columns.size());
-  for (std::size_t i = 0; i < target.columns.size(); ++i)
-    target.types.push_back(declared ? (*declared)[i] : StoredType(target.columns[i].kind));
+  for (const TableColumn& c : target.columns)
+    target.types.push_back(StoredType(c.kind));
   return &targets_.emplace(std::move(key), std::move(target)).first->second;
 }
 
@@ -706,7 +837,9 @@ Status WorkbookTables::Insert(const Statement& insert) {
       continue;
     }
     const Literal& v = insert.values[static_cast<std::size_t>(slot)];
-    if (auto st = ToCellInput(v, target.types[c], target.columns[c].name, pending_[c]); !st)
+    if (auto st =
+            ToCellInput(v, target.types[c], target.columns[c].name, book_.date1904(), pending_[c]);
+        !st)
       return st;
     if (pending_[c].kind == CellInput::Kind::Text) {
       const std::size_t length = Utf16Length(pending_[c].text);
@@ -735,11 +868,22 @@ Status WorkbookTables::Insert(const Statement& insert) {
       case CellInput::Kind::Number:
         st = sheet.SetNumber(row, col, in.number);
         break;
+      case CellInput::Kind::Date: {
+        // Shown as a date, with its time when it has one.
+        st = sheet.SetNumber(row, col, in.number);
+        if (!st) break;
+        const bool wholeDay = in.number == std::floor(in.number);
+        auto xf = book_.CellFormatWithNumberFormat(sheet.GetCell(row, col).xf,
+                                                   wholeDay ? kDateFormat : kDateTimeFormat);
+        st = xf ? sheet.SetCellFormat(row, col, *xf) : Status(xf.error());
+        break;
+      }
       case CellInput::Kind::Boolean:
         st = sheet.SetBoolean(row, col, in.boolean);
         break;
     }
-    if (!st) return undo(c, st.message());
+    // The row's cells were empty: clearing this one too undoes a half-made value.
+    if (!st) return undo(c + 1, st.message());
   }
   xls::Range grown = range;
   grown.lastRow = row;
@@ -802,10 +946,8 @@ Status WorkbookTables::DropTable(const Statement& drop) {
   }
   std::sort(names.rbegin(), names.rend());
   for (std::size_t index : names) {
-    const std::string name = book_.name(index).name;
     if (auto st = book_.DeleteName(index); !st)
       return Fail("The table \"" + drop.table + "\" cannot be dropped: " + st.message());
-    declared_.erase(LowerAscii(name));
   }
   Forget();
   return {};

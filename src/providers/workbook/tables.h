@@ -12,10 +12,21 @@
 // format as "YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS", booleans as "TRUE" and
 // "FALSE"; an empty cell and an error value read as NULL.
 //
-// A column's type is taken from the data: the values in the first 8 rows
-// below the header. When all of them are numbers it is a number column (a
-// date column when they all show as dates), when all are booleans a boolean
-// column; otherwise, and when there are none, a text column.
+// A column's type is its declared one: CREATE TABLE gives each header cell a
+// number format that names its column's type ("@" text, "0.###############"
+// numbers, "yyyy-mm-dd hh:mm:ss" dates, "TRUE";"TRUE";"FALSE" booleans), so
+// the type lives in the workbook and survives reopening, renaming and header
+// formatting. A column without one (a sheet made elsewhere) takes its type
+// from the data: the values in the first 8 rows below the header. When all of
+// them are numbers it is a number column (a date column when they all show as
+// dates), when all are booleans a boolean column; otherwise, and when there
+// are none, a text column.
+//
+// What INSERT stores follows the type: text columns keep text exactly as
+// given (a number as written); number, date and boolean columns store
+// numbers, dates (numbers shown as dates) and booleans, and refuse a value
+// that is none with a type mismatch naming the column. Dates are taken as
+// 'YYYY-MM-DD', 'YYYY-MM-DD HH:MM[:SS]' (or with T), or a serial number.
 
 #include <cstddef>
 #include <cstdint>
@@ -53,7 +64,7 @@ struct TableColumn {
 // A value on its way into a cell, as INSERT makes it of a literal; the text
 // points into the statement (or at a constant).
 struct CellInput {
-  enum class Kind { Empty, Text, Number, Boolean };
+  enum class Kind { Empty, Text, Number, Date, Boolean };
   Kind kind = Kind::Empty;
   double number = 0;
   bool boolean = false;
@@ -86,6 +97,10 @@ std::string NumberText(double value);
 // The text of a date serial number ("YYYY-MM-DD", with " HH:MM:SS" when it has
 // a time), or nothing when it is out of the range of dates.
 std::optional<std::string> DateText(double serial, bool date1904);
+// The serial number of a date text (the forms DateText writes, with an
+// optional time of HH:MM, "T" between date and time, fractions of seconds),
+// or nothing when the text is not a date a cell can hold.
+std::optional<double> DateSerial(std::string_view text, bool date1904);
 
 // The tables of one workbook and the statements on them. Not thread-safe: the
 // provider calls it under its data source's lock.
@@ -131,10 +146,6 @@ class WorkbookTables {
   // Tables that rows were inserted into, by the name the statement used
   // (ASCII letters in lower case). Dropped whenever a table is made or dropped.
   std::unordered_map<std::string, InsertTarget> targets_;
-  // The column types of the tables created here, by defined name in lower
-  // case: they decide what an INSERT stores. Other tables take the kinds of
-  // their data.
-  std::unordered_map<std::string, std::vector<ColumnType>> declared_;
   // Reused by Insert.
   std::vector<CellInput> pending_;
   std::vector<int> slotOfColumn_;
