@@ -54,15 +54,15 @@ class RestoreTest : public ExcelTest {
     const std::string longText(5000, 'x');
     for (const std::string& s : {
              std::string("CREATE TABLE orders (id NUMERIC, customer TEXT, note TEXT, paid BIT, "
-                         "amount NUMERIC)"),
+                         "amount NUMERIC, ordered DATETIME)"),
              std::string("INSERT INTO orders VALUES (1, 'O''Brien', 'line one\nline two\r\nthree', "
-                         "TRUE, -0.5)"),
+                         "TRUE, -0.5, '2024-01-31')"),
              std::string("INSERT INTO orders VALUES (2, '\xE5\x8C\x97\xE4\xBA\xAC "
                          "\xF0\x9F\x98\x80 \xC3\x86r\xC3\xB8sk\xC3\xB8"
-                         "bing', NULL, FALSE, 1e20)"),
-             std::string("INSERT INTO orders VALUES (NULL, '', 'a`b]c[d \"dq\"\t', NULL, 3)"),
+                         "bing', NULL, FALSE, 1e20, '2024-02-29 13:45:10')"),
+             std::string("INSERT INTO orders VALUES (NULL, '', 'a`b]c[d \"dq\"\t', NULL, 3, NULL)"),
              std::string("INSERT INTO orders VALUES (4, '1); drop table orders; --', "
-                         "'  padded  ', TRUE, 123456789.125)"),
+                         "'  padded  ', TRUE, 123456789.125, '1900-03-01')"),
              std::string("CREATE TABLE [order details] (order_id NUMERIC, product TEXT)"),
              std::string("INSERT INTO [order details] VALUES (1, 'tea')"),
              std::string("INSERT INTO [order details] VALUES (1, '" + longText + "')"),
@@ -115,7 +115,7 @@ TEST_F(RestoreTest, BackupThenRestoreReadsBackCellForCell) {
     EXPECT_EQ(f.rfind("shop/", 0), 0u) << f;
   EXPECT_EQ(ReadFile(dir / "bk" / "shop" / "TABLES" / "orders.tbl"),
             "CREATE TABLE `orders`(\n`id` NUMERIC ,\n`customer` TEXT ,\n`note` TEXT ,\n`paid` BIT "
-            ",\n`amount` NUMERIC )");
+            ",\n`amount` NUMERIC ,\n`ordered` DATETIME )");
   EXPECT_TRUE(fs::exists(dir / "bk" / "shop" / "DATA" / "order_details.data"));
   EXPECT_EQ(ReadFile(dir / "bk" / "shop" / "TABLES" / "_______escape.tbl"),
             "CREATE TABLE `\\..\\..\\escape`(\n`k` TEXT ,\n`v` NUMERIC )");
@@ -184,8 +184,8 @@ TEST_F(RestoreTest, RowsAreOverwrittenOnlyWhenAskedAndOnlyTheTablesOwnRowsRun) {
 
   // Statements that are not rows of the table are not run.
   const fs::path data = dir / "bk" / "shop" / "DATA" / "order_details.data";
-  WriteFile(data,
-            ReadFile(data) + "DROP TABLE orders\ninsert into `orders` values (9,'x','y',TRUE,1)\n");
+  WriteFile(data, ReadFile(data) +
+                      "DROP TABLE orders\ninsert into `orders` values (9,'x','y',TRUE,1,NULL)\n");
   ui.ClearLines();
   EXPECT_EQ(RestoreInto("copy2"), RestoreOutcome::Failed);
   EXPECT_TRUE(ui.HasText("[order_details]       2 records restored!"));
