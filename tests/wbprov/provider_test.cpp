@@ -605,6 +605,46 @@ TEST(WorkbookProvider, TableNamesThatAreNotValidDefinedNames) {
   EXPECT_EQ(ColumnRecords(c.ref(), "t1").size(), 1u);
 }
 
+TEST(WorkbookProvider, EveryNameATableIsCreatedUnderFindsIt) {
+  TempDir dir;
+  const auto path = dir / "odd.xls";
+  MakeWorkbook(path);
+  Connection c;
+  ASSERT_EQ(c.Open(path.string()), hr::S_OK);
+  Exec exec;
+  // Quotes, reserved words, blanks, brackets, a cell reference, a name that
+  // is cut, back-quotes, characters outside ASCII.
+  const std::string names[] = {
+      "'x'", "''",    "'",    "it's", "\"q\"",  "select",         "order details",
+      "[x]", "a.b$c", "R1C1", "1abc", "`tick`", "\xE8\xA1\xA8 1", std::string(300, 'n')};
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    std::string quoted = "`";
+    for (char ch : name) {
+      quoted += ch;
+      if (ch == '`') quoted += '`';
+    }
+    quoted += '`';
+    ASSERT_TRUE(exec.Run(c.ref(), "create table " + quoted + " (a text)")) << exec.Line();
+    EXPECT_TRUE(exec.Run(c.ref(), "insert into " + quoted + " values ('v')")) << exec.Line();
+    std::string error;
+    EXPECT_EQ(Select(c.ref(), "select * from " + quoted, &error), (Rows{{"v"}})) << error;
+    if (name.find(']') == std::string::npos) {
+      EXPECT_EQ(Select(c.ref(), "select * from [" + name + "]", &error), (Rows{{"v"}})) << error;
+    }
+    EXPECT_EQ(ColumnRecords(c.ref(), name).size(), 1u);
+    EXPECT_TRUE(exec.Run(c.ref(), "drop table " + quoted)) << exec.Line();
+    Select(c.ref(), "select * from " + quoted, &error);
+    EXPECT_NE(error.find("does not exist"), std::string::npos) << error;
+    // And once more on the sheet the first one left.
+    EXPECT_TRUE(exec.Run(c.ref(), "create table " + quoted + " (a text)")) << exec.Line();
+    EXPECT_TRUE(exec.Run(c.ref(), "drop table " + quoted)) << exec.Line();
+  }
+  // A name in the form the tables rowset gives a sheet would name the sheet.
+  EXPECT_FALSE(exec.Run(c.ref(), "create table ['y$'] (a text)"));
+  EXPECT_EQ(exec.Line(), "A new table's name cannot end in $: \"'y$'\" names a sheet.");
+}
+
 TEST(WorkbookProvider, InsertedRowsAreSavedWhenTheSessionGoes) {
   TempDir dir;
   const auto path = dir / "late.xls";

@@ -75,6 +75,13 @@ bool LooksLikeCellReference(std::string_view n) {
   return first == 'c' && skipDigits(1) == n.size();
 }
 
+// A name in the form that names a sheet: S$, or 'S$' as the tables rowset
+// quotes it.
+bool IsSheetForm(std::string_view n) {
+  if (!n.empty() && n.back() == '$') return true;
+  return n.size() >= 3 && n.front() == '\'' && n.back() == '\'' && n[n.size() - 2] == '$';
+}
+
 // Orders listed table names: ASCII letters without regard to case, then bytes.
 bool ListedBefore(const std::string& a, const std::string& b) {
   const std::string la = LowerAscii(a);
@@ -602,8 +609,9 @@ std::vector<TableRef> WorkbookTables::List() const {
 
 Result<TableRef> WorkbookTables::Resolve(std::string_view name) const {
   std::string n(name);
-  // 'My sheet$' as the tables rowset lists it.
-  if (n.size() >= 2 && n.front() == '\'' && n.back() == '\'') {
+  // 'My sheet$' as the tables rowset lists it; any other name is taken as it
+  // is, quotes included.
+  if (IsSheetForm(n) && n.front() == '\'') {
     std::string inner;
     for (std::size_t i = 1; i + 1 < n.size(); ++i) {
       inner += n[i];
@@ -706,7 +714,7 @@ Status WorkbookTables::CreateTable(const Statement& create) {
       return Fail("The column name " + Quoted(c.name) + " is longer than a cell holds (32,767).");
   }
   if (table.empty()) return Fail("A table needs a name.");
-  if (table.back() == '$')
+  if (IsSheetForm(table))
     return Fail("A new table's name cannot end in $: \"" + table + "\" names a sheet.");
   const std::string definedName = DefinedNameForTable(table);
   if (book_.FindName(table) || book_.FindName(definedName))
