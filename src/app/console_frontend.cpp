@@ -2,12 +2,16 @@
 
 #include <unistd.h>
 
+#include <cctype>
+#include <string>
+
 #include "app/output.h"
+#include "platform/text.h"
 
 namespace migrator {
 
-ConsoleFrontend::ConsoleFrontend(std::FILE* out, std::FILE* err)
-    : out_(out), err_(err), colour_(isatty(fileno(out)) != 0) {}
+ConsoleFrontend::ConsoleFrontend(std::FILE* out, std::FILE* err, std::FILE* in)
+    : out_(out), err_(err), in_(in), colour_(isatty(fileno(out)) != 0) {}
 
 void ConsoleFrontend::AppendOutput(const OutputLine& line) {
   std::lock_guard lock(m_);
@@ -34,16 +38,43 @@ void ConsoleFrontend::ShowHint(const std::string& hint) {
 Answer ConsoleFrontend::Ask(const std::string& text, Buttons buttons, Icon,
                             const std::string& caption) {
   std::lock_guard lock(m_);
-  Answer a = Answer::Ok;
-  if (buttons == Buttons::OkCancel) a = assumeYes_ ? Answer::Ok : Answer::Cancel;
-  if (buttons == Buttons::YesNo) a = assumeYes_ ? Answer::Yes : Answer::No;
-  const char* shown = a == Answer::Ok       ? (buttons == Buttons::Ok ? "" : " -> OK")
-                      : a == Answer::Cancel ? " -> Cancel"
-                      : a == Answer::Yes    ? " -> Yes"
-                                            : " -> No";
-  std::fprintf(err_, "%s%s%s%s\n", caption.empty() ? "" : caption.c_str(),
-               caption.empty() ? "" : ": ", text.c_str(), shown);
-  return a;
+  const std::string shownText = caption.empty() ? text : caption + ": " + text;
+  if (buttons == Buttons::Ok) {
+    std::fprintf(err_, "%s\n", shownText.c_str());
+    return Answer::Ok;
+  }
+  const bool okCancel = buttons == Buttons::OkCancel;
+  const Answer yes = okCancel ? Answer::Ok : Answer::Yes;
+  const Answer no = okCancel ? Answer::Cancel : Answer::No;
+  const char* yesWord = okCancel ? "OK" : "Yes";
+  const char* noWord = okCancel ? "Cancel" : "No";
+  switch (policy_) {
+    case QuestionPolicy::AssumeYes:
+      std::fprintf(err_, "%s -> %s\n", shownText.c_str(), yesWord);
+      return yes;
+    case QuestionPolicy::Decline:
+      std::fprintf(err_, "%s -> %s\n", shownText.c_str(), noWord);
+      return no;
+    case QuestionPolicy::Refuse:
+      std::fprintf(err_,
+                   "%s -> %s: the question needs an answer and there is no terminal to ask on; "
+                   "run with --yes to answer %s\n",
+                   shownText.c_str(), noWord, yesWord);
+      declined_ = true;
+      return no;
+    case QuestionPolicy::AskTerminal:
+      break;
+  }
+  std::fprintf(err_, "%s [%s/%s] ", shownText.c_str(), okCancel ? "ok" : "yes", noWord);
+  std::fflush(err_);
+  char line[256];
+  std::string answer;
+  if (std::fgets(line, sizeof line, in_)) answer = ToLowerAscii(line);
+  while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back())))
+    answer.pop_back();
+  if (answer == "y" || answer == "yes" || answer == "ok") return yes;
+  declined_ = true;
+  return no;
 }
 
 std::optional<std::string> ConsoleFrontend::ChooseSaveFile(const std::string&,

@@ -1,10 +1,10 @@
 #pragma once
 // ConsoleFrontend: the Frontend of the command line. Output lines go to
 // standard output (coloured when it is a terminal), hints and message boxes
-// to standard error. Questions are answered by policy: with assumeYes every
-// question is answered OK/Yes, otherwise Cancel/No; choosers answer from
-// preset paths or cancel.
+// to standard error. OK/Cancel and Yes/No questions are answered by policy
+// (QuestionPolicy); choosers answer from preset paths or cancel.
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -14,11 +14,25 @@
 
 namespace migrator {
 
+// How OK/Cancel and Yes/No questions are answered.
+enum class QuestionPolicy {
+  Decline,      // Cancel/No, shown on the error stream
+  AssumeYes,    // OK/Yes, shown on the error stream
+  AskTerminal,  // the question is put on the error stream and the answer read from the input
+  Refuse,       // Cancel/No, with a line that says the question needed an answer
+};
+
 class ConsoleFrontend : public Frontend {
  public:
-  explicit ConsoleFrontend(std::FILE* out = stdout, std::FILE* err = stderr);
+  explicit ConsoleFrontend(std::FILE* out = stdout, std::FILE* err = stderr, std::FILE* in = stdin);
 
-  void SetAssumeYes(bool yes) { assumeYes_ = yes; }
+  void SetAssumeYes(bool yes) {
+    policy_ = yes ? QuestionPolicy::AssumeYes : QuestionPolicy::Decline;
+  }
+  void SetQuestionPolicy(QuestionPolicy policy) { policy_ = policy; }
+  // True once a question was refused (QuestionPolicy::Refuse) or declined at
+  // the terminal.
+  bool Declined() const { return declined_; }
   void SetQuiet(bool quiet) { quiet_ = quiet; }
   void SetSaveFile(std::optional<std::string> path) { saveFile_ = std::move(path); }
   void SetFolder(std::optional<std::string> path) { folder_ = std::move(path); }
@@ -51,8 +65,10 @@ class ConsoleFrontend : public Frontend {
   std::mutex m_;
   std::FILE* out_;
   std::FILE* err_;
+  std::FILE* in_;
   bool colour_;
-  bool assumeYes_ = false;
+  QuestionPolicy policy_ = QuestionPolicy::Decline;
+  std::atomic<bool> declined_{false};
   bool quiet_ = false;
   int tab_ = kTaskListTab;
   std::optional<std::string> saveFile_, folder_;

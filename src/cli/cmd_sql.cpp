@@ -2,8 +2,6 @@
 // Connect as the window and prints the rows as tab-separated text on standard
 // output. Progress lines, hints and message boxes go to standard error.
 
-#include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -72,30 +70,6 @@ std::optional<std::string> ReadStatement(const std::string& path) {
   if (f != stdin) std::fclose(f);
   if (failed) return std::nullopt;
   return text;
-}
-
-// The password asked for on the terminal, without echo; none without one.
-std::optional<std::string> AskPassword(const std::string& user) {
-  const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  termios old{};
-  if (::tcgetattr(fd, &old) != 0) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  const std::string prompt = "Password for " + user + ": ";
-  (void)!::write(fd, prompt.data(), prompt.size());
-  termios quiet = old;
-  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-  ::tcsetattr(fd, TCSAFLUSH, &quiet);
-  std::string password;
-  char c;
-  while (::read(fd, &c, 1) == 1 && c != '\n' && c != '\r')
-    password += c;
-  ::tcsetattr(fd, TCSAFLUSH, &old);
-  (void)!::write(fd, "\n", 1);
-  ::close(fd);
-  return password;
 }
 
 std::optional<SqlArgs> ParseArgs(const Args& args) {
@@ -202,14 +176,8 @@ int RunSql(const Args& args) {
     settings = std::move(*s);
   }
 
-  // A user without a password: the environment's, else the terminal's.
-  if (!configured && !settings.userId.empty() && settings.password.empty() &&
-      !(parsed->url && HasPassword(*parsed->url)) && !parsed->password) {
-    if (const char* env = std::getenv("MIGRATOR_SOURCE_PASSWORD")) {
-      settings.password = env;
-    } else if (::isatty(STDIN_FILENO)) {
-      if (auto asked = AskPassword(settings.userId)) settings.password = std::move(*asked);
-    }
+  if (!configured) {
+    CompletePassword(settings, (parsed->url && HasPassword(*parsed->url)) || parsed->password);
   }
   if (parsed->loginTimeout) settings.loginTimeout = parsed->loginTimeout;
   if (parsed->readTimeout) settings.readTimeout = parsed->readTimeout;
