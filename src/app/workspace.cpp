@@ -21,6 +21,9 @@ Workspace::~Workspace() {
 }
 
 void Workspace::StopRunningTasks() {
+  // A task function that calls this is the only task running: stopping the
+  // controller would only cut the rest of its pass short.
+  if (controller_->OnControllerThread()) return;
   if (TryStop()) controller_->Sleep(timing_.stopWait);
 }
 

@@ -129,6 +129,7 @@ class Workspace {
   }
   // Running -> Stopping, then the stop wait (the operations that touch a
   // workbook the controller may be writing do this before they start).
+  // Nothing on the controller thread, where no other task can be writing.
   void StopRunningTasks();
   MainController& controller() { return *controller_; }
   // The task lock: held by the controller for a whole pass and entered again

@@ -12,5 +12,6 @@ using Args = std::vector<std::string>;
 int RunDrivers(const Args& args);   // cmd_drivers.cpp
 int RunSql(const Args& args);       // cmd_sql.cpp
 int RunWorkbook(const Args& args);  // cmd_workbook.cpp
+int RunMigrate(const Args& args);   // cmd_migrate.cpp
 
 }  // namespace migrator::cli

@@ -59,4 +59,25 @@ std::size_t InvalidUtf8At(std::string_view s) {
   return std::string_view::npos;
 }
 
+std::size_t Utf16Length(std::string_view utf8) {
+  std::size_t n = 0;
+  for (unsigned char c : utf8) {
+    if ((c & 0xC0) != 0x80) ++n;  // a character starts here
+    if (c >= 0xF0) ++n;           // and needs a surrogate pair
+  }
+  return n;
+}
+
+std::string_view CutUtf16(std::string_view utf8, std::size_t units) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(utf8[i]);
+    if ((c & 0xC0) == 0x80) continue;
+    const std::size_t need = c >= 0xF0 ? 2 : 1;
+    if (n + need > units) return utf8.substr(0, i);
+    n += need;
+  }
+  return utf8;
+}
+
 }  // namespace migrator

@@ -24,4 +24,11 @@ inline bool IsValidUtf8(std::string_view s) {
   return InvalidUtf8At(s) == std::string_view::npos;
 }
 
+// The number of UTF-16 units of valid UTF-8 text (a workbook cell counts its
+// length in these).
+std::size_t Utf16Length(std::string_view utf8);
+// The longest start of valid UTF-8 text that has at most `units` UTF-16
+// units (never a part of a character).
+std::string_view CutUtf16(std::string_view utf8, std::size_t units);
+
 }  // namespace migrator

@@ -107,6 +107,7 @@ void MainController::Sleep(std::chrono::milliseconds d) {
 }
 
 void MainController::ThreadMain() {
+  threadId_.store(std::this_thread::get_id());
   Frontend& fe = ws_.frontend();
   Sleep(ws_.timing().taskStart);
   fe.SetControllerToolTip("Stop tasks");
@@ -118,6 +119,7 @@ void MainController::ThreadMain() {
   }
   fe.SetControllerToolTip("Start tasks");
   fe.SetStatusText(kStatusStopped);
+  threadId_.store(std::thread::id());
   threadRunning_.store(false);
   // Last: from here on a new controller may be started.
   ws_.SetState(ControllerState::Idle);

@@ -3,6 +3,7 @@
 // period, takes the task lock for a whole pass and runs every waiting task in
 // list order through the task function of its type code.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -76,6 +77,9 @@ class MainController {
   // Blocks until the thread has ended.
   void Join();
 
+  // True on the controller thread itself (inside a task function).
+  bool OnControllerThread() const { return threadId_.load() == std::this_thread::get_id(); }
+
   // A wait that ends early when the program shuts down.
   void Sleep(std::chrono::milliseconds d);
   bool ShuttingDown() const;
@@ -97,6 +101,7 @@ class MainController {
   std::condition_variable wake_;
   bool shutdown_ = false;
   std::atomic<bool> threadRunning_{false};
+  std::atomic<std::thread::id> threadId_{};
 };
 
 }  // namespace migrator

@@ -10,6 +10,7 @@
 #include "browser/refresh_tree.h"
 #include "config/driver_check.h"
 #include "oledb/operations.h"
+#include "oledb/text.h"
 #include "providers/registry.h"
 #include "support/regexp_service.h"
 
@@ -164,13 +165,7 @@ void Connect(Workspace& ws, DataSourceSide side, const ConnectServices& services
 }
 
 std::string UseStatement(std::string_view name) {
-  std::string quoted;
-  quoted.reserve(name.size() + 8);
-  for (char c : name) {
-    quoted += c;
-    if (c == '`') quoted += '`';
-  }
-  return "use `" + quoted + "`;";
+  return "use " + oledb::QuoteIdentifier(name) + ";";
 }
 
 bool UseDatabase(Workspace& ws, const std::string& name, int side) {

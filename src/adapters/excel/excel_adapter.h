@@ -4,6 +4,7 @@
 // "Microsoft.Jet.OLEDB.4.0" (a workbook is a database, its sheets are tables);
 // what SQL cannot do on a workbook is done through the automation layer.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -32,6 +33,11 @@ inline constexpr const char* kExcelOdbcProviderString =
     "Driver={Microsoft Excel Driver (*.xls)};DriverId=790;ReadOnly=0;";
 inline constexpr const char* kExcelOdbcTestProviderString =
     "Driver={Microsoft Excel Driver (*.xls)};DriverId=790;";
+
+// What one table of a workbook holds: data rows under its header row, and
+// UTF-16 units in one cell.
+inline constexpr std::int64_t kExcelTableRows = 65535;
+inline constexpr std::size_t kExcelCellUnits = 32767;
 
 // The provider identifier names the workbook provider (case-insensitive).
 bool IsJetProvider(const std::string& providerId);

@@ -89,6 +89,11 @@ void ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
   Frontend& ui = ws.frontend();
   // 1, 2.
   WriteOutput(ui, "MSEXCEL_SetTableHead of [%s]", database.c_str());
+  // Without a current workbook (a reconnect failed) there is nothing to open.
+  if (ws.target.Settings().catalogName.empty()) {
+    WriteOutputText(ui, "E::No target workbook is open: the header rows are not formatted!");
+    return;
+  }
   ws.StopRunningTasks();
 
   // 3. Close the target side; its database name stays.

@@ -1,14 +1,19 @@
 #include "adapters/mysql/mysql_adapter.h"
 
-#include "platform/text.h"
-
 #include <algorithm>
 #include <cctype>
+#include <vector>
 
+#include "adapters/mysql/ddl_rewrite.h"
 #include "app/output.h"
 #include "app/workspace.h"
 #include "oledb/errors.h"
 #include "oledb/operations.h"
+#include "oledb/schema_reader.h"
+#include "oledb/text.h"
+#include "oledb/text_rows.h"
+#include "platform/text.h"
+#include "support/error_text.h"
 
 namespace migrator {
 namespace {
@@ -110,10 +115,6 @@ bool Build(const ConnectionSettings& s, oledb::PropertySet& set, const ConnectSe
   return true;
 }
 
-void NotAvailable(Frontend& out, const char* operation) {
-  WriteOutput(out, "E::%s is not available yet", operation);
-}
-
 }  // namespace
 
 ServerAddress SplitServerAddress(std::string_view sourceName) {
@@ -168,16 +169,53 @@ std::string MySqlAdapter::QueryServerVersion(Frontend& out, oledb::SessionRef se
   return oledb::QuerySingleValue(out, session, "select @@Version");
 }
 
-std::string MySqlAdapter::GetTableDdl(Frontend& out, oledb::SessionRef, const std::string&,
-                                      const std::string&) {
-  NotAvailable(out, "GetTableDdl");
-  return "GetTableDdl is not available yet";
+std::string MySqlAdapter::GetTableDdl(Frontend& out, oledb::SessionRef session, const std::string&,
+                                      const std::string& table) {
+  auto s = oledb::Resolve(session);
+  if (!s) {
+    WriteOutputText(out, SystemErrorLine(oledb::kNoConnection));
+    return oledb::kNoConnection;
+  }
+  // The text of the last row read in full; the second column holds it.
+  std::string ddl;
+  const oledb::TextReadResult r = oledb::ReadTextRows(
+      s, "show create table " + oledb::QuoteIdentifier(table), [&ddl](const oledb::TextRow& row) {
+        ddl = row.size() > 1 ? row.Value(1) : std::string();
+        return true;
+      });
+  switch (r.outcome) {
+    case oledb::TextReadOutcome::MissingSession:
+      return oledb::kNoConnection;
+    case oledb::TextReadOutcome::Failed:
+      return r.errorText;
+    case oledb::TextReadOutcome::NoRowset:
+      WriteOutputText(out, oledb::kResultSuccess);
+      return oledb::kResultSuccess;
+    case oledb::TextReadOutcome::Rows:
+      break;
+  }
+  return RewriteDdl(std::move(ddl));
 }
 
-std::string MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef, oledb::SessionRef,
-                                            const std::string&, const std::string&) {
-  NotAvailable(ws.frontend(), "TransferTableRows");
-  return "TransferTableRows is not available yet";
+std::string MySqlAdapter::GetColumnsDdl(oledb::SessionRef session, const std::string& table) {
+  oledb::ColumnsReader columns;
+  if (hr::Failed(columns.Open(session,
+                              oledb::Restrictions().Set(oledb::restriction::kTableName, table)))) {
+    return {};
+  }
+  std::vector<oledb::ColumnRecord> found;
+  while (columns.MoveNext() == hr::S_OK)
+    found.push_back(columns.record());
+  if (found.empty()) return {};
+  std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+    return a.ordinalPosition < b.ordinalPosition;
+  });
+  std::string ddl = "create table " + oledb::QuoteIdentifier(table) + " (";
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    ddl += i == 0 ? "\n" : ",\n";
+    ddl += oledb::QuoteIdentifier(found[i].columnName) + " text";
+  }
+  return ddl + "\n)";
 }
 
 std::string MySqlAdapter::GetViewDdl(Frontend&, oledb::SessionRef, const std::string&,

@@ -3,6 +3,8 @@
 // MariaDB) server reached through the ODBC provider "MSDASQL" and an
 // installed MySQL ODBC driver.
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -36,6 +38,28 @@ ServerAddress SplitServerAddress(std::string_view sourceName);
 std::string MySqlConnectionString(std::string_view driver, const ServerAddress& address,
                                   std::string_view catalog);
 
+// What the row transfer keeps to.
+struct TransferOptions {
+  // The file that receives every INSERT sent, one a line; none when empty.
+  std::string scratchFile;
+  // The rows the target table takes; more are counted, not sent. -1: any.
+  std::int64_t maxRows = -1;
+  // The UTF-16 units a value may have; a longer one is cut there. 0: any.
+  std::size_t maxValueUnits = 0;
+};
+
+// How a row transfer ended.
+struct TransferResult {
+  // "true" after the row loop; otherwise the text of what kept it from
+  // starting ("No Source Connection!", the provider's error text, ...).
+  std::string status;
+  // Every selected row arrived: none was rejected, left behind at the row
+  // limit or unread after an error, the loop was not stopped, and the target
+  // made the rows durable.
+  bool whole = false;
+  std::int64_t arrived = 0;  // rows the target accepted
+};
+
 struct MySqlAdapter {
   // Fills the initialisation properties of a source connection. For
   // "TCP/IP:Port" it tries the MySQL ODBC drivers k = 1, 2, 3 with a trial
@@ -62,16 +86,23 @@ struct MySqlAdapter {
   // its system-error line) without a session.
   static std::string QueryServerVersion(Frontend& out, oledb::SessionRef session);
 
-  // The table's CREATE TABLE text rewritten for the target, or a message text
-  // that the caller runs like DDL and that then fails on the target.
+  // The table's CREATE TABLE text ("show create table" with the name quoted)
+  // rewritten for the target, or a message text that the caller runs like
+  // DDL and that then fails on the target.
   static std::string GetTableDdl(Frontend& out, oledb::SessionRef session,
                                  const std::string& database, const std::string& table);
+  // A CREATE TABLE text for the target built from the table's entries in the
+  // columns schema rowset of the current database: every column a text
+  // column, names quoted, in ordinal order. Empty when the rowset cannot be
+  // read or lists no column of the table.
+  static std::string GetColumnsDdl(oledb::SessionRef session, const std::string& table);
 
   // Copies a table's rows into the target table of the same name, one INSERT
-  // per row; a status text the callers ignore ("true" after the row loop).
-  static std::string TransferTableRows(Workspace& ws, oledb::SessionRef source,
-                                       oledb::SessionRef target, const std::string& database,
-                                       const std::string& table);
+  // per row (see TransferOptions and TransferResult).
+  static TransferResult TransferTableRows(Workspace& ws, oledb::SessionRef source,
+                                          oledb::SessionRef target, const std::string& database,
+                                          const std::string& table,
+                                          const TransferOptions& options = {});
 
   // The workbook target has no views: always kNoViewSupport; touches neither
   // the session nor the output pane.

@@ -1,0 +1,236 @@
+// The row transfer: the rows of one source table, read as text, become one
+// INSERT each on the target session.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "adapters/mysql/mysql_adapter.h"
+#include "app/output.h"
+#include "app/workspace.h"
+#include "oledb/data_source.h"
+#include "oledb/operations.h"
+#include "oledb/properties.h"
+#include "oledb/text.h"
+#include "oledb/text_rows.h"
+#include "platform/text.h"
+#include "support/condition_file.h"
+#include "support/error_text.h"
+
+namespace migrator {
+namespace {
+
+constexpr std::int64_t kProgressEvery = 2000;
+
+// The scratch file of INSERT statements. A file that cannot be made or
+// written costs the record of the statements, never the rows themselves:
+// the first failure is shown once and the file is given up.
+class ScratchFile {
+ public:
+  ScratchFile(Frontend& ui, const std::string& table, const std::string& path)
+      : ui_(ui), table_(table), path_(path) {
+    if (path.empty()) return;
+    file_.reset(std::fopen(path.c_str(), "w+"));
+    if (!file_) GiveUp();
+  }
+
+  void WriteLine(const std::string& statement) {
+    if (!file_) return;
+    if (std::fwrite(statement.data(), 1, statement.size(), file_.get()) != statement.size() ||
+        std::fputc('\n', file_.get()) == EOF) {
+      GiveUp();
+    }
+  }
+
+  void Close() {
+    if (file_ && std::fclose(file_.release()) != 0) GiveUp();
+  }
+
+ private:
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+
+  void GiveUp() {
+    const int error = errno;
+    file_.reset();
+    WriteOutput(ui_,
+                "T::[%s] the statements are not kept in %s (%s); the rows are sent all the same",
+                table_.c_str(), path_.c_str(), std::strerror(error));
+  }
+
+  Frontend& ui_;
+  const std::string& table_;
+  const std::string& path_;
+  std::unique_ptr<std::FILE, Closer> file_;
+};
+
+// The first error record a session's last failing call left.
+std::string SessionErrorText(const oledb::Session& session) {
+  const auto records = session.ErrorObject();
+  return records && !records->empty() ? records->front().description : oledb::kUnknownError;
+}
+
+}  // namespace
+
+TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef source,
+                                               oledb::SessionRef target,
+                                               const std::string& database,
+                                               const std::string& table,
+                                               const TransferOptions& options) {
+  Frontend& ui = ws.frontend();
+  const char* name = table.c_str();
+  TransferResult result;
+
+  // 1.
+  const auto src = oledb::Resolve(source);
+  const auto dst = oledb::Resolve(target);
+  if (!src || !dst) {
+    result.status = !src ? "No Source Connection!" : "No Target Connection!";
+    WriteOutputText(ui, SystemErrorLine(result.status));
+    return result;
+  }
+
+  // 2, 3. Names are quoted on both sides, so any table name stays one name.
+  const std::string select = "select * from " + oledb::QuoteIdentifier(table) +
+                             ConditionFile(ws.programDir()).WhereClause(database, table);
+  const std::string insertHead = "insert into " + oledb::QuoteIdentifier(table) + " values (";
+  const oledb::PropertySet properties = oledb::StandardRowsetProperties();
+
+  std::vector<std::string> columns;
+  std::unique_ptr<ScratchFile> scratch;
+  std::int64_t counter = 0;     // rows read and sent
+  std::int64_t rejected = 0;    // sent rows the target refused
+  std::int64_t leftBehind = 0;  // rows past the target's limit, counted and not sent
+  bool stopped = false;
+  std::string statement;
+
+  oledb::TextReadOptions readOptions;
+  readOptions.onColumns = [&](const std::vector<oledb::ColumnInfo>& info) {
+    for (const auto& c : info) {
+      if (!c.IsBookmark() && c.ordinal != 0) columns.push_back(c.name);
+    }
+    // 7.
+    scratch = std::make_unique<ScratchFile>(ui, table, options.scratchFile);
+    return true;
+  };
+
+  auto stopRequested = [&] { return ws.State() == ControllerState::Stopping; };
+
+  auto onRow = [&](const oledb::TextRow& row) {
+    // A full target table: the rest is only counted, so the red line can say
+    // how many rows stay behind.
+    if (options.maxRows >= 0 && counter >= options.maxRows) {
+      ++leftBehind;
+      if (stopRequested()) {
+        stopped = true;
+        return false;
+      }
+      return true;
+    }
+
+    // 4. Every value as a quoted text, a quote in it doubled; NULL as ''.
+    statement.assign(insertHead);
+    for (std::size_t j = 0; j < row.size(); ++j) {
+      if (j > 0) statement += ',';
+      if (row.IsNull(j)) {
+        statement += "''";
+        continue;
+      }
+      std::string_view value = row.Value(j);
+      if (options.maxValueUnits > 0 && value.size() > options.maxValueUnits &&
+          Utf16Length(value) > options.maxValueUnits) {
+        const std::size_t units = Utf16Length(value);
+        value = CutUtf16(value, options.maxValueUnits);
+        WriteOutput(ui, "T::[%s] row %lld, column [%s]: a value of %zu characters is cut to %zu",
+                    name, static_cast<long long>(counter + 1),
+                    j < columns.size() ? columns[j].c_str() : "?", units, options.maxValueUnits);
+      }
+      oledb::AppendQuotedLiteral(statement, value);
+    }
+    statement += ");";
+
+    // 5. The row counts as sent whether or not the target takes it.
+    ++counter;
+    scratch->WriteLine(statement);
+    const oledb::CommandRun run = oledb::RunCommand(*dst, statement, properties);
+    if (hr::Failed(run.hr) && ++rejected == 1) {
+      WriteOutput(ui, "E::[%s] row %lld was not accepted by the target: %s", name,
+                  static_cast<long long>(counter), run.ErrorText().c_str());
+    }
+
+    // 6.
+    if (counter % kProgressEvery == 0) {
+      WriteOutput(ui, "[%s] %lld records converted!", name, static_cast<long long>(counter));
+    }
+    // 7.
+    if (stopRequested()) {
+      WriteOutputText(ui, "Data Converting Terminaled!");
+      stopped = true;
+      return false;
+    }
+    return true;
+  };
+
+  // 4 to 8.
+  const oledb::TextReadResult read = oledb::ReadTextRows(src, select, onRow, readOptions);
+  switch (read.outcome) {
+    case oledb::TextReadOutcome::MissingSession:
+    case oledb::TextReadOutcome::Failed:
+      result.status = read.errorText;
+      WriteOutput(ui, "E::[%s] the rows cannot be read: %s", name, read.errorText.c_str());
+      return result;
+    case oledb::TextReadOutcome::NoRowset:
+      WriteOutputText(ui, oledb::kResultSuccess);
+      result.status = oledb::kResultSuccess;
+      result.whole = true;
+      return result;
+    case oledb::TextReadOutcome::Rows:
+      break;
+  }
+  if (scratch) scratch->Close();
+
+  // 9. Whatever ended the loop is said in red, before the count line.
+  const bool readError = !read.stopped && read.hr != hr::DB_S_ENDOFROWSET;
+  if (readError) {
+    WriteOutput(
+        ui, "E::[%s] reading the rows failed after %lld records: %s", name,
+        static_cast<long long>(counter),
+        read.errorText.empty() ? "a row could not be read in full" : read.errorText.c_str());
+  }
+  if (leftBehind > 0) {
+    WriteOutput(ui,
+                "E::[%s] a sheet holds %lld rows under its header: %lld%s records of the table "
+                "were left behind",
+                name, static_cast<long long>(options.maxRows), static_cast<long long>(leftBehind),
+                stopped ? " or more" : "");
+  }
+  // The rows a provider holds back are made durable now, so a failed save is
+  // this table's failure and not a silent loss later.
+  bool durable = true;
+  if (hr::Failed(dst->Flush())) {
+    durable = false;
+    WriteOutput(ui, "E::[%s] the rows cannot be saved on the target: %s", name,
+                SessionErrorText(*dst).c_str());
+  }
+
+  result.status = "true";
+  result.arrived = counter - rejected;
+  const bool complete = !readError && rejected == 0 && leftBehind == 0 && durable;
+  result.whole = complete && !stopped;
+  if (complete) {
+    WriteOutput(ui, "[%s] %lld records converted, convertion completed SUCCESSFULLY!", name,
+                static_cast<long long>(counter));
+  } else if (readError) {
+    WriteOutput(ui, "E::[%s] %lld records converted, the rest could not be read!", name,
+                static_cast<long long>(result.arrived));
+  } else {
+    WriteOutput(ui, "E::[%s] %lld records converted, %lld records not converted!", name,
+                static_cast<long long>(durable ? result.arrived : 0),
+                static_cast<long long>(durable ? rejected + leftBehind : counter + leftBehind));
+  }
+  return result;
+}
+
+}  // namespace migrator

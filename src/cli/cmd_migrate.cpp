@@ -1,0 +1,162 @@
+// migrator-cli migrate: copies a MySQL database, its tables or one table into
+// a workbook. It builds the task the window would build from its two tree
+// selections and runs it through the controller; the output lines go to
+// standard error and the task's outcome is the exit code.
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "adapters/excel/excel_adapter.h"
+#include "cli/commands.h"
+#include "cli/task_runner.h"
+#include "platform/text.h"
+#include "workflows/migration.h"
+
+namespace migrator::cli {
+namespace {
+
+void MigrateUsage(std::FILE* f) {
+  std::fprintf(
+      f,
+      "Usage: migrator-cli migrate [--yes] [--quiet] SOURCE --target FILE.xls [--database D]\n"
+      "                            [--table T | --tables | --views]\n%s"
+      "  Without --table, --tables or --views the whole database goes: a workbook that\n"
+      "  does not exist yet is made as its clone, an existing one receives its tables.\n"
+      "  --table and --tables add to the workbook (made empty first when missing).\n"
+      "  --database defaults to the database of the URL or of migrator.cfg.\n"
+      "  --yes answers the confirmations; without it a terminal asks, a pipe refuses.\n"
+      "  Exit code: 0 every table arrived whole, 1 the task failed (a table was not\n"
+      "  created, rows were refused, cut at a sheet's 65,535 rows or not read),\n"
+      "  2 wrong arguments, 3 nothing ran (no connection, not confirmed).\n",
+      kSourceOptionsUsage);
+}
+
+enum class Scope { Database, Tables, Views, Table };
+
+struct MigrateArgs {
+  SourceOptions source;
+  std::string target;
+  std::optional<std::string> database, table;
+  Scope scope = Scope::Database;
+  int scopes = 0;  // how many of --table, --tables, --views were given
+  bool yes = false;
+  bool quiet = false;
+};
+
+std::optional<MigrateArgs> ParseArgs(const Args& args) {
+  MigrateArgs out;
+  std::optional<std::string> target;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    bool bad = false;
+    auto value = [&](std::optional<std::string>& into) {
+      if (i + 1 >= args.size() || into) return false;
+      into = args[++i];
+      return true;
+    };
+    if (TakeSourceOption(args, i, out.source, bad)) {
+      if (bad) return std::nullopt;
+    } else if (a == "--target") {
+      if (!value(target)) return std::nullopt;
+    } else if (a == "--database") {
+      if (!value(out.database)) return std::nullopt;
+    } else if (a == "--table") {
+      if (!value(out.table)) return std::nullopt;
+      out.scope = Scope::Table;
+      ++out.scopes;
+    } else if (a == "--tables") {
+      out.scope = Scope::Tables;
+      ++out.scopes;
+    } else if (a == "--views") {
+      out.scope = Scope::Views;
+      ++out.scopes;
+    } else if (a == "--yes" || a == "-y") {
+      out.yes = true;
+    } else if (a == "--quiet" || a == "-q") {
+      out.quiet = true;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!target || target->empty() || out.scopes > 1) return std::nullopt;
+  out.target = *target;
+  return out;
+}
+
+// The workbook path without its ".xls": the database the target tree shows
+// for it.
+std::string WorkbookDatabase(const std::string& path) {
+  return path.substr(0, path.size() - 4);
+}
+
+}  // namespace
+
+int RunMigrate(const Args& args) {
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    MigrateUsage(stdout);
+    return kExitSucceeded;
+  }
+  const auto parsed = ParseArgs(args);
+  if (!parsed) {
+    MigrateUsage(stderr);
+    return kExitUsage;
+  }
+  TaskRunner runner("migrate", parsed->yes, parsed->quiet);
+  const std::string target = std::filesystem::absolute(parsed->target).lexically_normal().string();
+  if (target.size() <= 4 || !EqualNoCase(target.substr(target.size() - 4), ".xls")) {
+    runner.Complain("the target must be a workbook file ending in .xls");
+    return kExitUsage;
+  }
+  if (!runner.ConnectSource(parsed->source)) return kExitNotRun;
+  Workspace& ws = runner.workspace();
+  const std::string database = parsed->database.value_or(ws.source.Settings().catalogName);
+  if (database.empty()) {
+    runner.Complain("name the source database with --database or in the URL");
+    return kExitUsage;
+  }
+
+  // The source tree's selection the arguments stand for.
+  MigrateSelection source{NodeKind::Database, database, database};
+  switch (parsed->scope) {
+    case Scope::Database:
+      break;
+    case Scope::Tables:
+      source = {NodeKind::TablesFolder, "Tables", database};
+      break;
+    case Scope::Views:
+      source = {NodeKind::ViewsFolder, "Views", database};
+      break;
+    case Scope::Table:
+      source = {NodeKind::Table, *parsed->table, database};
+      break;
+  }
+  const std::string workbook = WorkbookDatabase(target);
+  const bool exists = std::filesystem::exists(target);
+
+  if (parsed->scope == Scope::Database && !exists) {
+    // A clone: the task makes the workbook itself, so no target is open
+    // before it; the new workbook is the one named, not one named after the
+    // database beside it.
+    runner.SetTargetWorkbook(target);
+    return runner.Run([&](Workspace& w) -> std::optional<TaskId> {
+      if (!EnterDataCache(w)) return std::nullopt;
+      auto task = ChooseMigrationTask(w, source, {NodeKind::Root, target, ""});
+      if (!task) return std::nullopt;
+      task->targetDatabase = workbook;
+      return QueueMigrationTask(w, std::move(*task));
+    });
+  }
+
+  if (!exists && !ExcelAdapter::CreateDatabase(ws, workbook, 1)) {
+    runner.Complain("the workbook " + target + " cannot be made");
+    return kExitNotRun;
+  }
+  if (!runner.ConnectTarget(target)) return kExitNotRun;
+  return runner.Run([&](Workspace& w) {
+    return MigrateCommand(w, source, MigrateSelection{NodeKind::Database, workbook, workbook});
+  });
+}
+
+}  // namespace migrator::cli

@@ -1,0 +1,444 @@
+#include "workflows/migration.h"
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+#include "adapters/excel/excel_adapter.h"
+#include "adapters/mysql/mysql_adapter.h"
+#include "app/output.h"
+#include "browser/refresh_tree.h"
+#include "oledb/operations.h"
+#include "oledb/schema_reader.h"
+#include "platform/text.h"
+#include "tasks/controller.h"
+#include "workflows/connect.h"
+
+namespace migrator {
+namespace {
+
+constexpr const char* kCharsetHint =
+    "Perhaps CHARACTER SET not correct!\nPlease change and try again.";
+constexpr const char* kTargetHint = "Please select a database in Target Database Tree!";
+constexpr const char* kTargetMessage = "Please select a target Database!";
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// A scratch file in the data cache, truncated; the name is made safe.
+File OpenScratch(const Conversion& c, const std::string& name) {
+  return File(std::fopen(c.directory.File(name).path.c_str(), "w+"));
+}
+
+bool Stopping(const Workspace& ws) {
+  return ws.State() == ControllerState::Stopping;
+}
+
+void Refuse(Frontend& ui, const char* hint, const char* message) {
+  ui.ShowHint(hint);
+  ui.Tell(message);
+}
+
+bool Confirmed(Frontend& ui, const std::string& question) {
+  return ui.Ask(question, Buttons::OkCancel) == Answer::Ok;
+}
+
+// The rows of a tables schema rowset of one type, read before any of them
+// is worked on. False (with the reader's error text) when it did not open.
+bool ListTables(oledb::SessionRef session, const char* type, std::vector<oledb::TableRecord>& found,
+                std::string& error) {
+  oledb::TablesReader tables;
+  if (hr::Failed(
+          tables.Open(session, oledb::Restrictions().Set(oledb::restriction::kTableType, type)))) {
+    error = tables.ErrorText();
+    return false;
+  }
+  while (tables.MoveNext() == hr::S_OK)
+    found.push_back(tables.record());
+  return true;
+}
+
+}  // namespace
+
+Result<WorkingDirectory> DataCacheDirectory(const Workspace& ws) {
+  WorkingDirectory dir(ws.programDir());
+  auto step = dir.Step("data_cache");
+  if (!step) return step.error();
+  return dir;
+}
+
+bool EnterDataCache(Workspace& ws) {
+  auto cache = DataCacheDirectory(ws);
+  if (!cache) {
+    WriteOutput(ws.frontend(), "E::The data cache directory cannot be made: %s",
+                cache.message().c_str());
+    return false;
+  }
+  ws.SetCurrentDirectory(*cache);
+  return true;
+}
+
+std::optional<MigrateSelection> SelectionOf(const DbTree& tree) {
+  const auto node = tree.SelectedNode();
+  if (!node) return std::nullopt;
+  MigrateSelection s;
+  s.kind = node->kind;
+  s.name = node->text;
+  int levels = -1;
+  switch (node->kind) {
+    case NodeKind::Database:
+      levels = 0;
+      break;
+    case NodeKind::TablesFolder:
+    case NodeKind::ViewsFolder:
+      levels = 1;
+      break;
+    case NodeKind::Table:
+    case NodeKind::View:
+      levels = 2;
+      break;
+    default:
+      break;
+  }
+  if (levels == 0) {
+    s.database = node->text;
+  } else if (levels > 0) {
+    if (const auto db = tree.Ancestor(node->id, levels)) s.database = db->text;
+  }
+  return s;
+}
+
+std::optional<TaskId> MigrateCommand(Workspace& ws) {
+  return MigrateCommand(ws, SelectionOf(ws.source.tree), SelectionOf(ws.target.tree));
+}
+
+std::optional<TaskId> MigrateCommand(Workspace& ws, const std::optional<MigrateSelection>& source,
+                                     const std::optional<MigrateSelection>& target) {
+  Frontend& ui = ws.frontend();
+  // 1.
+  if (!ws.target.Connected()) {
+    Refuse(ui, "Please confirm your Target Database Connection is valid!",
+           "No Target DataSource Connection!");
+    return std::nullopt;
+  }
+  // 2.
+  if (!EnterDataCache(ws)) return std::nullopt;
+  // 3, 4.
+  if (!source) {
+    Refuse(ui, "Please Select a Object to Convert in Source Databases Tree!",
+           "No Selected Source Database Object!");
+    return std::nullopt;
+  }
+  if (!target) {
+    Refuse(ui, "Please Select a object in Target Tree!", "No Selected Target Objects!");
+    return std::nullopt;
+  }
+  // 5, 6.
+  auto task = ChooseMigrationTask(ws, *source, *target);
+  if (!task) return std::nullopt;
+  return QueueMigrationTask(ws, std::move(*task));
+}
+
+std::optional<Task> ChooseMigrationTask(Workspace& ws, const MigrateSelection& source,
+                                        const MigrateSelection& target) {
+  Frontend& ui = ws.frontend();
+  Task task;
+  task.kind = kMigrationTask;
+  task.sourceDatabase = source.database;
+  task.targetDatabase = target.database;
+
+  if (target.kind == NodeKind::Root) {
+    if (source.kind != NodeKind::Database) {
+      Refuse(ui, kTargetHint, kTargetMessage);
+      return std::nullopt;
+    }
+    if (!Confirmed(ui, Format("Clone database [%s] of source tree?", source.database.c_str()))) {
+      return std::nullopt;
+    }
+    task.typeCode = kCloneDatabase;
+    task.targetDatabase = source.database;
+  } else if (target.kind == NodeKind::Database) {
+    const char* db = source.database.c_str();
+    const char* into = target.database.c_str();
+    std::string question;
+    switch (source.kind) {
+      case NodeKind::Database:
+        task.typeCode = kMigrateDatabase;
+        question = Format("Convert database [%s] into Target database [%s]?", db, into);
+        break;
+      case NodeKind::Table:
+        task.typeCode = kMigrateTable;
+        task.sourceObject = source.name;
+        question =
+            Format("Convert table [%s] into Target database [%s]?", source.name.c_str(), into);
+        break;
+      case NodeKind::TablesFolder:
+        task.typeCode = kMigrateTables;
+        question = Format("Convert tables of [%s] into Target database [%s]?", db, into);
+        break;
+      case NodeKind::View:
+        task.typeCode = kMigrateView;
+        task.sourceObject = source.name;
+        question =
+            Format("Convert view [%s] into Target database [%s]?", source.name.c_str(), into);
+        break;
+      case NodeKind::ViewsFolder:
+        task.typeCode = kMigrateViews;
+        question = Format("Convert views of [%s] into Target database [%s]?", db, into);
+        break;
+      default:
+        ws.controller().StartIfIdle();
+        return std::nullopt;
+    }
+    if (!Confirmed(ui, question)) return std::nullopt;
+  } else {
+    Refuse(ui, kTargetHint, kTargetMessage);
+    return std::nullopt;
+  }
+  return task;
+}
+
+TaskId QueueMigrationTask(Workspace& ws, Task task) {
+  task.state = kTaskWaiting;
+  task.stateText = "Waiting";
+  task.startStamp = static_cast<std::int32_t>(std::time(nullptr));
+  task.sourceDbms = ws.source.DbmsTitle();
+  task.targetDbms = ws.target.DbmsTitle();
+  const TaskId id = ws.tasks.Append(std::move(task));
+  ws.controller().StartIfIdle();
+  return id;
+}
+
+void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
+                      const std::string& targetDatabase) {
+  Frontend& ui = c.ws.frontend();
+  WriteOutput(ui, "Convert Tables of database [%s]", sourceDatabase.c_str());
+  std::vector<oledb::TableRecord> tables;
+  std::string error;
+  if (!ListTables(c.source, "TABLE", tables, error)) {
+    WriteOutputText(ui, "Open tables Error: " + error);
+    // Nothing is known to have arrived.
+    c.whole = false;
+    return;
+  }
+  for (std::size_t i = 0; i < tables.size(); ++i) {
+    if (tables[i].tableType == "VIEW") continue;
+    ConvertOneTable(c, sourceDatabase, tables[i].tableName);
+    if (Stopping(c.ws)) {
+      WriteOutputText(ui, "Tables Converting Terminaled!");
+      if (i + 1 < tables.size()) c.whole = false;
+      break;
+    }
+  }
+  ExcelAdapter::FormatTableHeads(c.ws, targetDatabase);
+}
+
+int ConvertOneTable(Conversion& c, const std::string& database, const std::string& table) {
+  Workspace& ws = c.ws;
+  Frontend& ui = ws.frontend();
+  // 1.
+  File file = OpenScratch(c, table);
+  if (!file) {
+    WriteOutputText(ui, kCharsetHint);
+    c.whole = false;
+    return -2;
+  }
+  // 2.
+  WriteOutput(ui, "TABLE: [%s].[%s] Migrating..... ", database.c_str(), table.c_str());
+  const SafeName safe = MakeSafeFileName(table);
+  if (safe.changed) {
+    WriteOutput(ui, "T::TABLE: [%s] its scratch files are named %s", table.c_str(),
+                safe.name.c_str());
+  }
+  // 3, 4.
+  std::string ddl = MySqlAdapter::GetTableDdl(ui, c.source, database, table);
+  std::fputs(ddl.c_str(), file.get());
+  file.reset();
+
+  // 5. When the target does not take the rewritten definition, the table is
+  // made from its column list instead: every table the server shows arrives.
+  bool created = oledb::ExecuteStatement(ui, &ws.target.session, ddl, 1);
+  if (!created) {
+    ddl = MySqlAdapter::GetColumnsDdl(c.source, table);
+    if (!ddl.empty()) {
+      WriteOutput(ui,
+                  "T::TABLE: [%s].[%s] is made from its column list instead, every column as "
+                  "text",
+                  database.c_str(), table.c_str());
+      if (File again = OpenScratch(c, table)) std::fputs(ddl.c_str(), again.get());
+      created = oledb::ExecuteStatement(ui, &ws.target.session, ddl, 1);
+    }
+  }
+  // 6.
+  if (!created) {
+    WriteOutput(ui, "E::TABLE: Create [%s].[%s] ERROR !", database.c_str(), table.c_str());
+    c.whole = false;
+    return -1;
+  }
+  WriteOutput(ui, "Create table [%s] SUCCESSFULLY!!!", table.c_str());
+  TransferOptions options;
+  options.scratchFile = c.directory.File(table + ".data").path;
+  options.maxRows = kExcelTableRows;
+  options.maxValueUnits = kExcelCellUnits;
+  if (!MySqlAdapter::TransferTableRows(ws, c.source, &ws.target.session, database, table, options)
+           .whole) {
+    c.whole = false;
+  }
+  return 1;
+}
+
+void ConvertAllViews(Conversion& c, const std::string& sourceDatabase) {
+  Frontend& ui = c.ws.frontend();
+  WriteOutput(ui, "Convert Views of database [%s]", sourceDatabase.c_str());
+  std::vector<oledb::TableRecord> views;
+  std::string error;
+  if (!ListTables(c.source, "VIEW", views, error)) {
+    WriteOutputText(ui, "Open views Error: " + error);
+    return;
+  }
+  for (const auto& v : views) {
+    if (v.tableType == "VIEW" && v.tableSchema != "sys" && v.tableSchema != "INFORMATION_SCHEMA") {
+      ConvertOneView(c, sourceDatabase, v.tableName);
+    }
+    if (Stopping(c.ws)) {
+      WriteOutputText(ui, "Views Converting Terminaled!");
+      break;
+    }
+  }
+}
+
+bool ConvertOneView(Conversion& c, const std::string& database, const std::string& view) {
+  Frontend& ui = c.ws.frontend();
+  File file = OpenScratch(c, view + ".vw");
+  if (!file) {
+    WriteOutputText(ui, kCharsetHint);
+    return false;
+  }
+  WriteOutput(ui, "VIEW: [%s].[%s] Converting..... ", database.c_str(), view.c_str());
+  const std::string ddl = MySqlAdapter::GetViewDdl(ui, c.source, database, view);
+  if (ddl.find("NO SUPPORT!") != std::string::npos) {
+    WriteOutputText(ui, "T::" + ddl);
+    return true;
+  }
+  if (ddl.empty()) {
+    WriteOutputText(ui, "No View(s)!");
+    return true;
+  }
+  std::fputs(ddl.c_str(), file.get());
+  file.reset();
+  if (!oledb::ExecuteStatement(ui, &c.ws.target.session, ddl, 0)) {
+    WriteOutput(ui, "Create VIEW [%s] failure!!!", view.c_str());
+    return false;
+  }
+  WriteOutput(ui, "Create VIEW [%s] SUCCESSFULLY!!!", view.c_str());
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Task functions
+
+namespace {
+
+constexpr const char* kThreadModule = "Converters/Thread";
+
+void SourceNotSelected(Frontend& ui, int line, const std::string& database) {
+  WriteOutput(ui, "[%s](%d)Select Source Database[%s] Error!", kThreadModule, line,
+              database.c_str());
+}
+
+// The conversion state of a task: its data cache and the source session.
+std::optional<Conversion> StartConversion(TaskContext& ctx) {
+  auto dir = DataCacheDirectory(ctx.ws);
+  if (!dir) {
+    WriteOutput(ctx.ws.frontend(), "E::The data cache directory cannot be made: %s",
+                dir.message().c_str());
+    return std::nullopt;
+  }
+  return Conversion{ctx.ws, ctx.sourceSession, std::move(*dir)};
+}
+
+}  // namespace
+
+bool CloneDatabaseTask(TaskContext& ctx) {
+  Workspace& ws = ctx.ws;
+  Frontend& ui = ws.frontend();
+  if (!ExcelAdapter::CreateDatabase(ws, ctx.targetDatabase, 1)) {
+    WriteOutput(ui, "Create Target Database[%s] Error!", ctx.targetDatabase.c_str());
+    return false;
+  }
+  ReopenDatabase(ws, ctx.targetDatabase, 1);
+  if (!UseDatabase(ws, ctx.sourceDatabase, 0)) {
+    SourceNotSelected(ui, __LINE__, ctx.sourceDatabase);
+    return false;
+  }
+  auto c = StartConversion(ctx);
+  if (!c) return false;
+  ConvertAllTables(*c, ctx.sourceDatabase, ctx.targetDatabase);
+  ctx.SetProgress(50);
+  ConvertAllViews(*c, ctx.sourceDatabase);
+  ctx.SetProgress(100);
+  RefreshTree(ws, DataSourceSide::Target, 0);
+  return c->whole;
+}
+
+bool MigrateDatabaseTask(TaskContext& ctx) {
+  Workspace& ws = ctx.ws;
+  ReopenDatabase(ws, ctx.targetDatabase, 1);
+  if (!UseDatabase(ws, ctx.sourceDatabase, 0)) {
+    WriteOutput(ws.frontend(), "Select Source Database[%s] Error!", ctx.sourceDatabase.c_str());
+    return false;
+  }
+  auto c = StartConversion(ctx);
+  if (!c) return false;
+  ConvertAllTables(*c, ctx.sourceDatabase, ctx.targetDatabase);
+  ctx.SetProgress(50);
+  RefreshTree(ws, DataSourceSide::Target, 0);
+  ctx.SetProgress(100);
+  return c->whole;
+}
+
+bool MigrateTablesTask(TaskContext& ctx) {
+  Workspace& ws = ctx.ws;
+  ReopenDatabase(ws, ctx.targetDatabase, 1);
+  ws.source.tree.SetCurrentDatabase(ctx.sourceDatabase);
+  if (!oledb::ExecuteStatement(ws.frontend(), ctx.sourceSession, UseStatement(ctx.sourceDatabase),
+                               0)) {
+    SourceNotSelected(ws.frontend(), __LINE__, ctx.sourceDatabase);
+    return false;
+  }
+  auto c = StartConversion(ctx);
+  if (!c) return false;
+  ConvertAllTables(*c, ctx.sourceDatabase, ctx.targetDatabase);
+  ctx.SetProgress(90);
+  RefreshTree(ws, DataSourceSide::Target, 0);
+  ctx.SetProgress(100);
+  return c->whole;
+}
+
+bool MigrateTableTask(TaskContext& ctx) {
+  Workspace& ws = ctx.ws;
+  ReopenDatabase(ws, ctx.targetDatabase, 1);
+  if (!UseDatabase(ws, ctx.sourceDatabase, 0)) {
+    SourceNotSelected(ws.frontend(), __LINE__, ctx.sourceDatabase);
+    return false;
+  }
+  auto c = StartConversion(ctx);
+  if (!c) return false;
+  ConvertOneTable(*c, ctx.sourceDatabase, ctx.sourceObject);
+  ctx.SetProgress(90);
+  ExcelAdapter::FormatTableHeads(ws, ctx.targetDatabase);
+  RefreshTree(ws, DataSourceSide::Target, 0);
+  ctx.SetProgress(100);
+  return c->whole;
+}
+
+// Views cannot be migrated into a workbook.
+bool MigrateViewsTask(TaskContext& ctx) {
+  WriteOutputText(ctx.ws.frontend(), "Excel Datafiles have no Views to convert !!!");
+  return false;
+}
+
+}  // namespace migrator

@@ -1,0 +1,84 @@
+#pragma once
+// Migration: the Migrate command, which turns the two trees' selections into
+// one queued task, and the conversion steps that the migration tasks run on
+// the controller thread (all tables, all views, one table, one view).
+
+#include <optional>
+#include <string>
+
+#include "app/workspace.h"
+#include "browser/db_tree.h"
+#include "oledb/slot.h"
+#include "platform/result.h"
+#include "platform/working_directory.h"
+#include "tasks/task.h"
+
+namespace migrator {
+
+struct TaskContext;
+
+// The directory "data_cache" beside the program, made when missing (a file
+// of that name is replaced); the conversion steps write their scratch files
+// there.
+Result<WorkingDirectory> DataCacheDirectory(const Workspace& ws);
+// Makes the data cache the workspace's current directory; false, with a red
+// line, when it cannot be made.
+bool EnterDataCache(Workspace& ws);
+
+// A tree selection as the command reads it: the node's kind, its text and
+// the name of its database (the node itself for a database, its parent for
+// a folder, its grandparent for a table or a view, empty for a root).
+struct MigrateSelection {
+  NodeKind kind = NodeKind::Root;
+  std::string name;
+  std::string database;
+};
+std::optional<MigrateSelection> SelectionOf(const DbTree& tree);
+
+// The Migrate command, from both trees' selections: without a target
+// connection, or without a selection on either side, a hint and a message;
+// otherwise "data_cache" becomes the current directory and the selections
+// choose, after a confirmation, the task that is queued. Returns its id.
+std::optional<TaskId> MigrateCommand(Workspace& ws);
+std::optional<TaskId> MigrateCommand(Workspace& ws, const std::optional<MigrateSelection>& source,
+                                     const std::optional<MigrateSelection>& target);
+
+// The choice by the two node kinds with its confirmation: the task to queue,
+// or nothing (Cancel, or a pair that makes none: the hint and message are
+// shown, or for a database target the controller is started if idle).
+std::optional<Task> ChooseMigrationTask(Workspace& ws, const MigrateSelection& source,
+                                        const MigrateSelection& target);
+// Appends a chosen task and starts the controller if idle.
+TaskId QueueMigrationTask(Workspace& ws, Task task);
+
+// What the conversion steps of one task share.
+struct Conversion {
+  Workspace& ws;
+  oledb::SessionRef source;
+  WorkingDirectory directory;  // where the scratch files go
+  bool whole = true;           // every table the steps took on arrived whole
+};
+
+// The conversion steps. Tables and views are named to the source as they
+// are, quoted; the target session is the target side's.
+void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
+                      const std::string& targetDatabase);
+void ConvertAllViews(Conversion& c, const std::string& sourceDatabase);
+// 1 after a successful CREATE (the rows then transferred), -1 when the
+// CREATE failed, -2 when the scratch file did not open.
+int ConvertOneTable(Conversion& c, const std::string& database, const std::string& table);
+// False when the scratch file did not open or the view's CREATE failed.
+bool ConvertOneView(Conversion& c, const std::string& database, const std::string& view);
+
+// The task functions of the migration types: 257 (clone a database into a
+// new workbook), 258 (a database), 259 (its tables), 261 (one table), 260
+// and 262 (views, which a workbook cannot hold). A migration task succeeds
+// when its database was created and selected and every table it took on
+// arrived whole.
+bool CloneDatabaseTask(TaskContext& ctx);
+bool MigrateDatabaseTask(TaskContext& ctx);
+bool MigrateTablesTask(TaskContext& ctx);
+bool MigrateTableTask(TaskContext& ctx);
+bool MigrateViewsTask(TaskContext& ctx);
+
+}  // namespace migrator
