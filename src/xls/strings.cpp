@@ -324,6 +324,10 @@ bool ParseSst(std::vector<std::span<const uint8_t>> segments, SharedStrings& sst
 
 namespace {
 
+bool IsHighSurrogate(char16_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+
 // Writes the SST as records of at most kMaxRecordData bytes, splitting a
 // string's characters over a CONTINUE record with a fresh flags byte.
 class SstWriter {
@@ -394,6 +398,9 @@ class SstWriter {
     size_t done = 0;
     while (done < s.size()) {
       size_t k = std::min(s.size() - done, room() / unit);
+      // A surrogate pair stays in one record: readers that decode each
+      // record's piece on its own (xlrd) fail on half a pair.
+      if (high && k > 0 && done + k < s.size() && IsHighSurrogate(s[done + k - 1])) --k;
       if (k == 0) {
         NewContinue();
         *Reserve(1) = high ? 1 : 0;

@@ -17,32 +17,8 @@ std::string Cli() {
   return std::string(MIGRATOR_BINARY_DIR) + "/migrator-cli";
 }
 
-// Single quotes for the shell.
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
-  return out + "'";
-}
-
-std::string PercentEncode(const std::string& s) {
-  std::string out;
-  for (unsigned char c : s) {
-    if (std::isalnum(c)) {
-      out += static_cast<char>(c);
-    } else {
-      char buf[4];
-      std::snprintf(buf, sizeof buf, "%%%02X", c);
-      out += buf;
-    }
-  }
-  return out;
-}
+const auto Quote = testing::ShellQuote;
+using testing::PercentEncode;
 
 TEST(SourceUrl, ParsesEveryPart) {
   auto s = cli::ParseMySqlUrl("mysql://bob:p;w}d:x@db.example:3307/shop");

@@ -1,10 +1,12 @@
 #include "testlib/testlib.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include <sys/wait.h>
 
@@ -51,6 +53,15 @@ std::optional<MySqlServer> TestMySqlServer() {
   return s;
 }
 
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return condition();
+}
+
 CommandResult RunCommand(const std::string& command) {
   CommandResult r;
   FILE* p = popen(command.c_str(), "r");
@@ -62,6 +73,36 @@ CommandResult RunCommand(const std::string& command) {
   int st = pclose(p);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return r;
+}
+
+std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+std::string PercentEncode(const std::string& s) {
+  std::string out;
+  for (unsigned char c : s) {
+    if (std::isalnum(c)) {
+      out += static_cast<char>(c);
+    } else {
+      char buf[4];
+      std::snprintf(buf, sizeof buf, "%%%02X", c);
+      out += buf;
+    }
+  }
+  return out;
+}
+
+std::string RootClient(const MySqlServer& server) {
+  return "mariadb --no-defaults -u" + server.rootUser + " --socket=" + ShellQuote(server.socket);
 }
 
 std::string ReadFile(const std::filesystem::path& path) {

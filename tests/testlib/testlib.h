@@ -1,7 +1,9 @@
 #pragma once
 // Helpers shared by the tests.
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -41,12 +43,23 @@ struct MySqlServer {
 };
 std::optional<MySqlServer> TestMySqlServer();
 
+// Polls the condition until it holds or the time is up; its last value.
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds limit = std::chrono::seconds(30));
+
 // Runs a shell command, returns its exit status and standard output.
 struct CommandResult {
   int status = -1;
   std::string out;
 };
 CommandResult RunCommand(const std::string& command);
+
+// A text as one word of a shell command line, in single quotes.
+std::string ShellQuote(const std::string& s);
+// Every byte but letters and digits as %XX, for a URL.
+std::string PercentEncode(const std::string& s);
+// The private server's mariadb client, logged in as root (setup and cleanup).
+std::string RootClient(const MySqlServer& server);
 
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& content);

@@ -210,10 +210,11 @@ std::string MySqlAdapter::GetColumnsDdl(oledb::SessionRef session, const std::st
   std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
     return a.ordinalPosition < b.ordinalPosition;
   });
-  std::string ddl = "create table " + oledb::QuoteIdentifier(table) + " (";
+  // Lower case, as the rewritten definition is.
+  std::string ddl = "create table " + oledb::QuoteIdentifier(ToLowerAscii(table)) + " (";
   for (std::size_t i = 0; i < found.size(); ++i) {
     ddl += i == 0 ? "\n" : ",\n";
-    ddl += oledb::QuoteIdentifier(found[i].columnName) + " text";
+    ddl += oledb::QuoteIdentifier(ToLowerAscii(found[i].columnName)) + " text";
   }
   return ddl + "\n)";
 }

@@ -93,7 +93,7 @@ struct MySqlAdapter {
                                  const std::string& database, const std::string& table);
   // A CREATE TABLE text for the target built from the table's entries in the
   // columns schema rowset of the current database: every column a text
-  // column, names quoted, in ordinal order. Empty when the rowset cannot be
+  // column, names quoted and in lower case, in ordinal order. Empty when the rowset cannot be
   // read or lists no column of the table.
   static std::string GetColumnsDdl(oledb::SessionRef session, const std::string& table);
 

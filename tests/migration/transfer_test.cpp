@@ -1,0 +1,247 @@
+// The row transfer and the migration tasks against the private server: rows
+// the target refuses or cannot hold are counted and said in red, a stop ends
+// the transfer after the current row, and a queue of table migrations is not
+// cut short by the header formatting of the first.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "adapters/excel/excel_adapter.h"
+#include "adapters/mysql/mysql_adapter.h"
+#include "app/output.h"
+#include "app/scripted_frontend.h"
+#include "app/workspace.h"
+#include "support/condition_file.h"
+#include "tasks/controller.h"
+#include "testlib/testlib.h"
+#include "workflows/connect.h"
+#include "workflows/migration.h"
+#include "xls/workbook.h"
+
+namespace migrator {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Asks for a stop, as a confirmed stop button does, when a given line is
+// shown: the transfer is then in the middle of a table.
+class StoppingFrontend : public ScriptedFrontend {
+ public:
+  void AppendOutput(const OutputLine& line) override {
+    ScriptedFrontend::AppendOutput(line);
+    if (ws && !stopOn.empty() && line.text.find(stopOn) != std::string::npos) ws->TryStop();
+  }
+  Workspace* ws = nullptr;
+  std::string stopOn;
+};
+
+ControllerTiming Quick() {
+  ControllerTiming t;
+  t.period = 5ms;
+  t.taskStart = 0ms;
+  t.afterStart = 0ms;
+  t.stopWait = 0ms;
+  return t;
+}
+
+class TransferTest : public ::testing::Test {
+ protected:
+  TransferTest() : ws(ui, dir.str(), Quick()) { ui.ws = &ws; }
+
+  ~TransferTest() override {
+    if (server_) Sql("drop database if exists " + db);
+  }
+
+  // A database of its own on the private server, the source side connected
+  // to it and the target side to a new workbook.
+  void SetUpSides(const testing::MySqlServer& server, const std::string& sql) {
+    server_ = server;
+    Sql("drop database if exists " + db + "; create database " + db + "; use " + db + "; " + sql);
+    ConnectionSettings s;
+    s.providerText = "TCP/IP:Port";
+    s.providerId = "MSDASQL";
+    s.sourceName = server.host + ":" + server.port;
+    s.userId = server.user;
+    s.password = server.password;
+    s.catalogName = db;
+    ws.source.SetSettings(s);
+    Connect(ws, DataSourceSide::Source);
+    ASSERT_TRUE(ws.source.Connected());
+    ASSERT_TRUE(xls::Workbook::New().Save(book + ".xls").ok());
+    ConnectionSettings t;
+    t.providerId = kJetProvider;
+    t.sourceName = book + ".xls";
+    ws.target.SetSettings(t);
+    Connect(ws, DataSourceSide::Target);
+    ASSERT_TRUE(ws.target.Connected());
+    ui.ClearLines();
+  }
+
+  void Sql(const std::string& sql) {
+    const auto r = testing::RunCommand(testing::RootClient(*server_) + " -e " +
+                                       testing::ShellQuote(sql) + " 2>&1");
+    ASSERT_EQ(r.status, 0) << r.out;
+  }
+
+  // The rows of a sheet below its header, as text.
+  std::vector<std::vector<std::string>> SheetRows(const std::string& sheet) {
+    ws.target.session.Reset();  // a released session has saved its rows
+    ws.target.dataSource.Reset();
+    auto wb = xls::Workbook::Load(book + ".xls");
+    EXPECT_TRUE(wb.ok());
+    std::vector<std::vector<std::string>> rows;
+    if (!wb.ok()) return rows;
+    const auto index = wb->FindSheet(sheet);
+    EXPECT_TRUE(index) << sheet;
+    if (!index) return rows;
+    const xls::Sheet& s = wb->sheet(*index);
+    for (uint32_t r = 1; s.GetCell(r, 0).exists; ++r) {
+      auto& row = rows.emplace_back();
+      for (uint32_t c = 0; s.GetCell(0, c).exists; ++c)
+        row.push_back(s.GetValue(r, c).text);
+    }
+    return rows;
+  }
+
+  // The output lines that hold `text`, with their colours.
+  std::vector<OutputLine> LinesWith(const std::string& text) {
+    std::vector<OutputLine> found;
+    for (const auto& line : ui.Lines())
+      if (line.text.find(text) != std::string::npos) found.push_back(line);
+    return found;
+  }
+
+  testing::TempDir dir;
+  StoppingFrontend ui;
+  Workspace ws;
+  const std::string db = "mig_transfer_" + std::to_string(::getpid());
+  const std::string book = (dir / "book").string();
+
+ private:
+  std::optional<testing::MySqlServer> server_;
+};
+
+TEST_F(TransferTest, RefusedRowsAndRowsPastTheLimitAreCountedAndSaidInRed) {
+  MIGRATOR_REQUIRE_MYSQL(server);
+  SetUpSides(server,
+             "create table narrow (a int, b varchar(10)); "
+             "insert into narrow values (1, 'x'), (2, 'y'), (3, 'z'); "
+             "create table t (id int primary key, v varchar(20)); "
+             "insert into t values (1, 'it''s'), (2, NULL), (3, 'c'), (4, 'd'), (5, 'e');");
+  ASSERT_TRUE(oledb::ExecuteStatement(ui, &ws.target.session, "create table narrow (a text)", 0));
+  ASSERT_TRUE(oledb::ExecuteStatement(ui, &ws.target.session, "create table t (id text, v text)", 0));
+
+  // The target table has one column: every row is refused.
+  auto r = MySqlAdapter::TransferTableRows(ws, &ws.source.session, &ws.target.session, db,
+                                           "narrow");
+  EXPECT_FALSE(r.whole);
+  EXPECT_EQ(r.arrived, 0);
+  const auto refused = LinesWith("was not accepted by the target");
+  ASSERT_EQ(refused.size(), 1u);  // the first refusal only, with the target's reason
+  EXPECT_NE(refused[0].text.find("[narrow] row 1 was not accepted by the target: "),
+            std::string::npos);
+  EXPECT_EQ(refused[0].textColour, kRed);
+  const auto last = ui.Lines().back();
+  EXPECT_NE(last.text.find("[narrow] 0 records converted, 3 records not converted!"),
+            std::string::npos);
+  EXPECT_EQ(last.textColour, kRed);
+  EXPECT_TRUE(LinesWith("SUCCESSFULLY").empty());
+
+  // A target that holds three rows: the rest is left behind and counted.
+  ui.ClearLines();
+  TransferOptions limited;
+  limited.maxRows = 3;
+  limited.scratchFile = (dir / "t.data").string();
+  r = MySqlAdapter::TransferTableRows(ws, &ws.source.session, &ws.target.session, db, "t",
+                                      limited);
+  EXPECT_FALSE(r.whole);
+  EXPECT_EQ(r.arrived, 3);
+  const auto cut = LinesWith("[t] a sheet holds 3 rows under its header: 2 records of the table "
+                             "were left behind");
+  ASSERT_EQ(cut.size(), 1u);
+  EXPECT_EQ(cut[0].textColour, kRed);
+  EXPECT_EQ(ui.Texts().back(), "[t] 3 records converted, 2 records not converted!");
+  // Quotes doubled, NULL as an empty text; the scratch file holds what was sent.
+  EXPECT_EQ(testing::ReadFile(dir / "t.data"),
+            "insert into `t` values ('1','it''s');\n"
+            "insert into `t` values ('2','');\n"
+            "insert into `t` values ('3','c');\n");
+
+  // A stored condition restricts the rows; the name is quoted on both sides.
+  ASSERT_TRUE(ConditionFile(dir.str()).Write(db, "t", "id > 3").ok());
+  ui.ClearLines();
+  ASSERT_TRUE(oledb::ExecuteStatement(ui, &ws.target.session, "drop table t", 0));
+  ASSERT_TRUE(oledb::ExecuteStatement(ui, &ws.target.session, "create table t (id text, v text)", 0));
+  r = MySqlAdapter::TransferTableRows(ws, &ws.source.session, &ws.target.session, db, "t");
+  EXPECT_TRUE(r.whole);
+  EXPECT_EQ(ui.Texts().back(), "[t] 2 records converted, convertion completed SUCCESSFULLY!");
+  EXPECT_EQ(SheetRows("t"), (std::vector<std::vector<std::string>>{{"4", "d"}, {"5", "e"}}));
+}
+
+// Three table migrations queued together each arrive whole: the header
+// formatting after the first does not stop the controller under the other
+// two. A fourth, stopped in the middle of its rows, ends after the current
+// row and leaves exactly the rows it reported.
+TEST_F(TransferTest, AQueueOfTableMigrationsRunsWholeAndAStopEndsAfterTheCurrentRow) {
+  MIGRATOR_REQUIRE_MYSQL(server);
+  std::string sql;
+  for (const char* t : {"t1", "t2", "t3", "stopme"}) {
+    sql += std::string("create table ") + t + " (id int primary key, v varchar(20)); insert into " +
+           t + " select seq, concat('v', seq) from seq_1_to_2500; ";
+  }
+  SetUpSides(server, sql);
+
+  auto queue = [&](const std::string& table) {
+    Task task;
+    task.typeCode = kMigrateTable;
+    task.sourceObject = table;
+    task.sourceDatabase = db;
+    task.targetDatabase = book;
+    return ws.tasks.Append(task);
+  };
+  for (const char* t : {"t1", "t2", "t3"})
+    queue(t);
+  ws.controller().StartIfIdle();
+  ASSERT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
+  for (const auto& task : ws.tasks.Snapshot())
+    EXPECT_EQ(task.stateText, "SUCCESS") << task.sourceObject;
+  for (const char* t : {"t1", "t2", "t3"}) {
+    EXPECT_EQ(LinesWith(std::string("[") + t + "] 2500 records converted, convertion completed "
+                                                "SUCCESSFULLY!")
+                  .size(),
+              1u)
+        << t;
+  }
+  EXPECT_TRUE(LinesWith("Terminaled").empty());
+  EXPECT_EQ(SheetRows("t3").size(), 2500u);
+
+  // The stop.
+  ASSERT_TRUE(ws.target.session.Empty());
+  Connect(ws, DataSourceSide::Target);
+  ui.ClearLines();
+  ui.stopOn = "[stopme] 2000 records converted!";
+  const TaskId stopped = queue("stopme");
+  ws.controller().StartIfIdle();
+  ASSERT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
+  const auto texts = ui.Texts();
+  const auto at = std::find(texts.begin(), texts.end(), "[stopme] 2000 records converted!");
+  ASSERT_NE(at, texts.end());
+  ASSERT_GE(texts.end() - at, 3);
+  EXPECT_EQ(at[1], "Data Converting Terminaled!");
+  EXPECT_EQ(at[2], "[stopme] 2000 records converted, convertion completed SUCCESSFULLY!");
+  // Not every row arrived, so the task did not succeed.
+  EXPECT_EQ(ws.tasks.Find(stopped)->stateText, "FAILURE");
+  const auto rows = SheetRows("stopme");
+  ASSERT_EQ(rows.size(), 2000u);
+  EXPECT_EQ(rows.back(), (std::vector<std::string>{"2000", "v2000"}));
+}
+
+}  // namespace
+}  // namespace migrator
