@@ -11,7 +11,7 @@ PACKAGES=(
   libpcre2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  python3 python3-xlrd python3-xlwt python3-openpyxl
+  python3 python3-xlrd python3-xlwt python3-openpyxl python3-mysqldb
   libreoffice-calc-nogui
   xvfb xauth
 )

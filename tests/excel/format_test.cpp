@@ -196,6 +196,13 @@ TEST_F(FormatTest, AFailureIsShownAndTheTargetIsOpenedAgainAllTheSame) {
   EXPECT_NE(asks[1].find("could not be found"), std::string::npos);
   // The re-opening was tried: the provider cannot find the file either.
   EXPECT_TRUE(ui.HasCall("ask Ok: Target Connection error!"));
+  // A failed drop or rename leaves no workbook current: formatting then says
+  // so and opens nothing (not ".xls").
+  ws.target.EditSettings([](ConnectionSettings& s) { s.catalogName.clear(); });
+  ui.ClearCalls();
+  ExcelAdapter::FormatTableHeads(ws, "shop");
+  EXPECT_TRUE(ui.HasText("No target workbook is open: the header rows are not formatted!"));
+  EXPECT_TRUE(ui.CallsStartingWith("ask").empty());
 
   fs::rename(Path("moved.xls"), db + ".xls");
   ConnectTarget(db + ".xls");

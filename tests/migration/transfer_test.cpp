@@ -17,6 +17,7 @@
 #include "app/output.h"
 #include "app/scripted_frontend.h"
 #include "app/workspace.h"
+#include "oledb/operations.h"
 #include "support/condition_file.h"
 #include "tasks/controller.h"
 #include "testlib/testlib.h"
@@ -74,7 +75,9 @@ class TransferTest : public ::testing::Test {
     ws.source.SetSettings(s);
     Connect(ws, DataSourceSide::Source);
     ASSERT_TRUE(ws.source.Connected());
-    ASSERT_TRUE(xls::Workbook::New().Save(book + ".xls").ok());
+    auto wb = xls::Workbook::New();
+    ASSERT_TRUE(wb.AddSheet("Sheet1").ok());
+    ASSERT_TRUE(wb.Save(book + ".xls").ok());
     ConnectionSettings t;
     t.providerId = kJetProvider;
     t.sourceName = book + ".xls";
@@ -136,11 +139,12 @@ TEST_F(TransferTest, RefusedRowsAndRowsPastTheLimitAreCountedAndSaidInRed) {
              "create table t (id int primary key, v varchar(20)); "
              "insert into t values (1, 'it''s'), (2, NULL), (3, 'c'), (4, 'd'), (5, 'e');");
   ASSERT_TRUE(oledb::ExecuteStatement(ui, &ws.target.session, "create table narrow (a text)", 0));
-  ASSERT_TRUE(oledb::ExecuteStatement(ui, &ws.target.session, "create table t (id text, v text)", 0));
+  ASSERT_TRUE(
+      oledb::ExecuteStatement(ui, &ws.target.session, "create table t (id text, v text)", 0));
 
   // The target table has one column: every row is refused.
-  auto r = MySqlAdapter::TransferTableRows(ws, &ws.source.session, &ws.target.session, db,
-                                           "narrow");
+  auto r =
+      MySqlAdapter::TransferTableRows(ws, &ws.source.session, &ws.target.session, db, "narrow");
   EXPECT_FALSE(r.whole);
   EXPECT_EQ(r.arrived, 0);
   const auto refused = LinesWith("was not accepted by the target");
@@ -159,12 +163,12 @@ TEST_F(TransferTest, RefusedRowsAndRowsPastTheLimitAreCountedAndSaidInRed) {
   TransferOptions limited;
   limited.maxRows = 3;
   limited.scratchFile = (dir / "t.data").string();
-  r = MySqlAdapter::TransferTableRows(ws, &ws.source.session, &ws.target.session, db, "t",
-                                      limited);
+  r = MySqlAdapter::TransferTableRows(ws, &ws.source.session, &ws.target.session, db, "t", limited);
   EXPECT_FALSE(r.whole);
   EXPECT_EQ(r.arrived, 3);
-  const auto cut = LinesWith("[t] a sheet holds 3 rows under its header: 2 records of the table "
-                             "were left behind");
+  const auto cut = LinesWith(
+      "[t] a sheet holds 3 rows under its header: 2 records of the table "
+      "were left behind");
   ASSERT_EQ(cut.size(), 1u);
   EXPECT_EQ(cut[0].textColour, kRed);
   EXPECT_EQ(ui.Texts().back(), "[t] 3 records converted, 2 records not converted!");
@@ -178,7 +182,8 @@ TEST_F(TransferTest, RefusedRowsAndRowsPastTheLimitAreCountedAndSaidInRed) {
   ASSERT_TRUE(ConditionFile(dir.str()).Write(db, "t", "id > 3").ok());
   ui.ClearLines();
   ASSERT_TRUE(oledb::ExecuteStatement(ui, &ws.target.session, "drop table t", 0));
-  ASSERT_TRUE(oledb::ExecuteStatement(ui, &ws.target.session, "create table t (id text, v text)", 0));
+  ASSERT_TRUE(
+      oledb::ExecuteStatement(ui, &ws.target.session, "create table t (id text, v text)", 0));
   r = MySqlAdapter::TransferTableRows(ws, &ws.source.session, &ws.target.session, db, "t");
   EXPECT_TRUE(r.whole);
   EXPECT_EQ(ui.Texts().back(), "[t] 2 records converted, convertion completed SUCCESSFULLY!");
@@ -213,8 +218,9 @@ TEST_F(TransferTest, AQueueOfTableMigrationsRunsWholeAndAStopEndsAfterTheCurrent
   for (const auto& task : ws.tasks.Snapshot())
     EXPECT_EQ(task.stateText, "SUCCESS") << task.sourceObject;
   for (const char* t : {"t1", "t2", "t3"}) {
-    EXPECT_EQ(LinesWith(std::string("[") + t + "] 2500 records converted, convertion completed "
-                                                "SUCCESSFULLY!")
+    EXPECT_EQ(LinesWith(std::string("[") + t +
+                        "] 2500 records converted, convertion completed "
+                        "SUCCESSFULLY!")
                   .size(),
               1u)
         << t;
