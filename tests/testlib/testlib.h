@@ -45,7 +45,7 @@ std::optional<MySqlServer> TestMySqlServer();
 
 // Polls the condition until it holds or the time is up; its last value.
 bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds limit = std::chrono::seconds(30));
+               std::chrono::milliseconds limit = std::chrono::seconds(60));
 
 // Runs a shell command, returns its exit status and standard output.
 struct CommandResult {

@@ -48,16 +48,6 @@ inline void MakeTableBook(const std::string& path, const std::vector<TableSpec>&
   ASSERT_TRUE(saved.ok()) << saved.message();
 }
 
-inline bool WaitUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds limit = std::chrono::seconds(60)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return done();
-}
-
 // Waits until the task has an outcome; its state text, or "" on time-out.
 inline std::string WaitForTask(Workspace& ws, TaskId id) {
   std::string state;
