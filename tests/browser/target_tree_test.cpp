@@ -8,6 +8,7 @@
 #include "browser/refresh_tree.h"
 #include "browser_fixture.h"
 #include "excel/excel_fixture.h"
+#include "workflows/migration.h"
 
 namespace migrator::testing {
 namespace {
@@ -256,6 +257,41 @@ TEST_F(TargetTree, RenameCommitsWithEnterAndIsAbandonedOrRefusedOtherwise) {
   EXPECT_TRUE(FinishRename(ws, "sales"));
   EXPECT_EQ(ws.target.tree.Node(orders)->text, "sales");
   EXPECT_EQ(SheetNames(db + ".xls"), (std::vector<std::string>{"Sheet3", "sales", "items"}));
+}
+
+TEST_F(TargetTree, ADropSelectsTheTargetNodeAndTheMigrateCommandChoosesByBothKinds) {
+  const std::string db = MakeShop();
+  std::vector<TreeNode> nodes(4);
+  nodes[0] = {0, NodeKind::Root, "DATABASES", kNoNode, {1}, true};
+  nodes[1] = {1, NodeKind::Database, "sales", 0, {2}, true};
+  nodes[2] = {2, NodeKind::TablesFolder, "Tables", 1, {3}, true};
+  nodes[3] = {3, NodeKind::Table, "customers", 2, {}};
+  ws.source.tree.Replace(nodes);
+  const NodeId database = FindNode(ws.target.tree, NodeKind::Database, db);
+  const std::uint64_t shown = ws.target.tree.Generation();
+
+  struct Case {
+    NodeId dragged;
+    int type;
+  };
+  for (const Case& c : {Case{3, kMigrateTable}, Case{1, kMigrateDatabase}}) {
+    ASSERT_TRUE(ws.source.tree.Select(c.dragged));  // the drag selects the dragged node
+    ASSERT_TRUE(DropOnNode(ws, DataSourceSide::Target, database, shown));
+    EXPECT_EQ(ui.PostedCommands().back(), kCmdMigrateDrop);
+    EXPECT_EQ(ws.target.tree.Selected(), database);
+    // What the posted command then queues.
+    ui.QueueAnswer(Answer::Ok);
+    auto task = ChooseMigrationTask(ws, *SelectionOf(ws.source.tree), *SelectionOf(ws.target.tree));
+    ASSERT_TRUE(task.has_value());
+    EXPECT_EQ(task->typeCode, c.type);
+  }
+  EXPECT_TRUE(
+      ui.HasCall("ask OkCancel: Convert table [customers] into Target database [" + db + "]?"));
+  // A drop onto a tree shown before its last rebuild posts nothing.
+  const std::size_t posted = ui.PostedCommands().size();
+  RefreshTree(ws, DataSourceSide::Target, 0);
+  EXPECT_FALSE(DropOnNode(ws, DataSourceSide::Target, database, shown));
+  EXPECT_EQ(ui.PostedCommands().size(), posted);
 }
 
 TEST_F(TargetTree, CreateAndDropFindRelativeAndUpperCaseNamesAlike) {
