@@ -74,7 +74,8 @@ Task Make(int type, std::string object = {}) {
 }
 
 struct Fixture {
-  explicit Fixture(TaskFunctionTable table) : ws(fe, "/tmp", Fast(), table) {}
+  explicit Fixture(TaskFunctionTable table, ControllerTiming timing = Fast())
+      : ws(fe, "/tmp", timing, table) {}
   ScriptedFrontend fe;
   Workspace ws;
   TaskId Add(Task t) {
@@ -144,17 +145,22 @@ TEST(Controller, ViewsMigrationAlwaysFails) {
 
 TEST(Controller, TaskAppendedWhileStoppingWaitsForTheNextStart) {
   Gate gate;
+  // A long period keeps the controller Stopping long enough to append a task
+  // on a loaded machine.
+  ControllerTiming timing = Fast();
+  timing.period = 1000ms;
   Fixture f(Table([&](TaskContext& ctx) {
-    if (ctx.sourceObject == "first") gate.Wait();
-    return true;
-  }));
+              if (ctx.sourceObject == "first") gate.Wait();
+              return true;
+            }),
+            timing);
   f.Add(Make(kMigrateTable, "first"));
   ASSERT_TRUE(WaitFor([&] { return gate.Entered(); }));
   gate.Open();
   // The first task finishes the list: the controller is Stopping until its pass
   // and wait are over.
-  ASSERT_TRUE(WaitFor([&] { return f.ws.tasks.Snapshot()[0].state == kTaskSucceeded; }));
-  ASSERT_EQ(f.ws.State(), ControllerState::Stopping);
+  ASSERT_TRUE(WaitFor([&] { return f.ws.State() == ControllerState::Stopping; }));
+  ASSERT_EQ(f.ws.tasks.Snapshot()[0].state, kTaskSucceeded);
   TaskId late = f.Add(Make(kMigrateTable, "late"));
   ASSERT_TRUE(f.Idle());
   EXPECT_EQ(f.ws.tasks.Find(late)->stateText, "Waiting");
