@@ -13,5 +13,7 @@ int RunDrivers(const Args& args);   // cmd_drivers.cpp
 int RunSql(const Args& args);       // cmd_sql.cpp
 int RunWorkbook(const Args& args);  // cmd_workbook.cpp
 int RunMigrate(const Args& args);   // cmd_migrate.cpp
+int RunBackup(const Args& args);    // cmd_backup.cpp
+int RunRestore(const Args& args);   // cmd_restore.cpp
 
 }  // namespace migrator::cli

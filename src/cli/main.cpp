@@ -27,6 +27,12 @@ void Usage(std::FILE* f) {
       "  migrate SOURCE --target FILE.xls [--database D] [--table T | --tables | --views]\n"
       "                               copy a database, its tables or one table into a\n"
       "                               workbook (migrate --help for more)\n"
+      "  backup --target FILE.xls --to DIR [--table T | --tables | --views]\n"
+      "                               save a workbook's tables as backup files\n"
+      "                               (backup --help for more)\n"
+      "  restore --from DIR --target FILE.xls [--table T] [--replace]\n"
+      "                               replay backup files into a workbook\n"
+      "                               (restore --help for more)\n"
       "  workbook info FILE           sheets and defined names of a workbook\n"
       "  workbook cat FILE [SHEET]    a sheet as tab-separated text\n"
       "  workbook copy IN OUT         load a workbook and save it again\n"
@@ -58,6 +64,8 @@ int main(int argc, char** argv) {
   if (cmd == "sql") return migrator::cli::RunSql(args);
   if (cmd == "workbook") return migrator::cli::RunWorkbook(args);
   if (cmd == "migrate") return migrator::cli::RunMigrate(args);
+  if (cmd == "backup") return migrator::cli::RunBackup(args);
+  if (cmd == "restore") return migrator::cli::RunRestore(args);
   std::fprintf(stderr, "migrator-cli: unknown command '%s'\n", cmd.c_str());
   Usage(stderr);
   return 2;

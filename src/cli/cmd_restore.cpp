@@ -1,0 +1,114 @@
+// migrator-cli restore: replays a backup directory (TABLES/*.tbl and
+// DATA/*.data, as the backup writes them) into a workbook, which is made
+// when it does not exist. Tables that already hold rows are refused unless
+// --replace is given.
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "adapters/excel/excel_adapter.h"
+#include "cli/commands.h"
+#include "cli/task_runner.h"
+#include "oledb/operations.h"
+#include "workflows/restore.h"
+
+namespace migrator::cli {
+namespace {
+
+void RestoreUsage(std::FILE* f) {
+  std::fprintf(f,
+               "Usage: migrator-cli restore [--quiet] [--replace] --from DIR --target FILE.xls\n"
+               "                            [--table T]\n"
+               "  DIR is a directory that holds TABLES and DATA: a workbook's directory of a\n"
+               "  backup, or the directory a single table was backed up into. Every table\n"
+               "  (or only T) is created from its .tbl file and filled from its .data file.\n"
+               "  FILE.xls is made when it does not exist. A table that already holds rows\n"
+               "  is not overwritten without --replace (and then nothing changes).\n"
+               "  Exit code: 0 every table arrived whole, 1 a table or some rows did not,\n"
+               "  2 wrong arguments, 3 nothing was changed (the workbook did not open, or\n"
+               "  tables hold rows and --replace was not given).\n");
+}
+
+struct RestoreArgs {
+  std::string from;
+  std::string target;
+  RestoreOptions options;
+  bool quiet = false;
+};
+
+std::optional<RestoreArgs> ParseArgs(const Args& args) {
+  RestoreArgs out;
+  std::optional<std::string> from, target;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::optional<std::string>& into) {
+      if (i + 1 >= args.size() || into) return false;
+      into = args[++i];
+      return true;
+    };
+    if (a == "--from") {
+      if (!value(from)) return std::nullopt;
+    } else if (a == "--target") {
+      if (!value(target)) return std::nullopt;
+    } else if (a == "--table") {
+      if (!value(out.options.table)) return std::nullopt;
+    } else if (a == "--replace") {
+      out.options.replace = true;
+    } else if (a == "--quiet" || a == "-q") {
+      out.quiet = true;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!from || from->empty() || !target || target->empty()) return std::nullopt;
+  out.from = *from;
+  out.target = *target;
+  return out;
+}
+
+}  // namespace
+
+int RunRestore(const Args& args) {
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    RestoreUsage(stdout);
+    return kExitSucceeded;
+  }
+  const auto parsed = ParseArgs(args);
+  if (!parsed) {
+    RestoreUsage(stderr);
+    return kExitUsage;
+  }
+  TaskRunner runner("restore", false, parsed->quiet);
+  Workspace& ws = runner.workspace();
+  if (!IsBackupDirectory(parsed->from)) {
+    // Said before a workbook is made for it.
+    RestoreBackup(runner.frontend(), nullptr, parsed->from);
+    return kExitNotRun;
+  }
+  const std::string target = std::filesystem::absolute(parsed->target).lexically_normal().string();
+  if (!std::filesystem::exists(target)) {
+    if (target.size() <= 4 || target.compare(target.size() - 4, 4, ".xls") != 0) {
+      runner.Complain("a new workbook's name must end in .xls");
+      return kExitUsage;
+    }
+    if (!ExcelAdapter::CreateDatabase(ws, target, 1)) {
+      runner.Complain("the workbook " + target + " could not be made");
+      return kExitNotRun;
+    }
+  }
+  if (!runner.ConnectTarget(target)) return kExitNotRun;
+  const RestoreOutcome outcome =
+      RestoreBackup(runner.frontend(), &ws.target.session, parsed->from, parsed->options);
+  // The rows are saved now; a save that fails is a failed restore.
+  const bool saved =
+      oledb::CloseConnection(runner.frontend(), ws.target.session, ws.target.dataSource);
+  if (outcome == RestoreOutcome::Refused) {
+    runner.Complain("tables that hold rows are not overwritten without --replace; nothing changed");
+    return kExitNotRun;
+  }
+  return outcome == RestoreOutcome::Restored && saved ? kExitSucceeded : kExitFailed;
+}
+
+}  // namespace migrator::cli
