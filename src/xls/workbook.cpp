@@ -3,11 +3,15 @@
 #include "xls/workbook.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <random>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -530,7 +534,80 @@ Result<Workbook> Workbook::Parse(std::span<const uint8_t> file, const LoadLimits
   return wb;
 }
 
+namespace {
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a path names once its symbolic links are followed (the path itself
+// when it is none, or when nothing is there yet). A save replaces that file,
+// so that a link stays a link.
+Result<std::string> FollowLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 0) + 256, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) return Fail(std::strerror(errno));
+    target.resize(static_cast<size_t>(n));
+    if (target.empty()) return Fail(std::strerror(ENOENT));
+    path = target.front() == '/' ? target : DirectoryOf(path) + "/" + target;
+  }
+  return Fail(std::strerror(ELOOP));
+}
+
+// Save's temporary files are named ".BASE.~PID" followed by 8 hex digits and
+// ".tmp"; the process that writes one holds a lock on it. The pid of a name,
+// or 0 when the name is not one of them.
+pid_t SaveFilePid(std::string_view name, std::string_view base) {
+  const std::string prefix = "." + std::string(base) + ".~";
+  constexpr std::string_view kSuffix = ".tmp";
+  if (name.size() <= prefix.size() + 8 + kSuffix.size() ||
+      name.substr(0, prefix.size()) != prefix ||
+      name.substr(name.size() - kSuffix.size()) != kSuffix)
+    return 0;
+  std::string_view middle =
+      name.substr(prefix.size(), name.size() - prefix.size() - kSuffix.size());
+  std::string_view pid = middle.substr(0, middle.size() - 8);
+  for (char c : middle.substr(pid.size()))
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return 0;
+  if (pid.empty() || pid.size() > 9) return 0;
+  pid_t value = 0;
+  for (char c : pid) {
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+void RemoveStaleSaveFiles(const std::string& path) {
+  auto real = FollowLinks(path);
+  if (!real) return;
+  const std::string dir = DirectoryOf(*real);
+  const size_t slash = real->find_last_of('/');
+  const std::string base = slash == std::string::npos ? *real : real->substr(slash + 1);
+  if (base.empty()) return;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  while (const dirent* e = ::readdir(d)) {
+    const pid_t pid = SaveFilePid(e->d_name, base);
+    // The writer is gone when its process is, and nothing holds the file.
+    if (pid <= 0 || pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+    const int fd = ::openat(::dirfd(d), e->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlinkat(::dirfd(d), e->d_name, 0);
+    ::close(fd);
+  }
+  ::closedir(d);
+}
+
 Result<Workbook> Workbook::Load(const std::string& path) {
+  RemoveStaleSaveFiles(path);
   FileImage file;
   if (auto st = ReadWholeFile(path, file); !st) return st.error();
   auto wb = Parse(std::span<const uint8_t>(file.data.get(), file.size));
@@ -550,11 +627,14 @@ Status Workbook::Save(const std::string& path) const {
   if (!stream) return stream.error();
   auto entries = BuildEntries(*impl_, std::span<const uint8_t>(stream->data(), stream->size()));
 
-  std::string dir = ".";
-  size_t slash = path.find_last_of('/');
-  if (slash != std::string::npos) dir = slash == 0 ? "/" : path.substr(0, slash);
-  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  // Through symbolic links to the file they name: it is replaced, they stay.
+  auto real = FollowLinks(path);
+  if (!real) return Fail("cannot save " + path + ": " + real.message());
+  const std::string dir = DirectoryOf(*real);
+  const size_t slash = real->find_last_of('/');
+  const std::string base = slash == std::string::npos ? *real : real->substr(slash + 1);
   if (base.empty()) return Fail("cannot save: " + path + " names a directory");
+  RemoveStaleSaveFiles(*real);
 
   // A temporary file beside the target, so that the rename is atomic.
   std::random_device rd;
@@ -568,8 +648,11 @@ Status Workbook::Save(const std::string& path) const {
     if (fd < 0 && errno != EEXIST) return Fail("cannot save " + path + ": " + std::strerror(errno));
   }
   if (fd < 0) return Fail("cannot save " + path + ": no temporary file name is free");
+  // Held while the file is written: a file nobody holds, of a process that is
+  // gone, is left over from a save that never finished.
+  (void)::flock(fd, LOCK_EX | LOCK_NB);
   struct stat old;
-  if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
+  if (::stat(real->c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
 
   FdSink sink(fd);
   Status st = cfb::Write(entries, sink);
@@ -577,7 +660,7 @@ Status Workbook::Save(const std::string& path) const {
   if (!st) why = sink.err ? std::strerror(sink.err) : st.message();
   if (why.empty() && ::fsync(fd) != 0) why = std::strerror(errno);
   if (::close(fd) != 0 && why.empty()) why = std::strerror(errno);
-  if (why.empty() && ::rename(tmp.c_str(), path.c_str()) != 0) why = std::strerror(errno);
+  if (why.empty() && ::rename(tmp.c_str(), real->c_str()) != 0) why = std::strerror(errno);
   if (!why.empty()) {
     ::unlink(tmp.c_str());
     return Fail("cannot save " + path + ": " + why);

@@ -277,6 +277,12 @@ class Sheet {
   std::unique_ptr<detail::SheetModel> m_;
 };
 
+// Removes the temporary files that saves of the workbook at `path` left
+// behind when their process ended before finishing (a crash, a kill). A save
+// still being written by a live process is left alone. Load and Save do this
+// themselves; others that read a workbook file call it when they open it.
+void RemoveStaleSaveFiles(const std::string& path);
+
 class Workbook {
  public:
   // An empty workbook without sheets (add at least one before saving).
@@ -284,7 +290,9 @@ class Workbook {
   static Result<Workbook> Load(const std::string& path);
   static Result<Workbook> Parse(std::span<const uint8_t> file, const LoadLimits& limits = {});
 
-  // Writes a temporary file beside `path`, syncs it and renames it over `path`.
+  // Writes a temporary file beside `path`, syncs it and renames it over
+  // `path`. A symbolic link is followed: the file it names is replaced and
+  // the link stays.
   Status Save(const std::string& path) const;
   Result<std::vector<uint8_t>> Serialize() const;
 

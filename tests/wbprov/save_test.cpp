@@ -226,8 +226,10 @@ TEST(WorkbookSave, ASaveStoppedBeforeTheRenameLeavesThePreviousWorkbook) {
   EXPECT_EQ(files[0].rfind(".w.xls.", 0), 0u) << files[0];
   EXPECT_GT(std::filesystem::file_size(dir / files[0]), std::filesystem::file_size(path));
 
+  // Opening the workbook again removes what the dead save left.
   Connection c;
   ASSERT_EQ(c.Open(path.string()), hr::S_OK);
+  EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"w.xls"}));
   EXPECT_EQ(Select(c.ref(), "select * from t"), (Rows{{"1", "old"}}));
   ScriptedFrontend ui;
   ASSERT_TRUE(oledb::ExecuteStatement(ui, c.ref(), "insert into t values ('2', 'after')", 1));

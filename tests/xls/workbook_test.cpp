@@ -1,10 +1,19 @@
 // The workbook engine through its API: values written and read back, the
 // format's limits, sheet and name editing, formatting, saving.
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include "testlib/testlib.h"
 #include "xls/formula.h"
@@ -372,6 +381,81 @@ TEST(WorkbookSave, WritesThroughATemporaryFileAndReplacesTheTarget) {
   auto missing = wb.Save((dir / "no" / "such" / "dir.xls").string());
   ASSERT_FALSE(missing);
   EXPECT_NE(missing.message().find("cannot save"), std::string::npos);
+}
+
+TEST(WorkbookSave, ALinkStaysALinkAndTheFileItNamesChanges) {
+  namespace fs = std::filesystem;
+  testing::TempDir dir;
+  fs::create_directories(dir / "real");
+  fs::create_directories(dir / "links");
+  Workbook wb = OneSheet();
+  ASSERT_TRUE(wb.sheet(0).SetText(0, 0, "first"));
+  ASSERT_TRUE(wb.Save((dir / "real" / "book.xls").string()));
+  fs::create_symlink("../real/book.xls", dir / "links" / "link.xls");
+  fs::create_symlink("link.xls", dir / "links" / "chain.xls");
+
+  ASSERT_TRUE(wb.sheet(0).SetText(0, 0, "second"));
+  auto saved = wb.Save((dir / "links" / "chain.xls").string());
+  ASSERT_TRUE(saved) << saved.message();
+  EXPECT_TRUE(fs::is_symlink(dir / "links" / "chain.xls"));
+  EXPECT_TRUE(fs::is_symlink(dir / "links" / "link.xls"));
+  auto back = Workbook::Load((dir / "real" / "book.xls").string());
+  ASSERT_TRUE(back) << back.message();
+  EXPECT_EQ(back->sheet(0).GetValue(0, 0).text, "second");
+  auto count = [](const fs::path& d) {
+    return std::distance(fs::directory_iterator(d), fs::directory_iterator());
+  };
+  EXPECT_EQ(count(dir / "real"), 1);  // no temporary file on either side
+  EXPECT_EQ(count(dir / "links"), 2);
+
+  // A link to a file that does not exist yet: the file is made where it points.
+  fs::create_symlink("../real/new.xls", dir / "links" / "new.xls");
+  ASSERT_TRUE(wb.Save((dir / "links" / "new.xls").string()));
+  EXPECT_TRUE(fs::is_symlink(dir / "links" / "new.xls"));
+  EXPECT_TRUE(fs::is_regular_file(dir / "real" / "new.xls"));
+
+  // Links that point at each other are an error, not a hang.
+  fs::create_symlink("b.xls", dir / "links" / "a.xls");
+  fs::create_symlink("a.xls", dir / "links" / "b.xls");
+  auto loop = wb.Save((dir / "links" / "a.xls").string());
+  ASSERT_FALSE(loop);
+  EXPECT_NE(loop.message().find(std::strerror(ELOOP)), std::string::npos) << loop.message();
+}
+
+TEST(WorkbookSave, TemporaryFilesOfSavesWhoseProcessIsGoneAreRemoved) {
+  namespace fs = std::filesystem;
+  testing::TempDir dir;
+  const fs::path path = dir / "book.xls";
+  Workbook wb = OneSheet();
+  ASSERT_TRUE(wb.Save(path.string()));
+  // A process id that no process has any more.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(0);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  const std::string gone = ".book.xls.~" + std::to_string(child) + "1234abcd.tmp";
+  const std::string live = ".book.xls.~" + std::to_string(::getpid()) + "1234abcd.tmp";
+  const std::string others[] = {live, ".book.xls.~x.tmp", ".other.xls.~11234abcd.tmp", "notes"};
+  auto leave = [&](const std::string& name) { testing::WriteFile(dir / name, "left over"); };
+  auto names = [&] {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir.path()))
+      out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  leave(gone);
+  for (const auto& o : others)
+    leave(o);
+  std::vector<std::string> kept(std::begin(others), std::end(others));
+  kept.push_back("book.xls");
+  std::sort(kept.begin(), kept.end());
+
+  ASSERT_TRUE(Workbook::Load(path.string()));  // opening removes it
+  EXPECT_EQ(names(), kept);
+  leave(gone);
+  ASSERT_TRUE(wb.Save(path.string()));  // and so does saving
+  EXPECT_EQ(names(), kept);
 }
 
 TEST(WorkbookLoad, ErrorsNameTheProblem) {

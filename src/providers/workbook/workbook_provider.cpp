@@ -470,6 +470,8 @@ class WorkbookDataSource : public ProviderDataSource {
     }
     if (S_ISDIR(st.st_mode))
       return Failure(errors, hr::E_FAIL, "\"" + *path + "\" is a folder, not a workbook.");
+    // What saves that never finished left beside it goes now.
+    if (!file_.readOnly) xls::RemoveStaleSaveFiles(file_.filePath);
     if (auto loaded = file_.Load(); !loaded) return Failure(errors, hr::E_FAIL, loaded.message());
     return hr::S_OK;
   }
