@@ -15,6 +15,9 @@
 #   mdb_root SOCK [ARGS...]      the client as root over SOCK
 
 MDB_PID=""
+# The system's Python starts fastest (a version manager's shim can take a second).
+MDB_PYTHON=python3
+[ -x /usr/bin/python3 ] && MDB_PYTHON=/usr/bin/python3
 
 mdb_find_bin() {
   local n
@@ -33,14 +36,14 @@ mdb_tools() {
 }
 
 mdb_free_port() {
-  python3 - <<'PY'
+  "$MDB_PYTHON" - <<'PY'
 import socket
 s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()
 PY
 }
 
 mdb_port_free() {
-  python3 - "$1" <<'PY'
+  "$MDB_PYTHON" - "$1" <<'PY'
 import socket, sys
 s = socket.socket()
 try:

@@ -91,28 +91,6 @@ Your own server:                 bash scripts/run.sh --source mysql://USER:PASSW
 MSG
 }
 
-# The summary of a migration from `migrator-cli workbook info` on stdin. Sheets
-# with something in them are the migrated tables: a header row, then one row
-# per record ("  3. orders (worksheet, visible) used A1:F30001").
-SUMMARY='
-import re, sys
-target, seconds, rc = sys.argv[1], sys.argv[2], int(sys.argv[3])
-tables, rows = [], 0
-for line in sys.stdin:
-    m = re.match(r"\s+\d+\. (.*) \(worksheet, [\w ]+\) used [A-Z]+\d+(?::[A-Z]+(\d+))?$", line)
-    if m:
-        tables.append(m.group(1))
-        rows += int(m.group(2) or 1) - 1
-print()
-print("Migration " + ("finished" if rc == 0 else f"ended with failures (exit code {rc}, see above)"))
-print(f"  Workbook: {target}")
-names = ", ".join(tables)
-print(f"  Tables:   {len(tables)} ({names})")
-print(f"  Rows:     {rows:,}")
-print(f"  Seconds:  {seconds}")
-print()
-'
-
 # Migrates SOURCE-URL into TARGET-FILE (more migrate options may follow) and
 # prints the summary and the workbook's sheets. Returns migrate's exit code.
 migrate() {
@@ -126,7 +104,27 @@ migrate() {
     echo "run.sh: the migration left no workbook to read: $info" >&2
     return $((rc ? rc : 1))
   fi
-  printf '%s\n' "$info" | python3 -c "$SUMMARY" "$target" "$seconds" "$rc"
+  # Sheets with something in them are the migrated tables: a header row, then
+  # one row per record ("  3. orders (worksheet, visible) used A1:F30001").
+  local tables=() rows=0 name last
+  while IFS=$'\t' read -r name last; do
+    tables+=("$name")
+    rows=$((rows + ${last:-1} - 1))
+  done < <(printf '%s\n' "$info" |
+    sed -nE 's/^ +[0-9]+\. (.*) \(worksheet, [a-z ]+\) used [A-Z]+[0-9]+(:[A-Z]+([0-9]+))?$/\1\t\3/p')
+  local names
+  names=$(printf '%s, ' "${tables[@]}")
+  echo
+  if [ "$rc" -eq 0 ]; then
+    echo "Migration finished"
+  else
+    echo "Migration ended with failures (exit code $rc, see above); the workbook holds:"
+  fi
+  echo "  Workbook: $target"
+  echo "  Tables:   ${#tables[@]} (${names%, })"
+  echo "  Rows:     $(sed -E ':a; s/([0-9])([0-9]{3})($|,)/\1,\2\3/; ta' <<<"$rows")"
+  echo "  Seconds:  $seconds"
+  echo
   printf '%s\n\n' "$info"
   return $rc
 }
@@ -209,7 +207,7 @@ SQL
 SAMPLE_ID=$(sha1sum "$ROOT/scripts/sample_shop.py" | cut -c1-40)
 if [ "$(cat "$DEMO/sample" 2>/dev/null || true)" != "$SAMPLE_ID" ]; then
   echo "Loading the sample database $DB (about 100,000 rows; first run only)..."
-  python3 "$ROOT/scripts/sample_shop.py" --database "$DB" | mdb_root "$SOCK"
+  "$MDB_PYTHON" "$ROOT/scripts/sample_shop.py" --database "$DB" | mdb_root "$SOCK"
   echo "$SAMPLE_ID" >"$DEMO/sample"
 fi
 

@@ -139,7 +139,6 @@ def main():
         with open(cfg) as f:
             check(f"SourceName=127.0.0.1:{new_port}\n" in f.read(),
                   "migrator.cfg follows the server to its new port")
-        check_workbook(workbook)
 
         print(f"first run: {first:.1f} s, second run: {second:.1f} s")
     finally:
