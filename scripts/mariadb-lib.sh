@@ -46,6 +46,8 @@ mdb_port_free() {
   "$MDB_PYTHON" - "$1" <<'PY'
 import socket, sys
 s = socket.socket()
+# As the server binds: a port that only has connections closing is free.
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 try:
     s.bind(("127.0.0.1", int(sys.argv[1])))
 except OSError:
