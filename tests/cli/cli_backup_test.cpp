@@ -15,13 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ReadFile;
 using testing::RunCommand;
-
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s)
-    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
+using testing::ShellQuote;
 
 class CliBackup : public ::testing::Test {
  protected:
@@ -51,11 +45,12 @@ class CliBackup : public ::testing::Test {
   // Runs migrator-cli with the arguments (already quoted); exit status and
   // both streams.
   testing::CommandResult Cli(const std::string& args) {
-    return RunCommand("cd " + Quote(dir.str()) + " && " + Quote(cli_) + " " + args + " 2>&1");
+    return RunCommand("cd " + ShellQuote(dir.str()) + " && " + ShellQuote(cli_) + " " + args +
+                      " 2>&1");
   }
   std::string Rows(const std::string& book, const std::string& table) {
-    return RunCommand(Quote(cli_) + " sql --target " + Quote(Path(book)) + " " +
-                      Quote("select * from " + table) + " 2>/dev/null")
+    return RunCommand(ShellQuote(cli_) + " sql --target " + ShellQuote(Path(book)) + " " +
+                      ShellQuote("select * from " + table) + " 2>/dev/null")
         .out;
   }
 

@@ -25,6 +25,7 @@ namespace migrator {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::AppendJsonString;
 using testing::ShellQuote;
 
 // One table as the server gives it: the column names, then the rows (a NULL
@@ -50,23 +51,6 @@ Table ReadSource(Workspace& ws, const std::string& table) {
     if (!c.IsBookmark() && c.ordinal != 0) t.header.push_back(ToLowerAscii(c.name));
   }
   return t;
-}
-
-void AppendJsonString(std::string& out, const std::string& s) {
-  out += '"';
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  out += '"';
 }
 
 TEST(MigrateCli, ClonesEveryTableCellForCellCutsWhatASheetCannotHoldAndSkipsTheView) {

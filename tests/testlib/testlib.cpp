@@ -87,6 +87,23 @@ std::string ShellQuote(const std::string& s) {
   return out + "'";
 }
 
+void AppendJsonString(std::string& out, const std::string& s) {
+  out += '"';
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  out += '"';
+}
+
 std::string PercentEncode(const std::string& s) {
   std::string out;
   for (unsigned char c : s) {

@@ -56,6 +56,9 @@ CommandResult RunCommand(const std::string& command);
 
 // A text as one word of a shell command line, in single quotes.
 std::string ShellQuote(const std::string& s);
+// Appends a text as a JSON string ("..." with quotes, backslashes and control
+// characters escaped), for arguments of the Python checks.
+void AppendJsonString(std::string& out, const std::string& s);
 // Every byte but letters and digits as %XX, for a URL.
 std::string PercentEncode(const std::string& s);
 // The private server's mariadb client, logged in as root (setup and cleanup).

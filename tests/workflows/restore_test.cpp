@@ -18,30 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Q(const std::string& s) {
-  std::string q = "'";
-  for (char c : s)
-    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-std::string JsonText(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
 class RestoreTest : public ExcelTest {
  protected:
   void Close() { oledb::CloseConnection(ui, ws.target.session, ws.target.dataSource); }
@@ -144,11 +120,13 @@ TEST_F(RestoreTest, BackupThenRestoreReadsBackCellForCell) {
             << a.name << " row " << r << " column " << c;
       }
     }
-    blocks += std::string(tables++ ? "," : "") + "[" + JsonText(original.sheet(a.sheet).name()) +
-              "," + std::to_string(a.range.firstRow) + "," + std::to_string(a.range.firstCol) +
-              "," + std::to_string(a.range.lastRow) + "," + std::to_string(a.range.lastCol) + "," +
-              JsonText(copy.sheet(b.sheet).name()) + "," + std::to_string(b.range.firstRow) + "," +
-              std::to_string(b.range.firstCol) + "]";
+    blocks += tables++ ? ",[" : "[";
+    AppendJsonString(blocks, original.sheet(a.sheet).name());
+    for (std::uint32_t n : {a.range.firstRow, a.range.firstCol, a.range.lastRow, a.range.lastCol})
+      blocks += "," + std::to_string(n);
+    blocks += ",";
+    AppendJsonString(blocks, copy.sheet(b.sheet).name());
+    blocks += "," + std::to_string(b.range.firstRow) + "," + std::to_string(b.range.firstCol) + "]";
   }
   blocks += "]";
   EXPECT_EQ(tables, 3);
@@ -157,9 +135,11 @@ TEST_F(RestoreTest, BackupThenRestoreReadsBackCellForCell) {
   if (RunCommand("/usr/bin/python3 -c 'import xlrd' 2>/dev/null").status != 0) {
     GTEST_SKIP() << "python3 with xlrd is not installed";
   }
-  const auto r = RunCommand(
-      "/usr/bin/python3 " + Q(std::string(MIGRATOR_TEST_DATA_DIR) + "/xls/xlrd_same_cells.py") +
-      " " + Q(Path("shop.xls")) + " " + Q(Path("copy.xls")) + " " + Q(blocks) + " 2>&1");
+  const auto r =
+      RunCommand("/usr/bin/python3 " +
+                 ShellQuote(std::string(MIGRATOR_TEST_DATA_DIR) + "/xls/xlrd_same_cells.py") + " " +
+                 ShellQuote(Path("shop.xls")) + " " + ShellQuote(Path("copy.xls")) + " " +
+                 ShellQuote(blocks) + " 2>&1");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find(" 0 differ"), std::string::npos) << r.out;
 }
