@@ -69,6 +69,14 @@ class Frontend {
                                                     const std::vector<FileFilter>& filters,
                                                     const std::string& initialDir) = 0;
   virtual std::optional<std::string> ChooseFolder(const std::string& title) = 0;
+  // A file to open, or a new name that the caller then creates (no question
+  // about replacing an existing file). A frontend without such a chooser
+  // offers its open chooser.
+  virtual std::optional<std::string> ChooseFileToOpenOrCreate(
+      const std::string& title, const std::vector<FileFilter>& filters,
+      const std::string& initialDir) {
+    return ChooseOpenFile(title, filters, initialDir);
+  }
 
   // A side's tree model changed and must be drawn again.
   virtual void TreeChanged(DataSourceSide side) = 0;

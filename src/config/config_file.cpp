@@ -32,14 +32,12 @@ bool ConfigFlagIsOn(std::string_view value) {
 ConfigFile::ConfigFile(const std::string& programDir)
     : file_((programDir.empty() ? std::string(".") : programDir) +
                 (!programDir.empty() && programDir.back() == '/' ? "" : "/") + kConfigFileName,
-            0600) {}
+            0600, 0700) {}
 
 void ConfigFile::LoadOptions(ConfigForm& form, Frontend& frontend) const {
   if (!file_.Readable()) return;
   const ProfileText text = file_.Snapshot();
-  auto flag = [&](const char* key) {
-    return ConfigFlagIsOn(CutToBuffer(text.Get(kPublic, key).value_or(""), kConfigValueBuffer));
-  };
+  auto flag = [&](const char* key) { return ConfigFlagIsOn(text.Get(kPublic, key).value_or("")); };
   if (flag("Config")) {
     form.config = true;
     LoadConnectionProperties(form, frontend);
@@ -56,9 +54,7 @@ bool ConfigFile::LoadConnectionProperties(ConfigForm& form, Frontend& frontend) 
   }
   const ProfileText text = file_.Snapshot();
   auto load = [&](const char* section, ConnectionFields& f) {
-    auto read = [&](const char* key) {
-      return CutToBuffer(text.Get(section, key).value_or(""), kConfigValueBuffer);
-    };
+    auto read = [&](const char* key) { return text.Get(section, key).value_or(""); };
     f.provider = read("Provider");
     f.sourceName = read("SourceName");
     f.userId = read("UserID");

@@ -4,8 +4,13 @@
 // connection configuration dialog reads and writes it, through the operations
 // below; the dialog's fields and check boxes are modelled by ConfigForm.
 //
-// The file holds a password in the clear, so a new file is created readable
-// by its owner only (0600); an existing file keeps its mode.
+// The file holds a password in the clear, so it is readable by its owner
+// only: a new file is created 0600, and an existing one that others may read
+// is narrowed to its owner the next time it is saved.
+//
+// Values are read whole. (A fixed read buffer used to keep only the first 79
+// characters, which lost the ends of long passwords and workbook paths; files
+// written then read the same now.)
 
 #include <cstddef>
 #include <string>
@@ -38,8 +43,6 @@ struct ConfigForm {
 };
 
 inline constexpr const char* kConfigFileName = "migrator.cfg";
-// Values are read into a buffer of 80 bytes: at most 79 are kept.
-inline constexpr std::size_t kConfigValueBuffer = 80;
 // %s: the file's full path.
 inline constexpr const char* kConfigMissingMessage = "找不到有效配置文件(%s),检查配置文件路径!";
 inline constexpr const char* kConfigSavedMessage = "The Config Infomation saved successfully!";

@@ -200,6 +200,8 @@ DriverCheckEnvironment DriverCheckEnvironment::FromProcess() {
   env.systemDriverFile = sysDir + "/" + sysName;
   const std::string home = std::getenv("HOME") ? Env("HOME") : "/home";
   env.userDriverFile = home + "/.odbcinst.ini";
+  env.systemDataSourceFile = sysDir + "/odbc.ini";
+  env.userDataSourceFile = std::getenv("ODBCINI") ? Env("ODBCINI") : home + "/.odbc.ini";
 
   std::string ld = Env("LD_LIBRARY_PATH");
   std::size_t start = 0;
@@ -323,6 +325,69 @@ std::string MySqlDriverProbe(int k) {
   return MySqlDriverProbe(k, DriverCheckEnvironment::FromProcess());
 }
 
+std::vector<std::string> DataSourceNamesOfKind(std::string_view kind,
+                                               const DriverCheckEnvironment& env) {
+  // Driver descriptions a kind's data sources begin with.
+  static const std::pair<const char*, std::vector<std::string_view>> kPrefixes[] = {
+      {"mssql", {"SQL Server"}},
+      {"sybase", {"Sybase"}},
+      {"sybaseiq", {"Adaptive Server IQ"}},
+      {"excel", {"Driver do Microsoft Excel", "Microsoft Excel Driver"}},
+      {"access", {"Driver do Microsoft Access", "Microsoft Access Driver"}},
+      {"oracle", {"Microsoft ODBC for Oracle", "Oracle in"}},
+  };
+  const bool mysql = EqualNoCase(kind, "mysql");
+  const std::vector<std::string_view>* prefixes = nullptr;
+  for (const auto& [name, list] : kPrefixes) {
+    if (EqualNoCase(kind, name)) prefixes = &list;
+  }
+  if (!mysql && !prefixes) return {};
+  auto fits = [&](std::string_view driver) {
+    if (mysql) return IsMySqlDriverName(driver);
+    return std::any_of(prefixes->begin(), prefixes->end(),
+                       [&](std::string_view p) { return driver.substr(0, p.size()) == p; });
+  };
+
+  const std::vector<OdbcDriverEntry> drivers = InstalledOdbcDrivers(env);
+  // A library path stands for the installed driver that names it.
+  auto driverName = [&](const std::string& value) {
+    if (value.find('/') == std::string::npos) return value;
+    for (const auto& d : drivers) {
+      const std::string* lib = FindValue(d, "Driver");
+      if (lib && *lib == value) return d.name;
+    }
+    return value;
+  };
+
+  std::vector<std::string> names, seen;
+  auto add = [&](const std::string& file) {
+    std::vector<OdbcDriverEntry> sections = ReadDriverFile(file);
+    const OdbcDriverEntry* listed = nullptr;
+    for (const auto& s : sections) {
+      if (EqualNoCase(s.name, "ODBC Data Sources")) listed = &s;
+    }
+    for (const auto& s : sections) {
+      if (EqualNoCase(s.name, "ODBC Data Sources") || EqualNoCase(s.name, "ODBC")) continue;
+      // The user's data source hides the system's of the same name.
+      if (std::any_of(seen.begin(), seen.end(),
+                      [&](const std::string& n) { return EqualNoCase(n, s.name); })) {
+        continue;
+      }
+      seen.push_back(s.name);
+      const std::string* driver = FindValue(s, "Driver");
+      if (!driver && listed) driver = FindValue(*listed, s.name);
+      if (driver && fits(driverName(*driver))) names.push_back(s.name);
+    }
+  };
+  if (env.userDataSourceFile != env.systemDataSourceFile) add(env.userDataSourceFile);
+  add(env.systemDataSourceFile);
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    const std::string la = ToLowerAscii(a), lb = ToLowerAscii(b);
+    return la != lb ? la < lb : a < b;
+  });
+  return names;
+}
+
 std::vector<ProbeRow> ParseProbeRows(std::string_view text) {
   std::vector<ProbeRow> rows;
   std::vector<std::string> fields;
@@ -364,15 +429,19 @@ InstallOutcome InstallMySqlOdbcDriver(Frontend& frontend, const std::string& pac
   const std::string setupFile = packageDir + "/libmyodbc3S.so";
   std::error_code ec;
   if (fs::is_regular_file(driverFile, ec) && fs::is_regular_file(setupFile, ec)) {
+    // The folder is checked before anything is copied into it: it must be a
+    // folder, named by an absolute path (the driver file names it for every
+    // program), on one line (a line break would start a new line of the
+    // driver file).
+    if (folder->empty() || folder->front() != '/' || HasLineBreak(*folder) ||
+        folder->find('\0') != std::string::npos || !fs::is_directory(*folder, ec)) {
+      frontend.Tell("Registering, Driver Error!");
+      return outcome;
+    }
     const std::string driverPath = *folder + "/libmyodbc3.so";
     const std::string setupPath = *folder + "/libmyodbc3S.so";
     fs::copy_file(driverFile, driverPath, fs::copy_options::skip_existing, ec);
     fs::copy_file(setupFile, setupPath, fs::copy_options::skip_existing, ec);
-    // A line break in a value would start a new line of the driver file.
-    if (HasLineBreak(*folder)) {
-      frontend.Tell("Registering, Driver Error!");
-      return outcome;
-    }
     const ProfileEntry entries[] = {{kMySqlOdbc351Driver, "Driver", driverPath},
                                     {kMySqlOdbc351Driver, "Setup", setupPath},
                                     {kMySqlOdbc351Driver, "UsageCount", "2"}};

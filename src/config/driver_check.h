@@ -27,6 +27,10 @@ struct DriverCheckEnvironment {
   // ${HOME}/.odbcinst.ini; read after the system file, and the file new
   // drivers are registered in.
   std::string userDriverFile;
+  // The data source names: ${ODBCSYSINI:-/etc}/odbc.ini and the user's
+  // ${ODBCINI:-${HOME}/.odbc.ini} (its names win, as with unixODBC).
+  std::string systemDataSourceFile;
+  std::string userDataSourceFile;
   // Directories searched for a bare library name ("libmaodbc.so"), in order:
   // LD_LIBRARY_PATH, the loader's configured directories, the standard ones
   // and unixODBC's driver directory.
@@ -89,6 +93,16 @@ std::string TargetProbe(const DriverCheckEnvironment& env);
 // library are usable; otherwise empty.
 std::string MySqlDriverProbe(int k, const DriverCheckEnvironment& env);
 std::string MySqlDriverProbe(int k);  // with the process environment
+
+// The ODBC data source names whose driver fits a DBMS kind ("MySQL",
+// "Excel", ...; compared without regard to case), sorted without regard to
+// case. A data source's driver is its "Driver" value, or its entry in the
+// "ODBC Data Sources" section; a library path there stands for the installed
+// driver that names the same library. MySQL takes the drivers that
+// IsMySqlDriverName accepts; the other kinds take drivers whose names begin
+// with the kind's driver prefixes. A kind without prefixes lists nothing.
+std::vector<std::string> DataSourceNamesOfKind(std::string_view kind,
+                                               const DriverCheckEnvironment& env);
 
 // Splits a probe text into rows; an incomplete last row is dropped.
 std::vector<ProbeRow> ParseProbeRows(std::string_view text);

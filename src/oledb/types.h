@@ -199,9 +199,9 @@ struct TextRow {
   std::size_t size() const { return values.size(); }
   const std::string& Value(std::size_t slot) const { return values[slot]; }
   bool IsNull(std::size_t slot) const { return status[slot] == DBSTATUS_S_ISNULL; }
-  void Resize(std::size_t slots) {
-    values.resize(slots);
-    status.resize(slots, DBSTATUS_S_OK);
+  void Resize(std::size_t count) {
+    values.resize(count);
+    status.resize(count, DBSTATUS_S_OK);
   }
   void SetNull(std::size_t slot) {
     values[slot].clear();

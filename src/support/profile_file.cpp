@@ -311,8 +311,8 @@ std::string CutToBuffer(std::string value, std::size_t bufferSize) {
 
 // ---- ProfileFile ----------------------------------------------------------
 
-ProfileFile::ProfileFile(std::string path, mode_t createMode)
-    : path_(std::move(path)), createMode_(createMode) {}
+ProfileFile::ProfileFile(std::string path, mode_t createMode, mode_t modeLimit)
+    : path_(std::move(path)), createMode_(createMode & modeLimit), modeLimit_(modeLimit) {}
 
 bool ProfileFile::Readable() const {
   return ::access(path_.c_str(), R_OK) == 0;
@@ -412,7 +412,7 @@ Status ProfileFile::Write(std::span<const ProfileEntry> entries) const {
   const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
 
   DirectoryLock lock(dir);
-  const ProfileFile file(target, createMode_);
+  const ProfileFile file(target, createMode_, modeLimit_);
   auto loaded = file.Load();
   if (!loaded) return Fail(loaded.message(), loaded.error().code);
   const bool existed = loaded->has_value();
@@ -422,14 +422,16 @@ Status ProfileFile::Write(std::span<const ProfileEntry> entries) const {
     if (!set) return set;
   }
   const std::string content = text.ToString();
-  if (existed && content == **loaded) return {};
+  struct stat st {};
+  const bool wideMode =
+      existed && ::stat(target.c_str(), &st) == 0 && (st.st_mode & ~modeLimit_ & 07777);
+  if (existed && content == **loaded && !wideMode) return {};
 
   if (!existed) {
     // Created through open() so that the process's umask applies to the mode.
     Status created = file.CreateIfMissing();
     if (!created) return created;
   }
-  struct stat st {};
   if (::stat(target.c_str(), &st) != 0) return Fail(ErrnoText(target, errno), errno);
 
   std::string tmp = dir + "/." + base + ".XXXXXX";
@@ -440,7 +442,7 @@ Status ProfileFile::Write(std::span<const ProfileEntry> entries) const {
     ::unlink(tmp.c_str());
     return Fail(ErrnoText(target, code), code);
   };
-  if (::fchmod(fd, st.st_mode & 07777) != 0) return failWith(errno);
+  if (::fchmod(fd, st.st_mode & modeLimit_ & 07777) != 0) return failWith(errno);
   if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) {
     [[maybe_unused]] const int ignored = ::fchown(fd, st.st_uid, st.st_gid);
   }

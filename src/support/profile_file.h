@@ -106,7 +106,7 @@ class ProfileFile {
   // Files larger than this are not read (they read as empty) or rewritten.
   static constexpr std::size_t kMaxFileBytes = 16u << 20;
 
-  explicit ProfileFile(std::string path, mode_t createMode = 0644);
+  explicit ProfileFile(std::string path, mode_t createMode = 0644, mode_t modeLimit = 07777);
 
   const std::string& path() const { return path_; }
   // Whether the file exists and can be opened for reading.
@@ -140,6 +140,7 @@ class ProfileFile {
 
   std::string path_;
   mode_t createMode_;
+  mode_t modeLimit_;
 };
 
 }  // namespace migrator

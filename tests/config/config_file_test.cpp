@@ -1,5 +1,5 @@
 // The configuration file as the dialog uses it: the flag rule, loading,
-// the two saves, the 79-character read, and what a save leaves untouched.
+// the two saves, long values, the file's mode, and what a save leaves untouched.
 
 #include "config/config_file.h"
 
@@ -62,22 +62,51 @@ TEST(ConfigFile, SaveConfigThenLoadGivesTheFormBack) {
   EXPECT_EQ(ui2.Calls(), std::vector<std::string>{"tips-tab: on"});
 }
 
-TEST(ConfigFile, HundredCharacterPasswordComesBackAsItsFirst79) {
+TEST(ConfigFile, LongValuesComeBackWholeAndOldFilesReadTheSame) {
   TempDir dir;
   ScriptedFrontend ui;
   const ConfigFile cfg(dir.str());
   ConfigForm f = SampleForm();
+  // A long password and a deep workbook path: 1,023 characters, some of them
+  // wider than one byte, and more.
   f.source.password = std::string(60, 'a') + std::string(40, 'b');
+  std::string path = "/data";
+  while (path.size() < 1500)
+    path += "/Übersicht-" + std::to_string(path.size());
+  f.target.sourceName = path + "/Book.xls";
+  f.target.catalogName = std::string(1023, 'c');
   ASSERT_TRUE(cfg.SaveConfig(f, ui));
   ConfigForm loaded;
   cfg.LoadOptions(loaded, ui);
-  EXPECT_EQ(loaded.source.password, f.source.password.substr(0, 79));
+  EXPECT_EQ(loaded, f);
   // A password with outer blanks or quotes reads back as typed.
   f.source.password = " 'quoted' ";
   ASSERT_TRUE(cfg.SaveOnConnect(f));
   ConfigForm again;
   cfg.LoadOptions(again, ui);
   EXPECT_EQ(again.source.password, " 'quoted' ");
+
+  // A file written by hand (or by an older version) reads as it always did.
+  WriteFile(cfg.path(),
+            "[Public]\r\nConfig=true\r\n[SourceDB]\r\nProvider=TCP/IP:Port\r\n"
+            "SourceName=127.0.0.1:3306\r\nUserID=root\r\nPassWord=secret\r\n");
+  ConfigForm old;
+  cfg.LoadOptions(old, ui);
+  EXPECT_EQ(old.source, (ConnectionFields{"TCP/IP:Port", "127.0.0.1:3306", "root", "secret", ""}));
+}
+
+TEST(ConfigFile, AFileOthersCanReadIsNarrowedToItsOwnerWhenSaved) {
+  TempDir dir;
+  ScriptedFrontend ui;
+  const ConfigFile cfg(dir.str());
+  WriteFile(cfg.path(), "[Public]\nConfig=true\n");
+  ASSERT_EQ(chmod(cfg.path().c_str(), 0664), 0);
+  ASSERT_TRUE(cfg.SaveOnConnect(SampleForm()));
+  EXPECT_EQ(ModeOf(cfg.path()), 0600u);
+  // Also when the save changes nothing in the text.
+  ASSERT_EQ(chmod(cfg.path().c_str(), 0644), 0);
+  ASSERT_TRUE(cfg.SaveOnConnect(SampleForm()));
+  EXPECT_EQ(ModeOf(cfg.path()), 0600u);
 }
 
 TEST(ConfigFile, ConfigOffSavesOnlyTheFlagAndKeepsTheSectionsByteForByte) {
@@ -89,7 +118,7 @@ TEST(ConfigFile, ConfigOffSavesOnlyTheFlagAndKeepsTheSectionsByteForByte) {
       "x\"\r\n"
       "\r\n[TargetDB]\r\nSourceName=/w.xls\r\nstray line\r\n";
   WriteFile(cfg.path(), "[Public]\r\nConfig=true\r\nTips=true\r\nAutoBackup=true\r\n" + sections);
-  ASSERT_EQ(chmod(cfg.path().c_str(), 0640), 0);
+  ASSERT_EQ(chmod(cfg.path().c_str(), 0400), 0);
 
   ConfigForm off = SampleForm();
   off.config = false;
@@ -99,7 +128,7 @@ TEST(ConfigFile, ConfigOffSavesOnlyTheFlagAndKeepsTheSectionsByteForByte) {
   // Tips and AutoBackup are not written by Save Config with Config off...
   EXPECT_EQ(ReadFile(cfg.path()),
             "[Public]\r\nConfig=false\r\nTips=true\r\nAutoBackup=true\r\n" + sections);
-  EXPECT_EQ(ModeOf(cfg.path()), 0640u);  // an existing mode is kept
+  EXPECT_EQ(ModeOf(cfg.path()), 0400u);  // a narrower mode is kept
 
   // ...and the connection properties are not loaded next time.
   ConfigForm loaded;

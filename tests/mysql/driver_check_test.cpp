@@ -266,6 +266,16 @@ TEST_F(DriverInstall, NewUserFileAndWriteFailure) {
   EXPECT_FALSE(InstallMySqlOdbcDriver(ui3, Pkg(), env_).installed);
   EXPECT_TRUE(ui3.HasCall("ask Ok: Registering, Driver Error!"));
   EXPECT_EQ(ReadFile(env_.userDriverFile).find("[x]"), std::string::npos);
+  // The folder is refused before anything is copied into it; so are a
+  // relative folder and one that does not exist.
+  EXPECT_TRUE(fs::is_empty(dir_ / "bad\n[x]"));
+  for (const std::string& bad : {std::string("dest"), (dir_ / "missing").string()}) {
+    ScriptedFrontend ui4;
+    ui4.QueueFolder(bad);
+    EXPECT_FALSE(InstallMySqlOdbcDriver(ui4, Pkg(), env_).installed);
+    EXPECT_TRUE(ui4.HasCall("ask Ok: Registering, Driver Error!"));
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "missing"));
 }
 
 }  // namespace
