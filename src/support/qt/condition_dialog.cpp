@@ -130,14 +130,4 @@ void ConditionDialog::ShowResult() {
   save_->setEnabled(editor_.saveEnabled());
 }
 
-int ConditionDialog::ExecForSelectedTable(Workspace& ws, QWidget* parent) {
-  DbTree& tree = ws.source.tree;
-  if (tree.SideMarker() != static_cast<int>(DataSourceSide::Source)) return -1;
-  const auto node = tree.SelectedNode();
-  if (!node || node->kind != NodeKind::Table) return -1;
-  const auto database = tree.Ancestor(node->id, 2);
-  ConditionDialog dialog(ws, database ? database->text : std::string(), node->text, parent);
-  return dialog.exec();
-}
-
 }  // namespace migrator::gui

@@ -3,7 +3,8 @@
 // WHERE clause), the table's columns for reference (a double click puts a
 // name into the condition), the test result, and the Test, Save and Close
 // buttons. Its logic is ConditionEditor's; the count runs on the source
-// tree's session.
+// tree's session. The source tree's "Migration Condition" command opens it
+// for the selected table (browser/tree_commands.h, TreeHost::OpenCondition).
 //
 // Object names for tests and scripts: statementLabel, conditionEdit,
 // columnList, resultEdit, testButton, saveButton, closeButton.
@@ -28,12 +29,6 @@ class ConditionDialog : public QDialog {
  public:
   ConditionDialog(Workspace& ws, std::string database, std::string table,
                   QWidget* parent = nullptr);
-
-  // The source tree's "Migration Condition" command: opens the dialog for
-  // the selected table node (its database is the node two levels above) and
-  // runs it. Nothing happens unless the tree is the connected source tree
-  // and a table is selected. The dialog's result, or -1 when none was shown.
-  static int ExecForSelectedTable(Workspace& ws, QWidget* parent);
 
   ConditionEditor& editor() { return editor_; }
 
