@@ -220,8 +220,13 @@ class DialogsTest : public QObject {
     TempDir dir;
     ScriptedFrontend ui;
     Workspace ws(ui, dir.str());
-    ws.source.SetSettings({"TCP/IP:Port", "MSDASQL", server->host + ":" + server->port,
-                           server->user, server->password, ""});
+    ConnectionSettings settings;
+    settings.providerText = "TCP/IP:Port";
+    settings.providerId = "MSDASQL";
+    settings.sourceName = server->host + ":" + server->port;
+    settings.userId = server->user;
+    settings.password = server->password;
+    ws.source.SetSettings(settings);
     Connect(ws, DataSourceSide::Source);
     QVERIFY(ws.source.Connected());
 
