@@ -1,6 +1,5 @@
 #include "config/qt/connection_config_dialog.h"
 
-#include <QDialogButtonBox>
 #include <QEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -170,17 +169,24 @@ void ConnectionConfigDialog::Build() {
           [this](bool on) { model_.SetAutoBackup(on); });
   connect(tipsOption_, &QCheckBox::clicked, this, [this](bool on) { model_.SetTips(on); });
 
-  auto* buttons = new QDialogButtonBox(this);
-  auto* test = buttons->addButton(tr("&Test Connections"), QDialogButtonBox::ActionRole);
-  auto* save = buttons->addButton(tr("Save Config"), QDialogButtonBox::ActionRole);
-  auto* connectButton = buttons->addButton(tr("Connect"), QDialogButtonBox::AcceptRole);
-  auto* close = buttons->addButton(tr("Close"), QDialogButtonBox::RejectRole);
+  // The actions on the left, Connect and Close on the right, in that order
+  // whatever the desktop's button order.
+  auto* test = new QPushButton(tr("&Test Connections"), this);
+  auto* save = new QPushButton(tr("Save Config"), this);
+  auto* connectButton = new QPushButton(tr("Connect"), this);
+  auto* close = new QPushButton(tr("Close"), this);
   test->setObjectName("testButton");
   save->setObjectName("saveButton");
   connectButton->setObjectName("connectButton");
   close->setObjectName("closeButton");
   connectButton->setDefault(true);
-  layout->addWidget(buttons);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(test);
+  buttons->addWidget(save);
+  buttons->addStretch(1);
+  buttons->addWidget(connectButton);
+  buttons->addWidget(close);
+  layout->addLayout(buttons);
   connect(test, &QPushButton::clicked, this, [this] {
     ReadControls();
     model_.TestConnections();

@@ -1,8 +1,8 @@
 #include "support/qt/condition_dialog.h"
 
-#include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -61,6 +61,7 @@ ConditionDialog::ConditionDialog(Workspace& ws, std::string database, std::strin
   statement->setTextInteractionFlags(Qt::TextSelectableByMouse);
   grid->addWidget(statement, 1, 0);
   const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  statement->setFont(fixed);
   condition_ = new QPlainTextEdit(this);
   condition_->setObjectName("conditionEdit");
   condition_->setFont(fixed);
@@ -91,16 +92,20 @@ ConditionDialog::ConditionDialog(Workspace& ws, std::string database, std::strin
   result_->setMaximumHeight(fontMetrics().lineSpacing() * 4 + 12);
   grid->addWidget(result_, 4, 0);
 
-  auto* buttons = new QDialogButtonBox(this);
-  auto* test = buttons->addButton(tr("Test"), QDialogButtonBox::ActionRole);
-  save_ = buttons->addButton(tr("Save"), QDialogButtonBox::ApplyRole);
-  auto* close = buttons->addButton(tr("Close"), QDialogButtonBox::RejectRole);
+  auto* test = new QPushButton(tr("Test"), this);
+  save_ = new QPushButton(tr("Save"), this);
+  auto* close = new QPushButton(tr("Close"), this);
   test->setObjectName("testButton");
   save_->setObjectName("saveButton");
   close->setObjectName("closeButton");
   test->setDefault(true);
   save_->setEnabled(false);
-  grid->addWidget(buttons, 5, 0, 1, 2);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(test);
+  buttons->addWidget(save_);
+  buttons->addWidget(close);
+  grid->addLayout(buttons, 5, 0, 1, 2);
   grid->setRowStretch(2, 1);
   grid->setColumnStretch(0, 1);
 
