@@ -10,14 +10,22 @@
 #include "version.h"
 
 int main(int argc, char** argv) {
+  bool driverCheck = true;
   for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--no-driver-check") == 0) {
+      driverCheck = false;
+      continue;
+    }
     if (std::strcmp(argv[i], "--version") == 0) {
       std::printf("%s %s\n", MIGRATOR_PRODUCT, MIGRATOR_VERSION);
       return 0;
     }
     if (std::strcmp(argv[i], "--help") == 0) {
-      std::printf("Usage: migrator [--version]\nThe window of %s. migrator-cli runs headless.\n",
-                  MIGRATOR_PRODUCT);
+      std::printf(
+          "Usage: migrator [--version] [--no-driver-check]\n"
+          "The window of %s. migrator-cli runs headless.\n"
+          "  --no-driver-check  do not open the driver check when the window starts\n",
+          MIGRATOR_PRODUCT);
       return 0;
     }
   }
@@ -35,5 +43,6 @@ int main(int argc, char** argv) {
   QApplication::setApplicationVersion(MIGRATOR_VERSION);
   migrator::gui::MainWindow window(migrator::ProgramDirectory());
   window.show();
+  if (driverCheck) window.PostDriverCheck();
   return QApplication::exec();
 }

@@ -85,6 +85,8 @@ Answer QtFrontend::Ask(const std::string& text, Buttons buttons, Icon icon,
                                                    : Answer::No;
   return Call<Answer>(
       [&]() -> Answer {
+        if (answerer_)
+          if (auto a = answerer_(text, buttons, caption)) return *a;
         QMessageBox box(window_);
         box.setWindowTitle(caption.empty() ? QString(MIGRATOR_PRODUCT) : Q(caption));
         box.setText(Q(text));

@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <atomic>
+#include <functional>
 
 #include "app/frontend.h"
 
@@ -19,6 +20,13 @@ class QtFrontend : public QObject, public Frontend {
  public:
   explicit QtFrontend(MainWindow* window);
   void SetClosing() { closing_.store(true); }
+
+  // Answers questions and messages without showing them (tests, the
+  // screenshot tour). The hook runs on the window thread with the text, the
+  // buttons and the caption; nothing from it shows the message box after all.
+  using Answerer = std::function<std::optional<Answer>(const std::string& text, Buttons buttons,
+                                                       const std::string& caption)>;
+  void SetAnswerer(Answerer answerer) { answerer_ = std::move(answerer); }
 
   void AppendOutput(const OutputLine& line) override;
   void SetStatusText(const std::string& text) override;
@@ -55,6 +63,7 @@ class QtFrontend : public QObject, public Frontend {
 
   MainWindow* window_;
   std::atomic<bool> closing_{false};
+  Answerer answerer_;
 };
 
 }  // namespace migrator::gui
