@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/qt/main_window.h"
+#include "app/qt/screenshot_tour.h"
 #include "platform/program_dir.h"
 #include "version.h"
 
@@ -28,6 +29,8 @@ int main(int argc, char** argv) {
           MIGRATOR_PRODUCT);
       return 0;
     }
+    if (std::strcmp(argv[i], "--screenshots") == 0 && i + 1 < argc)
+      return migrator::gui::ScreenshotTourMain(argc, argv, argv[i + 1]);
   }
   const char* platform = std::getenv("QT_QPA_PLATFORM");
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !(platform && *platform)) {
