@@ -36,6 +36,8 @@ void Touch(const Workbook& wb) {
       (void)s.ColumnWidth(c);
     (void)s.frozenRows();
     (void)s.mergedRanges().size();
+    (void)s.commentCells();
+    (void)s.hyperlinkRanges();
   }
   for (size_t i = 0; i < wb.nameCount(); ++i)
     (void)wb.name(i);
@@ -70,6 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)s.SetText(0, 0, "fuzz");
     (void)s.SetNumber(1, 1, 2.5);
     (void)s.Clear(2, 2);
+    (void)s.RemoveAttached({0, 0, 5, 2});
     migrator::xls::RowFormat f;
     f.bold = true;
     f.borderInsideVertical = true;

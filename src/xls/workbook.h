@@ -4,9 +4,10 @@
 //
 // What the engine models (cells, fonts, cell formats, column widths, row
 // heights, merged ranges, frozen panes, defined names, sheet order and
-// visibility) can be read and changed; everything else in a loaded file
-// (charts, drawings, comments, validation, print settings, other streams) is
-// kept as it was and written back unchanged.
+// visibility) can be read and changed; comments and hyperlinks can be listed
+// and removed; everything else in a loaded file (charts, drawings,
+// validation, print settings, other streams) is kept as it was and written
+// back unchanged.
 //
 // Text is UTF-8 in this API. Rows and columns are 0-based. No call throws;
 // failures come back as Error texts. Sheet and name indexes passed in must be
@@ -264,6 +265,15 @@ class Sheet {
 
   const std::vector<Range>& mergedRanges() const;
   Status AddMergedRange(const Range& r);
+
+  // The cells that carry a comment (one-cell ranges), and the blocks that
+  // carry a hyperlink, in the file's order.
+  std::vector<Range> commentCells() const;
+  std::vector<Range> hyperlinkRanges() const;
+  // Removes what is attached to the cells of `r`: the comments on them, and
+  // the hyperlinks and merged ranges that overlap it. Values and formats stay.
+  // Fails, changing nothing, when a comment's drawing cannot be followed.
+  Status RemoveAttached(const Range& r);
 
   Sheet(const Sheet&) = delete;
   Sheet& operator=(const Sheet&) = delete;

@@ -788,6 +788,32 @@ TEST(WorkbookProvider, DropTableClearsOnlyItsRange) {
   EXPECT_FALSE(book->FindName("inner"));
 }
 
+// A dropped table takes the comments, hyperlinks and merged ranges on its
+// cells with it; those beside it stay. The sheet form takes the sheet's.
+TEST(WorkbookProvider, DropTableTakesCommentsLinksAndMergesWithIt) {
+  testing::TempDir dir;
+  const auto path = dir / "attached.xls";
+  std::filesystem::copy_file(std::string(MIGRATOR_TEST_DATA_DIR) + "/xls/lo_attached.xls", path);
+  Connection c;
+  ASSERT_EQ(c.Open(path.string()), hr::S_OK);
+  ScriptedFrontend ui;
+  ASSERT_TRUE(oledb::ExecuteStatement(ui, c.ref(), "drop table orders", 1));
+  ASSERT_TRUE(oledb::ExecuteStatement(ui, c.ref(), "drop table [Notes$]", 1));
+  c.Close();
+  auto book = xls::Workbook::Load(path.string());
+  ASSERT_TRUE(book.ok()) << book.message();
+  const auto& s = book->sheet(0);
+  EXPECT_EQ(s.commentCells(), (std::vector<xls::Range>{{1, 4, 1, 4}}));
+  EXPECT_EQ(s.hyperlinkRanges(), (std::vector<xls::Range>{{3, 4, 3, 4}}));
+  EXPECT_EQ(s.mergedRanges(), (std::vector<xls::Range>{{7, 4, 8, 5}}));
+  EXPECT_FALSE(s.GetCell(0, 0).exists);
+  EXPECT_EQ(s.GetValue(1, 4), xls::Value::Text("kept"));
+  const auto& notes = book->sheet(1);
+  EXPECT_TRUE(notes.commentCells().empty());
+  EXPECT_TRUE(notes.hyperlinkRanges().empty());
+  EXPECT_TRUE(notes.mergedRanges().empty());
+}
+
 TEST(WorkbookProvider, NewTableNamesCannotNameASheet) {
   testing::TempDir dir;
   MakeWorkbook(dir / "x.xls");

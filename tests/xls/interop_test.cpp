@@ -150,7 +150,7 @@ TEST(Interop, LibreOfficeOpensWhatTheEngineWrites) {
   EXPECT_NE(notes.find("\n1\n#N/A\n"), std::string::npos) << notes.substr(32767);
 }
 
-const char* kCorpus[] = {"xlwt_mixed.xls", "lo_rich.xls", "lo_names.xls"};
+const char* kCorpus[] = {"xlwt_mixed.xls", "lo_rich.xls", "lo_names.xls", "lo_attached.xls"};
 
 TEST(Corpus, CopiesReadTheSameInXlrd) {
   REQUIRE_PYTHON();
@@ -195,6 +195,67 @@ TEST(Corpus, CopiesAreTheSameDocumentInLibreOffice) {
   std::string rich = Slurp(dir / "out" / "copy_lo_rich.fods");
   EXPECT_NE(rich.find("<draw:object"), std::string::npos);
   EXPECT_NE(rich.find("<table:content-validation "), std::string::npos);
+}
+
+// Comments, hyperlinks and merged ranges removed by block: what overlaps the
+// block goes, the rest (and the chart that shares the comments' drawing)
+// stays, as the engine, xlrd and LibreOffice read the saved file.
+TEST(Corpus, CommentsLinksAndMergesRemovedByBlock) {
+  testing::TempDir dir;
+  const std::string path = (dir / "attached.xls").string();
+  {
+    auto wb = Workbook::Load(kData + "/lo_attached.xls");
+    ASSERT_TRUE(wb) << wb.message();
+    Sheet& s = wb->sheet(0);
+    EXPECT_EQ(s.commentCells(), (std::vector<Range>{{0, 0, 0, 0}, {2, 2, 2, 2}, {1, 4, 1, 4}}));
+    EXPECT_EQ(s.hyperlinkRanges(), (std::vector<Range>{{3, 1, 3, 1}, {3, 4, 3, 4}}));
+    ASSERT_TRUE(s.RemoveAttached({0, 0, 5, 2}));
+    ASSERT_TRUE(wb->sheet(1).RemoveAttached({0, 0, kMaxRows - 1, kMaxColumns - 1}));
+    ASSERT_TRUE(wb->Save(path));
+  }
+  auto wb = Workbook::Load(path);
+  ASSERT_TRUE(wb) << wb.message();
+  const Sheet& s = wb->sheet(0);
+  EXPECT_EQ(s.commentCells(), (std::vector<Range>{{1, 4, 1, 4}}));
+  EXPECT_EQ(s.hyperlinkRanges(), (std::vector<Range>{{3, 4, 3, 4}}));
+  EXPECT_EQ(s.mergedRanges(), (std::vector<Range>{{7, 4, 8, 5}}));
+  EXPECT_EQ(s.GetValue(0, 0), Value::Text("id"));  // values stay
+  EXPECT_TRUE(wb->sheet(1).commentCells().empty());
+  EXPECT_TRUE(wb->sheet(1).hyperlinkRanges().empty());
+  EXPECT_TRUE(wb->sheet(1).mergedRanges().empty());
+
+  const std::string expected =
+      "Orders comments E2 'comment outside' | links E4 | merged E8:F9\n"
+      "Notes comments - | links - | merged -\n";
+  if (HavePython()) {
+    auto r = RunCommand("/usr/bin/python3 " + Q(kData + "/attached_summary.py") + " " + Q(path) +
+                        " 2>&1");
+    EXPECT_EQ(r.out, expected);
+  }
+  if (HaveSoffice()) {
+    auto r = RunCommand("/usr/bin/python3 " + Q(kData + "/attached_summary.py") + " " + Q(path) +
+                        " --libreoffice 2>&1");
+    EXPECT_EQ(r.out, expected + "charts 1\n");
+  }
+
+  // A drawing that cannot be followed: the comments stay and so does the
+  // rest, and the call says why.
+  std::string bytes = Slurp(kData + "/lo_attached.xls");
+  const std::string dg("\x0f\x00\x02\xf0\x18\x03\x00\x00", 8);  // the first sheet's drawing
+  const size_t at = bytes.find(dg);
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + 4] = '\x19';
+  auto bad =
+      Workbook::Parse(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+  ASSERT_TRUE(bad) << bad.message();
+  Status st = bad->sheet(0).RemoveAttached({0, 0, 5, 2});
+  EXPECT_FALSE(st);
+  EXPECT_EQ(st.message(),
+            "the comments in A1:C6 on the sheet Orders cannot be removed: the sheet's drawing is "
+            "not in a form this program follows");
+  EXPECT_EQ(bad->sheet(0).commentCells().size(), 3u);
+  EXPECT_EQ(bad->sheet(0).hyperlinkRanges().size(), 2u);
+  EXPECT_EQ(bad->sheet(0).mergedRanges().size(), 3u);
 }
 
 TEST(Corpus, WorkbooksOverSevenMegabytesCopyAndOpen) {

@@ -914,6 +914,16 @@ Status WorkbookTables::DropTable(const Statement& drop) {
     }
   }
 
+  // Comments, hyperlinks and merged ranges on the table's cells go with it,
+  // on empty cells too; a sheet's table is the whole sheet.
+  const std::optional<xls::Range> attached =
+      table.isSheet
+          ? std::optional<xls::Range>(xls::Range{0, 0, xls::kMaxRows - 1, xls::kMaxColumns - 1})
+          : table.range;
+  if (attached) {
+    if (auto st = sheet.RemoveAttached(*attached); !st)
+      return Fail("The table \"" + drop.table + "\" cannot be dropped: " + st.message());
+  }
   if (table.range) {
     if (const auto used = sheet.UsedRange()) {
       const xls::Range& r = *table.range;

@@ -9,6 +9,9 @@
                                  openpyxl (charts, comments, validation,
                                  conditional formats, links, defined names)
                                  and from lo_names.fods beside this script
+  make_corpus.py attached OUTDIR lo_attached.xls (LibreOffice from openpyxl):
+                                 comments, hyperlinks and merged ranges inside
+                                 and outside a named table, a chart beside them
   make_corpus.py big PATH [ROWS] a workbook of more than 7 MB (xlwt)
 
 The small files are committed; the big one is made when the tests run.
@@ -215,6 +218,56 @@ def make_lo(outdir):
         shutil.rmtree(tmp, ignore_errors=True)
 
 
+def make_attached(outdir):
+    from openpyxl import Workbook
+    from openpyxl.chart import BarChart, Reference
+    from openpyxl.comments import Comment
+    from openpyxl.workbook.defined_name import DefinedName
+
+    wb = Workbook()
+    ws = wb.active
+    ws.title = "Orders"
+    # The table "orders" is A1:C6. Inside it: comments on A1 and C3, a link on
+    # B4, the merged range A5:B5, and B6:D6 reaching out of it. Outside: a
+    # comment on E2, a link on E4, the merged range E8:F9 and a chart.
+    ws.append(["id", "name", "note"])
+    for i in range(1, 6):
+        ws.append([i, "name %d" % i, "note %d" % i])
+    ws["A1"].comment = Comment("first comment, inside", "tester")
+    ws["C3"].comment = Comment("second comment, inside", "tester")
+    ws["E2"] = "kept"
+    ws["E2"].comment = Comment("comment outside", "tester")
+    ws["B4"].hyperlink = "https://example.org/inside"
+    ws["E4"] = "kept link"
+    ws["E4"].hyperlink = "https://example.org/outside"
+    ws.merge_cells("A5:B5")
+    ws.merge_cells("B6:D6")
+    ws["E8"] = "kept merge"
+    ws.merge_cells("E8:F9")
+    for r in range(1, 5):
+        ws.cell(row=r, column=8, value=r * 10)
+    chart = BarChart()
+    chart.add_data(Reference(ws, min_col=8, min_row=1, max_row=4))
+    ws.add_chart(chart, "H6")
+    wb.defined_names.append(DefinedName("orders", attr_text="Orders!$A$1:$C$6"))
+
+    # A sheet dropped whole: everything on it goes.
+    ws2 = wb.create_sheet("Notes")
+    ws2.append(["a", "b"])
+    ws2.append([1, 2])
+    ws2["A1"].comment = Comment("on the sheet", "tester")
+    ws2["B2"].hyperlink = "https://example.org/sheet"
+    ws2.merge_cells("A3:B3")
+
+    tmp = tempfile.mkdtemp(prefix="migrator-corpus-")
+    try:
+        src = os.path.join(tmp, "lo_attached.xlsx")
+        wb.save(src)
+        soffice_convert(src, "xls", outdir)
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
 if __name__ == "__main__":
     if len(sys.argv) < 3:
         print(__doc__)
@@ -224,6 +277,8 @@ if __name__ == "__main__":
         make_xlwt(where)
     elif what == "lo":
         make_lo(where)
+    elif what == "attached":
+        make_attached(where)
     elif what == "big":
         make_big(where, int(sys.argv[3]) if len(sys.argv) > 3 else 62000)
     else:
