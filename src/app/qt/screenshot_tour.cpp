@@ -5,10 +5,12 @@
 #include "adapters/excel/excel_adapter.h"
 #include "app/workspace.h"
 #include "browser/db_tree.h"
+#include "browser/tree_commands.h"
 #include "config/config_file.h"
 #include "config/connection_config.h"
 #include "tasks/task.h"
 #include "workflows/connect.h"
+#include "workflows/main_commands.h"
 #include "workflows/migration.h"
 #include "xls/workbook.h"
 
@@ -20,8 +22,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QHBoxLayout>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
@@ -38,12 +40,8 @@
 #include <memory>
 
 #include "app/qt/main_window.h"
-#include "browser/qt/charset_dialog.h"
 #include "browser/qt/db_tree_model.h"
 #include "browser/qt/db_tree_view.h"
-#include "config/qt/connection_config_dialog.h"
-#include "config/qt/driver_check_dialog.h"
-#include "support/qt/condition_dialog.h"
 #include "version.h"
 
 namespace migrator::gui {
@@ -53,7 +51,6 @@ namespace {
 constexpr int kConnectWaitMs = 30'000;
 constexpr int kMigrationWaitMs = 180'000;
 constexpr int kSettleMs = 250;  // layout and paint after showing something
-constexpr const char* kOwnProperty = "screenshotTourOwns";  // dialogs the tour opened
 
 std::string Env(const char* name, const char* fallback = "") {
   const char* v = std::getenv(name);
@@ -146,7 +143,6 @@ class Tour {
  private:
   bool Prepare();
   bool ConnectBothSides();
-  void FindTrees();
   void ExpandTrees();
   void ExpandDatabase(DbTreeView* view, const std::string& database);
   NodeId FindNode(DataSourceSide side, NodeKind kind, const std::string& text) const;
@@ -156,17 +152,23 @@ class Tour {
   void ShootMainWindow();
   void ShootContextMenu(DataSourceSide side, NodeId node, const QString& name);
   void ShootDragAndDrop();
-  void ShootDialog(QDialog* dialog, const QString& name);
+  void Select(DataSourceSide side, NodeId node);
+  // Runs a window command and photographs the dialog it opens, after
+  // `prepare` has filled it in; the dialog is then cancelled.
+  void ShootCommandDialog(int command, const QString& name,
+                          std::function<void(QDialog*)> prepare = {});
+  void ShootDialogOf(const std::function<void()>& open, const QString& name,
+                     std::function<void(QDialog*)> prepare = {});
   void ShootDialogs();
   void ShootMigration();
 
+  void ShootMenus();
+
   void Save(const QPixmap& picture, const QString& name);
+  void SaveWindow(const QString& name);
   void AnswerModals();
-  QWidget* TreeHost() const { return standIn_ ? standIn_.get() : window_.get(); }
   Workspace& ws() { return window_->workspace(); }
-  DbTreeView* View(DataSourceSide side) const {
-    return views_[side == DataSourceSide::Source ? 0 : 1];
-  }
+  DbTreeView* View(DataSourceSide side) const { return window_->tree(side); }
 
   QDir out_;
   QTemporaryDir home_{QDir::tempPath() + "/migrator-XXXXXX"};
@@ -174,14 +176,21 @@ class Tour {
   std::string database_;
   std::string workbook_;  // the target workbook, without ".xls"
   std::unique_ptr<MainWindow> window_;
-  // The trees in a window of their own, while the main window shows none.
-  std::unique_ptr<QWidget> standIn_;
-  DbTreeView* views_[2] = {nullptr, nullptr};
   QTimer watcher_;
   QPointer<QWidget> seenModal_;
   QString questionShot_;  // the picture the next question is saved as
+  struct DialogShot {
+    QString name;  // the picture the next dialog is saved as
+    std::function<void(QDialog*)> prepare;
+  };
+  DialogShot dialogShot_;
+  bool shooting_ = false;
   QStringList written_;
 };
+
+void Tour::SaveWindow(const QString& name) {
+  Save(Framed(window_->grab(), window_->windowTitle()), name);
+}
 
 void Tour::Save(const QPixmap& picture, const QString& name) {
   const QString path = out_.filePath(name);
@@ -200,13 +209,12 @@ void Tour::Save(const QPixmap& picture, const QString& name) {
 // is seen, so that it has been laid out and drawn.
 void Tour::AnswerModals() {
   QWidget* modal = QApplication::activeModalWidget();
-  if (!modal) return;
+  if (!modal || shooting_) return;
   if (modal != seenModal_) {
     seenModal_ = modal;
     return;
   }
   seenModal_ = nullptr;
-  if (modal->property(kOwnProperty).toBool()) return;
   if (auto* box = qobject_cast<QMessageBox*>(modal)) {
     if (!questionShot_.isEmpty()) {
       Save(Framed(box->grab(), box->windowTitle()), questionShot_);
@@ -223,7 +231,16 @@ void Tour::AnswerModals() {
     else
       box->reject();
   } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-    std::printf("screenshots: closed the dialog \"%s\"\n", qPrintable(dialog->windowTitle()));
+    if (dialogShot_.name.isEmpty()) {
+      std::printf("screenshots: closed the dialog \"%s\"\n", qPrintable(dialog->windowTitle()));
+    } else {
+      const DialogShot shot = std::exchange(dialogShot_, {});
+      shooting_ = true;
+      if (shot.prepare) shot.prepare(dialog);
+      Pump(kSettleMs);
+      Save(Framed(dialog->grab(), dialog->windowTitle()), shot.name);
+      shooting_ = false;
+    }
     dialog->reject();
   }
 }
@@ -268,48 +285,23 @@ bool Tour::Prepare() {
 }
 
 bool Tour::ConnectBothSides() {
-  // The configuration dialog's Connect: settings handed over, the Connect
-  // command posted to the window.
+  // The configuration dialog's Connect: the settings handed over, the
+  // window's Connect command posted.
   {
     ConnectionConfig config(ws());
     config.Open();
     config.Connect();
   }
-  // A window that does not carry out the posted command (or is not busy
-  // with it after a while) is connected here.
+  Pump(100);
+  window_->WaitForCommands(kConnectWaitMs);
   auto connected = [this] { return ws().source.Connected() && ws().target.Connected(); };
-  if (!WaitFor(connected, 3000)) {
-    const bool busy = QApplication::overrideCursor() != nullptr;
-    if (!busy || !WaitFor(connected, kConnectWaitMs)) {
-      if (!ws().target.Connected()) Connect(ws(), DataSourceSide::Target);
-      if (!ws().source.Connected()) Connect(ws(), DataSourceSide::Source);
-    }
-  }
   if (!connected()) {
     std::fprintf(stderr, "screenshots: could not connect (source %s, target %s)\n",
                  ws().source.Connected() ? "open" : "closed",
                  ws().target.Connected() ? "open" : "closed");
     return false;
   }
-  UseDatabase(ws(), database_, 0);
   return true;
-}
-
-void Tour::FindTrees() {
-  for (DbTreeView* v : window_->findChildren<DbTreeView*>())
-    views_[v->side() == DataSourceSide::Source ? 0 : 1] = v;
-  if (views_[0] && views_[1]) return;
-  std::printf("screenshots: the window shows no database trees; they get a window of their own\n");
-  standIn_ = std::make_unique<QWidget>();
-  standIn_->setWindowTitle("Database trees");
-  auto* row = new QHBoxLayout(standIn_.get());
-  for (DataSourceSide side : {DataSourceSide::Source, DataSourceSide::Target}) {
-    auto* v = new DbTreeView(ws(), side, standIn_.get());
-    row->addWidget(v);
-    views_[side == DataSourceSide::Source ? 0 : 1] = v;
-  }
-  standIn_->resize(900, 560);
-  standIn_->show();
 }
 
 NodeId Tour::FindNode(DataSourceSide side, NodeKind kind, const std::string& text) const {
@@ -349,8 +341,8 @@ void Tour::ExpandDatabase(DbTreeView* view, const std::string& database) {
 }
 
 void Tour::ExpandTrees() {
-  for (DbTreeView* v : views_)
-    v->Reload();
+  for (DataSourceSide side : {DataSourceSide::Source, DataSourceSide::Target})
+    View(side)->Reload();
   Pump(100);
   ExpandDatabase(View(DataSourceSide::Source), database_);
   ExpandDatabase(View(DataSourceSide::Target), database_);
@@ -371,7 +363,7 @@ void Tour::ShootMainWindow() {
     View(DataSourceSide::Source)->setCurrentIndex(IndexOf(DataSourceSide::Source, orders));
   ShowTab("Log");
   Pump(kSettleMs);
-  Save(Framed(window_->grab(), window_->windowTitle()), "main-window.png");
+  SaveWindow("main-window.png");
 }
 
 // Right-clicks the node as the person would; the menu is photographed over
@@ -390,7 +382,7 @@ void Tour::ShootContextMenu(DataSourceSide side, NodeId node, const QString& nam
   QTimer::singleShot(300, [&] {
     QWidget* popup = QApplication::activePopupWidget();
     if (!popup) return;
-    Save(Framed(Composite(TreeHost(), popup), TreeHost()->windowTitle()), name);
+    Save(Framed(Composite(window_.get(), popup), window_->windowTitle()), name);
     shot = true;
     popup->close();
   });
@@ -400,14 +392,14 @@ void Tour::ShootContextMenu(DataSourceSide side, NodeId node, const QString& nam
   if (shot) return;
   // No popup came up (the menu may have no items for the node): the menu as
   // built is shown instead.
-  std::unique_ptr<QMenu> menu(view->BuildContextMenu(node, TreeHost()));
+  std::unique_ptr<QMenu> menu(view->BuildContextMenu(node, window_.get()));
   if (!menu) {
     std::fprintf(stderr, "screenshots: no context menu for %s\n", qPrintable(name));
     return;
   }
   menu->popup(view->viewport()->mapToGlobal(at));
   Pump(kSettleMs);
-  Save(Framed(Composite(TreeHost(), menu.get()), TreeHost()->windowTitle()), name);
+  Save(Framed(Composite(window_.get(), menu.get()), window_->windowTitle()), name);
   menu->close();
 }
 
@@ -435,49 +427,98 @@ void Tour::ShootDragAndDrop() {
   QApplication::sendEvent(target->viewport(), &move);
   Pump(kSettleMs);
 
-  QPixmap shot = TreeHost()->grab();
-  const QPoint pointer = target->viewport()->mapTo(TreeHost(), over);
+  QPixmap shot = window_.get()->grab();
+  const QPoint pointer = target->viewport()->mapTo(window_.get(), over);
   {
     QPainter p(&shot);
-    p.setOpacity(0.75);
-    p.drawPixmap(pointer + QPoint(12, 14), source->DragImage(table));
+    // The drag image on a pale label, so that it reads over the nodes.
+    const QPixmap image = source->DragImage(table);
+    const QRect label(pointer + QPoint(14, 14), image.size() + QSize(8, 4));
+    p.setOpacity(0.85);
+    p.setPen(QColor(0x9a, 0xa4, 0xae));
+    p.setBrush(QColor(0xf4, 0xf7, 0xfa));
+    p.drawRoundedRect(label, 3, 3);
+    p.drawPixmap(label.topLeft() + QPoint(4, 2), image);
     p.setOpacity(1);
     DrawArrowCursor(p, pointer);
   }
-  Save(Framed(shot, TreeHost()->windowTitle()), "drag-and-drop.png");
+  Save(Framed(shot, window_->windowTitle()), "drag-and-drop.png");
   QDragLeaveEvent leave;
   QApplication::sendEvent(target->viewport(), &leave);
   Pump(50);
 }
 
-void Tour::ShootDialog(QDialog* dialog, const QString& name) {
-  std::unique_ptr<QDialog> owned(dialog);
-  dialog->setProperty(kOwnProperty, true);
-  dialog->show();
-  Pump(kSettleMs);
-  dialog->adjustSize();
-  Pump(100);
-  Save(Framed(dialog->grab(), dialog->windowTitle()), name);
-  dialog->reject();
+// The Connect and Operation menus dropped down from the menu bar.
+void Tour::ShootMenus() {
+  const QList<QMenu*> menus = window_->menus();
+  const char* names[] = {"menu-connect.png", "menu-operation.png"};
+  for (int i = 0; i < 2 && i < menus.size(); ++i) {
+    QMenuBar* bar = window_->menuBar();
+    bar->setActiveAction(menus[i]->menuAction());
+    Pump(kSettleMs);
+    QWidget* popup = QApplication::activePopupWidget();
+    if (!popup) {
+      menus[i]->popup(bar->mapToGlobal(bar->actionGeometry(menus[i]->menuAction()).bottomLeft()));
+      Pump(kSettleMs);
+      popup = menus[i];
+    }
+    Save(Framed(Composite(window_.get(), popup), window_->windowTitle()), names[i]);
+    popup->close();
+    bar->setActiveAction(nullptr);
+    Pump(50);
+  }
+}
+
+void Tour::Select(DataSourceSide side, NodeId node) {
+  DbTreeView* view = View(side);
+  // Selected anew, so that the window hears of it even when it was selected.
+  view->clearSelection();
+  window_->activateWindow();
+  view->setFocus();
+  view->setCurrentIndex(IndexOf(side, node));
   Pump(50);
 }
 
-void Tour::ShootDialogs() {
-  ShootDialog(new CharsetDialog(ws().Charset().empty() ? "UTF8" : ws().Charset(), window_.get()),
-              "charset-dialog.png");
-  ShootDialog(new ConnectionConfigDialog(ws(), window_.get()), "config-dialog.png");
-  ShootDialog(new DriverCheckDialog(window_->frontend(), programDir_, window_.get()),
-              "driver-check.png");
+void Tour::ShootCommandDialog(int command, const QString& name,
+                              std::function<void(QDialog*)> prepare) {
+  ShootDialogOf([&] { window_->RunCommand(command); }, name, std::move(prepare));
+}
 
+void Tour::ShootDialogOf(const std::function<void()>& open, const QString& name,
+                         std::function<void(QDialog*)> prepare) {
+  dialogShot_ = {name, std::move(prepare)};
+  open();
+  Pump(100);
+  window_->WaitForCommands(kConnectWaitMs);
+  if (!dialogShot_.name.isEmpty()) {
+    std::fprintf(stderr, "screenshots: no dialog came up for %s\n", qPrintable(name));
+    dialogShot_ = {};
+  }
+}
+
+// Each dialog as its command opens it; then cancelled.
+void Tour::ShootDialogs() {
+  ShootCommandDialog(kCmdConfig, "config-dialog.png");
+  ShootCommandDialog(kCmdDriverCheck, "driver-check.png");
+  Select(DataSourceSide::Source, View(DataSourceSide::Source)->treeModel()->RootNode());
+  // The menu item works on the source tree while it has the focus, which an
+  // off-screen window may not give; the tree's own command is what it runs.
+  ShootDialogOf(
+      [&] {
+        if (QApplication::focusWidget() == View(DataSourceSide::Source))
+          window_->RunCommand(kCmdChangeCharset);
+        else
+          View(DataSourceSide::Source)->RunCommand(kCmdChangeCharset);
+      },
+      "charset-dialog.png");
   // A condition typed and tested against the server, not stored.
-  auto* condition = new ConditionDialog(ws(), database_, "orders", window_.get());
-  condition->setProperty(kOwnProperty, true);
-  if (auto* edit = condition->findChild<QPlainTextEdit*>("conditionEdit"))
-    edit->setPlainText("status = 'paid' and total > 100");
-  condition->show();
-  Pump(kSettleMs);
-  if (auto* test = condition->findChild<QPushButton*>("testButton")) test->click();
-  ShootDialog(condition, "condition-dialog.png");
+  const NodeId orders = FindNode(DataSourceSide::Source, NodeKind::Table, "orders");
+  if (orders != kNoNode) Select(DataSourceSide::Source, orders);
+  ShootCommandDialog(kCmdMigrationCondition, "condition-dialog.png", [](QDialog* dialog) {
+    if (auto* edit = dialog->findChild<QPlainTextEdit*>("conditionEdit"))
+      edit->setPlainText("status = 'paid' and total > 100");
+    if (auto* test = dialog->findChild<QPushButton*>("testButton")) test->click();
+  });
 }
 
 // The sample database migrated into the workbook: the source database and
@@ -492,24 +533,33 @@ void Tour::ShootMigration() {
   View(DataSourceSide::Source)->setCurrentIndex(IndexOf(DataSourceSide::Source, from));
   View(DataSourceSide::Target)->setCurrentIndex(IndexOf(DataSourceSide::Target, to));
   Pump(50);
+  // The tool bar's Migrate, then OK.
   questionShot_ = "migrate-question.png";
-  const std::optional<TaskId> task = MigrateCommand(ws());
+  if (QAction* migrate = window_->action(kCmdMigrateButton))
+    migrate->trigger();
+  else
+    window_->RunCommand(kCmdMigrate);
+  Pump(100);
+  window_->WaitForCommands(kConnectWaitMs);
   questionShot_.clear();
-  if (!task) {
+  if (ws().tasks.Empty()) {
     std::fprintf(stderr, "screenshots: the migration was not queued\n");
     return;
   }
   auto finished = [&] {
-    const auto t = ws().tasks.Find(*task);
-    return t && t->state != kTaskWaiting && ws().State() == ControllerState::Idle;
+    for (const Task& t : ws().tasks.Snapshot())
+      if (t.state == kTaskWaiting) return false;
+    return ws().State() != ControllerState::Running;
   };
   if (!WaitFor(finished, kMigrationWaitMs)) {
     std::fprintf(stderr, "screenshots: the migration did not finish in time\n");
     return;
   }
-  const auto t = ws().tasks.Find(*task);
+  // The controller tells the status bar on its next pass.
+  WaitFor([&] { return window_->statusPane(1)->text().contains("NO PROCESSING"); }, 8000);
+  const std::vector<Task> tasks = ws().tasks.Snapshot();
   std::printf("screenshots: the migration %s\n",
-              t && t->state == kTaskSucceeded ? "succeeded" : "failed");
+              tasks.back().state == kTaskSucceeded ? "succeeded" : "failed");
   ShowTab("Task List");
   window_->Tick();
   Pump(1200);  // the task list redraws on the window's timer
@@ -518,10 +568,10 @@ void Tour::ShootMigration() {
   if (table != kNoNode)
     View(DataSourceSide::Target)->setCurrentIndex(IndexOf(DataSourceSide::Target, table));
   Pump(kSettleMs);
-  Save(Framed(window_->grab(), window_->windowTitle()), "after-migration-tasks.png");
+  SaveWindow("after-migration-tasks.png");
   ShowTab("Log");
   Pump(kSettleMs);
-  Save(Framed(window_->grab(), window_->windowTitle()), "after-migration.png");
+  SaveWindow("after-migration.png");
 }
 
 int Tour::Run() {
@@ -534,9 +584,9 @@ int Tour::Run() {
   window_->show();
   Pump(500);  // start-up: what the window posts after it shows
   if (ConnectBothSides()) {
-    FindTrees();
     ExpandTrees();
     ShootMainWindow();
+    ShootMenus();
     const NodeId sourceRoot = View(DataSourceSide::Source)->treeModel()->RootNode();
     ShootContextMenu(DataSourceSide::Source, sourceRoot, "source-context-menu.png");
     ShootContextMenu(DataSourceSide::Target,
@@ -547,7 +597,6 @@ int Tour::Run() {
     ShootMigration();
   }
   watcher_.stop();
-  standIn_.reset();
   window_.reset();
 
   QStringList missing;
