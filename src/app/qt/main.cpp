@@ -23,9 +23,10 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[i], "--help") == 0) {
       std::printf(
-          "Usage: migrator [--version] [--no-driver-check]\n"
+          "Usage: migrator [--version] [--no-driver-check] [--screenshots DIR]\n"
           "The window of %s. migrator-cli runs headless.\n"
-          "  --no-driver-check  do not open the driver check when the window starts\n",
+          "  --no-driver-check  do not open the driver check when the window starts\n"
+          "  --screenshots DIR  photograph the window into DIR (scripts/screenshots.sh)\n",
           MIGRATOR_PRODUCT);
       return 0;
     }
