@@ -224,6 +224,29 @@ class MainWindowTest : public QObject {
     QTest::keyClick(w.tree(DataSourceSide::Target), Qt::Key_Return);
     QVERIFY(w.isVisible());
 
+    // Migration Condition from the menu opens the dialog of the selected
+    // source table.
+    w.workspace().source.tree.Replace({{0, NodeKind::Root, "DATABASES", kNoNode, {1}, true},
+                                       {1, NodeKind::Database, "shop", 0, {2}, true},
+                                       {2, NodeKind::TablesFolder, "Tables", 1, {3}, true},
+                                       {3, NodeKind::Table, "orders", 2, {}}});
+    w.RedrawTree(DataSourceSide::Source);
+    QVERIFY(w.SelectNode(DataSourceSide::Source, w.workspace().source.tree.PathOf(3)));
+    QVERIFY(w.action(kCmdMigrationCondition)->isEnabled());
+    QString conditionTitle;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, [&] {
+      if (auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+        conditionTitle = dlg->windowTitle();
+        dlg->reject();
+      }
+    });
+    poll.start(20);
+    w.action(kCmdMigrationCondition)->trigger();
+    QVERIFY(w.WaitForCommands());
+    poll.stop();
+    QCOMPARE(conditionTitle, QString("Migration Condition - shop.orders"));
+
     // The manual: a message while it is missing, the desktop's handler once
     // it is there (F1 and the menu item alike); commands nobody knows are
     // logged.
