@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "testlib/testlib.h"
+#include "xls/cfb.h"
 #include "xls/formula.h"
 #include "xls/workbook.h"
 
@@ -160,6 +161,56 @@ TEST(WorkbookStrings, ManyAndLongStringsCrossRecordBoundaries) {
   EXPECT_EQ(t.GetValue(0, 1).text, longLatin);
   EXPECT_EQ(t.GetValue(1, 1).text, longWide);
   EXPECT_EQ(t.GetValue(2, 1).text, "s0");
+}
+
+// A string of characters outside the Basic Multilingual Plane that does not
+// fit the SST record goes on in a CONTINUE record between two characters,
+// never between the halves of a surrogate pair: readers that decode each
+// record's piece on its own (xlrd) refuse the whole file otherwise. With one
+// to four leading letters, some record boundary falls on a pair.
+TEST(WorkbookStrings, SurrogatePairsStayInOneRecord) {
+  std::string emoji;
+  for (int i = 0; i < 6000; ++i)
+    emoji += "\xF0\x9F\x98\x80";
+  for (size_t lead = 1; lead <= 4; ++lead) {
+    SCOPED_TRACE(lead);
+    Workbook wb = OneSheet();
+    const std::string text = std::string(lead, 'a') + emoji;
+    ASSERT_TRUE(wb.sheet(0).SetText(0, 0, text));
+    auto bytes = wb.Serialize();
+    ASSERT_TRUE(bytes) << bytes.message();
+    auto cf = cfb::Parse(*bytes);
+    ASSERT_TRUE(cf) << cf.message();
+    const long entry = cf->FindChild(0, u"Workbook");
+    ASSERT_GE(entry, 0);
+    const Bytes& stream = cf->entries[static_cast<size_t>(entry)].data;
+    // The one string's pieces: the SST record's and each CONTINUE's after it.
+    std::vector<std::pair<const uint8_t*, size_t>> pieces;
+    bool inSst = false;
+    for (size_t at = 0; at + 4 <= stream.size();) {
+      const uint16_t type = Get16(stream.data() + at);
+      const uint16_t size = Get16(stream.data() + at + 2);
+      const uint8_t* data = stream.data() + at + 4;
+      if (type == 0x00FC) {
+        inSst = true;
+        pieces.push_back({data + 11, size - 11u});  // counts, length, flags
+      } else if (inSst && type == 0x003C) {
+        pieces.push_back({data + 1, size - 1u});  // flags
+      } else {
+        inSst = false;
+      }
+      at += 4 + size;
+    }
+    ASSERT_GE(pieces.size(), 2u);
+    for (const auto& [data, size] : pieces) {
+      ASSERT_EQ(size % 2, 0u);
+      ASSERT_GT(size, 0u);
+      const uint16_t first = Get16(data), last = Get16(data + size - 2);
+      EXPECT_FALSE(first >= 0xDC00 && first <= 0xDFFF) << "a piece starts with a low surrogate";
+      EXPECT_FALSE(last >= 0xD800 && last <= 0xDBFF) << "a piece ends with a high surrogate";
+    }
+    EXPECT_EQ(Reload(wb).sheet(0).GetValue(0, 0).text, text);
+  }
 }
 
 TEST(WorkbookSheets, NamesAreCheckedAndFoundWithoutRegardToCase) {
