@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -188,6 +190,33 @@ TEST_F(TransferTest, RefusedRowsAndRowsPastTheLimitAreCountedAndSaidInRed) {
   EXPECT_TRUE(r.whole);
   EXPECT_EQ(ui.Texts().back(), "[t] 2 records converted, convertion completed SUCCESSFULLY!");
   EXPECT_EQ(SheetRows("t"), (std::vector<std::vector<std::string>>{{"4", "d"}, {"5", "e"}}));
+}
+
+// Rows the workbook cannot save (a file-size limit, as a full disk) fail the
+// table whose rows they are, when its transfer ends, with the system's reason;
+// the file stays as it was.
+TEST_F(TransferTest, RowsTheTargetCannotSaveFailTheirTable) {
+  MIGRATOR_REQUIRE_MYSQL(server);
+  SetUpSides(server,
+             "create table t (id int primary key, v varchar(20)); "
+             "insert into t values (1, 'a'), (2, 'b'), (3, 'c');");
+  ASSERT_TRUE(
+      oledb::ExecuteStatement(ui, &ws.target.session, "create table t (id text, v text)", 0));
+  const std::string before = testing::ReadFile(book + ".xls");
+  ui.ClearLines();
+  TransferResult r;
+  {
+    testing::FileSizeLimit limit(1024);
+    r = MySqlAdapter::TransferTableRows(ws, &ws.source.session, &ws.target.session, db, "t");
+  }
+  EXPECT_FALSE(r.whole);
+  const auto lost = LinesWith("[t] the rows cannot be saved on the target: ");
+  ASSERT_EQ(lost.size(), 1u);
+  EXPECT_NE(lost[0].text.find(std::strerror(EFBIG)), std::string::npos) << lost[0].text;
+  EXPECT_EQ(lost[0].textColour, kRed);
+  EXPECT_EQ(ui.Texts().back(), "[t] 0 records converted, 3 records not converted!");
+  EXPECT_TRUE(LinesWith("SUCCESSFULLY").empty());
+  EXPECT_EQ(testing::ReadFile(book + ".xls"), before);
 }
 
 // Three table migrations queued together each arrive whole: the header

@@ -1,6 +1,7 @@
 #include "testlib/testlib.h"
 
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 namespace migrator::testing {
@@ -32,6 +34,23 @@ ScopedEnv::ScopedEnv(std::string name, const std::optional<std::string>& value)
     setenv(name_.c_str(), value->c_str(), 1);
   else
     unsetenv(name_.c_str());
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long long bytes) {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  oldSoft_ = limit.rlim_cur;
+  oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+  limit.rlim_cur = static_cast<rlim_t>(bytes);
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = static_cast<rlim_t>(oldSoft_);
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, oldHandler_);
 }
 
 ScopedEnv::~ScopedEnv() {

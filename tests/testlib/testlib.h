@@ -36,6 +36,21 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
+// Holds the process's file-size limit at `bytes` for the object's lifetime,
+// with SIGXFSZ ignored, so that writing past it fails with EFBIG as a full
+// disk or a quota would.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(unsigned long long bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  unsigned long long oldSoft_ = 0;
+  void (*oldHandler_)(int) = nullptr;
+};
+
 // The private MariaDB server that scripts/with-mariadb.sh started, or nothing
 // when the tests run without one.
 struct MySqlServer {

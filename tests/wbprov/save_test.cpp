@@ -32,30 +32,6 @@ struct RenameModeScope {
   ~RenameModeScope() { g_renameMode = RenameMode::Normal; }
 };
 
-// Holds the process's file-size limit at `bytes` for its lifetime, with
-// SIGXFSZ ignored, so that writing past it fails with EFBIG as a full disk or
-// a quota would.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit low = old_;
-    low.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &low);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &old_);
-    std::signal(SIGXFSZ, oldHandler_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
- private:
-  rlimit old_{};
-  void (*oldHandler_)(int) = nullptr;
-};
-
 }  // namespace
 
 // Replaces the C library's rename() for this program: fails with EIO or ends
@@ -148,7 +124,7 @@ TEST(WorkbookSave, RowsThatCannotBeSavedAreReportedAndTheFileStaysWhole) {
                              "\" since it was last saved are not in the file: cannot save " +
                              path.string() + ": " + std::strerror(EFBIG);
   {
-    FileSizeLimit limit(1024);
+    testing::FileSizeLimit limit(1024);
     // An explicit flush says so, with the system's reason; the rows stay held.
     ui.ClearLines();
     EXPECT_FALSE(oledb::FlushSession(ui, c.ref(), 1));
