@@ -19,9 +19,11 @@
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -161,6 +163,8 @@ class Tour {
                      std::function<void(QDialog*)> prepare = {});
   void ShootDialogs();
   void ShootMigration();
+  void ShootBackup();
+  bool WaitForTasks();
 
   void ShootMenus();
 
@@ -184,6 +188,7 @@ class Tour {
     std::function<void(QDialog*)> prepare;
   };
   DialogShot dialogShot_;
+  QString folderAnswer_;  // what the next folder chooser is answered with
   bool shooting_ = false;
   QStringList written_;
 };
@@ -230,6 +235,13 @@ void Tour::AnswerModals() {
       yes->click();
     else
       box->reject();
+  } else if (auto* chooser = qobject_cast<QFileDialog*>(modal);
+             chooser && !folderAnswer_.isEmpty()) {
+    std::printf("screenshots: chose %s in \"%s\"\n", qPrintable(folderAnswer_),
+                qPrintable(chooser->windowTitle()));
+    chooser->setDirectory(folderAnswer_);
+    folderAnswer_.clear();
+    static_cast<QDialog*>(chooser)->accept();  // the chooser's own checks run
   } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
     if (dialogShot_.name.isEmpty()) {
       std::printf("screenshots: closed the dialog \"%s\"\n", qPrintable(dialog->windowTitle()));
@@ -521,6 +533,50 @@ void Tour::ShootDialogs() {
   });
 }
 
+// Lets the controller work until no task waits, and the status bar says so.
+bool Tour::WaitForTasks() {
+  auto finished = [&] {
+    for (const Task& t : ws().tasks.Snapshot())
+      if (t.state == kTaskWaiting) return false;
+    return ws().State() != ControllerState::Running;
+  };
+  if (!WaitFor(finished, kMigrationWaitMs)) return false;
+  // The controller tells the status bar on its next pass.
+  WaitFor([&] { return window_->statusPane(1)->text().contains("NO PROCESSING"); }, 8000);
+  return true;
+}
+
+// The workbook backed up from the window: the target database selected, the
+// tool bar's Backup, a folder chosen.
+void Tour::ShootBackup() {
+  const NodeId book = FindNode(DataSourceSide::Target, NodeKind::Database, database_);
+  if (book == kNoNode) return;
+  Select(DataSourceSide::Target, book);
+  const QString folder = home_.filePath("backups");
+  QDir().mkpath(folder);
+  const size_t before = ws().tasks.Size();
+  folderAnswer_ = folder;
+  if (QAction* backup = window_->action(kCmdBackupButton)) backup->trigger();
+  Pump(100);
+  window_->WaitForCommands(kConnectWaitMs);
+  folderAnswer_.clear();
+  if (ws().tasks.Size() == before || !WaitForTasks()) {
+    std::fprintf(stderr, "screenshots: the backup did not run\n");
+    return;
+  }
+  QStringList tables;
+  for (QDirIterator it(home_.path(), {"*.tbl"}, QDir::Files, QDirIterator::Subdirectories);
+       it.hasNext();)
+    tables << QDir(home_.path()).relativeFilePath(it.next());
+  std::printf("screenshots: the backup into %s %s: %d table files (%s)\n",
+              ws().Backup().path.c_str(),
+              ws().tasks.Snapshot().back().state == kTaskSucceeded ? "succeeded" : "failed",
+              int(tables.size()), qPrintable(tables.join(", ").left(100)));
+  ShowTab("Log");
+  Pump(kSettleMs);
+  SaveWindow("after-backup.png");
+}
+
 // The sample database migrated into the workbook: the source database and
 // the target workbook selected, Migrate, OK, then the finished task.
 void Tour::ShootMigration() {
@@ -546,17 +602,10 @@ void Tour::ShootMigration() {
     std::fprintf(stderr, "screenshots: the migration was not queued\n");
     return;
   }
-  auto finished = [&] {
-    for (const Task& t : ws().tasks.Snapshot())
-      if (t.state == kTaskWaiting) return false;
-    return ws().State() != ControllerState::Running;
-  };
-  if (!WaitFor(finished, kMigrationWaitMs)) {
+  if (!WaitForTasks()) {
     std::fprintf(stderr, "screenshots: the migration did not finish in time\n");
     return;
   }
-  // The controller tells the status bar on its next pass.
-  WaitFor([&] { return window_->statusPane(1)->text().contains("NO PROCESSING"); }, 8000);
   const std::vector<Task> tasks = ws().tasks.Snapshot();
   std::printf("screenshots: the migration %s\n",
               tasks.back().state == kTaskSucceeded ? "succeeded" : "failed");
@@ -595,6 +644,7 @@ int Tour::Run() {
     ShootDragAndDrop();
     ShootDialogs();
     ShootMigration();
+    ShootBackup();
   }
   watcher_.stop();
   window_.reset();
