@@ -3,6 +3,7 @@
 // The core's headers come before Qt's, whose "slots" keyword they use as a
 // name.
 #include "adapters/excel/excel_adapter.h"
+#include "app/output.h"
 #include "app/workspace.h"
 #include "browser/db_tree.h"
 #include "browser/tree_commands.h"
@@ -542,7 +543,7 @@ bool Tour::WaitForTasks() {
   };
   if (!WaitFor(finished, kMigrationWaitMs)) return false;
   // The controller tells the status bar on its next pass.
-  WaitFor([&] { return window_->statusPane(1)->text().contains("NO PROCESSING"); }, 8000);
+  WaitFor([&] { return window_->statusPane(1)->text() == kStatusStopped; }, 8000);
   return true;
 }
 
