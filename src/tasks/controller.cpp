@@ -9,8 +9,23 @@
 
 namespace migrator {
 
+namespace {
+// A task's row changed: the list is drawn again at the next tick that finds
+// its tab current, which is asked for now.
+void ShowTaskChange(Workspace& ws) {
+  ws.tasks.ForceRefresh();
+  ws.frontend().RequestTick();
+}
+}  // namespace
+
 void TaskContext::SetProgress(int percent) const {
   ws.tasks.SetProgress(id, percent);
+  ShowTaskChange(ws);
+}
+
+void TaskContext::SetRowProgress(const RowProgress& rows) const {
+  ws.tasks.SetRowProgress(id, rows);
+  ShowTaskChange(ws);
 }
 
 MainController::MainController(Workspace& ws, TaskFunctionTable table)
@@ -135,6 +150,7 @@ void MainController::Pass() {
     if (ShuttingDown()) break;                   // closing: start nothing new
     auto stamp = static_cast<std::int32_t>(std::time(nullptr));
     ws_.tasks.MarkStarted(task->id, stamp);
+    ShowTaskChange(ws_);
     TaskContext ctx{ws_,
                     task->id,
                     stamp,
@@ -157,9 +173,11 @@ void MainController::RunTask(TaskContext& ctx, const TaskFunction& fn) {
     Finish();
     return;
   }
-  if (ws_.tasks.Finish(ctx.id, ok))
+  if (ws_.tasks.Finish(ctx.id, ok)) {
     WriteOutputText(ws_.frontend(),
                     ok ? "Operation completed SUCCESSFULLY!" : "Operation FAILURE!");
+    ShowTaskChange(ws_);
+  }
   if (!ws_.tasks.AnyWaiting()) Finish();
 }
 

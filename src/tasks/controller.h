@@ -34,7 +34,10 @@ struct TaskContext {
   oledb::SessionRef sourceSession;
   oledb::SessionRef targetSession;
 
+  // The percent of the task; its row is drawn again at once.
   void SetProgress(int percent) const;
+  // The row copy's figures, shown in the task's row at once.
+  void SetRowProgress(const RowProgress& rows) const;
 };
 
 // A task function does its work and reports success or failure.

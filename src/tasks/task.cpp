@@ -86,6 +86,7 @@ void TaskList::MarkStarted(TaskId id, std::int32_t stamp) {
     if (t.id != id) continue;
     t.startStamp = stamp;
     t.progress = 0;
+    t.rows = {};
     t.stateText = "Working";
   }
 }
@@ -94,6 +95,12 @@ void TaskList::SetProgress(TaskId id, int progress) {
   std::lock_guard lock(m_);
   for (auto& t : tasks_)
     if (t.id == id) t.progress = std::clamp(progress, 0, 100);
+}
+
+void TaskList::SetRowProgress(TaskId id, const RowProgress& rows) {
+  std::lock_guard lock(m_);
+  for (auto& t : tasks_)
+    if (t.id == id) t.rows = rows;
 }
 
 bool TaskList::Finish(TaskId id, bool success) {
@@ -148,6 +155,7 @@ std::vector<TaskRow> TaskList::Rebuild() {
     r.cells[8] = t.targetDatabase;
     r.cells[9] = t.targetObject;
     r.progress = t.progress;
+    r.rows = t.rows;
     rows.push_back(std::move(r));
   }
   refreshCounter_ = 0;

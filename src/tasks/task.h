@@ -35,6 +35,17 @@ enum TaskState : int { kTaskWaiting = 0, kTaskSucceeded = 1, kTaskFailed = 3 };
 
 using TaskId = std::uint64_t;
 
+// The row copy of the table a task is working on: the rows read so far of
+// the rows its SELECT returns, and how fast they go. The last figures stay
+// with the task after the copy ends.
+struct RowProgress {
+  std::string table;
+  std::int64_t done = 0;
+  std::int64_t expected = -1;  // -1: not known
+  double rowsPerSecond = 0;
+  bool active = false;  // the rows are being copied now
+};
+
 struct Task {
   TaskId id = 0;                // identity of its own, unique within the list
   int state = kTaskWaiting;     // 0 waiting (also while running), 1 success, 3 failure
@@ -50,6 +61,7 @@ struct Task {
   std::string targetDatabase;
   std::string stateText = "Waiting";
   int progress = 0;
+  RowProgress rows;
   bool hasBar = false;  // the row's progress bar exists (it is made at the first rebuild)
 };
 
@@ -61,6 +73,7 @@ struct TaskRow {
   TaskId id = 0;
   std::string cells[10];
   int progress = 0;  // position of the row's progress bar
+  RowProgress rows;
 };
 
 class TaskList {
@@ -86,6 +99,7 @@ class TaskList {
   // Marks a task as started: stamp, progress 0, "Working".
   void MarkStarted(TaskId id, std::int32_t stamp);
   void SetProgress(TaskId id, int progress);
+  void SetRowProgress(TaskId id, const RowProgress& rows);
   // Sets the outcome of the task; returns false when it is no longer listed.
   bool Finish(TaskId id, bool success);
 

@@ -283,6 +283,8 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
   options.scratchFile = c.directory.File(table + ".data").path;
   options.maxRows = kExcelTableRows;
   options.maxValueUnits = kExcelCellUnits;
+  if (c.task)
+    options.onProgress = [task = c.task](const RowProgress& p) { task->SetRowProgress(p); };
   if (!MySqlAdapter::TransferTableRows(ws, c.source, &ws.target.session, database, table, options)
            .whole) {
     c.whole = false;
@@ -357,7 +359,7 @@ std::optional<Conversion> StartConversion(TaskContext& ctx) {
                 dir.message().c_str());
     return std::nullopt;
   }
-  return Conversion{ctx.ws, ctx.sourceSession, std::move(*dir)};
+  return Conversion{ctx.ws, ctx.sourceSession, std::move(*dir), true, &ctx};
 }
 
 }  // namespace

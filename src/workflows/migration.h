@@ -55,8 +55,9 @@ TaskId QueueMigrationTask(Workspace& ws, Task task);
 struct Conversion {
   Workspace& ws;
   oledb::SessionRef source;
-  WorkingDirectory directory;  // where the scratch files go
-  bool whole = true;           // every table the steps took on arrived whole
+  WorkingDirectory directory;         // where the scratch files go
+  bool whole = true;                  // every table the steps took on arrived whole
+  const TaskContext* task = nullptr;  // receives the row copy's progress, when set
 };
 
 // The conversion steps. Tables and views are named to the source as they

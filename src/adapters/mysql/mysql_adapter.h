@@ -5,12 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "app/frontend.h"
 #include "oledb/properties.h"
 #include "oledb/slot.h"
+#include "tasks/task.h"
 #include "workflows/connect.h"
 
 namespace migrator {
@@ -46,6 +48,10 @@ struct TransferOptions {
   std::int64_t maxRows = -1;
   // The UTF-16 units a value may have; a longer one is cut there. 0: any.
   std::size_t maxValueUnits = 0;
+  // Told the rows read of the rows expected (counted before the copy) when
+  // the copy starts, a few times a second while it runs, and when it ends
+  // (active false). The rows are not counted without it.
+  std::function<void(const RowProgress&)> onProgress;
 };
 
 // How a row transfer ended.

@@ -2,6 +2,8 @@
 // INSERT each on the target session.
 
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -22,6 +24,79 @@ namespace migrator {
 namespace {
 
 constexpr std::int64_t kProgressEvery = 2000;
+// How often the row progress is handed on while rows flow.
+constexpr auto kRowProgressEvery = std::chrono::milliseconds(250);
+
+// Hands the copy's figures on: at the start, at most every
+// kRowProgressEvery while rows flow, and once more at the end.
+class ProgressReporter {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  ProgressReporter(const std::function<void(const RowProgress&)>& sink, const std::string& table)
+      : sink_(sink) {
+    progress_.table = table;
+  }
+  ~ProgressReporter() { End(); }
+
+  void Start(std::int64_t expected) {
+    if (!sink_) return;
+    start_ = last_ = Clock::now();
+    progress_.expected = expected;
+    progress_.active = true;
+    sink_(progress_);
+  }
+
+  // After every row read; the clock is read every 64 rows.
+  void Row(std::int64_t done) {
+    if (!progress_.active || (done & 63) != 0) return;
+    const auto now = Clock::now();
+    if (now - last_ < kRowProgressEvery) return;
+    const double rate =
+        static_cast<double>(done - lastDone_) / std::chrono::duration<double>(now - last_).count();
+    // Smoothed, so the figure does not jump with every interval.
+    progress_.rowsPerSecond =
+        progress_.rowsPerSecond > 0 ? (progress_.rowsPerSecond + rate) / 2 : rate;
+    progress_.done = done;
+    last_ = now;
+    lastDone_ = done;
+    sink_(progress_);
+  }
+
+  void Done(std::int64_t done) { progress_.done = done; }
+
+  // The last report: the rows read and the mean rate of the whole copy.
+  void End() {
+    if (!progress_.active) return;
+    progress_.active = false;
+    const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+    if (seconds > 0 && progress_.done > 0) {
+      progress_.rowsPerSecond = static_cast<double>(progress_.done) / seconds;
+    }
+    sink_(progress_);
+  }
+
+ private:
+  const std::function<void(const RowProgress&)>& sink_;
+  RowProgress progress_;
+  Clock::time_point start_, last_;
+  std::int64_t lastDone_ = 0;
+};
+
+// The rows a statement's SELECT will return, counted by the server (which
+// reads them without sending them); -1 when the count fails.
+std::int64_t CountRows(const std::shared_ptr<oledb::Session>& session, const std::string& from) {
+  std::int64_t count = -1;
+  oledb::ReadTextRows(session, "select count(*) from " + from, [&](const oledb::TextRow& row) {
+    if (row.size() > 0 && !row.IsNull(0)) {
+      const std::string_view v = row.Value(0);
+      std::int64_t n = 0;
+      if (std::from_chars(v.data(), v.data() + v.size(), n).ec == std::errc()) count = n;
+    }
+    return false;
+  });
+  return count;
+}
 
 // The scratch file of INSERT statements. A file that cannot be made or
 // written costs the record of the statements, never the rows themselves:
@@ -93,8 +168,9 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
   }
 
   // 2, 3. Names are quoted on both sides, so any table name stays one name.
-  const std::string select = "select * from " + oledb::QuoteIdentifier(table) +
-                             ConditionFile(ws.programDir()).WhereClause(database, table);
+  const std::string from =
+      oledb::QuoteIdentifier(table) + ConditionFile(ws.programDir()).WhereClause(database, table);
+  const std::string select = "select * from " + from;
   const std::string insertHead = "insert into " + oledb::QuoteIdentifier(table) + " values (";
   const oledb::PropertySet properties = oledb::StandardRowsetProperties();
 
@@ -105,6 +181,8 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
   std::int64_t leftBehind = 0;  // rows past the target's limit, counted and not sent
   bool stopped = false;
   std::string statement;
+  ProgressReporter progress(options.onProgress, table);
+  const std::int64_t expected = options.onProgress ? CountRows(src, from) : -1;
 
   oledb::TextReadOptions readOptions;
   readOptions.onColumns = [&](const std::vector<oledb::ColumnInfo>& info) {
@@ -113,6 +191,7 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
     }
     // 7.
     scratch = std::make_unique<ScratchFile>(ui, table, options.scratchFile);
+    progress.Start(expected);
     return true;
   };
 
@@ -121,6 +200,7 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
   auto onRow = [&](const oledb::TextRow& row) {
     // A full target table: the rest is only counted, so the red line can say
     // how many rows stay behind.
+    progress.Row(counter + leftBehind + 1);
     if (options.maxRows >= 0 && counter >= options.maxRows) {
       ++leftBehind;
       if (stopRequested()) {
@@ -190,6 +270,8 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
       break;
   }
   if (scratch) scratch->Close();
+  progress.Done(counter + leftBehind);
+  progress.End();
 
   // 9. Whatever ended the loop is said in red, before the count line.
   const bool readError = !read.stopped && read.hr != hr::DB_S_ENDOFROWSET;

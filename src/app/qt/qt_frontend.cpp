@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include "app/qt/main_window.h"
+#include "app/qt/output_pane.h"
 #include "version.h"
 
 namespace migrator::gui {
@@ -67,7 +68,12 @@ R QtFrontend::Call(F&& f, R whenClosing) {
 }
 
 void QtFrontend::AppendOutput(const OutputLine& line) {
-  Post([this, line] { window_->AppendOutput(line); });
+  // The pane queues lines from other threads itself and inserts them in
+  // batches; one queued call per line would flood the window.
+  if (OutputPane* pane = window_->outputPane())
+    pane->PostLine(line);
+  else
+    Post([this, line] { window_->AppendOutput(line); });
 }
 
 void QtFrontend::SetStatusText(const std::string& text) {

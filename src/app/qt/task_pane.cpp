@@ -5,6 +5,8 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 
 #include "tasks/controller.h"
 
@@ -23,7 +25,62 @@ QIcon ControllerIcon(QStyle* style, int image) {
       return style->standardIcon(QStyle::SP_MediaPlay);
   }
 }
+
+QString Count(std::int64_t n) {
+  return QString::number(n);
+}
 }  // namespace
+
+QString RowProgressText(const RowProgress& rows) {
+  if (rows.table.empty()) return {};
+  QString text = QStringLiteral("[%1] %2").arg(QString::fromUtf8(rows.table), Count(rows.done));
+  if (rows.expected >= 0) text += QStringLiteral(" of %1").arg(Count(rows.expected));
+  text += QStringLiteral(" rows");
+  if (rows.rowsPerSecond > 0)
+    text += QStringLiteral(", %1 rows/s").arg(Count(std::llround(rows.rowsPerSecond)));
+  return text;
+}
+
+TaskProgressBar::TaskProgressBar(QWidget* parent) : QProgressBar(parent) {
+  setRange(0, 100);
+  setTextVisible(false);
+  setAlignment(Qt::AlignCenter);
+  setStyleSheet("QProgressBar::chunk { background-color: rgb(27,156,213); }");
+}
+
+void TaskProgressBar::Show(const TaskRow& row) {
+  const RowProgress& rows = row.rows;
+  int value = row.progress;
+  texts_.clear();
+  if (rows.active) {
+    if (rows.expected > 0)
+      value = static_cast<int>(std::min<std::int64_t>(100, rows.done * 100 / rows.expected));
+    else if (rows.expected == 0)
+      value = 100;
+    const QString counts = rows.expected >= 0
+                               ? QStringLiteral("%1/%2").arg(Count(rows.done), Count(rows.expected))
+                               : Count(rows.done);
+    if (rows.rowsPerSecond > 0) {
+      texts_ << QStringLiteral("%1 rows, %2 rows/s")
+                    .arg(counts, Count(std::llround(rows.rowsPerSecond)));
+    }
+    texts_ << counts;
+  }
+  setValue(std::clamp(value, 0, 100));
+  setTextVisible(rows.active);
+  const QString tip = RowProgressText(rows);
+  if (toolTip() != tip) setToolTip(tip);
+  update();
+}
+
+QString TaskProgressBar::text() const {
+  const int room = width() - 6;
+  for (const QString& t : texts_)
+    if (fontMetrics().horizontalAdvance(t) <= room) return t;
+  // The percent, or the bare count when the rows expected are not known.
+  if (!texts_.isEmpty() && !texts_.back().contains('/')) return texts_.back();
+  return QProgressBar::text();
+}
 
 TaskPane::TaskPane(QWidget* parent) : QWidget(parent) {
   auto* layout = new QVBoxLayout(this);
@@ -75,21 +132,37 @@ void TaskPane::ShowRows(const std::vector<TaskRow>& rows) {
   int h = table_->horizontalScrollBar()->value();
   int v = table_->verticalScrollBar()->value();
   int selected = SelectedRow();
-  table_->setRowCount(0);
-  table_->setRowCount(static_cast<int>(rows.size()));
-  for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
-    for (int c = 0; c < 10; ++c)
-      table_->setItem(r, c, new QTableWidgetItem(QString::fromUtf8(rows[r].cells[c])));
-    auto* bar = new QProgressBar(table_);
-    bar->setRange(0, 100);
-    bar->setValue(rows[r].progress);
-    bar->setTextVisible(false);
-    bar->setStyleSheet("QProgressBar::chunk { background-color: rgb(27,156,213); }");
-    table_->setCellWidget(r, 1, bar);
+  // Rows, their cells and bars are kept and filled again: a rebuild during a
+  // copy (several a second) neither flickers nor makes widgets.
+  const int n = static_cast<int>(rows.size());
+  table_->setRowCount(n);
+  for (int r = 0; r < n; ++r) {
+    const QString tip = RowProgressText(rows[r].rows);
+    for (int c = 0; c < 10; ++c) {
+      const QString text = QString::fromUtf8(rows[r].cells[c]);
+      QTableWidgetItem* item = table_->item(r, c);
+      if (!item) {
+        item = new QTableWidgetItem(text);
+        table_->setItem(r, c, item);
+      } else if (item->text() != text) {
+        item->setText(text);
+      }
+      if (item->toolTip() != tip) item->setToolTip(tip);
+    }
+    TaskProgressBar* b = bar(r);
+    if (!b) {
+      b = new TaskProgressBar(table_);
+      table_->setCellWidget(r, 1, b);
+    }
+    b->Show(rows[r]);
   }
   if (selected >= 0 && selected < table_->rowCount()) SelectRow(selected);
   table_->horizontalScrollBar()->setValue(h);
   table_->verticalScrollBar()->setValue(v);
+}
+
+TaskProgressBar* TaskPane::bar(int row) const {
+  return qobject_cast<TaskProgressBar*>(table_->cellWidget(row, 1));
 }
 
 int TaskPane::SelectedRow() const {

@@ -1,7 +1,11 @@
 #pragma once
 // The "Task List" tab: a tool bar (up, down, delete, clear, start/stop) over a
 // ten-column list of the tasks with a progress bar in each row.
+//
+// While a task copies the rows of a table its bar shows the rows copied of
+// the rows expected and how many a second go; otherwise the task's percent.
 
+#include <QProgressBar>
 #include <QTableWidget>
 #include <QToolBar>
 #include <QWidget>
@@ -19,6 +23,23 @@ enum TaskCommand : int {
   kCmdStopTasks = 5560,
 };
 
+// The bar of one row. Its text is the longest of its texts that fits.
+class TaskProgressBar : public QProgressBar {
+  Q_OBJECT
+ public:
+  explicit TaskProgressBar(QWidget* parent = nullptr);
+  // Shows a row: the rows copied while a copy runs, the percent otherwise.
+  void Show(const TaskRow& row);
+  QString text() const override;
+
+ private:
+  QStringList texts_;  // longest first; the percent when none fits
+};
+
+// "[t] 1200 of 5000 rows, 850 rows/s": the figures of a task's row copy
+// (empty when it copied none).
+QString RowProgressText(const RowProgress& rows);
+
 class TaskPane : public QWidget {
   Q_OBJECT
  public:
@@ -29,6 +50,7 @@ class TaskPane : public QWidget {
   int SelectedRow() const;
   void SelectRow(int row);
   QTableWidget* table() const { return table_; }
+  TaskProgressBar* bar(int row) const;
   void SetControllerImage(int image);
   void SetControllerToolTip(const QString& tip);
 
