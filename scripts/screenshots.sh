@@ -33,7 +33,7 @@ if [ "${1:-}" = --inside-server ]; then
 fi
 
 case ${1:-} in
-  -h|--help|"") sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; [ -n "${1:-}" ]; exit ;;
+  -h|--help|"") sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; [ -n "${1:-}" ]; exit ;;
   --manual) OUT=$ROOT/docs/manual/img ;;
   *) OUT=$1 ;;
 esac

@@ -169,6 +169,9 @@ class Tour {
 
   void ShootMenus();
 
+  // Something the tour expected of the program did not happen: named on
+  // standard error, and the tour fails.
+  void Problem(const QString& text);
   void Save(const QPixmap& picture, const QString& name);
   void SaveWindow(const QString& name);
   void AnswerModals();
@@ -192,7 +195,13 @@ class Tour {
   QString folderAnswer_;  // what the next folder chooser is answered with
   bool shooting_ = false;
   QStringList written_;
+  int problems_ = 0;
 };
+
+void Tour::Problem(const QString& text) {
+  std::fprintf(stderr, "screenshots: %s\n", qPrintable(text));
+  ++problems_;
+}
 
 void Tour::SaveWindow(const QString& name) {
   Save(Framed(window_->grab(), window_->windowTitle()), name);
@@ -201,7 +210,7 @@ void Tour::SaveWindow(const QString& name) {
 void Tour::Save(const QPixmap& picture, const QString& name) {
   const QString path = out_.filePath(name);
   if (picture.isNull() || !picture.save(path, "PNG")) {
-    std::fprintf(stderr, "screenshots: could not write %s\n", qPrintable(path));
+    Problem("could not write " + path);
     return;
   }
   written_ << name;
@@ -309,9 +318,9 @@ bool Tour::ConnectBothSides() {
   window_->WaitForCommands(kConnectWaitMs);
   auto connected = [this] { return ws().source.Connected() && ws().target.Connected(); };
   if (!connected()) {
-    std::fprintf(stderr, "screenshots: could not connect (source %s, target %s)\n",
-                 ws().source.Connected() ? "open" : "closed",
-                 ws().target.Connected() ? "open" : "closed");
+    Problem(QString("could not connect (source %1, target %2)")
+                .arg(ws().source.Connected() ? "open" : "closed",
+                     ws().target.Connected() ? "open" : "closed"));
     return false;
   }
   return true;
@@ -372,8 +381,13 @@ void Tour::ShowTab(const QString& text) {
 void Tour::ShootMainWindow() {
   // A source table selected, the log in view.
   const NodeId orders = FindNode(DataSourceSide::Source, NodeKind::Table, "orders");
-  if (orders != kNoNode)
+  if (orders == kNoNode ||
+      !View(DataSourceSide::Source)->isExpanded(IndexOf(DataSourceSide::Source, orders).parent()))
+    Problem("the source tree shows no open table orders");
+  else
     View(DataSourceSide::Source)->setCurrentIndex(IndexOf(DataSourceSide::Source, orders));
+  if (FindNode(DataSourceSide::Target, NodeKind::Database, database_) == kNoNode)
+    Problem("the target tree shows no workbook");
   ShowTab("Log");
   Pump(kSettleMs);
   SaveWindow("main-window.png");
@@ -385,7 +399,7 @@ void Tour::ShootContextMenu(DataSourceSide side, NodeId node, const QString& nam
   DbTreeView* view = View(side);
   const QModelIndex index = IndexOf(side, node);
   if (!index.isValid()) {
-    std::fprintf(stderr, "screenshots: no node for %s\n", qPrintable(name));
+    Problem("no node for " + name);
     return;
   }
   view->scrollTo(index);
@@ -407,7 +421,7 @@ void Tour::ShootContextMenu(DataSourceSide side, NodeId node, const QString& nam
   // built is shown instead.
   std::unique_ptr<QMenu> menu(view->BuildContextMenu(node, window_.get()));
   if (!menu) {
-    std::fprintf(stderr, "screenshots: no context menu for %s\n", qPrintable(name));
+    Problem("no context menu for " + name);
     return;
   }
   menu->popup(view->viewport()->mapToGlobal(at));
@@ -424,7 +438,7 @@ void Tour::ShootDragAndDrop() {
   const NodeId table = FindNode(DataSourceSide::Source, NodeKind::Table, "products");
   const NodeId onto = FindNode(DataSourceSide::Target, NodeKind::Database, database_);
   if (table == kNoNode || onto == kNoNode) {
-    std::fprintf(stderr, "screenshots: nothing to drag for drag-and-drop.png\n");
+    Problem("nothing to drag for drag-and-drop.png");
     return;
   }
   const QModelIndex from = IndexOf(DataSourceSide::Source, table);
@@ -504,7 +518,7 @@ void Tour::ShootDialogOf(const std::function<void()>& open, const QString& name,
   Pump(100);
   window_->WaitForCommands(kConnectWaitMs);
   if (!dialogShot_.name.isEmpty()) {
-    std::fprintf(stderr, "screenshots: no dialog came up for %s\n", qPrintable(name));
+    Problem("no dialog came up for " + name);
     dialogShot_ = {};
   }
 }
@@ -562,17 +576,18 @@ void Tour::ShootBackup() {
   window_->WaitForCommands(kConnectWaitMs);
   folderAnswer_.clear();
   if (ws().tasks.Size() == before || !WaitForTasks()) {
-    std::fprintf(stderr, "screenshots: the backup did not run\n");
+    Problem("the backup did not run");
     return;
   }
   QStringList tables;
   for (QDirIterator it(home_.path(), {"*.tbl"}, QDir::Files, QDirIterator::Subdirectories);
        it.hasNext();)
     tables << QDir(home_.path()).relativeFilePath(it.next());
-  std::printf("screenshots: the backup into %s %s: %d table files (%s)\n",
-              ws().Backup().path.c_str(),
-              ws().tasks.Snapshot().back().state == kTaskSucceeded ? "succeeded" : "failed",
+  std::printf("screenshots: the backup into %s: %d table files (%s)\n", ws().Backup().path.c_str(),
               int(tables.size()), qPrintable(tables.join(", ").left(100)));
+  if (ws().tasks.Snapshot().back().state != kTaskSucceeded) Problem("the backup failed");
+  if (tables.isEmpty() || !tables.front().startsWith("backups/"))
+    Problem("the backup wrote no table files into the folder chosen");
   ShowTab("Log");
   Pump(kSettleMs);
   SaveWindow("after-backup.png");
@@ -584,7 +599,7 @@ void Tour::ShootMigration() {
   const NodeId from = FindNode(DataSourceSide::Source, NodeKind::Database, database_);
   const NodeId to = FindNode(DataSourceSide::Target, NodeKind::Database, database_);
   if (from == kNoNode || to == kNoNode) {
-    std::fprintf(stderr, "screenshots: no database to migrate\n");
+    Problem("no database to migrate");
     return;
   }
   View(DataSourceSide::Source)->setCurrentIndex(IndexOf(DataSourceSide::Source, from));
@@ -600,20 +615,21 @@ void Tour::ShootMigration() {
   window_->WaitForCommands(kConnectWaitMs);
   questionShot_.clear();
   if (ws().tasks.Empty()) {
-    std::fprintf(stderr, "screenshots: the migration was not queued\n");
+    Problem("the migration was not queued");
     return;
   }
   if (!WaitForTasks()) {
-    std::fprintf(stderr, "screenshots: the migration did not finish in time\n");
+    Problem("the migration did not finish in time");
     return;
   }
-  const std::vector<Task> tasks = ws().tasks.Snapshot();
-  std::printf("screenshots: the migration %s\n",
-              tasks.back().state == kTaskSucceeded ? "succeeded" : "failed");
+  if (ws().tasks.Snapshot().back().state != kTaskSucceeded) Problem("the migration failed");
   ShowTab("Task List");
   window_->Tick();
   Pump(1200);  // the task list redraws on the window's timer
   ExpandTrees();
+  for (const char* name : {"customers", "orders", "order_items", "products"})
+    if (FindNode(DataSourceSide::Target, NodeKind::Table, name) == kNoNode)
+      Problem(QString("the target tree shows no table %1 after the migration").arg(name));
   const NodeId table = FindNode(DataSourceSide::Target, NodeKind::Table, "orders");
   if (table != kNoNode)
     View(DataSourceSide::Target)->setCurrentIndex(IndexOf(DataSourceSide::Target, table));
@@ -653,11 +669,8 @@ int Tour::Run() {
   QStringList missing;
   for (const QString& name : ScreenshotNames())
     if (!written_.contains(name)) missing << name;
-  if (!missing.isEmpty()) {
-    std::fprintf(stderr, "screenshots: missing %s\n", qPrintable(missing.join(", ")));
-    return 1;
-  }
-  return 0;
+  if (!missing.isEmpty()) Problem("missing " + missing.join(", "));
+  return problems_ == 0 ? 0 : 1;
 }
 
 }  // namespace
