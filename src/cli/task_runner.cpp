@@ -19,8 +19,23 @@ QuestionPolicy QuestionPolicyFor(bool assumeYes) {
   return isatty(STDIN_FILENO) ? QuestionPolicy::AskTerminal : QuestionPolicy::Refuse;
 }
 
+namespace {
+
+// The window's waits give it time to draw between the controller's steps;
+// nothing is drawn here, so tasks start at once.
+ControllerTiming HeadlessTiming() {
+  ControllerTiming t;
+  t.taskStart = std::chrono::milliseconds(0);
+  t.afterStart = std::chrono::milliseconds(0);
+  return t;
+}
+
+}  // namespace
+
 TaskRunner::TaskRunner(std::string command, bool assumeYes, bool quiet)
-    : command_(std::move(command)), ui_(stderr, stderr), ws_(ui_, ProgramDirectory()) {
+    : command_(std::move(command)),
+      ui_(stderr, stderr),
+      ws_(ui_, ProgramDirectory(), HeadlessTiming()) {
   ui_.SetQuestionPolicy(QuestionPolicyFor(assumeYes));
   ui_.SetQuiet(quiet);
 }
@@ -82,7 +97,7 @@ int TaskRunner::Run(const std::function<std::optional<TaskId>(Workspace&)>& queu
     if (!task || task->state != kTaskWaiting) break;
     // A controller that ended without running it never will.
     if (ws_.State() == ControllerState::Idle && ws_.controller().Stopped()) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   // Nothing else is queued: the controller's last wait is cut short.
   ws_.controller().BeginShutdown();
