@@ -1,6 +1,8 @@
 #include "platform/text.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 namespace migrator {
 
@@ -49,9 +51,25 @@ std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
   return len;
 }
 
+std::size_t AsciiPrefixLength(std::string_view s) {
+  std::size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, s.data() + i, 8);
+    if (word & 0x8080808080808080ull) break;
+  }
+  while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80)
+    ++i;
+  return i;
+}
+
 std::size_t InvalidUtf8At(std::string_view s) {
   std::size_t i = 0;
   while (i < s.size()) {
+    if (static_cast<unsigned char>(s[i]) < 0x80) {
+      i += AsciiPrefixLength(s.substr(i));
+      continue;
+    }
     std::size_t len = Utf8SequenceLength(s, i);
     if (len == 0) return i;
     i += len;

@@ -14,6 +14,10 @@ bool EqualNoCase(std::string_view a, std::string_view b);
 // ASCII letters lowered; every other byte kept.
 std::string ToLowerAscii(std::string_view s);
 
+// The number of bytes at the start of `s` below 0x80 (plain ASCII), found a
+// word at a time: long texts are mostly ASCII, and those bytes need no decoding.
+std::size_t AsciiPrefixLength(std::string_view s);
+
 // Length of the well-formed UTF-8 sequence that starts at s[i] (1 for ASCII),
 // or 0 when none starts there.
 std::size_t Utf8SequenceLength(std::string_view s, std::size_t i);

@@ -1,20 +1,37 @@
 #include "xls/unicode.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace migrator::xls {
 
 bool Utf8ToUtf16(std::string_view in, std::u16string& out, size_t* badOffset) {
-  out.clear();
-  out.reserve(in.size());
   const auto* s = reinterpret_cast<const unsigned char*>(in.data());
-  size_t n = in.size();
+  const size_t n = in.size();
+  // Never more units than bytes: write through a pointer, then cut to size.
+  out.resize(n);
+  char16_t* o = out.data();
   size_t i = 0;
-  // Fast path for ASCII runs.
+  auto fail = [&](size_t at) {
+    if (badOffset) *badOffset = at;
+    out.resize(static_cast<size_t>(o - out.data()));  // what was converted before the fault
+    return false;
+  };
   while (i < n) {
+    // ASCII runs, a word at a time.
+    while (i + 8 <= n) {
+      uint64_t word;
+      std::memcpy(&word, s + i, 8);
+      if (word & 0x8080808080808080ull) break;
+      for (int k = 0; k < 8; ++k)
+        o[k] = s[i + k];
+      o += 8;
+      i += 8;
+    }
+    if (i >= n) break;
     unsigned char c = s[i];
     if (c < 0x80) {
-      out.push_back(static_cast<char16_t>(c));
+      *o++ = static_cast<char16_t>(c);
       ++i;
       continue;
     }
@@ -34,34 +51,25 @@ bool Utf8ToUtf16(std::string_view in, std::u16string& out, size_t* badOffset) {
       len = 4;
       min = 0x10000;
     } else {
-      if (badOffset) *badOffset = i;
-      return false;
+      return fail(i);
     }
-    if (i + len > n) {
-      if (badOffset) *badOffset = i;
-      return false;
-    }
+    if (i + len > n) return fail(i);
     for (size_t k = 1; k < len; ++k) {
       unsigned char cc = s[i + k];
-      if ((cc & 0xC0) != 0x80) {
-        if (badOffset) *badOffset = i;
-        return false;
-      }
+      if ((cc & 0xC0) != 0x80) return fail(i);
       cp = (cp << 6) | (cc & 0x3F);
     }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      if (badOffset) *badOffset = i;
-      return false;
-    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return fail(i);
     if (cp >= 0x10000) {
       cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+      *o++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+      *o++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
     } else {
-      out.push_back(static_cast<char16_t>(cp));
+      *o++ = static_cast<char16_t>(cp);
     }
     i += len;
   }
+  out.resize(static_cast<size_t>(o - out.data()));
   return true;
 }
 

@@ -146,7 +146,7 @@ void AppendValidUtf8(std::string_view bytes, std::string& out) {
   const std::size_t n = bytes.size();
   while (i < n) {
     if (static_cast<unsigned char>(bytes[i]) < 0x80) {
-      ++i;
+      i += AsciiPrefixLength(bytes.substr(i));
       continue;
     }
     const std::size_t len = Utf8SequenceLength(bytes, i);
