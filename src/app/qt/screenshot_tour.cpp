@@ -192,7 +192,9 @@ class Tour {
     std::function<void(QDialog*)> prepare;
   };
   DialogShot dialogShot_;
-  QString folderAnswer_;  // what the next folder chooser is answered with
+  QString folderAnswer_;             // what the next folder chooser is answered with
+  bool cancelNextQuestion_ = false;  // Cancel or No instead of OK or Yes
+  QString lastQuestion_;
   bool shooting_ = false;
   QStringList written_;
   int problems_ = 0;
@@ -235,14 +237,19 @@ void Tour::AnswerModals() {
       Save(Framed(box->grab(), box->windowTitle()), questionShot_);
       questionShot_.clear();
     }
-    QAbstractButton* yes = box->button(QMessageBox::Ok);
-    if (!yes) yes = box->button(QMessageBox::Yes);
-    if (!yes) yes = box->defaultButton();
+    lastQuestion_ = box->text();
+    QAbstractButton* answer = nullptr;
+    constexpr QMessageBox::StandardButton kAnswers[2][2] = {{QMessageBox::Ok, QMessageBox::Yes},
+                                                            {QMessageBox::Cancel, QMessageBox::No}};
+    for (QMessageBox::StandardButton b : kAnswers[cancelNextQuestion_ ? 1 : 0])
+      if (!answer) answer = box->button(b);
+    cancelNextQuestion_ = false;
+    if (!answer) answer = box->defaultButton();
     std::printf("screenshots: answered \"%s\" with %s\n",
                 qPrintable(box->text().simplified().left(120)),
-                yes ? qPrintable(yes->text().remove('&')) : "close");
-    if (yes)
-      yes->click();
+                answer ? qPrintable(answer->text().remove('&')) : "close");
+    if (answer)
+      answer->click();
     else
       box->reject();
   } else if (auto* chooser = qobject_cast<QFileDialog*>(modal);
@@ -470,9 +477,22 @@ void Tour::ShootDragAndDrop() {
     DrawArrowCursor(p, pointer);
   }
   Save(Framed(shot, window_->windowTitle()), "drag-and-drop.png");
-  QDragLeaveEvent leave;
-  QApplication::sendEvent(target->viewport(), &leave);
-  Pump(50);
+
+  // The drop asks to migrate the table into the workbook; Cancel leaves
+  // everything as it was.
+  const size_t tasks = ws().tasks.Size();
+  lastQuestion_.clear();
+  cancelNextQuestion_ = true;
+  QDropEvent drop(over, Qt::CopyAction | Qt::MoveAction, data.get(), Qt::LeftButton,
+                  Qt::NoModifier);
+  QApplication::sendEvent(target->viewport(), &drop);
+  Pump(100);
+  window_->WaitForCommands(kConnectWaitMs);
+  WaitFor([&] { return !lastQuestion_.isEmpty(); }, 3000);
+  cancelNextQuestion_ = false;
+  if (!lastQuestion_.startsWith("Convert table [products] into Target database"))
+    Problem("the drop did not ask to migrate the table (asked: \"" + lastQuestion_ + "\")");
+  if (ws().tasks.Size() != tasks) Problem("a cancelled drop queued a task");
 }
 
 // The Connect and Operation menus dropped down from the menu bar.
