@@ -2,7 +2,6 @@
 
 // The core's headers come before Qt's, whose "slots" keyword they use as a
 // name.
-#include "adapters/excel/excel_adapter.h"
 #include "app/output.h"
 #include "app/workspace.h"
 #include "browser/db_tree.h"
@@ -10,9 +9,7 @@
 #include "config/config_file.h"
 #include "config/connection_config.h"
 #include "tasks/task.h"
-#include "workflows/connect.h"
 #include "workflows/main_commands.h"
-#include "workflows/migration.h"
 #include "xls/workbook.h"
 
 #include <QAbstractButton>
@@ -165,6 +162,7 @@ class Tour {
   void ShootDialogs();
   void ShootMigration();
   void ShootBackup();
+  void ShootTips();
   bool WaitForTasks();
 
   void ShootMenus();
@@ -613,6 +611,19 @@ void Tour::ShootBackup() {
   SaveWindow("after-backup.png");
 }
 
+// A command refused for want of a selection: its hint in the Tips tab.
+void Tour::ShootTips() {
+  View(DataSourceSide::Target)->clearSelection();
+  Pump(50);
+  const size_t before = ws().tasks.Size();
+  if (QAction* backup = window_->action(kCmdBackupButton)) backup->trigger();
+  Pump(100);
+  window_->WaitForCommands(kConnectWaitMs);
+  Pump(kSettleMs);
+  if (ws().tasks.Size() != before) Problem("a backup without a selection queued a task");
+  SaveWindow("tips.png");
+}
+
 // The sample database migrated into the workbook: the source database and
 // the target workbook selected, Migrate, OK, then the finished task.
 void Tour::ShootMigration() {
@@ -682,6 +693,7 @@ int Tour::Run() {
     ShootDialogs();
     ShootMigration();
     ShootBackup();
+    ShootTips();
   }
   watcher_.stop();
   window_.reset();
