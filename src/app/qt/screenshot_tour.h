@@ -1,10 +1,12 @@
 #pragma once
 // The screenshot tour: `migrator --screenshots OUTDIR` opens the real window
 // off screen in a temporary program folder, points it at a MySQL server and a
-// new workbook, connects, and walks through the window's views, menus and
-// dialogs, writing one PNG picture of each into OUTDIR (the pictures of the
-// manual). Questions the program asks on the way are answered with OK or Yes,
-// dialogs the tour did not open itself are closed.
+// new workbook, connects, and goes through the window as a person would
+// (menus, context menus, a drag, each dialog through its command, a
+// migration, a backup), writing one PNG picture of each step into OUTDIR (the
+// pictures of the manual). Questions on the way are answered with OK or Yes
+// unless the tour means to cancel; dialogs are photographed and cancelled.
+// The tour fails when the program does not do what a step expects of it.
 //
 // The server comes from the environment that scripts/with-mariadb.sh sets:
 // MIGRATOR_TEST_MYSQL_HOST, _PORT, _USER and _PASSWORD; the database shown
