@@ -77,8 +77,10 @@ SstUse CountStrings(const WorkbookImpl& wb) {
   }
   u.remap.assign(sst.size(), kUnusedString);
   u.order.reserve(n);
+  // Slots carry their string's hash, so a probe rarely looks at text: the
+  // table can be more than half full, and fresh memory costs more than probes.
   size_t cap = 16;
-  while (cap < n * 2)
+  while (cap < n + n / 2)
     cap *= 2;
   std::vector<uint64_t, BigAlloc<uint64_t>> table(cap, 0);  // hash << 32 | (entry + 1)
   size_t mask = cap - 1;
