@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "platform/memory_tuning.h"
 #include "version.h"
 
 namespace {
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
   // A file-size limit makes a write fail with EFBIG, which the saves report,
   // instead of ending the program.
   std::signal(SIGXFSZ, SIG_IGN);
+  migrator::KeepFreedMemoryForReuse();
   if (argc < 2) {
     Usage(stderr);
     return 2;
