@@ -807,7 +807,11 @@ Status WorkbookTables::Insert(const Statement& insert) {
             "\" is full: a sheet holds at most 65,536 rows, and the table reaches the last one.",
         hr::DB_E_DATAOVERFLOW);
   xls::Sheet& sheet = book_.sheet(table.sheet);
-  for (std::uint32_t col = range.firstCol; col <= range.lastCol; ++col) {
+  // A row below everything the sheet holds is empty (the usual case: rows
+  // appended one after another); otherwise look at its cells.
+  const std::optional<xls::Range> used = sheet.UsedRange();
+  const bool rowIsEmpty = !used || used->lastRow < row;
+  for (std::uint32_t col = range.firstCol; !rowIsEmpty && col <= range.lastCol; ++col) {
     const xls::Cell cell = sheet.GetCell(row, col);
     if (cell.exists && cell.value.kind != xls::Value::Kind::kEmpty)
       return Fail("The table \"" + insert.table + "\" cannot grow: the cell " +
