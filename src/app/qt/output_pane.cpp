@@ -77,7 +77,7 @@ QVariant OutputModel::data(const QModelIndex& index, int role) const {
   }
 }
 
-int OutputModel::Append(std::vector<OutputLine> lines, std::size_t cap) {
+int OutputModel::Append(std::deque<OutputLine> lines, std::size_t cap) {
   if (lines.empty()) return 0;
   // One at a time, a line is dropped whenever more than `cap` are held, so at
   // most cap + 1 remain: the newest of those held and those coming.
@@ -142,7 +142,7 @@ OutputPane::~OutputPane() {
 
 void OutputPane::AppendLine(const OutputLine& line) {
   Flush();
-  std::vector<OutputLine> one;
+  std::deque<OutputLine> one;
   one.push_back(line);
   Insert(std::move(one));
 }
@@ -154,6 +154,8 @@ void OutputPane::PostLine(const OutputLine& line) {
   }
   std::lock_guard lock(pendingMutex_);
   pending_.push_back(line);
+  // A line that cap + 1 newer lines will push out never becomes a row.
+  if (pending_.size() > kOutputLineCap + 1) pending_.pop_front();
   if (flushPosted_) return;
   flushPosted_ = true;
   QMetaObject::invokeMethod(this, &OutputPane::ScheduleFlush, Qt::QueuedConnection);
@@ -164,7 +166,7 @@ void OutputPane::ScheduleFlush() {
 }
 
 void OutputPane::Flush() {
-  std::vector<OutputLine> lines;
+  std::deque<OutputLine> lines;
   {
     std::lock_guard lock(pendingMutex_);
     if (pending_.empty()) return;
@@ -180,7 +182,7 @@ bool OutputPane::Following() const {
   return bar->value() >= bar->maximum();
 }
 
-void OutputPane::Insert(std::vector<OutputLine> lines) {
+void OutputPane::Insert(std::deque<OutputLine> lines) {
   executeDelayedItemsLayout();  // the scroll range of the rows held so far
   const bool follow = Following();
   // The newest line is selected as it comes, unless the person chose lines.

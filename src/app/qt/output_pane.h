@@ -5,7 +5,8 @@
 // are collected under a lock and inserted together, one model update per
 // flush, so a worker writing thousands of lines a second costs the window a
 // few short updates a second rather than one event per line. Of a burst
-// larger than the cap only the newest lines are ever made into rows.
+// larger than the cap only the newest lines are kept waiting (the writer
+// drops the older ones), so neither the queue nor a flush grows with it.
 //
 // The view follows the newest line while it is scrolled to the bottom; a
 // person who scrolled up keeps the lines they are reading in view. A line
@@ -42,7 +43,7 @@ class OutputModel : public QAbstractListModel {
   // Appends the lines in order, as if one at a time with the cap's rule (more
   // than `cap` lines held: the oldest goes first), in one removal and one
   // insertion. Returns the number of rows removed from the front.
-  int Append(std::vector<OutputLine> lines, std::size_t cap);
+  int Append(std::deque<OutputLine> lines, std::size_t cap);
   const Line& line(int row) const { return lines_[static_cast<std::size_t>(row)]; }
 
  private:
@@ -113,14 +114,14 @@ class OutputPane : public QListView {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  void Insert(std::vector<OutputLine> lines);
+  void Insert(std::deque<OutputLine> lines);
   void ScheduleFlush();
 
   OutputModel* model_;
   QTimer flushTimer_;
   std::mutex pendingMutex_;
-  std::vector<OutputLine> pending_;  // guarded by pendingMutex_
-  bool flushPosted_ = false;         // guarded by pendingMutex_
+  std::deque<OutputLine> pending_;  // guarded by pendingMutex_; the newest cap + 1
+  bool flushPosted_ = false;        // guarded by pendingMutex_
 };
 
 // Draws a line 5 pixels in, cut with an ellipsis when too wide; a selected
