@@ -63,7 +63,13 @@ class ProgressReporter {
     sink_(progress_);
   }
 
-  void Done(std::int64_t done) { progress_.done = done; }
+  // The rows read. When the rows ran out (rather than the copy being stopped
+  // or failing) they are all there were, whatever the count said: a
+  // condition with a LIMIT, or rows added or deleted since it was taken.
+  void Done(std::int64_t done, bool allRead) {
+    progress_.done = done;
+    if (allRead) progress_.expected = done;
+  }
 
   // The last report: the rows read and the mean rate of the whole copy.
   void End() {
@@ -275,7 +281,7 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
       break;
   }
   if (scratch) scratch->Close();
-  progress.Done(counter + leftBehind);
+  progress.Done(counter + leftBehind, !read.stopped && read.hr == hr::DB_S_ENDOFROWSET);
   progress.End();
 
   // 9. Whatever ended the loop is said in red, before the count line.
