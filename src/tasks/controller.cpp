@@ -55,10 +55,13 @@ bool MainController::Start() {
 
 void MainController::StartIfIdle() {
   if (ws_.State() == ControllerState::Idle && !ShuttingDown()) {
-    if (Start()) {
+    // The running image goes up before the pass exists: a pass that ends at
+    // once then puts up the finished image after it, never before it.
+    ws_.frontend().SetControllerButtonImage(kImageRunning);
+    if (Start())
       Sleep(ws_.timing().afterStart);
-      ws_.frontend().SetControllerButtonImage(kImageRunning);
-    }
+    else
+      ws_.frontend().SetControllerButtonImage(kImageStart);
   }
   ws_.tasks.ForceRefresh();
   ws_.frontend().RequestTick();
