@@ -9,6 +9,8 @@
 #include <QWindow>
 #include <algorithm>
 
+#include "app/qt/off_window_thread.h"
+
 namespace migrator::gui {
 
 namespace {
@@ -189,7 +191,8 @@ void ConnectionConfigDialog::Build() {
   layout->addLayout(buttons);
   connect(test, &QPushButton::clicked, this, [this] {
     ReadControls();
-    model_.TestConnections();
+    // A server that does not answer holds the test up to the login timeout.
+    gui::RunOffWindowThread(this, [this] { model_.TestConnections(); });
   });
   connect(save, &QPushButton::clicked, this, [this] {
     ReadControls();

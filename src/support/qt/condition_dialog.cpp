@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/qt/off_window_thread.h"
 #include "app/workspace.h"
 #include "oledb/operations.h"
 #include "oledb/schema_reader.h"
@@ -110,7 +111,9 @@ ConditionDialog::ConditionDialog(Workspace& ws, std::string database, std::strin
   grid->setColumnStretch(0, 1);
 
   connect(test, &QPushButton::clicked, this, [this] {
-    editor_.Test(condition_->toPlainText().toStdString());
+    // Counting the rows of a large table can take a while.
+    const std::string condition = condition_->toPlainText().toStdString();
+    gui::RunOffWindowThread(this, [this, &condition] { editor_.Test(condition); });
     ShowResult();
   });
   connect(save_, &QPushButton::clicked, this, [this] {
