@@ -559,10 +559,16 @@ void Tour::ShootDialogs() {
   // A condition typed and tested against the server, not stored.
   const NodeId orders = FindNode(DataSourceSide::Source, NodeKind::Table, "orders");
   if (orders != kNoNode) Select(DataSourceSide::Source, orders);
-  ShootCommandDialog(kCmdMigrationCondition, "condition-dialog.png", [](QDialog* dialog) {
+  ShootCommandDialog(kCmdMigrationCondition, "condition-dialog.png", [this](QDialog* dialog) {
     if (auto* edit = dialog->findChild<QPlainTextEdit*>("conditionEdit"))
       edit->setPlainText("status = 'paid' and total > 100");
     if (auto* test = dialog->findChild<QPushButton*>("testButton")) test->click();
+    // The count runs off the window thread; its result fills the result box.
+    auto* result = dialog->findChild<QPlainTextEdit*>("resultEdit");
+    WaitFor([&] { return dialog->isEnabled() && result && !result->toPlainText().isEmpty(); },
+            kConnectWaitMs);
+    if (!result || !result->toPlainText().startsWith("Test successfully"))
+      Problem("the condition's test did not count the rows");
   });
 }
 
