@@ -247,9 +247,13 @@ fi
 
 if has_display; then
   echo "Opening the window; closing it stops the demo server."
+  # The window connects to a workbook that exists: an empty one to begin with.
+  if [ ! -e "$WORKBOOK" ]; then
+    /usr/bin/python3 -c 'import sys, xlwt; b = xlwt.Workbook(); b.add_sheet("Sheet1"); b.save(sys.argv[1])' "$WORKBOOK"
+  fi
   # In the background, so that a signal to this script reaches the trap at
   # once and the window is closed with the server.
-  "$BIN/migrator" &
+  "$BIN/migrator" --connect &
   WINDOW_PID=$!
   rc=0
   wait "$WINDOW_PID" || rc=$?

@@ -171,6 +171,39 @@ class WindowEndToEndTest : public QObject {
     QCOMPARE(QString::fromStdString(wb->sheet(*sheet).GetValue(30, 1).text), QString("c30"));
     RootSql(*server, "drop database " + db);
   }
+
+  // migrator --connect: both sides connected from the fields the file keeps.
+  void connectAtStartUsesTheFieldsOfTheFile() {
+    const auto server = testing::TestMySqlServer();
+    if (!server) QSKIP("no private MariaDB server (run scripts/with-mariadb.sh)");
+    TempDir dir;
+    const std::string book = (dir / "Start.xls").string();
+    {
+      auto wb = xls::Workbook::New();
+      QVERIFY(wb.AddSheet("Sheet1").ok());
+      QVERIFY(wb.Save(book).ok());
+    }
+    testing::WriteFile(dir / "migrator.cfg",
+                       "[Public]\nConfig=true\nTips=false\nAutoBackup=false\n[SourceDB]\n"
+                       "Provider=TCP/IP:Port\nSourceName=" +
+                           server->host + ":" + server->port + "\nUserID=" + server->user +
+                           "\nPassWord=" + server->password +
+                           "\nCatalogName=\n[TargetDB]\n"
+                           "Provider=Microsoft Jet 4.0 OLE DB Provider\nSourceName=" +
+                           book + "\nUserID=\nPassWord=\nCatalogName=\n");
+    MainWindow w(dir.str());
+    w.show();
+    std::vector<std::string> asked;
+    w.qtFrontend().SetAnswerer([&](const std::string& text, Buttons, const std::string&) {
+      asked.push_back(text);
+      return std::optional<Answer>(Answer::Ok);
+    });
+    w.PostConnectFromConfig();
+    QTRY_VERIFY_WITH_TIMEOUT(w.workspace().target.Connected(), 30000);
+    QVERIFY(w.WaitForCommands());
+    QVERIFY(w.workspace().source.Connected());
+    QVERIFY2(asked.empty(), asked.empty() ? "" : asked.front().c_str());
+  }
 };
 
 QTEST_MAIN(WindowEndToEndTest)

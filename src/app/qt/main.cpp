@@ -12,9 +12,14 @@
 
 int main(int argc, char** argv) {
   bool driverCheck = true;
+  bool connect = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--no-driver-check") == 0) {
       driverCheck = false;
+      continue;
+    }
+    if (std::strcmp(argv[i], "--connect") == 0) {
+      connect = true;
       continue;
     }
     if (std::strcmp(argv[i], "--version") == 0) {
@@ -23,8 +28,9 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[i], "--help") == 0) {
       std::printf(
-          "Usage: migrator [--version] [--no-driver-check] [--screenshots DIR]\n"
+          "Usage: migrator [--version] [--connect] [--no-driver-check] [--screenshots DIR]\n"
           "The window of %s. migrator-cli runs headless.\n"
+          "  --connect          connect both sides with the fields migrator.cfg keeps\n"
           "  --no-driver-check  do not open the driver check when the window starts\n"
           "  --screenshots DIR  photograph the window into DIR (scripts/screenshots.sh)\n",
           MIGRATOR_PRODUCT);
@@ -47,6 +53,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationVersion(MIGRATOR_VERSION);
   migrator::gui::MainWindow window(migrator::ProgramDirectory());
   window.show();
+  if (connect) window.PostConnectFromConfig();
   if (driverCheck) window.PostDriverCheck();
   return QApplication::exec();
 }

@@ -3,6 +3,7 @@
 #include "app/workspace.h"
 #include "browser/tree_commands.h"
 #include "config/config_file.h"
+#include "config/connection_config.h"
 #include "support/condition_file.h"
 #include "tasks/controller.h"
 #include "workflows/backup.h"
@@ -296,6 +297,19 @@ void MainWindow::PostDriverCheck() {
   QTimer::singleShot(0, this, [this] { RunCommand(kCmdDriverCheck); });
 }
 
+void MainWindow::PostConnectFromConfig() {
+  QTimer::singleShot(0, this, [this] {
+    ConnectionConfig config(*ws_);
+    config.Open();
+    if (!config.form().config) {
+      WriteOutputText(*frontend_,
+                      "T::migrator.cfg keeps no connection fields: connect from the Config dialog");
+      return;
+    }
+    config.Connect();
+  });
+}
+
 void MainWindow::RunCommand(int id) {
   if (closing_) return;
   switch (id) {
@@ -375,6 +389,10 @@ void MainWindow::OpenDriverCheck() {
 }
 
 QString MainWindow::ManualPath() const {
+  // Installed and built, the manual sits beside the executable; the program
+  // directory (MIGRATOR_HOME) is where a copied program keeps it.
+  const QString beside = QCoreApplication::applicationDirPath() + "/manual/index.html";
+  if (QFileInfo(beside).isFile()) return beside;
   QString dir = QString::fromStdString(programDir_);
   if (!dir.endsWith('/')) dir += '/';
   return dir + QStringLiteral("manual/index.html");

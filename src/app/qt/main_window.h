@@ -83,6 +83,10 @@ class MainWindow : public QMainWindow {
 
   // Start-up: the driver check opens as soon as the window shows.
   void PostDriverCheck();
+  // Connects both sides with the fields migrator.cfg keeps, as the
+  // configuration dialog's Connect would, once the window shows (migrator
+  // --connect). A file that keeps no fields is said in the log.
+  void PostConnectFromConfig();
 
   // Every command of the tool bar, the menus, the task list's tool bar and
   // the core's posted commands.
