@@ -119,10 +119,21 @@ TaskPane::TaskPane(QWidget* parent) : QWidget(parent) {
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setShowGrid(true);
   table_->verticalHeader()->hide();
+  // One line a task: a long path is cut at its start, so its file name shows
+  // (the cell's tool tip has it whole).
+  table_->setWordWrap(false);
+  table_->setTextElideMode(Qt::ElideLeft);
+  table_->horizontalHeader()->setStretchLastSection(true);
   QFontMetrics fm(table_->horizontalHeader()->font());
   for (int c = 0; c < 10; ++c)
     table_->setColumnWidth(c, fm.horizontalAdvance(titles[c]) + 15);
-  const std::pair<int, int> widths[] = {{0, 32}, {1, 72}, {2, 62}, {3, 60}, {4, 200}, {7, 200}};
+  // The widest words of the type and state columns fit whole.
+  const QFontMetrics cells(table_->font());
+  const int type = cells.horizontalAdvance(QStringLiteral("MIGRATION")) + 16;
+  const int state = cells.horizontalAdvance(QStringLiteral("SUCCESS")) + 16;
+  const std::pair<int, int> widths[] = {
+      {0, 32},  {1, 72}, {2, std::max(62, type)}, {3, std::max(60, state)}, {4, 200},
+      {7, 200}, {8, 220}};
   for (auto [c, w] : widths)
     table_->setColumnWidth(c, w);
   layout->addWidget(table_);
@@ -147,7 +158,9 @@ void TaskPane::ShowRows(const std::vector<TaskRow>& rows) {
       } else if (item->text() != text) {
         item->setText(text);
       }
-      if (item->toolTip() != tip) item->setToolTip(tip);
+      // The row's copy figures, or else the cell's own text (a path cut short).
+      const QString cellTip = tip.isEmpty() ? text : tip;
+      if (item->toolTip() != cellTip) item->setToolTip(cellTip);
     }
     TaskProgressBar* b = bar(r);
     if (!b) {
