@@ -132,8 +132,8 @@ TaskPane::TaskPane(QWidget* parent) : QWidget(parent) {
   const int type = cells.horizontalAdvance(QStringLiteral("MIGRATION")) + 16;
   const int state = cells.horizontalAdvance(QStringLiteral("SUCCESS")) + 16;
   const std::pair<int, int> widths[] = {
-      {0, 32},  {1, 72}, {2, std::max(62, type)}, {3, std::max(60, state)}, {4, 200},
-      {7, 200}, {8, 220}};
+      {0, 32},  {1, 72}, {2, std::max(62, type)}, {3, std::max(60, state)}, {4, 160},
+      {7, 160}, {8, 220}};
   for (auto [c, w] : widths)
     table_->setColumnWidth(c, w);
   layout->addWidget(table_);
