@@ -116,8 +116,8 @@ int main(int argc, char** argv) {
           "concat('City ', seq % 977)), seq * 1.25, seq % 1000, seq / 7.0, "
           "'2024-01-01 00:00:00' + interval seq second, '2000-01-01' + interval seq % 9000 day, "
           "if(seq % 5 = 0, null, concat('a note about row ', seq, ' with ''quoted'' words')), "
-          "seq % 2 from " + db + ".seq_1_to_" +
-          std::to_string(rows));
+          "seq % 2 from " +
+          db + ".seq_1_to_" + std::to_string(rows));
   if (!made) {
     sql("drop database if exists " + db);
     return 1;
