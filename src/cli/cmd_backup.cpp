@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "cli/task_runner.h"
 #include "platform/text.h"
 #include "workflows/backup.h"
@@ -30,14 +31,10 @@ void BackupUsage(std::FILE* f) {
                "  arguments, 3 nothing ran (the workbook did not open, DIR cannot be used).\n");
 }
 
-enum class Scope { Workbook, Tables, Views, Table };
-
 struct BackupArgs {
   std::string target;
   std::string to;
-  std::optional<std::string> table;
-  Scope scope = Scope::Workbook;
-  int scopes = 0;  // how many of --table, --tables, --views were given
+  ObjectScope objects;  // the whole workbook by default
   bool quiet = false;
 };
 
@@ -46,32 +43,21 @@ std::optional<BackupArgs> ParseArgs(const Args& args) {
   std::optional<std::string> target, to;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto value = [&](std::optional<std::string>& into) {
-      if (i + 1 >= args.size() || into) return false;
-      into = args[++i];
-      return true;
-    };
-    if (a == "--target") {
-      if (!value(target)) return std::nullopt;
+    bool bad = false;
+    if (TakeScopeOption(args, i, out.objects, bad)) {
+      if (bad) return std::nullopt;
+    } else if (a == "--target") {
+      if (!TakeValue(args, i, target)) return std::nullopt;
     } else if (a == "--to") {
-      if (!value(to)) return std::nullopt;
-    } else if (a == "--table") {
-      if (!value(out.table)) return std::nullopt;
-      out.scope = Scope::Table;
-      ++out.scopes;
-    } else if (a == "--tables") {
-      out.scope = Scope::Tables;
-      ++out.scopes;
-    } else if (a == "--views") {
-      out.scope = Scope::Views;
-      ++out.scopes;
+      if (!TakeValue(args, i, to)) return std::nullopt;
     } else if (a == "--quiet" || a == "-q") {
       out.quiet = true;
     } else {
       return std::nullopt;
     }
   }
-  if (!target || target->empty() || !to || to->empty() || out.scopes > 1) return std::nullopt;
+  if (!target || target->empty() || !to || to->empty() || out.objects.given > 1)
+    return std::nullopt;
   out.target = *target;
   out.to = *to;
   return out;
@@ -80,9 +66,9 @@ std::optional<BackupArgs> ParseArgs(const Args& args) {
 // The node of the target tree the arguments stand for. A table the tree does
 // not show (a sheet entry, a name with a blank) hangs under the Tables folder.
 TreeNode SelectedNode(const Workspace& ws, const BackupArgs& args) {
-  const NodeKind kind = args.scope == Scope::Tables  ? NodeKind::TablesFolder
-                        : args.scope == Scope::Views ? NodeKind::ViewsFolder
-                                                     : NodeKind::Database;
+  const NodeKind kind = args.objects.scope == Scope::Tables  ? NodeKind::TablesFolder
+                        : args.objects.scope == Scope::Views ? NodeKind::ViewsFolder
+                                                             : NodeKind::Database;
   TreeNode chosen;
   chosen.kind = kind;
   chosen.text = ws.target.Settings().catalogName;
@@ -90,12 +76,14 @@ TreeNode SelectedNode(const Workspace& ws, const BackupArgs& args) {
   for (const auto& n : ws.target.tree.Nodes()) {
     if (n.id == kNoNode) continue;
     if (n.kind == NodeKind::TablesFolder) tables = n.id;
-    if (args.scope != Scope::Table && n.kind == kind) return n;
-    if (args.scope == Scope::Table && n.kind == NodeKind::Table && n.text == *args.table) return n;
+    if (args.objects.scope != Scope::Table && n.kind == kind) return n;
+    if (args.objects.scope == Scope::Table && n.kind == NodeKind::Table &&
+        n.text == *args.objects.table)
+      return n;
   }
-  if (args.scope == Scope::Table) {
+  if (args.objects.scope == Scope::Table) {
     chosen.kind = NodeKind::Table;
-    chosen.text = *args.table;
+    chosen.text = *args.objects.table;
     chosen.parent = tables;
   }
   return chosen;

@@ -10,6 +10,7 @@
 
 #include "adapters/excel/excel_adapter.h"
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "cli/task_runner.h"
 #include "platform/text.h"
 #include "workflows/migration.h"
@@ -33,14 +34,11 @@ void MigrateUsage(std::FILE* f) {
       kSourceOptionsUsage);
 }
 
-enum class Scope { Database, Tables, Views, Table };
-
 struct MigrateArgs {
   SourceOptions source;
   std::string target;
-  std::optional<std::string> database, table;
-  Scope scope = Scope::Database;
-  int scopes = 0;  // how many of --table, --tables, --views were given
+  std::optional<std::string> database;
+  ObjectScope objects;  // a whole database by default
   bool yes = false;
   bool quiet = false;
 };
@@ -51,27 +49,12 @@ std::optional<MigrateArgs> ParseArgs(const Args& args) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     bool bad = false;
-    auto value = [&](std::optional<std::string>& into) {
-      if (i + 1 >= args.size() || into) return false;
-      into = args[++i];
-      return true;
-    };
-    if (TakeSourceOption(args, i, out.source, bad)) {
+    if (TakeSourceOption(args, i, out.source, bad) || TakeScopeOption(args, i, out.objects, bad)) {
       if (bad) return std::nullopt;
     } else if (a == "--target") {
-      if (!value(target)) return std::nullopt;
+      if (!TakeValue(args, i, target)) return std::nullopt;
     } else if (a == "--database") {
-      if (!value(out.database)) return std::nullopt;
-    } else if (a == "--table") {
-      if (!value(out.table)) return std::nullopt;
-      out.scope = Scope::Table;
-      ++out.scopes;
-    } else if (a == "--tables") {
-      out.scope = Scope::Tables;
-      ++out.scopes;
-    } else if (a == "--views") {
-      out.scope = Scope::Views;
-      ++out.scopes;
+      if (!TakeValue(args, i, out.database)) return std::nullopt;
     } else if (a == "--yes" || a == "-y") {
       out.yes = true;
     } else if (a == "--quiet" || a == "-q") {
@@ -80,7 +63,7 @@ std::optional<MigrateArgs> ParseArgs(const Args& args) {
       return std::nullopt;
     }
   }
-  if (!target || target->empty() || out.scopes > 1) return std::nullopt;
+  if (!target || target->empty() || out.objects.given > 1) return std::nullopt;
   out.target = *target;
   return out;
 }
@@ -119,8 +102,8 @@ int RunMigrate(const Args& args) {
 
   // The source tree's selection the arguments stand for.
   MigrateSelection source{NodeKind::Database, database, database};
-  switch (parsed->scope) {
-    case Scope::Database:
+  switch (parsed->objects.scope) {
+    case Scope::Whole:
       break;
     case Scope::Tables:
       source = {NodeKind::TablesFolder, "Tables", database};
@@ -129,13 +112,13 @@ int RunMigrate(const Args& args) {
       source = {NodeKind::ViewsFolder, "Views", database};
       break;
     case Scope::Table:
-      source = {NodeKind::Table, *parsed->table, database};
+      source = {NodeKind::Table, *parsed->objects.table, database};
       break;
   }
   const std::string workbook = WorkbookDatabase(target);
   const bool exists = std::filesystem::exists(target);
 
-  if (parsed->scope == Scope::Database && !exists) {
+  if (parsed->objects.scope == Scope::Whole && !exists) {
     // A clone: the task makes the workbook itself, so no target is open
     // before it; the new workbook is the one named, not one named after the
     // database beside it.

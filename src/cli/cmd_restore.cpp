@@ -10,6 +10,7 @@
 
 #include "adapters/excel/excel_adapter.h"
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "cli/task_runner.h"
 #include "oledb/operations.h"
 #include "workflows/restore.h"
@@ -43,17 +44,12 @@ std::optional<RestoreArgs> ParseArgs(const Args& args) {
   std::optional<std::string> from, target;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto value = [&](std::optional<std::string>& into) {
-      if (i + 1 >= args.size() || into) return false;
-      into = args[++i];
-      return true;
-    };
     if (a == "--from") {
-      if (!value(from)) return std::nullopt;
+      if (!TakeValue(args, i, from)) return std::nullopt;
     } else if (a == "--target") {
-      if (!value(target)) return std::nullopt;
+      if (!TakeValue(args, i, target)) return std::nullopt;
     } else if (a == "--table") {
-      if (!value(out.options.table)) return std::nullopt;
+      if (!TakeValue(args, i, out.options.table)) return std::nullopt;
     } else if (a == "--replace") {
       out.options.replace = true;
     } else if (a == "--quiet" || a == "-q") {
