@@ -60,6 +60,7 @@ class ConsoleFrontend : public Frontend {
   void SetControllerToolTip(const std::string&) override {}
   void OpenUrl(const std::string& url) override;
   void SetBusy(bool) override {}
+  bool ShowsRowProgress() const override { return false; }  // progress goes out as lines
 
  private:
   std::mutex m_;

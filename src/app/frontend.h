@@ -97,6 +97,9 @@ class Frontend {
 
   virtual void OpenUrl(const std::string& url) = 0;
   virtual void SetBusy(bool busy) = 0;  // wait cursor
+  // Whether a task's row progress (rows done of rows expected) is shown
+  // anywhere; when not, a table's rows are not counted before they are copied.
+  virtual bool ShowsRowProgress() const { return true; }
 };
 
 }  // namespace migrator

@@ -283,7 +283,7 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
   options.scratchFile = c.directory.File(table + ".data").path;
   options.maxRows = kExcelTableRows;
   options.maxValueUnits = kExcelCellUnits;
-  if (c.task)
+  if (c.task && ui.ShowsRowProgress())
     options.onProgress = [task = c.task](const RowProgress& p) { task->SetRowProgress(p); };
   if (!MySqlAdapter::TransferTableRows(ws, c.source, &ws.target.session, database, table, options)
            .whole) {
