@@ -217,7 +217,12 @@ std::shared_ptr<Workbook> Workbooks::Open(const std::string& fileName) {
   }
   auto loaded = xls::Workbook::Load(fileName);
   if (!loaded) Raise(kExcelError, "'" + fileName + "' cannot be opened: " + loaded.message());
-  auto doc = std::make_shared<detail::Document>(std::move(*loaded));
+  return Adopt(std::move(*loaded), fileName);
+}
+
+std::shared_ptr<Workbook> Workbooks::Adopt(xls::Workbook&& book, const std::string& fileName) {
+  Check(*app_);
+  auto doc = std::make_shared<detail::Document>(std::move(book));
   doc->path = fileName;
   doc->name = std::filesystem::path(fileName).filename().string();
   app_->documents.push_back(doc);

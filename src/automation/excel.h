@@ -132,6 +132,11 @@ class Workbooks {
   std::shared_ptr<Workbook> Add();
   // Opens a workbook file (the other arguments missing).
   std::shared_ptr<Workbook> Open(const std::string& fileName);
+  // Opens a workbook that a program already holds in memory as if it had
+  // been read from `fileName`, without reading the file again; the program
+  // takes it back with Workbook::Release. `book` is moved from only when
+  // this succeeds.
+  std::shared_ptr<Workbook> Adopt(xls::Workbook&& book, const std::string& fileName);
   // Closes every open workbook; with alerts off, changes are discarded.
   void Close();
   int Count() const;
@@ -168,6 +173,10 @@ class Workbook {
   bool ExclusiveAccess();
   std::string Name() const;
   std::string FullName() const;
+  // Closes the workbook if it is still open, without saving, and hands its
+  // contents back, saved or not (the counterpart of Workbooks::Adopt). Works
+  // after Quit too; the object holds nothing afterwards.
+  xls::Workbook Release();
 
   Workbook(std::shared_ptr<detail::AppState> app, std::shared_ptr<detail::Document> doc);
 

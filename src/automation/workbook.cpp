@@ -71,6 +71,11 @@ void Workbook::Close(std::optional<bool> saveChanges) {
   detail::CloseDocument(*app_, doc_);
 }
 
+xls::Workbook Workbook::Release() {
+  if (doc_->open) detail::CloseDocument(*app_, doc_);
+  return std::move(doc_->book);
+}
+
 bool Workbook::MultiUserEditing() const {
   Check(*app_, *doc_);
   return false;

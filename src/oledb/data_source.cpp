@@ -142,6 +142,13 @@ HRESULT DataSource::GetInfo(DBPROPID id, std::string& value) {
   return h;
 }
 
+bool DataSource::WithProvider(const std::function<void(ProviderDataSource&)>& use) {
+  std::lock_guard lock(core_->lock);
+  if (!core_->initialized) return false;
+  use(*core_->provider);
+  return true;
+}
+
 HRESULT DataSource::CreateSession(std::shared_ptr<Session>& session) {
   ErrorRecords records;
   HRESULT h;

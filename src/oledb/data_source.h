@@ -15,6 +15,7 @@
 // thread that made them. Errors are HRESULTs; a failing call leaves the
 // provider's error records on the object for that thread (oledb/errors.h).
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -70,6 +71,13 @@ class DataSource : public ErrorInfoSource {
 
   // IDBCreateSession::CreateSession. hr::E_UNEXPECTED before Initialize.
   HRESULT CreateSession(std::shared_ptr<Session>& session);
+
+  // Runs `use` on the provider's own object under the lock that serialises
+  // its calls, for a provider's extensions that know its type (the workbook
+  // provider's LendWorkbook). False, without calling `use`, before
+  // Initialize. `use` must not wait for another thread that may call this
+  // data source.
+  bool WithProvider(const std::function<void(ProviderDataSource&)>& use);
 
   bool InterfaceSupportsErrorInfo(Iid iid) const override;
 

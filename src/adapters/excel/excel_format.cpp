@@ -3,11 +3,13 @@
 #include "adapters/excel/excel_format.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "adapters/excel/excel_adapter.h"
 #include "adapters/excel/excel_automation.h"
 #include "app/output.h"
 #include "app/workspace.h"
+#include "providers/workbook/workbook_provider.h"
 
 namespace migrator {
 namespace excel {
@@ -83,9 +85,81 @@ void ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database) 
   FormatTableHeads(ws, database, DefaultExcelServices());
 }
 
+namespace {
+
+// Step 5: row 1 of every sheet, the first first, becomes a frozen, bold,
+// centred, bordered and filled header, its columns as wide as their names.
+// Raises the program's failures.
+void FormatSheets(excel::ExcelObjects& x) {
+  namespace xl = automation;
+  // The count is read again each time.
+  for (int n = 1; n <= x.sheets->Count(); ++n) {
+    auto sheet = x.sheets->Item(n);
+    sheet->Activate();
+    auto window = x.app->ActiveWindow();
+    window->SetSplitRow(1);
+    window->SetFreezePanes(true);
+
+    auto header = sheet->Range("A1:B1")->EntireRow();
+    header->SetHorizontalAlignment(xl::xlCenter);
+    header->Font()->SetFontStyle("Bold");
+    auto borders = header->Borders();
+    for (int edge : {xl::xlEdgeTop, xl::xlEdgeBottom, xl::xlEdgeLeft, xl::xlInsideVertical}) {
+      borders->Item(edge)->SetLineStyle(xl::xlContinuous);
+    }
+    header->Interior()->SetColorIndex(8);
+
+    // Columns as wide as their names, up to the first empty header cell
+    // or the last column of the sheet.
+    for (int column = 1; column <= excel::kSheetColumns; ++column) {
+      auto cell = sheet->Range(excel::HeaderCellAddress(column));
+      const std::string text = xl::ValueText(cell->Value());
+      if (text.empty()) break;
+      const auto size = static_cast<float>(header->Font()->Size());
+      cell->SetColumnWidth(excel::HeaderColumnWidth(size, excel::HeaderTextLength(text)));
+    }
+  }
+}
+
+// The same on the workbook the target side holds open, when that is the file
+// `path` as the side last read or saved it: handed to the program instead of
+// closing the side and reading the file again, formatted, saved once and
+// taken back, so the side stays connected. False when it is not lent (another
+// provider, the side closed, the file changed behind the side's back): then
+// nothing happened. A failure of the program is kept in `failure`, to be
+// shown once the workbook is back (no question is asked while the side is
+// held).
+bool FormatHeldWorkbook(Workspace& ws, excel::ExcelObjects& x, const std::string& path,
+                        std::optional<automation::AutomationError>& failure) {
+  if (!IsJetProvider(ws.target.Settings().providerId)) return false;
+  const auto dataSource = ws.target.dataSource.Get();
+  if (!dataSource) return false;
+  return providers::workbook::LendWorkbook(
+      *dataSource, path, [&](xls::Workbook& book, const std::string& file) {
+        std::shared_ptr<automation::Workbook> held;
+        try {
+          x.app->SetVisible(false);
+          x.app->SetDisplayAlerts(false);
+          x.books = x.app->Workbooks();
+          held = x.book = x.books->Adopt(std::move(book), file);
+          x.sheets = x.book->Sheets();
+          FormatSheets(x);
+          x.SaveAndQuit();
+          book = held->Release();
+          return true;
+        } catch (const automation::AutomationError& e) {
+          failure = e;
+          x.Abandon();
+          if (held) book = held->Release();
+          return false;
+        }
+      });
+}
+
+}  // namespace
+
 void ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
                                     const ExcelServices& services) {
-  namespace xl = automation;
   Frontend& ui = ws.frontend();
   // 1, 2.
   WriteOutput(ui, "MSEXCEL_SetTableHead of [%s]", database.c_str());
@@ -95,6 +169,17 @@ void ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
     return;
   }
   ws.StopRunningTasks();
+  const std::string path = ws.target.Settings().catalogName + ".xls";
+
+  excel::ExcelObjects x;
+  x.app = excel::StartExcel(ui, services);
+  if (x.app) {
+    std::optional<automation::AutomationError> failure;
+    if (FormatHeldWorkbook(ws, x, path, failure)) {
+      if (failure) excel::ShowAutomationError(ui, *failure);
+      return;
+    }
+  }
 
   // 3. Close the target side; its database name stays.
   ws.target.session.Reset();
@@ -102,38 +187,11 @@ void ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
   ws.target.tree.SetSideMarker(static_cast<int>(DataSourceSide::Reconnecting));
 
   // 4.
-  excel::ExcelObjects x;
-  x.app = excel::StartExcel(ui, services);
   if (!x.app) return;
   try {
-    x.OpenWorkbook(ws.target.Settings().catalogName + ".xls", false);
-    // 5. Every sheet, the first first; the count is read again each time.
-    for (int n = 1; n <= x.sheets->Count(); ++n) {
-      auto sheet = x.sheets->Item(n);
-      sheet->Activate();
-      auto window = x.app->ActiveWindow();
-      window->SetSplitRow(1);
-      window->SetFreezePanes(true);
-
-      auto header = sheet->Range("A1:B1")->EntireRow();
-      header->SetHorizontalAlignment(xl::xlCenter);
-      header->Font()->SetFontStyle("Bold");
-      auto borders = header->Borders();
-      for (int edge : {xl::xlEdgeTop, xl::xlEdgeBottom, xl::xlEdgeLeft, xl::xlInsideVertical}) {
-        borders->Item(edge)->SetLineStyle(xl::xlContinuous);
-      }
-      header->Interior()->SetColorIndex(8);
-
-      // Columns as wide as their names, up to the first empty header cell
-      // or the last column of the sheet.
-      for (int column = 1; column <= excel::kSheetColumns; ++column) {
-        auto cell = sheet->Range(excel::HeaderCellAddress(column));
-        const std::string text = xl::ValueText(cell->Value());
-        if (text.empty()) break;
-        const auto size = static_cast<float>(header->Font()->Size());
-        cell->SetColumnWidth(excel::HeaderColumnWidth(size, excel::HeaderTextLength(text)));
-      }
-    }
+    x.OpenWorkbook(path, false);
+    // 5.
+    FormatSheets(x);
     // 6.
     x.SaveAndQuit();
   } catch (const automation::AutomationError& e) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "oledb/data_source.h"
 #include "oledb/memory_rowset.h"
 #include "oledb/text.h"
 #include "providers/workbook/sql.h"
@@ -38,8 +39,29 @@ HRESULT CodeOf(const Error& e) {
 // read in one piece, and fresh memory costs a fault per page.
 using FileBytes = std::vector<std::uint8_t, xls::BigUninitAlloc<std::uint8_t>>;
 
-// Reads a whole file; an errno text on failure.
-Status ReadWholeFile(const std::string& path, FileBytes& out) {
+// Which file a path named at some moment: a file moved, replaced or written
+// since has another stamp.
+struct FileStamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = -1;
+  std::int64_t mtimeSeconds = 0;
+  long mtimeNanoseconds = 0;
+
+  static FileStamp Of(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+  }
+  bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the file at `path` now; an empty stamp when there is none.
+FileStamp StampOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? FileStamp::Of(st) : FileStamp{};
+}
+
+// Reads a whole file and the stamp of what was read; an errno text on failure.
+Status ReadWholeFile(const std::string& path, FileBytes& out, FileStamp& stamp) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return Fail(std::strerror(errno));
   struct stat st {};
@@ -73,6 +95,11 @@ Status ReadWholeFile(const std::string& path, FileBytes& out) {
     got += static_cast<std::size_t>(n);
   }
   out.resize(got);
+  // A file written while it was read may be torn: its stamp then matches
+  // nothing, and it is never taken for the file as it is.
+  struct stat after {};
+  stamp = ::fstat(fd, &after) == 0 && FileStamp::Of(after) == FileStamp::Of(st) ? FileStamp::Of(st)
+                                                                                 : FileStamp{};
   ::close(fd);
   return {};
 }
@@ -89,10 +116,11 @@ struct WorkbookFile {
   bool dirty = false;            // rows were inserted since the last save
   std::uint64_t generation = 0;  // counts replacements of `book`; rowsets check it
   std::string broken;            // why the workbook cannot be used any more
+  FileStamp stamp;               // the file as `book` was last read from or saved to
 
   Status Load() {
     FileBytes bytes;
-    if (auto st = ReadWholeFile(filePath, bytes); !st)
+    if (auto st = ReadWholeFile(filePath, bytes, stamp); !st)
       return Fail("The workbook \"" + displayPath + "\" cannot be read: " + st.message() + ".");
     auto parsed = xls::Workbook::Parse(bytes);
     if (!parsed)
@@ -109,6 +137,7 @@ struct WorkbookFile {
   Status Save() {
     if (!book) return Fail(broken);
     if (auto st = book->Save(filePath); !st) return st;
+    stamp = StampOf(filePath);
     dirty = false;
     return {};
   }
@@ -519,11 +548,44 @@ class WorkbookDataSource : public ProviderDataSource {
     return hr::S_OK;
   }
 
+  bool Lend(const std::string& path,
+            const std::function<bool(xls::Workbook&, const std::string&)>& use) {
+    if (!file_.book || file_.readOnly) return false;
+    if (file_.dirty && !file_.Save()) return false;
+    // The file must be the one the workbook was read from or saved to; an
+    // empty stamp (nothing there, a torn read) matches nothing.
+    const FileStamp now = StampOf(path);
+    if (now == FileStamp{} || !(now == file_.stamp)) return false;
+    bool same = false;
+    try {
+      same = use(*file_.book, file_.filePath);
+    } catch (...) {
+      same = false;
+    }
+    if (same) {
+      file_.stamp = StampOf(file_.filePath);
+      // What INSERT remembered of the tables is worked out afresh.
+      file_.tables = std::make_unique<WorkbookTables>(*file_.book);
+    } else {
+      file_.Restore();
+    }
+    return true;
+  }
+
  private:
   WorkbookFile file_;
 };
 
 }  // namespace
+
+bool LendWorkbook(oledb::DataSource& dataSource, const std::string& path,
+                  const std::function<bool(xls::Workbook& book, const std::string& file)>& use) {
+  bool lent = false;
+  dataSource.WithProvider([&](ProviderDataSource& provider) {
+    if (auto* ours = dynamic_cast<WorkbookDataSource*>(&provider)) lent = ours->Lend(path, use);
+  });
+  return lent;
+}
 
 std::unique_ptr<ProviderDataSource> CreateDataSource() {
   return std::make_unique<WorkbookDataSource>();

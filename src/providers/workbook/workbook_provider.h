@@ -28,9 +28,18 @@
 // Rowsets of SELECT report a bookmark column (ordinal 0) before the data
 // columns; schema rowsets have exactly their standard columns.
 
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "oledb/provider.h"
+
+namespace migrator::oledb {
+class DataSource;
+}
+namespace migrator::xls {
+class Workbook;
+}
 
 namespace migrator::providers::workbook {
 
@@ -43,5 +52,25 @@ inline constexpr const char* kDbmsName = "Excel Workbook";
 inline constexpr const char* kDbmsVersion = "BIFF8";
 
 std::unique_ptr<oledb::ProviderDataSource> CreateDataSource();
+
+// Lends the workbook that `dataSource` (an initialised data source of this
+// provider) holds in memory to `use`, so that a caller that would otherwise
+// close the data source, read the file, change and save it and connect again
+// works on it in place. No statement of the data source runs meanwhile. Rows
+// not saved yet are saved first.
+//
+// Refused (false, `use` not called) when the data source is another
+// provider's or holds no workbook, when that save fails, or when `path` is
+// not the very file the workbook was last read from or saved to (another
+// file, or this one moved, replaced or changed since): the caller then reads
+// the file itself.
+//
+// `use` gets the workbook and its absolute path, may move the workbook away
+// and must put it back, and returns true when the file holds the workbook as
+// `use` leaves it (its changes were saved, or it made none). On false the
+// workbook is read from the file again. `use` runs under the data source's
+// lock: it must not wait for another thread.
+bool LendWorkbook(oledb::DataSource& dataSource, const std::string& path,
+                  const std::function<bool(xls::Workbook& book, const std::string& file)>& use);
 
 }  // namespace migrator::providers::workbook
