@@ -2,6 +2,7 @@
 // BIFF8 strings: the string fields of records and the shared string table.
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -83,16 +84,29 @@ class SharedStrings {
   size_t poolChars() const { return chars_; }
   // Strings added since the table was read from a file.
   bool changed() const { return changed_; }
+  // For every entry, the first entry with the same text: itself for the
+  // first of its text and for formatted text, which is never merged.
+  // Entries are only ever added, so the answer is kept from call to call and
+  // only new entries are looked at. Not for two threads at once.
+  const std::vector<uint32_t, BigAlloc<uint32_t>>& FirstEqual() const;
 
+  // Four characters at a time: texts are hashed by the hundred thousand.
   static uint32_t Hash(std::u16string_view s) {
-    uint32_t h = 2166136261u;
-    for (char16_t c : s)
-      h = (h ^ c) * 16777619u;
-    h ^= h >> 16;
-    h *= 0x85EBCA6Bu;
-    h ^= h >> 13;
-    h *= 0xC2B2AE35u;
-    return h ^ (h >> 16);
+    const char16_t* p = s.data();
+    size_t n = s.size();
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+    for (; n >= 4; n -= 4, p += 4) {
+      uint64_t w;
+      std::memcpy(&w, p, sizeof w);
+      h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+      h ^= h >> 32;
+    }
+    uint64_t w = 0;
+    std::memcpy(&w, p, n * sizeof(char16_t));
+    h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
+    h ^= h >> 29;
+    h *= 0xFF51AFD7ED558CCDull;
+    return static_cast<uint32_t>(h ^ (h >> 32));
   }
 
  private:
@@ -115,6 +129,11 @@ class SharedStrings {
   std::vector<Entry, BigAlloc<Entry>> entries_;
   std::vector<Extra> extras_;
   bool changed_ = false;
+  // FirstEqual's answer so far, and its table of the first entries of each
+  // plain text: hash << 32 | (entry + 1), 0 for a free slot.
+  mutable std::vector<uint32_t, BigAlloc<uint32_t>> firstEqual_;
+  mutable std::vector<uint64_t, BigAlloc<uint64_t>> textSlots_;
+  mutable size_t textsInSlots_ = 0;
 };
 
 // Parses the SST record and its CONTINUE records into `sst`.

@@ -75,56 +75,19 @@ SstUse CountStrings(const WorkbookImpl& wb) {
       u.order[i] = i;
     return u;
   }
+  // Equal plain strings are written once, as the first entry of their text,
+  // in the order in which they are first used.
+  const auto& first = sst.FirstEqual();
   u.remap.assign(sst.size(), kUnusedString);
   u.order.reserve(n);
-  // Slots carry their string's hash, so a probe rarely looks at text: the
-  // table can be more than half full, and fresh memory costs more than probes.
-  size_t cap = 16;
-  while (cap < n + n / 2)
-    cap *= 2;
-  std::vector<uint64_t, BigAlloc<uint64_t>> table(cap, 0);  // hash << 32 | (entry + 1)
-  size_t mask = cap - 1;
-  // The table is far larger than the caches: hash a batch of strings and ask
-  // for their slots before probing any of them.
-  constexpr uint32_t kBatch = 16;
-  uint32_t batch[kBatch];
-  uint32_t hashes[kBatch];
-  uint32_t i = 0;
-  while (i < sst.size()) {
-    uint32_t k = 0;
-    for (; i < sst.size() && k < kBatch; ++i) {
-      if (!used[i]) continue;
-      batch[k] = i;
-      hashes[k] = sst.ExtraOf(i) ? 0 : SharedStrings::Hash(sst.Text(i));
-      __builtin_prefetch(&table[hashes[k] & mask]);
-      ++k;
+  for (uint32_t i = 0; i < sst.size(); ++i) {
+    if (!used[i]) continue;
+    const uint32_t f = first[i];
+    if (u.remap[f] == kUnusedString) {
+      u.remap[f] = static_cast<uint32_t>(u.order.size());
+      u.order.push_back(f);
     }
-    for (uint32_t q = 0; q < k; ++q) {
-      uint32_t e = batch[q];
-      if (sst.ExtraOf(e)) {  // formatted text is never merged
-        u.remap[e] = static_cast<uint32_t>(u.order.size());
-        u.order.push_back(e);
-        continue;
-      }
-      std::u16string_view s = sst.Text(e);
-      uint32_t h = hashes[q];
-      size_t at = h & mask;
-      for (;;) {
-        uint64_t slot = table[at];
-        if (slot == 0) {
-          table[at] = (static_cast<uint64_t>(h) << 32) | (e + 1);
-          u.remap[e] = static_cast<uint32_t>(u.order.size());
-          u.order.push_back(e);
-          break;
-        }
-        uint32_t j = static_cast<uint32_t>(slot) - 1;
-        if ((slot >> 32) == h && sst.Text(j) == s) {
-          u.remap[e] = u.remap[j];
-          break;
-        }
-        at = (at + 1) & mask;
-      }
-    }
+    u.remap[i] = u.remap[f];
   }
   return u;
 }

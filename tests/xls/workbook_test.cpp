@@ -163,6 +163,47 @@ TEST(WorkbookStrings, ManyAndLongStringsCrossRecordBoundaries) {
   EXPECT_EQ(t.GetValue(2, 1).text, "s0");
 }
 
+// Equal texts are written once, however often and whenever they were set, and
+// a text no cell shows any more is not written: the table of equal texts is
+// carried from one save to the next, so the second save must see what
+// changed since the first.
+TEST(WorkbookStrings, EqualTextsAreWrittenOnceFromSaveToSave) {
+  // The SST record's counts: text cells, and texts written.
+  auto sstCounts = [](const Workbook& wb) -> std::pair<uint32_t, uint32_t> {
+    auto bytes = wb.Serialize();
+    EXPECT_TRUE(bytes) << bytes.message();
+    auto cf = cfb::Parse(*bytes);
+    EXPECT_TRUE(cf) << cf.message();
+    const Bytes& stream = cf->entries[static_cast<size_t>(cf->FindChild(0, u"Workbook"))].data;
+    for (size_t at = 0; at + 4 <= stream.size(); at += 4 + Get16(stream.data() + at + 2)) {
+      if (Get16(stream.data() + at) == 0x00FC)
+        return {Get32(stream.data() + at + 4), Get32(stream.data() + at + 8)};
+    }
+    return {0, 0};
+  };
+  Workbook wb = OneSheet();
+  Sheet& s = wb.sheet(0);
+  for (uint32_t r = 0; r < 3000; ++r)
+    ASSERT_TRUE(s.SetText(r, 0, "city " + std::to_string(r % 100)));
+  EXPECT_EQ(sstCounts(wb), std::make_pair(3000u, 100u));
+
+  for (uint32_t r = 0; r < 3000; ++r)
+    ASSERT_TRUE(s.SetText(r, 1, "city " + std::to_string(r % 150)));  // 50 new texts
+  ASSERT_TRUE(s.SetText(0, 0, "only here"));
+  for (uint32_t r = 0; r < 3000; r += 100)
+    ASSERT_TRUE(s.Clear(r, 1));  // "city 0", "city 100", ... still in column A
+  for (uint32_t r = 50; r < 3000; r += 150)
+    ASSERT_TRUE(s.Clear(r, 1));  // 10 of them cleared already; "city 50" stays in A only
+  EXPECT_EQ(sstCounts(wb), std::make_pair(3000u + 3000u - 40u, 151u));
+
+  Workbook back = Reload(wb);
+  EXPECT_EQ(back.sheet(0).GetValue(0, 0).text, "only here");
+  EXPECT_EQ(back.sheet(0).GetValue(2999, 0).text, "city 99");
+  EXPECT_EQ(back.sheet(0).GetValue(2999, 1).text, "city 149");
+  EXPECT_EQ(back.sheet(0).GetValue(101, 1).text, "city 101");
+  EXPECT_EQ(back.sheet(0).GetValue(100, 1).kind, Value::Kind::kEmpty);
+}
+
 // A string of characters outside the Basic Multilingual Plane that does not
 // fit the SST record goes on in a CONTINUE record between two characters,
 // never between the halves of a surrogate pair: readers that decode each

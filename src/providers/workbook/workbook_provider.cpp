@@ -99,7 +99,7 @@ Status ReadWholeFile(const std::string& path, FileBytes& out, FileStamp& stamp) 
   // nothing, and it is never taken for the file as it is.
   struct stat after {};
   stamp = ::fstat(fd, &after) == 0 && FileStamp::Of(after) == FileStamp::Of(st) ? FileStamp::Of(st)
-                                                                                 : FileStamp{};
+                                                                                : FileStamp{};
   ::close(fd);
   return {};
 }
