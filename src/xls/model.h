@@ -268,6 +268,10 @@ struct WorkbookImpl {
   bool selectionDirty = false;  // re-mark the active sheet's tab on save
 
   std::u16string scratch;  // reused conversion buffer
+  // The workbook stream of the last save, kept for the next one: a stream
+  // the size of the workbook costs a fresh page fault per 4 KB otherwise.
+  // Saves of one workbook never run at the same time.
+  mutable OutBytes saveBuffer;
 
   size_t FindGlobal(GlobalSlot k) const {
     for (size_t i = 0; i < globals.size(); ++i)
@@ -295,7 +299,8 @@ struct WorkbookImpl {
 // Reading and writing (reader.cpp, writer.cpp).
 Status ParseWorkbookStream(std::span<const uint8_t> stream, WorkbookImpl& wb,
                            const LoadLimits& limits);
-Result<OutBytes> WriteWorkbookStream(const WorkbookImpl& wb);
+// Into `out`, emptied first (its memory is reused).
+Status WriteWorkbookStream(const WorkbookImpl& wb, OutBytes& out);
 void InitNewWorkbook(WorkbookImpl& wb);
 std::unique_ptr<SheetModel> NewSheetModel(std::u16string name);
 void SetCellRaw(SheetModel& s, uint32_t row, const CellRec& c);

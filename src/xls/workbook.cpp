@@ -616,16 +616,15 @@ Result<Workbook> Workbook::Load(const std::string& path) {
 }
 
 Result<std::vector<uint8_t>> Workbook::Serialize() const {
-  auto stream = detail::WriteWorkbookStream(*impl_);
-  if (!stream) return stream.error();
-  return cfb::WriteToBytes(
-      BuildEntries(*impl_, std::span<const uint8_t>(stream->data(), stream->size())));
+  OutBytes& stream = impl_->saveBuffer;
+  if (auto st = detail::WriteWorkbookStream(*impl_, stream); !st) return st.error();
+  return cfb::WriteToBytes(BuildEntries(*impl_, std::span<const uint8_t>(stream)));
 }
 
 Status Workbook::Save(const std::string& path) const {
-  auto stream = detail::WriteWorkbookStream(*impl_);
-  if (!stream) return stream.error();
-  auto entries = BuildEntries(*impl_, std::span<const uint8_t>(stream->data(), stream->size()));
+  OutBytes& stream = impl_->saveBuffer;
+  if (auto st = detail::WriteWorkbookStream(*impl_, stream); !st) return st;
+  auto entries = BuildEntries(*impl_, std::span<const uint8_t>(stream));
 
   // Through symbolic links to the file they name: it is replaced, they stay.
   auto real = FollowLinks(path);

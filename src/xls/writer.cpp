@@ -429,10 +429,10 @@ void WriteName(RecordWriter& w, const NameRec& n) {
 
 }  // namespace
 
-Result<OutBytes> WriteWorkbookStream(const WorkbookImpl& wb) {
+Status WriteWorkbookStream(const WorkbookImpl& wb, OutBytes& out) {
   if (wb.sheets.empty()) return Fail("a workbook needs at least one sheet");
   SstUse sst = CountStrings(wb);
-  OutBytes out;
+  out.clear();
   size_t cells = 0;
   for (size_t i = 0; i < wb.sheets.size(); ++i)
     wb.model(i).rows.ForEach([&](uint32_t, const RowRec& row) { cells += row.cells.size(); });
@@ -536,7 +536,7 @@ Result<OutBytes> WriteWorkbookStream(const WorkbookImpl& wb) {
   if (out.size() > 0xFFFFFFFFull) return Fail("the workbook is too large for the file format");
   // Keep the stream out of the compound file's mini stream, as Excel does.
   if (out.size() < 4096) out.resize(4096, 0);
-  return out;
+  return {};
 }
 
 // ---- new workbooks ----

@@ -831,7 +831,9 @@ Status WorkbookTables::Insert(const Statement& insert) {
             ToCellInput(v, target.types[c], target.columns[c].name, book_.date1904(), pending_[c]);
         !st)
       return st;
-    if (pending_[c].kind == CellInput::Kind::Text) {
+    // A text of no more bytes than a cell holds characters always fits.
+    if (pending_[c].kind == CellInput::Kind::Text &&
+        pending_[c].text.size() > xls::kMaxTextLength) {
       const std::size_t length = Utf16Length(pending_[c].text);
       if (length > xls::kMaxTextLength)
         return Fail("The value for the column \"" + target.columns[c].name + "\" has " +
