@@ -97,7 +97,7 @@ int TaskRunner::Run(const std::function<std::optional<TaskId>(Workspace&)>& queu
     if (!task || task->state != kTaskWaiting) break;
     // A controller that ended without running it never will.
     if (ws_.State() == ControllerState::Idle && ws_.controller().Stopped()) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   // Nothing else is queued: the controller's last wait is cut short.
   ws_.controller().BeginShutdown();

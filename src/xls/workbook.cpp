@@ -895,6 +895,28 @@ Status Workbook::DefineName(std::string_view name, size_t sheet, const Range& ar
   return {};
 }
 
+Status Workbook::MoveNameArea(size_t index, size_t sheet, const Range& area) {
+  WorkbookImpl& wb = *impl_;
+  if (index >= wb.names.size())
+    return Fail("there is no defined name " + std::to_string(index + 1));
+  if (area.firstRow > area.lastRow || area.firstCol > area.lastCol || area.lastRow >= kMaxRows ||
+      area.lastCol >= kMaxColumns)
+    return Fail("the new range of a defined name is not a valid block of cells");
+  NameRec& r = wb.names[index];
+  // ptgRef3d or ptgArea3d (any class), alone.
+  const bool block = (r.rgce.size() == 7 && (r.rgce[0] & 0x1F) == 0x1A) ||
+                     (r.rgce.size() == 11 && (r.rgce[0] & 0x1F) == 0x1B);
+  const uint16_t ixti = block ? Get16(r.rgce.data() + 1) : 0xFFFF;
+  if (!block || ixti >= wb.xtis.size() || wb.xtis[ixti].first != sheet ||
+      wb.xtis[ixti].last != sheet || wb.xtis[ixti].supBook != wb.SelfSupBookIndex(false))
+    return Fail("the defined name " + std::to_string(index + 1) +
+                " is not a block of cells of sheet " + std::to_string(sheet + 1));
+  r.rgce = detail::MakeRef3d(ixti, area);
+  r.tail.clear();
+  r.lengths = {};
+  return {};
+}
+
 Status Workbook::DeleteName(size_t index) {
   WorkbookImpl& wb = *impl_;
   if (index >= wb.names.size())

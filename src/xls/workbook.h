@@ -329,6 +329,12 @@ class Workbook {
   // Defines (or redefines) `name` as an absolute reference to `area` of `sheet`.
   Status DefineName(std::string_view name, size_t sheet, const Range& area,
                     std::optional<size_t> scope = {});
+  // Redefines the name at `index`, an absolute reference to a block of
+  // `sheet` of this workbook, as `area` of the same sheet: what DefineName
+  // does for it, without looking the name and the sheet up again (a table
+  // that grows by a row at a time). Fails when the name refers to anything
+  // else.
+  Status MoveNameArea(size_t index, size_t sheet, const Range& area);
   Status DeleteName(size_t index);
 
   // Formats.

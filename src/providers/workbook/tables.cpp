@@ -880,8 +880,15 @@ Status WorkbookTables::Insert(const Statement& insert) {
   xls::Range grown = range;
   grown.lastRow = row;
   if (!table.isSheet) {
-    if (auto st = book_.DefineName(table.definedName, table.sheet, grown); !st)
-      return undo(width, st.message());
+    // The name is looked up once and then moved with every row: names only
+    // change with statements after which the targets are worked out afresh.
+    if (!target.name) target.name = book_.FindName(table.definedName);
+    const bool moved = target.name && book_.MoveNameArea(*target.name, table.sheet, grown);
+    if (!moved) {
+      target.name.reset();
+      if (auto st = book_.DefineName(table.definedName, table.sheet, grown); !st)
+        return undo(width, st.message());
+    }
   }
   target.table.range = grown;
   if (table.isSheet) {

@@ -136,6 +136,7 @@ class WorkbookTables {
   // What INSERT keeps of a table between statements.
   struct InsertTarget {
     TableRef table;
+    std::optional<std::size_t> name;  // the defined name's index, once known
     std::vector<TableColumn> columns;
     std::vector<ColumnType> types;  // what each column stores
   };
