@@ -173,6 +173,38 @@ TEST_F(FormatTest, IndependentReadersSeeTheFormattingAndOpenTheFile) {
   EXPECT_EQ(ReadFile(dir / "csv" / "shop.csv"), "customer_name,n\nAnn,1\n");
 }
 
+// The workbook is formatted where the target side holds it, not read again:
+// rows it holds that were not saved yet arrive with the formatting. A file
+// that another program replaced meanwhile is formatted as the file holds it,
+// never overwritten with what the side held before.
+TEST_F(FormatTest, TheHeldWorkbookIsFormattedUnlessTheFileChangedBehindIt) {
+  const std::string db = MakeShop();
+  ConnectTarget(db + ".xls");
+  ASSERT_TRUE(Run("INSERT INTO [orders$] VALUES ('Bob', '2')"));  // not saved yet
+  ExcelAdapter::FormatTableHeads(ws, "shop");
+  ASSERT_TRUE(ws.target.Connected());
+  {
+    auto wb = LoadWorkbook(db + ".xls");
+    EXPECT_EQ(wb.sheet(0).GetValue(2, 0).text, "Bob");
+    EXPECT_EQ(wb.sheet(0).frozenRows(), 1u);
+  }
+  // Rows go on arriving after the formatting, and are saved with the next
+  // flush as before.
+  ASSERT_TRUE(Run("INSERT INTO [orders$] VALUES ('Cy', '3')"));
+  ASSERT_TRUE(hr::Succeeded(ws.target.session.Get()->Flush()));
+  EXPECT_EQ(LoadWorkbook(db + ".xls").sheet(0).GetValue(3, 0).text, "Cy");
+
+  MakeWorkbook(db + ".xls", {{"other", {{"replaced", "x"}, {"by", "another program"}}}});
+  ExcelAdapter::FormatTableHeads(ws, "shop");
+  auto wb = LoadWorkbook(db + ".xls");
+  ASSERT_EQ(wb.sheetCount(), 1u);
+  EXPECT_EQ(wb.sheet(0).name(), "other");
+  EXPECT_EQ(wb.sheet(0).GetValue(1, 1).text, "another program");
+  EXPECT_EQ(wb.sheet(0).frozenRows(), 1u);
+  EXPECT_DOUBLE_EQ(wb.sheet(0).ColumnWidth(0), HeaderColumnWidth(10, 8));
+  ASSERT_TRUE(ws.target.Connected());
+}
+
 TEST_F(FormatTest, AHeaderAcrossTheWholeRowEndsAtTheLastColumn) {
   const std::string db = Path("full");
   MakeWorkbook(db + ".xls", {{"all", {Headers(256)}}});
