@@ -120,7 +120,8 @@ struct WorkbookFile {
 
   Status Load() {
     FileBytes bytes;
-    if (auto st = ReadWholeFile(filePath, bytes, stamp); !st)
+    FileStamp read;
+    if (auto st = ReadWholeFile(filePath, bytes, read); !st)
       return Fail("The workbook \"" + displayPath + "\" cannot be read: " + st.message() + ".");
     auto parsed = xls::Workbook::Parse(bytes);
     if (!parsed)
@@ -130,6 +131,7 @@ struct WorkbookFile {
     tables.reset();
     book = std::make_unique<xls::Workbook>(std::move(*parsed));
     tables = std::make_unique<WorkbookTables>(*book);
+    stamp = read;
     dirty = false;
     return {};
   }
