@@ -257,10 +257,11 @@ const std::vector<uint32_t, BigAlloc<uint32_t>>& SharedStrings::FirstEqual() con
   size_t i = firstEqual_.size();
   if (i == size) return firstEqual_;
   // Slots carry their text's hash, so a probe rarely looks at text: the
-  // table can be half full, and fresh memory costs more than probes. Room
-  // for every new entry being a text of its own.
+  // table can be two thirds full, and fresh memory costs more than probes.
+  // Room for every new entry being a text of its own; the table grows only
+  // when that room is missing, to a size that has it.
   const size_t texts = textsInSlots_ + (size - i);
-  if (2 * texts > textSlots_.size()) {
+  if (texts + texts / 2 > textSlots_.size()) {
     size_t cap = 1024;
     while (cap < texts + texts / 2)
       cap *= 2;
