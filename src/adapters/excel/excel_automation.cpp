@@ -37,12 +37,27 @@ void ShowAutomationError(Frontend& out, const automation::AutomationError& error
   out.Tell(error.description());
 }
 
+namespace {
+
+// Hidden, without alerts, its workbook collection at hand.
+void Prepare(ExcelObjects& x) {
+  x.app->SetVisible(false);
+  x.app->SetDisplayAlerts(false);
+  x.books = x.app->Workbooks();
+}
+
+}  // namespace
+
 void ExcelObjects::OpenWorkbook(const std::string& path, bool exclusive) {
-  app->SetVisible(false);
-  app->SetDisplayAlerts(false);
-  books = app->Workbooks();
+  Prepare(*this);
   book = books->Open(path);
   if (exclusive && book->MultiUserEditing()) book->ExclusiveAccess();
+  sheets = book->Sheets();
+}
+
+void ExcelObjects::AdoptWorkbook(xls::Workbook&& held, const std::string& path) {
+  Prepare(*this);
+  book = books->Adopt(std::move(held), path);
   sheets = book->Sheets();
 }
 

@@ -39,6 +39,9 @@ struct ExcelObjects {
   // Visible and DisplayAlerts off, Workbooks.Open(path), then Sheets; with
   // `exclusive`, a workbook in shared use is first taken for exclusive access.
   void OpenWorkbook(const std::string& path, bool exclusive);
+  // The same for a workbook already held in memory as the file `path`
+  // (Workbooks::Adopt): it is not read again.
+  void AdoptWorkbook(xls::Workbook&& held, const std::string& path);
   // Workbook.Save, Application.Save, Workbook.Close(false), Workbooks.Close,
   // Application.Quit.
   void SaveAndQuit();

@@ -134,26 +134,25 @@ bool FormatHeldWorkbook(Workspace& ws, excel::ExcelObjects& x, const std::string
   if (!IsJetProvider(ws.target.Settings().providerId)) return false;
   const auto dataSource = ws.target.dataSource.Get();
   if (!dataSource) return false;
-  return providers::workbook::LendWorkbook(
-      *dataSource, path, [&](xls::Workbook& book, const std::string& file) {
-        std::shared_ptr<automation::Workbook> held;
-        try {
-          x.app->SetVisible(false);
-          x.app->SetDisplayAlerts(false);
-          x.books = x.app->Workbooks();
-          held = x.book = x.books->Adopt(std::move(book), file);
-          x.sheets = x.book->Sheets();
-          FormatSheets(x);
-          x.SaveAndQuit();
-          book = held->Release();
-          return true;
-        } catch (const automation::AutomationError& e) {
-          failure = e;
-          x.Abandon();
-          if (held) book = held->Release();
-          return false;
-        }
-      });
+  return providers::workbook::LendWorkbook(*dataSource, path,
+                                           [&](xls::Workbook& book, const std::string& file) {
+                                             std::shared_ptr<automation::Workbook> held;
+                                             try {
+                                               x.AdoptWorkbook(std::move(book), file);
+                                               held = x.book;
+                                               FormatSheets(x);
+                                               x.SaveAndQuit();
+                                               book = held->Release();
+                                               return true;
+                                             } catch (const automation::AutomationError& e) {
+                                               failure = e;
+                                               if (!held)
+                                                 held = x.book;  // taken in before the failure
+                                               x.Abandon();
+                                               if (held) book = held->Release();
+                                               return false;
+                                             }
+                                           });
 }
 
 }  // namespace
