@@ -7,6 +7,7 @@
 
 #include "app/qt/main_window.h"
 #include "app/qt/screenshot_tour.h"
+#include "install_dirs.h"
 #include "platform/program_dir.h"
 #include "version.h"
 
@@ -51,6 +52,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(MIGRATOR_PRODUCT);
   QApplication::setApplicationVersion(MIGRATOR_VERSION);
+  // The desktop matches the window to its menu entry and icon by this name.
+  QApplication::setDesktopFileName(QStringLiteral(MIGRATOR_APP_ID));
   migrator::gui::MainWindow window(migrator::ProgramDirectory());
   window.show();
   if (connect) window.PostConnectFromConfig();

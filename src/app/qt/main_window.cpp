@@ -4,6 +4,7 @@
 #include "browser/tree_commands.h"
 #include "config/config_file.h"
 #include "config/connection_config.h"
+#include "platform/program_dir.h"
 #include "support/condition_file.h"
 #include "tasks/controller.h"
 #include "workflows/backup.h"
@@ -389,13 +390,9 @@ void MainWindow::OpenDriverCheck() {
 }
 
 QString MainWindow::ManualPath() const {
-  // Installed and built, the manual sits beside the executable; the program
-  // directory (MIGRATOR_HOME) is where a copied program keeps it.
-  const QString beside = QCoreApplication::applicationDirPath() + "/manual/index.html";
-  if (QFileInfo(beside).isFile()) return beside;
-  QString dir = QString::fromStdString(programDir_);
-  if (!dir.endsWith('/')) dir += '/';
-  return dir + QStringLiteral("manual/index.html");
+  // Beside the executable in a build, in the documentation directory when
+  // installed, in the program directory for a copied program.
+  return QString::fromStdString(ManualIndex(programDir_));
 }
 
 void MainWindow::OpenManual() {
