@@ -4,6 +4,7 @@
 #   bin/migrator, bin/migrator-cli                  the programs (stripped in the package)
 #   share/doc/migrator/manual/                      the user's guide (F1 finds it there)
 #   share/doc/migrator/copyright, changelog.gz
+#   share/doc-base/migrator-manual                   the guide for doc-base
 #   share/man/man1/migrator.1.gz, migrator-cli.1.gz
 #   share/bash-completion/completions/migrator-cli
 #   share/applications/com.orvane.Migrator.desktop   the menu entry
@@ -48,6 +49,8 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXE
 install(TARGETS migrator-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/manual/ DESTINATION ${MIGRATOR_DOCDIR}/manual)
 install(FILES ${staged}/copyright ${staged}/changelog.gz DESTINATION ${MIGRATOR_DOCDIR})
+install(FILES ${data_dir}/debian/migrator-manual
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc-base)
 install(FILES ${staged}/migrator-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${data_dir}/completion/migrator-cli
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
@@ -60,6 +63,21 @@ if(MIGRATOR_BUILD_GUI)
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo)
   install(DIRECTORY ${data_dir}/icons/ DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons)
 endif()
+# A stripped program still holds the compiler's notes; strip them as Debian's
+# own packages are (only when installing stripped, as cpack does).
+set(programs migrator-cli)
+if(MIGRATOR_BUILD_GUI)
+  list(APPEND programs migrator)
+endif()
+foreach(program IN LISTS programs)
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
+        --remove-section=.note
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endif()")
+endforeach()
 
 # The package is made from the build that ran the tests: cpack installs what
 # is built and does not build everything first (scripts/package.sh builds
@@ -71,10 +89,15 @@ set(CPACK_PACKAGE_VENDOR Orvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${MIGRATOR_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "MySQL and MariaDB to Excel workbook migration tool")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Migrator copies MySQL and MariaDB databases into Excel workbooks (.xls). Its window shows a server and a workbook as trees and queues migrations of a whole database, all its tables or a single table, which run in the background while every step is logged. It also backs workbook tables up to script files and restores them, maintains workbooks, filters each source table with a stored SQL condition and checks the installed ODBC drivers.
+set(CPACK_PACKAGE_DESCRIPTION [[
+Migrator copies MySQL and MariaDB databases into Excel workbooks (.xls).
+Its window shows a server and a workbook as trees and queues migrations of
+a whole database, all its tables or a single table; they run in the
+background while every step is logged. It also backs workbook tables up to
+script files and restores them, maintains workbooks, filters each source
+table with a stored SQL condition and checks the installed ODBC drivers.
 
-The command-line program migrator-cli runs the same work without a window.")
+The command-line program migrator-cli runs the same work without a window.]])
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
