@@ -23,16 +23,12 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "testlib"))
+from checks import check, failures  # noqa: E402
+
 APP_ID = "com.orvane.Migrator"
 OPTION = re.compile(r"(?<![\w-])--?[A-Za-z][\w-]*")
-failures = []
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
-        print("FAILED:", what)
-    return ok
 
 
 def run(args, **kw):
