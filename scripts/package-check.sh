@@ -127,7 +127,10 @@ as_user env MIGRATOR_TEST_MYSQL_HOST="$MIGRATOR_TEST_MYSQL_HOST" \
 pictures=$(find "$SHOTS" -name '*.png' -size +2k 2>/dev/null | wc -l)
 lap
 echo "  migrator --screenshots: status $rc, $pictures pictures ($LAPSED)"
-[ "$rc" -eq 0 ] && [ "$pictures" -ge 9 ] || { tail -20 "$WORK/tour.log"; fail "the screenshot tour"; }
+if [ "$rc" -ne 0 ] || [ "$pictures" -lt 9 ]; then
+  tail -20 "$WORK/tour.log"
+  fail "the screenshot tour"
+fi
 
 # The sample database into a workbook in the user's home directory.
 BOOK=$HOME_DIR/shop.xls
@@ -140,7 +143,10 @@ sheets=$(as_user /usr/bin/migrator-cli workbook info "$BOOK" 2>/dev/null |
   grep -c '(worksheet, visible) used A1:' || true)
 lap
 echo "  migrator-cli migrate: status $rc, $sheets sheets with rows in $BOOK ($LAPSED)"
-[ "$rc" -eq 0 ] && [ "$sheets" -eq 5 ] || { cat "$WORK/migrate.log"; fail "the migration"; }
+if [ "$rc" -ne 0 ] || [ "$sheets" -ne 5 ]; then
+  cat "$WORK/migrate.log"
+  fail "the migration"
+fi
 
 # The programs' files are the user's: private, and nothing below /usr.
 DATA=$HOME_DIR/.local/share/migrator
