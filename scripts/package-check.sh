@@ -84,9 +84,9 @@ echo "package-check: installing $(basename "$DEB")"
 cp "$DEB" "$WORK/"
 chmod 644 "$WORK/$(basename "$DEB")"
 export DEBIAN_FRONTEND=noninteractive
+INSTALLED=1  # from here on the exit purges, even after a half-done install
 apt-get install -y -qq --no-install-recommends "$WORK/$(basename "$DEB")" >"$WORK/apt.log" 2>&1 \
   || { cat "$WORK/apt.log"; echo "package-check: apt-get install failed" >&2; exit 1; }
-INSTALLED=1
 lap
 echo "  installed ($LAPSED)"
 mapfile -t OWNED < <(dpkg -L migrator)
