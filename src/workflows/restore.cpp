@@ -83,18 +83,6 @@ bool TakeName(std::string_view s, std::size_t& i, std::string& name) {
   return !name.empty();
 }
 
-// The table a CREATE TABLE text makes, or nothing when the text is another
-// statement.
-std::optional<std::string> CreatedTable(std::string_view text) {
-  std::size_t i = 0;
-  std::string name;
-  if (!TakeKeyword(text, i, "create") || !TakeKeyword(text, i, "table") ||
-      !TakeName(text, i, name)) {
-    return std::nullopt;
-  }
-  return name;
-}
-
 // Whether a statement is an INSERT into `table` (its values are the
 // provider's to check).
 bool IsInsertInto(std::string_view statement, const std::string& table) {
@@ -333,6 +321,16 @@ bool RestoreTable(Frontend& ui, oledb::Session& s, const Entry& e, const fs::pat
 
 }  // namespace
 
+std::optional<std::string> CreatedTableName(std::string_view text) {
+  std::size_t i = 0;
+  std::string name;
+  if (!TakeKeyword(text, i, "create") || !TakeKeyword(text, i, "table") ||
+      !TakeName(text, i, name)) {
+    return std::nullopt;
+  }
+  return name;
+}
+
 bool StatementSplitter::Take(char c) {
   if (quote_ != 0) {
     current_ += c;
@@ -406,7 +404,7 @@ RestoreOutcome RestoreBackup(Frontend& ui, oledb::SessionRef session, const std:
     }
     if (*text == kUserDefinedName) {
       e.sheetEntry = true;
-    } else if (auto table = CreatedTable(*text)) {
+    } else if (auto table = CreatedTableName(*text)) {
       e.table = std::move(*table);
       e.create = std::move(*text);
     } else {

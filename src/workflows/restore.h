@@ -22,6 +22,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/frontend.h"
 #include "oledb/slot.h"
@@ -48,6 +49,9 @@ RestoreOutcome RestoreBackup(Frontend& ui, oledb::SessionRef session, const std:
                              const RestoreOptions& options = {});
 // Whether a directory holds a backup of tables (its TABLES directory).
 bool IsBackupDirectory(const std::string& directory);
+// The table a CREATE TABLE text makes (its name unquoted), or nothing when
+// the text is another statement.
+std::optional<std::string> CreatedTableName(std::string_view text);
 
 // Splits the text of a .data file into statements: a statement ends at a
 // line break that is outside quotes ('...', `...`, [...]). Calls `onStatement`
