@@ -2,19 +2,24 @@
 
 #include <unistd.h>
 
+#include <atomic>
+
 namespace migrator::cli {
 namespace {
 
-volatile std::sig_atomic_t stopSignal = 0;
+// Lock-free, so the handler may touch it, and read by the command's thread
+// while the handler may run on another.
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void OnStopSignal(int signal) {
-  if (stopSignal != 0) {
+  int none = 0;
+  if (!stopSignal.compare_exchange_strong(none, signal)) {
     // The second one: the default action, now.
     std::signal(signal, SIG_DFL);
     std::raise(signal);
     return;
   }
-  stopSignal = signal;
   static const char kSaid[] =
       "\nmigrator-cli: stopping after the current row and keeping what arrived whole; "
       "interrupt again to end at once\n";
@@ -24,7 +29,7 @@ extern "C" void OnStopSignal(int signal) {
 }  // namespace
 
 StopOnSignals::StopOnSignals() {
-  stopSignal = 0;
+  stopSignal.store(0);
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
@@ -39,11 +44,11 @@ StopOnSignals::~StopOnSignals() {
 }
 
 bool StopOnSignals::Requested() const {
-  return stopSignal != 0;
+  return stopSignal.load() != 0;
 }
 
 const char* StopOnSignals::SignalName() const {
-  switch (stopSignal) {
+  switch (stopSignal.load()) {
     case SIGINT:
       return "SIGINT";
     case SIGTERM:

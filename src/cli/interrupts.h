@@ -7,7 +7,7 @@
 // action.
 //
 // Signals reach a process, not an object: the handler can only set a flag
-// of the process (a sig_atomic_t), which the scope owns while it exists.
+// of the process (a lock-free atomic), which the scope owns while it exists.
 
 #include <csignal>
 

@@ -131,13 +131,6 @@ std::string DirectoryOf(const std::string& path) {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string NameList(const std::vector<std::string>& names) {
-  std::string out;
-  for (const auto& n : names)
-    out += (out.empty() ? "" : ", ") + n;
-  return out.empty() ? "none" : out;
-}
-
 // Writes a whole text to a new file; false (reported) when it cannot.
 bool WriteWholeFile(Frontend& ui, const std::string& path, const std::string& text) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);

@@ -39,13 +39,6 @@ File OpenScratch(const Conversion& c, const std::string& name) {
   return File(OpenOwnerOnly(c.directory.File(name).path));
 }
 
-std::string NameList(const std::vector<std::string>& names) {
-  std::string out;
-  for (const auto& n : names)
-    out += (out.empty() ? "" : ", ") + n;
-  return out.empty() ? "none" : out;
-}
-
 // The names the target gives a table made from `ddl`, when they differ from
 // the source's: the workbook's rules for sheet and table names (characters,
 // length) and the definition's own (case).

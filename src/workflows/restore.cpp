@@ -263,14 +263,6 @@ bool RestoreRows(Frontend& ui, oledb::Session& session, const Entry& e, std::FIL
   return true;
 }
 
-// The names of some tables, for a summary line.
-std::string NameList(const std::vector<std::string>& names) {
-  std::string out;
-  for (const auto& n : names)
-    out += (out.empty() ? "" : ", ") + n;
-  return out.empty() ? "none" : out;
-}
-
 // One table, whole or not at all: dropped (when it exists), created and
 // filled inside one transaction, which is committed only when every row of a
 // whole file arrived. Otherwise the workbook stays as it was.

@@ -44,6 +44,16 @@ class BackupCommandTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return (dir / name).string(); }
 
+  // Connects the target side to a workbook of the directory.
+  void ConnectBook(const std::string& name) {
+    ConnectionSettings s;
+    s.providerId = kJetProvider;
+    s.sourceName = Path(name);
+    ws.target.SetSettings(s);
+    Connect(ws, DataSourceSide::Target);
+    ASSERT_TRUE(ws.target.Connected());
+  }
+
   NodeId Find(NodeKind kind) const {
     for (const auto& n : ws.target.tree.Nodes())
       if (n.kind == kind && n.id != kNoNode) return n.id;
@@ -66,12 +76,7 @@ TEST_F(BackupCommandTest, DecisionTableThroughTheScriptedFrontend) {
   EXPECT_EQ(ws.State(), ControllerState::Idle);
 
   MakeTableBook(Path("shop.xls"), {{"orders", {"id", "name"}, {{"1", "a"}}}});
-  ConnectionSettings s;
-  s.providerId = kJetProvider;
-  s.sourceName = Path("shop.xls");
-  ws.target.SetSettings(s);
-  Connect(ws, DataSourceSide::Target);
-  ASSERT_TRUE(ws.target.Connected());
+  ConnectBook("shop.xls");
   // The tree as the window shows it (a view included, which workbooks lack).
   std::vector<TreeNode> nodes;
   auto add = [&](NodeKind kind, std::string text, NodeId parent) {
@@ -154,12 +159,7 @@ TEST_F(BackupCommandTest, DecisionTableThroughTheScriptedFrontend) {
 // data cache.
 TEST_F(BackupCommandTest, AQueuedBackupLandsInTheDirectoryChosenForIt) {
   MakeTableBook(Path("shop.xls"), {{"orders", {"id"}, {{"1"}}}});
-  ConnectionSettings s;
-  s.providerId = kJetProvider;
-  s.sourceName = Path("shop.xls");
-  ws.target.SetSettings(s);
-  Connect(ws, DataSourceSide::Target);
-  ASSERT_TRUE(ws.target.Connected());
+  ConnectBook("shop.xls");
   TreeNode table;
   table.kind = NodeKind::Table;
   table.text = "orders";
