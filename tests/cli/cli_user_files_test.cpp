@@ -139,36 +139,36 @@ TEST_F(CliUserFiles, AKilledBackupKeepsThePreviousOneAndACutDataFileIsNotRestore
   const fs::path data = dir / "d" / "big" / "DATA" / "big.data";
   const std::string tblText = ReadFile(tbl), dataText = ReadFile(data);
 
-  // Killed while it writes the rows: the backup there stays whole.
+  // Killed while it writes the rows: the backup there stays whole. (The
+  // rows go fast: a backup that finished before the kill is tried again.)
   const fs::path err = dir / "err";
-  auto backup = Start("backup --target big.xls --to d", err);
-  ASSERT_TRUE(WaitUntil([&] { return Contains(ReadFile(err), "[big] 1000 records backuped!"); }))
-      << ReadFile(err);
-  backup->Signal(SIGKILL);
-  EXPECT_EQ(backup->Wait(), 128 + SIGKILL);
-  EXPECT_EQ(ReadFile(tbl), tblText);
-  EXPECT_TRUE(ReadFile(data) == dataText) << "the data file changed";
+  bool killed = false;
+  for (int attempt = 0; attempt < 5 && !killed; ++attempt) {
+    auto backup = Start("backup --target big.xls --to d", err);
+    ASSERT_TRUE(WaitUntil([&] { return Contains(ReadFile(err), "[big] 1000 records backuped!"); }))
+        << ReadFile(err);
+    backup->Signal(SIGKILL);
+    killed = backup->Wait() == 128 + SIGKILL;
+    EXPECT_EQ(ReadFile(tbl), tblText);
+    EXPECT_TRUE(ReadFile(data) == dataText) << "the data file changed";
+  }
+  EXPECT_TRUE(killed);
 
   // A data file cut at a line boundary is told from a whole one.
   std::size_t cut = 0;
-  for (int line = 0; line < 30000; ++line)
+  for (int line = 0; line < 101; ++line)
     cut = dataText.find('\n', cut) + 1;
   WriteFile(data, dataText.substr(0, cut));
   r = Cli("restore --from d/big --target cut.xls");
   EXPECT_EQ(r.status, 1) << r.out;
   EXPECT_LT(RowsOf(dir / "cut.xls", "big"), 1) << r.out;
 
-  // A backup of an earlier version, without the count, still restores.
-  std::string old;
-  for (std::size_t at = 0; at < dataText.size();) {
-    const std::size_t end = dataText.find('\n', at) + 1;
-    if (dataText.compare(at, 6, "insert") == 0) old += dataText.substr(at, end - at);
-    at = end;
-  }
-  WriteFile(data, old);
+  // A backup of an earlier version (its rows alone, without the count)
+  // still restores.
+  WriteFile(data, dataText.substr(dataText.find('\n') + 1, cut - dataText.find('\n') - 1));
   r = Cli("restore --from d/big --target old.xls");
   EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(RowsOf(dir / "old.xls", "big"), 60000);
+  EXPECT_EQ(RowsOf(dir / "old.xls", "big"), 100);
 }
 
 TEST_F(CliUserFiles, RestoreReplaceKeepsTheOldRowsUntilTheNewOnesAreSaved) {
@@ -191,7 +191,7 @@ TEST_F(CliUserFiles, RestoreReplaceKeepsTheOldRowsUntilTheNewOnesAreSaved) {
   fs::copy(dir / "d", dir / "bad", fs::copy_options::recursive);
   const fs::path bad = dir / "bad" / "big" / "DATA" / "big.data";
   std::string text = ReadFile(bad);
-  text.insert(text.find("insert into `big` values ('30000'"), "insert into `big` values (1,2)\n");
+  text.insert(text.find("insert into `big` values ('2000'"), "insert into `big` values (1,2)\n");
   WriteFile(bad, text);
   r = Cli("restore --from bad/big --target big.xls --replace");
   EXPECT_EQ(r.status, 1) << r.out;
