@@ -28,9 +28,13 @@ void MigrateUsage(std::FILE* f) {
       "  --table and --tables add to the workbook (made empty first when missing).\n"
       "  --database defaults to the database of the URL or of migrator.cfg.\n"
       "  --yes answers the confirmations; without it a terminal asks, a pipe refuses.\n"
+      "  The first Ctrl-C (SIGINT) or SIGTERM stops after the current row: the tables\n"
+      "  that arrived whole stay, the one under way is removed again, and the last\n"
+      "  lines say what arrived and how to copy the rest; a second one ends at once.\n"
       "  Exit code: 0 every table arrived whole, 1 the task failed (a table was not\n"
-      "  created, rows were refused, cut at a sheet's 65,535 rows or not read),\n"
-      "  2 wrong arguments, 3 nothing ran (no connection, not confirmed).\n",
+      "  created, rows were refused, cut at a sheet's 65,535 rows or not read, or\n"
+      "  values were cut at the 32,767 characters a cell holds), 2 wrong arguments,\n"
+      "  3 nothing ran (no connection, not confirmed), 4 stopped by SIGINT or SIGTERM.\n",
       kSourceOptionsUsage);
 }
 
@@ -115,6 +119,10 @@ int RunMigrate(const Args& args) {
       source = {NodeKind::Table, *parsed->objects.table, database};
       break;
   }
+  runner.SetStopHint(parsed->objects.scope == Scope::Table
+                         ? "run the same command again to copy [" + *parsed->objects.table + "]"
+                         : "copy each table named above as removed or not reached with --table "
+                           "NAME");
   const std::string workbook = WorkbookDatabase(target);
   const bool exists = std::filesystem::exists(target);
 

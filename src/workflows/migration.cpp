@@ -1,5 +1,7 @@
 #include "workflows/migration.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -11,9 +13,12 @@
 #include "browser/refresh_tree.h"
 #include "oledb/operations.h"
 #include "oledb/schema_reader.h"
+#include "oledb/text.h"
 #include "platform/text.h"
+#include "providers/workbook/tables.h"
 #include "tasks/controller.h"
 #include "workflows/connect.h"
+#include "workflows/restore.h"
 
 namespace migrator {
 namespace {
@@ -28,9 +33,23 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// A scratch file in the data cache, truncated; the name is made safe.
+// A scratch file in the data cache, truncated, readable by its owner only;
+// the name is made safe.
 File OpenScratch(const Conversion& c, const std::string& name) {
-  return File(std::fopen(c.directory.File(name).path.c_str(), "w+"));
+  return File(OpenOwnerOnly(c.directory.File(name).path));
+}
+
+// The names the target gives a table made from `ddl`, when they differ from
+// the source's: the workbook's rules for sheet and table names (characters,
+// length) and the definition's own (case).
+void SayNameChanges(Frontend& ui, const std::string& table, const std::string& ddl) {
+  const std::string made = CreatedTableName(ddl).value_or(table);
+  const std::string sheet = providers::workbook::SheetNameForTable(made);
+  const std::string name = providers::workbook::DefinedNameForTable(made);
+  if (sheet != table || name != table) {
+    WriteOutput(ui, "T::TABLE: [%s] is named [%s] in the workbook, on the sheet [%s]",
+                table.c_str(), name.c_str(), sheet.c_str());
+  }
 }
 
 bool Stopping(const Workspace& ws) {
@@ -67,6 +86,11 @@ Result<WorkingDirectory> DataCacheDirectory(const Workspace& ws) {
   WorkingDirectory dir(ws.programDir());
   auto step = dir.Step("data_cache");
   if (!step) return step.error();
+  // The scratch files hold copies of the tables: the directory is the
+  // owner's alone (not a directory a link leads to).
+  struct stat st {};
+  if (::lstat(dir.path().c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    ::chmod(dir.path().c_str(), 0700);
   return dir;
 }
 
@@ -229,7 +253,11 @@ void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
     ConvertOneTable(c, sourceDatabase, tables[i].tableName);
     if (Stopping(c.ws)) {
       WriteOutputText(ui, "Tables Converting Terminaled!");
-      if (i + 1 < tables.size()) c.whole = false;
+      c.stopped = true;
+      for (std::size_t j = i + 1; j < tables.size(); ++j) {
+        if (tables[j].tableType != "VIEW") c.notReached.push_back(tables[j].tableName);
+      }
+      if (!c.notReached.empty()) c.whole = false;
       break;
     }
   }
@@ -253,23 +281,40 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
     WriteOutput(ui, "T::TABLE: [%s] its scratch files are named %s", table.c_str(),
                 safe.name.c_str());
   }
-  // 3, 4.
+  // 3, 4. What is not a definition is the source's word why there is none
+  // (the table is missing, say): it is said as it is, never run.
   std::string ddl = MySqlAdapter::GetTableDdl(ui, c.source, database, table);
-  std::fputs(ddl.c_str(), file.get());
+  const bool definition = CreatedTableName(ddl).has_value();
+  bool created = false;
+  if (definition) {
+    std::fputs(ddl.c_str(), file.get());
+    file.reset();
+    created = oledb::ExecuteStatement(ui, &ws.target.session, ddl, 1);
+  }
   file.reset();
 
   // 5. When the target does not take the rewritten definition, the table is
   // made from its column list instead: every table the server shows arrives.
-  bool created = oledb::ExecuteStatement(ui, &ws.target.session, ddl, 1);
   if (!created) {
+    const std::string given = ddl;
     ddl = MySqlAdapter::GetColumnsDdl(c.source, table);
     if (!ddl.empty()) {
-      WriteOutput(ui,
-                  "T::TABLE: [%s].[%s] is made from its column list instead, every column as "
-                  "text",
-                  database.c_str(), table.c_str());
+      if (definition) {
+        WriteOutput(ui,
+                    "T::TABLE: [%s].[%s] is made from its column list instead, every column as "
+                    "text",
+                    database.c_str(), table.c_str());
+      } else {
+        WriteOutput(ui,
+                    "T::TABLE: [%s].[%s] the source gave no definition (%s): it is made from "
+                    "its column list, every column as text",
+                    database.c_str(), table.c_str(), given.c_str());
+      }
       if (File again = OpenScratch(c, table)) std::fputs(ddl.c_str(), again.get());
       created = oledb::ExecuteStatement(ui, &ws.target.session, ddl, 1);
+    } else if (!definition) {
+      WriteOutput(ui, "E::TABLE: [%s].[%s] cannot be read from the source: %s", database.c_str(),
+                  table.c_str(), given.c_str());
     }
   }
   // 6.
@@ -279,17 +324,65 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
     return -1;
   }
   WriteOutput(ui, "Create table [%s] SUCCESSFULLY!!!", table.c_str());
+  SayNameChanges(ui, table, ddl);
   TransferOptions options;
   options.scratchFile = c.directory.File(table + ".data").path;
   options.maxRows = kExcelTableRows;
   options.maxValueUnits = kExcelCellUnits;
   if (c.task && ui.ShowsRowProgress())
     options.onProgress = [task = c.task](const RowProgress& p) { task->SetRowProgress(p); };
-  if (!MySqlAdapter::TransferTableRows(ws, c.source, &ws.target.session, database, table, options)
-           .whole) {
-    c.whole = false;
+  const TransferResult rows =
+      MySqlAdapter::TransferTableRows(ws, c.source, &ws.target.session, database, table, options);
+  if (rows.cutValues > 0) c.cut.emplace_back(table, rows.cutValues);
+  if (rows.whole) {
+    c.arrived.push_back(table);
+    std::remove(c.directory.File(table).path.c_str());
+    std::remove(options.scratchFile.c_str());
+    return 1;
+  }
+  c.whole = false;
+  if (rows.stopped) {
+    // Made by this step and cut by the stop: it goes again, so a partial
+    // table never passes for the table and the same migration can run again.
+    c.stopped = true;
+    const std::string made = CreatedTableName(ddl).value_or(table);
+    if (oledb::ExecuteStatement(ui, &ws.target.session,
+                                "DROP TABLE " + oledb::QuoteIdentifier(made), 1)) {
+      WriteOutput(ui,
+                  "E::TABLE: [%s].[%s] was stopped after %lld records: the unfinished table is "
+                  "removed, so that it can be migrated again",
+                  database.c_str(), table.c_str(), static_cast<long long>(rows.arrived));
+      c.removed.push_back(table);
+    } else {
+      WriteOutput(ui,
+                  "E::TABLE: [%s].[%s] was stopped after %lld records and the unfinished table "
+                  "could not be removed: drop it before migrating it again",
+                  database.c_str(), table.c_str(), static_cast<long long>(rows.arrived));
+    }
   }
   return 1;
+}
+
+bool FinishConversion(const Conversion& c) {
+  Frontend& ui = c.ws.frontend();
+  if (!c.cut.empty()) {
+    std::string where;
+    for (const auto& [table, count] : c.cut)
+      where += Format("%s%lld in [%s]", where.empty() ? "" : ", ", static_cast<long long>(count),
+                      table.c_str());
+    WriteOutput(ui,
+                "E::Not every value arrived whole: values longer than a cell holds were cut to "
+                "its %zu characters (%s)",
+                kExcelCellUnits, where.c_str());
+  }
+  if (c.stopped) {
+    WriteOutput(ui,
+                "E::The migration was stopped. Arrived whole: %s. Stopped half-way and removed: "
+                "%s. Not reached: %s",
+                NameList(c.arrived).c_str(), NameList(c.removed).c_str(),
+                NameList(c.notReached).c_str());
+  }
+  return c.whole;
 }
 
 void ConvertAllViews(Conversion& c, const std::string& sourceDatabase) {
@@ -359,7 +452,7 @@ std::optional<Conversion> StartConversion(TaskContext& ctx) {
                 dir.message().c_str());
     return std::nullopt;
   }
-  return Conversion{ctx.ws, ctx.sourceSession, std::move(*dir), true, &ctx};
+  return Conversion{ctx.ws, ctx.sourceSession, std::move(*dir), true, &ctx, {}};
 }
 
 }  // namespace
@@ -383,7 +476,7 @@ bool CloneDatabaseTask(TaskContext& ctx) {
   ConvertAllViews(*c, ctx.sourceDatabase);
   ctx.SetProgress(100);
   RefreshTree(ws, DataSourceSide::Target, 0);
-  return c->whole;
+  return FinishConversion(*c);
 }
 
 bool MigrateDatabaseTask(TaskContext& ctx) {
@@ -399,7 +492,7 @@ bool MigrateDatabaseTask(TaskContext& ctx) {
   ctx.SetProgress(50);
   RefreshTree(ws, DataSourceSide::Target, 0);
   ctx.SetProgress(100);
-  return c->whole;
+  return FinishConversion(*c);
 }
 
 bool MigrateTablesTask(TaskContext& ctx) {
@@ -417,7 +510,7 @@ bool MigrateTablesTask(TaskContext& ctx) {
   ctx.SetProgress(90);
   RefreshTree(ws, DataSourceSide::Target, 0);
   ctx.SetProgress(100);
-  return c->whole;
+  return FinishConversion(*c);
 }
 
 bool MigrateTableTask(TaskContext& ctx) {
@@ -434,7 +527,7 @@ bool MigrateTableTask(TaskContext& ctx) {
   ExcelAdapter::FormatTableHeads(ws, ctx.targetDatabase);
   RefreshTree(ws, DataSourceSide::Target, 0);
   ctx.SetProgress(100);
-  return c->whole;
+  return FinishConversion(*c);
 }
 
 // Views cannot be migrated into a workbook.

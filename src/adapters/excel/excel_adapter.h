@@ -28,6 +28,13 @@ inline constexpr const char* kJetProviderString = "Excel 8.0;HDR=Yes;";
 inline constexpr const char* kUserDefinedName = "User Defined Name!";
 inline constexpr const char* kDataBackupDone = "true";
 inline constexpr const char* kDataBackupStopped = "Data Backup Terminaled!";
+// The first and the last line of a table's data file. The last one counts
+// the rows, so that a file cut at a line boundary is told from a whole one;
+// files of earlier versions have neither line.
+inline constexpr const char* kDataFileHeader =
+    "-- table data: one INSERT statement a line, the number of rows on the last line";
+inline constexpr const char* kDataFileEndPrefix = "-- end: ";
+inline constexpr const char* kDataFileEndSuffix = " rows";
 
 inline constexpr const char* kExcelOdbcProviderString =
     "Driver={Microsoft Excel Driver (*.xls)};DriverId=790;ReadOnly=0;";
@@ -135,18 +142,31 @@ struct ExcelAdapter {
   // Connection!" without a session.
   static std::string BackupTableStructure(Workspace& ws, oledb::SessionRef session,
                                           const std::string& table);
+  // The same for a sheet entry taken as a table: the columns of `sheetEntry`
+  // ("S$") under the name `tableName`.
+  static std::string BackupSheetStructure(Workspace& ws, oledb::SessionRef session,
+                                          const std::string& sheetEntry,
+                                          const std::string& tableName);
   // Writes the table's rows as INSERT statements, one a line (a line break
   // inside a quoted value stays as it is), to directory/<fileStem>.data; the
-  // stem is the table's name when empty and may not hold a "/". Text values
-  // go between quotes with a quote doubled, an empty cell is NULL. Reports
-  // every 1000 rows and the total. Stops after the current row when the
-  // controller is stopping. Returns kDataBackupDone when every row was
-  // written, kDataBackupStopped after a stop, "No Connection!" without a
-  // session, otherwise the failure's text (also reported).
+  // stem is the table's name when empty and may not hold a "/". The file
+  // starts with kDataFileHeader and, when every row was written, ends with
+  // the row count (kDataFileEndPrefix). Text values go between quotes with
+  // a quote doubled, an empty cell is NULL. Reports every 1000 rows and the
+  // total. Stops after the current row when the controller is stopping.
+  // Returns kDataBackupDone when every row was written, kDataBackupStopped
+  // after a stop, "No Connection!" without a session, otherwise the
+  // failure's text (also reported). A symbolic link in the file's place is
+  // not followed: the file is not written.
   static std::string BackupTableData(Workspace& ws, oledb::SessionRef session,
                                      const std::string& database, const std::string& table,
                                      const std::string& directory,
                                      const std::string& fileStem = {});
+  // The same into the file `path`, the statements naming the table
+  // `insertName` (the rows of a sheet entry saved as a table of its own).
+  static std::string BackupTableDataTo(Workspace& ws, oledb::SessionRef session,
+                                       const std::string& table, const std::string& insertName,
+                                       const std::string& path);
   // A workbook has no views: always an empty text.
   static std::string BackupView(Frontend& out, oledb::SessionRef session,
                                 const std::string& database, const std::string& view);

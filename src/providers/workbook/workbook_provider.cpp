@@ -113,7 +113,10 @@ struct WorkbookFile {
   bool readOnly = false;
   std::unique_ptr<xls::Workbook> book;
   std::unique_ptr<WorkbookTables> tables;
-  bool dirty = false;            // rows were inserted since the last save
+  bool dirty = false;  // rows were inserted since the last save
+  // A session's open transaction: nothing is saved until it commits.
+  const void* transaction = nullptr;
+  bool transactionLost = false;  // a failed statement read the file again under it
   std::uint64_t generation = 0;  // counts replacements of `book`; rowsets check it
   std::string broken;            // why the workbook cannot be used any more
   FileStamp stamp;               // the file as `book` was last read from or saved to
@@ -268,20 +271,77 @@ class WorkbookSession : public ProviderSession {
 
   // Inserted rows are saved when the session goes at the latest. A failure
   // here has no one to tell (callers that must know flush first); the data
-  // source tries again when it goes.
+  // source tries again when it goes. A transaction left open is undone.
   ~WorkbookSession() override {
-    if (file_.dirty) (void)file_.Save();
+    if (file_.transaction == this) {
+      EndTransaction();
+      file_.Restore();
+    }
+    if (file_.dirty && !file_.transaction) (void)file_.Save();
   }
 
   // Saves the rows inserted since the last save. When that fails they stay
   // held (a later flush or release tries again) and the file on disk is the
   // one before, whole.
   HRESULT Flush(ErrorRecords& errors) override {
+    if (file_.transaction)
+      return Failure(errors, hr::E_UNEXPECTED,
+                     "A transaction is open on the workbook \"" + file_.displayPath +
+                         "\": its changes are saved when it commits.");
     if (!file_.dirty) return hr::S_OK;
     if (auto st = file_.Save(); !st)
       return Failure(errors, hr::E_FAIL,
                      "The rows added to the workbook \"" + file_.displayPath +
                          "\" since it was last saved are not in the file: " + st.message());
+    return hr::S_OK;
+  }
+
+  // A transaction: statements change the workbook in memory only, and Commit
+  // saves them all at once (the file is replaced whole, so it holds either
+  // every change or none). Abort reads the file again.
+  HRESULT StartTransaction(ErrorRecords& errors) override {
+    if (!file_.tables) return Failure(errors, hr::E_UNEXPECTED, file_.broken);
+    if (file_.readOnly) return ReadOnly(errors);
+    if (file_.transaction)
+      return Failure(errors, hr::E_UNEXPECTED, "A transaction is already open on the workbook.");
+    // The rows inserted before it are not part of it.
+    if (file_.dirty) {
+      if (auto st = file_.Save(); !st)
+        return Failure(errors, hr::E_FAIL,
+                       "The transaction was not started: the rows added before it cannot be "
+                       "saved: " +
+                           st.message());
+    }
+    file_.transaction = this;
+    file_.transactionLost = false;
+    return hr::S_OK;
+  }
+
+  HRESULT Commit(ErrorRecords& errors) override {
+    if (file_.transaction != this)
+      return Failure(errors, hr::E_UNEXPECTED, "No transaction is open on this session.");
+    const bool lost = file_.transactionLost;
+    EndTransaction();
+    if (lost)
+      return Failure(errors, hr::E_FAIL,
+                     "The transaction was undone: a statement in it failed and the workbook "
+                     "was read again.");
+    if (!file_.dirty) return hr::S_OK;
+    if (auto st = file_.Save(); !st) {
+      file_.Restore();
+      return Failure(errors, hr::E_FAIL,
+                     "The changes were undone because the workbook \"" + file_.displayPath +
+                         "\" cannot be saved: " + st.message());
+    }
+    return hr::S_OK;
+  }
+
+  HRESULT Abort(ErrorRecords& errors) override {
+    if (file_.transaction != this)
+      return Failure(errors, hr::E_UNEXPECTED, "No transaction is open on this session.");
+    const bool changed = file_.dirty || file_.transactionLost;
+    EndTransaction();
+    if (changed) file_.Restore();
     return hr::S_OK;
   }
 
@@ -339,18 +399,24 @@ class WorkbookSession : public ProviderSession {
   }
 
  private:
+  void EndTransaction() {
+    file_.transaction = nullptr;
+    file_.transactionLost = false;
+  }
+
   HRESULT ReadOnly(ErrorRecords& errors) {
     return Failure(errors, hr::DB_SEC_E_PERMISSIONDENIED,
                    "The workbook \"" + file_.displayPath + "\" is open read-only.");
   }
 
-  // CREATE TABLE and DROP TABLE: saved at once, or nothing changes.
+  // CREATE TABLE and DROP TABLE: saved at once, or nothing changes. Inside
+  // a transaction they wait for its commit.
   HRESULT RunDdl(ErrorRecords& errors) {
     if (file_.readOnly) return ReadOnly(errors);
     const char* what = StatementName(statement_.kind);
     // The rows inserted so far go first, so that the file on disk is the
     // state to go back to.
-    if (file_.dirty) {
+    if (file_.dirty && !file_.transaction) {
       if (auto st = file_.Save(); !st)
         return Failure(
             errors, hr::E_FAIL,
@@ -363,8 +429,15 @@ class WorkbookSession : public ProviderSession {
     if (!applied) {
       // CREATE TABLE undoes its own changes; DROP TABLE may have cleared some
       // cells before it failed.
-      if (!create) file_.Restore();
+      if (!create) {
+        file_.Restore();
+        if (file_.transaction) file_.transactionLost = true;
+      }
       return Failure(errors, CodeOf(applied.error()), applied.message());
+    }
+    if (file_.transaction) {
+      file_.dirty = true;
+      return hr::S_OK;
     }
     if (auto st = file_.Save(); !st) {
       file_.Restore();
@@ -484,7 +557,7 @@ Status CheckProviderString(std::string_view s) {
 class WorkbookDataSource : public ProviderDataSource {
  public:
   ~WorkbookDataSource() override {
-    if (file_.dirty) (void)file_.Save();
+    if (file_.dirty && !file_.transaction) (void)file_.Save();
   }
 
   HRESULT Initialize(const PropertySet& init, ErrorRecords& errors) override {
@@ -550,9 +623,28 @@ class WorkbookDataSource : public ProviderDataSource {
     return hr::S_OK;
   }
 
+  std::optional<std::vector<std::string>> SheetsOutsideTables() const {
+    if (!file_.tables) return std::nullopt;
+    const std::vector<TableRef> tables = file_.tables->List();
+    std::vector<std::string> out;
+    for (const TableRef& sheet : tables) {
+      if (!sheet.isSheet || !sheet.range) continue;
+      const xls::Range& used = *sheet.range;
+      bool covered = false;
+      for (const TableRef& t : tables) {
+        if (t.isSheet || t.sheet != sheet.sheet || !t.range) continue;
+        const xls::Range& r = *t.range;
+        covered = covered || (r.firstRow <= used.firstRow && used.lastRow <= r.lastRow &&
+                              r.firstCol <= used.firstCol && used.lastCol <= r.lastCol);
+      }
+      if (!covered) out.push_back(sheet.listedName);
+    }
+    return out;
+  }
+
   bool Lend(const std::string& path,
             const std::function<bool(xls::Workbook&, const std::string&)>& use) {
-    if (!file_.book || file_.readOnly) return false;
+    if (!file_.book || file_.readOnly || file_.transaction) return false;
     if (file_.dirty && !file_.Save()) return false;
     // The file must be the one the workbook was read from or saved to; an
     // empty stamp (nothing there, a torn read) matches nothing.
@@ -579,6 +671,15 @@ class WorkbookDataSource : public ProviderDataSource {
 };
 
 }  // namespace
+
+std::optional<std::vector<std::string>> SheetsOutsideTables(oledb::DataSource& dataSource) {
+  std::optional<std::vector<std::string>> sheets;
+  dataSource.WithProvider([&](ProviderDataSource& provider) {
+    if (auto* ours = dynamic_cast<WorkbookDataSource*>(&provider))
+      sheets = ours->SheetsOutsideTables();
+  });
+  return sheets;
+}
 
 bool LendWorkbook(oledb::DataSource& dataSource, const std::string& path,
                   const std::function<bool(xls::Workbook& book, const std::string& file)>& use) {

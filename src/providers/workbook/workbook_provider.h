@@ -30,7 +30,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "oledb/provider.h"
 
@@ -72,5 +74,13 @@ std::unique_ptr<oledb::ProviderDataSource> CreateDataSource();
 // lock: it must not wait for another thread.
 bool LendWorkbook(oledb::DataSource& dataSource, const std::string& path,
                   const std::function<bool(xls::Workbook& book, const std::string& file)>& use);
+
+// The sheets of the workbook that `dataSource` holds that have cells outside
+// every table (defined name) on them: sheets filled by hand, whose rows no
+// table gives. Listed as the tables rowset lists them ("S$", 'My sheet$').
+// A sheet whose cells all lie inside one table's range, and an empty sheet,
+// are not listed. Nothing when the data source is another provider's or
+// holds no workbook.
+std::optional<std::vector<std::string>> SheetsOutsideTables(oledb::DataSource& dataSource);
 
 }  // namespace migrator::providers::workbook
