@@ -30,6 +30,7 @@ void RestoreUsage(std::FILE* f) {
                "  Exit code: 0 every table arrived whole, 1 a table or some rows did not,\n"
                "  2 wrong arguments, 3 nothing was changed (the workbook did not open, or\n"
                "  tables hold rows and --replace was not given).\n");
+  std::fputs(kWorkbookLockUsage, f);
 }
 
 struct RestoreArgs {

@@ -13,6 +13,7 @@
 #include "oledb/schema_reader.h"
 #include "platform/text.h"
 #include "tasks/controller.h"
+#include "workflows/auto_backup.h"
 #include "workflows/connect.h"
 
 namespace migrator {
@@ -233,7 +234,11 @@ void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
       break;
     }
   }
-  ExcelAdapter::FormatTableHeads(c.ws, targetDatabase);
+  // The tables made here, and no sheet of the person's.
+  const bool formatted = c.newWorkbook
+                             ? ExcelAdapter::FormatTableHeads(c.ws, targetDatabase)
+                             : ExcelAdapter::FormatTableHeads(c.ws, targetDatabase, c.made);
+  if (!formatted) c.whole = false;
 }
 
 int ConvertOneTable(Conversion& c, const std::string& database, const std::string& table) {
@@ -279,6 +284,7 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
     return -1;
   }
   WriteOutput(ui, "Create table [%s] SUCCESSFULLY!!!", table.c_str());
+  c.made.push_back(table);
   TransferOptions options;
   options.scratchFile = c.directory.File(table + ".data").path;
   options.maxRows = kExcelTableRows;
@@ -359,7 +365,13 @@ std::optional<Conversion> StartConversion(TaskContext& ctx) {
                 dir.message().c_str());
     return std::nullopt;
   }
-  return Conversion{ctx.ws, ctx.sourceSession, std::move(*dir), true, &ctx};
+  return Conversion{ctx.ws, ctx.sourceSession, std::move(*dir), true, &ctx, {}, false};
+}
+
+// The workbook a task is about to change, copied aside first when Auto
+// Backup is on.
+bool BackUpTarget(Workspace& ws) {
+  return AutoBackupWorkbook(ws, ws.target.Settings().sourceName);
 }
 
 }  // namespace
@@ -378,6 +390,7 @@ bool CloneDatabaseTask(TaskContext& ctx) {
   }
   auto c = StartConversion(ctx);
   if (!c) return false;
+  c->newWorkbook = true;
   ConvertAllTables(*c, ctx.sourceDatabase, ctx.targetDatabase);
   ctx.SetProgress(50);
   ConvertAllViews(*c, ctx.sourceDatabase);
@@ -389,6 +402,7 @@ bool CloneDatabaseTask(TaskContext& ctx) {
 bool MigrateDatabaseTask(TaskContext& ctx) {
   Workspace& ws = ctx.ws;
   ReopenDatabase(ws, ctx.targetDatabase, 1);
+  if (!BackUpTarget(ws)) return false;
   if (!UseDatabase(ws, ctx.sourceDatabase, 0)) {
     WriteOutput(ws.frontend(), "Select Source Database[%s] Error!", ctx.sourceDatabase.c_str());
     return false;
@@ -405,6 +419,7 @@ bool MigrateDatabaseTask(TaskContext& ctx) {
 bool MigrateTablesTask(TaskContext& ctx) {
   Workspace& ws = ctx.ws;
   ReopenDatabase(ws, ctx.targetDatabase, 1);
+  if (!BackUpTarget(ws)) return false;
   ws.source.tree.SetCurrentDatabase(ctx.sourceDatabase);
   if (!oledb::ExecuteStatement(ws.frontend(), ctx.sourceSession, UseStatement(ctx.sourceDatabase),
                                0)) {
@@ -423,6 +438,7 @@ bool MigrateTablesTask(TaskContext& ctx) {
 bool MigrateTableTask(TaskContext& ctx) {
   Workspace& ws = ctx.ws;
   ReopenDatabase(ws, ctx.targetDatabase, 1);
+  if (!BackUpTarget(ws)) return false;
   if (!UseDatabase(ws, ctx.sourceDatabase, 0)) {
     SourceNotSelected(ws.frontend(), __LINE__, ctx.sourceDatabase);
     return false;
@@ -431,7 +447,7 @@ bool MigrateTableTask(TaskContext& ctx) {
   if (!c) return false;
   ConvertOneTable(*c, ctx.sourceDatabase, ctx.sourceObject);
   ctx.SetProgress(90);
-  ExcelAdapter::FormatTableHeads(ws, ctx.targetDatabase);
+  if (!ExcelAdapter::FormatTableHeads(ws, ctx.targetDatabase, c->made)) c->whole = false;
   RefreshTree(ws, DataSourceSide::Target, 0);
   ctx.SetProgress(100);
   return c->whole;

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/workspace.h"
 #include "browser/db_tree.h"
@@ -58,6 +59,8 @@ struct Conversion {
   WorkingDirectory directory;         // where the scratch files go
   bool whole = true;                  // every table the steps took on arrived whole
   const TaskContext* task = nullptr;  // receives the row copy's progress, when set
+  std::vector<std::string> made;      // the tables the steps created on the target
+  bool newWorkbook = false;           // the target was made for them: every sheet is theirs
 };
 
 // The conversion steps. Tables and views are named to the source as they
@@ -74,8 +77,9 @@ bool ConvertOneView(Conversion& c, const std::string& database, const std::strin
 // The task functions of the migration types: 257 (clone a database into a
 // new workbook), 258 (a database), 259 (its tables), 261 (one table), 260
 // and 262 (views, which a workbook cannot hold). A migration task succeeds
-// when its database was created and selected and every table it took on
-// arrived whole.
+// when its database was created and selected, every table it took on
+// arrived whole and the header rows of the tables it made were formatted.
+// With Auto Backup on, a workbook that exists is copied aside first.
 bool CloneDatabaseTask(TaskContext& ctx);
 bool MigrateDatabaseTask(TaskContext& ctx);
 bool MigrateTablesTask(TaskContext& ctx);

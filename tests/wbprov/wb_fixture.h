@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,13 +56,14 @@ struct Connection {
   oledb::SessionSlot session;
 
   HRESULT Open(const std::string& path, const std::string& providerString = "Excel 8.0;HDR=Yes;",
-               int mode = oledb::DB_MODE_SHARE_DENY_NONE) {
+               int mode = oledb::DB_MODE_SHARE_DENY_NONE, std::optional<int> waitSeconds = {}) {
     HRESULT h = providers::CreateDataSource(providers::workbook::kProviderId, dataSource);
     if (hr::Failed(h)) return h;
     oledb::PropertySet init;
     init.Add(oledb::DBPROP_INIT_DATASOURCE, oledb::Variant::Bstr(path));
     init.Add(oledb::DBPROP_INIT_MODE, oledb::Variant::I4(mode));
     init.Add(oledb::DBPROP_INIT_PROVIDERSTRING, oledb::Variant::Bstr(providerString));
+    if (waitSeconds) init.Add(oledb::DBPROP_INIT_GENERALTIMEOUT, oledb::Variant::I4(*waitSeconds));
     h = dataSource->SetProperties(init);
     if (hr::Failed(h)) return h;
     h = dataSource->Initialize();
