@@ -111,7 +111,10 @@ std::string ReadSome(int fd) {
 // pc1, since 2025-05-19 10:12:03".
 std::string Holder() {
   std::string user = "an unknown user";
-  if (const passwd* pw = ::getpwuid(::geteuid())) user = pw->pw_name;
+  passwd entry{};
+  passwd* pw = nullptr;
+  char buffer[1024];
+  if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &pw) == 0 && pw) user = pw->pw_name;
   char host[256] = "";
   if (::gethostname(host, sizeof host - 1) != 0) std::strcpy(host, "this computer");
   char since[32] = "";

@@ -365,7 +365,7 @@ std::optional<Conversion> StartConversion(TaskContext& ctx) {
                 dir.message().c_str());
     return std::nullopt;
   }
-  return Conversion{ctx.ws, ctx.sourceSession, std::move(*dir), true, &ctx, {}, false};
+  return Conversion{ctx.ws, ctx.sourceSession, std::move(*dir), true, &ctx};
 }
 
 // The workbook a task is about to change, copied aside first when Auto

@@ -56,11 +56,11 @@ TaskId QueueMigrationTask(Workspace& ws, Task task);
 struct Conversion {
   Workspace& ws;
   oledb::SessionRef source;
-  WorkingDirectory directory;         // where the scratch files go
-  bool whole = true;                  // every table the steps took on arrived whole
-  const TaskContext* task = nullptr;  // receives the row copy's progress, when set
-  std::vector<std::string> made;      // the tables the steps created on the target
-  bool newWorkbook = false;           // the target was made for them: every sheet is theirs
+  WorkingDirectory directory;          // where the scratch files go
+  bool whole = true;                   // every table the steps took on arrived whole
+  const TaskContext* task = nullptr;   // receives the row copy's progress, when set
+  std::vector<std::string> made = {};  // the tables the steps created on the target
+  bool newWorkbook = false;            // the target was made for them: every sheet is theirs
 };
 
 // The conversion steps. Tables and views are named to the source as they

@@ -59,10 +59,6 @@ TEST_F(UserFilesTest, ANewWorkbookNeverReplacesAFileOfTheNameItResolvesTo) {
   fs::create_symlink(Path("elsewhere.xls"), Path("linked.xls"));
   EXPECT_FALSE(ExcelAdapter::CreateDatabase(ws, Path("linked"), 1));
   EXPECT_FALSE(fs::exists(Path("elsewhere.xls")));
-  // The chosen file of New Database likewise.
-  ui.QueueFile(Path("shop.xls"));
-  EXPECT_FALSE(ExcelAdapter::CreateDatabase(ws, dir.str() + "/", 0));
-  EXPECT_TRUE(ReadFile(Path("shop.xls")) == shop);
   // Nothing of the attempts is left beside them.
   EXPECT_EQ(FilesStartingWith(dir.path(), "."), std::vector<fs::path>{});
 }
