@@ -100,6 +100,16 @@ class TransferTest : public ::testing::Test {
     ASSERT_EQ(r.status, 0) << r.out;
   }
 
+  // Queues the migration of one table into the workbook.
+  TaskId QueueTable(const std::string& table) {
+    Task task;
+    task.typeCode = kMigrateTable;
+    task.sourceObject = table;
+    task.sourceDatabase = db;
+    task.targetDatabase = book;
+    return ws.tasks.Append(task);
+  }
+
   // The rows of a sheet below its header, as text.
   std::vector<std::vector<std::string>> SheetRows(const std::string& sheet) {
     ws.target.session.Reset();  // a released session has saved its rows
@@ -237,16 +247,8 @@ TEST_F(TransferTest, AQueueOfTableMigrationsRunsWholeAndAStopEndsAfterTheCurrent
   }
   SetUpSides(server, sql);
 
-  auto queue = [&](const std::string& table) {
-    Task task;
-    task.typeCode = kMigrateTable;
-    task.sourceObject = table;
-    task.sourceDatabase = db;
-    task.targetDatabase = book;
-    return ws.tasks.Append(task);
-  };
   for (const char* t : {"t1", "t2", "t3"})
-    queue(t);
+    QueueTable(t);
   ws.controller().StartIfIdle();
   ASSERT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
   for (const auto& task : ws.tasks.Snapshot())
@@ -267,7 +269,7 @@ TEST_F(TransferTest, AQueueOfTableMigrationsRunsWholeAndAStopEndsAfterTheCurrent
   Connect(ws, DataSourceSide::Target);
   ui.ClearLines();
   ui.stopOn = "[stopme] 2000 records converted!";
-  const TaskId stopped = queue("stopme");
+  const TaskId stopped = QueueTable("stopme");
   ws.controller().StartIfIdle();
   ASSERT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
   const auto texts = ui.Texts();
@@ -312,12 +314,7 @@ TEST_F(TransferTest, HeaderFormattingKeepsToTheNewTablesAndItsFailureFailsTheTas
   ASSERT_TRUE(ws.target.Connected());
 
   auto migrate = [&](const std::string& table) {
-    Task task;
-    task.typeCode = kMigrateTable;
-    task.sourceObject = table;
-    task.sourceDatabase = db;
-    task.targetDatabase = book;
-    const TaskId id = ws.tasks.Append(task);
+    const TaskId id = QueueTable(table);
     ws.controller().StartIfIdle();
     EXPECT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
     return ws.tasks.Find(id)->stateText;

@@ -57,11 +57,7 @@ using testing::TempDir;
 // The files of a directory but the workbook's lock file, which is there
 // while rows wait to be saved (writers_test.cpp looks at that one).
 std::vector<std::string> FilesIn(const std::filesystem::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir))
-    if (e.path().filename() != ".w.xls.~lock") names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
+  return DirectoryEntries(dir, ".w.xls.~lock");
 }
 
 TEST(WorkbookSave, AFailedSaveUndoesTheTableStatement) {

@@ -25,30 +25,6 @@ namespace {
 
 using testing::TempDir;
 
-struct Exec {
-  ScriptedFrontend ui;
-  bool Run(oledb::SessionRef s, const std::string& statement) {
-    ui.ClearLines();
-    return oledb::ExecuteStatement(ui, s, statement, 1);
-  }
-  bool Flush(oledb::SessionRef s) {
-    ui.ClearLines();
-    return oledb::FlushSession(ui, s, 1);
-  }
-  std::string Line() const {
-    auto texts = ui.Texts();
-    return texts.empty() ? std::string() : texts.back();
-  }
-};
-
-std::vector<std::string> FilesIn(const std::filesystem::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 std::vector<std::string> Sheets(const std::filesystem::path& path) {
   auto book = xls::Workbook::Load(path.string());
   EXPECT_TRUE(book.ok()) << book.message();
@@ -59,16 +35,23 @@ std::vector<std::string> Sheets(const std::filesystem::path& path) {
   return names;
 }
 
-TEST(WorkbookWriters, TwoConnectionsTakeTurnsAndKeepEachOthersChanges) {
+// A workbook w.xls of one sheet in a directory of its own; connections to it
+// wait a second for another writer.
+class WorkbookWriters : public ::testing::Test {
+ protected:
+  WorkbookWriters() { MakeWorkbook(path); }
+  HRESULT Open(Connection& c) {
+    return c.Open(path.string(), "Excel 8.0;HDR=Yes;", oledb::DB_MODE_SHARE_DENY_NONE, 1);
+  }
   TempDir dir;
-  const auto path = dir / "w.xls";
-  MakeWorkbook(path);
-  Connection a, b;
-  ASSERT_EQ(a.Open(path.string(), "Excel 8.0;HDR=Yes;", oledb::DB_MODE_SHARE_DENY_NONE, 1),
-            hr::S_OK);
-  ASSERT_EQ(b.Open(path.string(), "Excel 8.0;HDR=Yes;", oledb::DB_MODE_SHARE_DENY_NONE, 1),
-            hr::S_OK);
+  const std::filesystem::path path = dir / "w.xls";
   Exec x;
+};
+
+TEST_F(WorkbookWriters, TwoConnectionsTakeTurnsAndKeepEachOthersChanges) {
+  Connection a, b;
+  ASSERT_EQ(Open(a), hr::S_OK);
+  ASSERT_EQ(Open(b), hr::S_OK);
   ASSERT_TRUE(x.Run(a.ref(), "create table ta (v text)"));
   ASSERT_TRUE(x.Run(a.ref(), "insert into ta values ('a1')"));  // held, not saved yet
 
@@ -93,15 +76,12 @@ TEST(WorkbookWriters, TwoConnectionsTakeTurnsAndKeepEachOthersChanges) {
   EXPECT_EQ(Select(r.ref(), "select * from ta"), (Rows{{"a1"}, {"a2"}}));
   EXPECT_EQ(Select(r.ref(), "select * from tb"), (Rows{{"b1"}}));
   r.Close();
-  EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"w.xls"}));
+  EXPECT_EQ(DirectoryEntries(dir.path()), (std::vector<std::string>{"w.xls"}));
 }
 
 // A lock of another process on the workbook's lock file (any fcntl lock), and
 // LibreOffice's ".~lock.NAME#" file, refuse a write and name who holds them.
-TEST(WorkbookWriters, ALockOfAnotherProgramRefusesTheWriteAndSaysWho) {
-  TempDir dir;
-  const auto path = dir / "w.xls";
-  MakeWorkbook(path);
+TEST_F(WorkbookWriters, ALockOfAnotherProgramRefusesTheWriteAndSaysWho) {
   const std::string before = testing::ReadFile(path);
 
   int ready[2], done[2];
@@ -131,9 +111,7 @@ TEST(WorkbookWriters, ALockOfAnotherProgramRefusesTheWriteAndSaysWho) {
   ASSERT_EQ(::read(ready[0], &c, 1), 1);
 
   Connection w;
-  ASSERT_EQ(w.Open(path.string(), "Excel 8.0;HDR=Yes;", oledb::DB_MODE_SHARE_DENY_NONE, 1),
-            hr::S_OK);
-  Exec x;
+  ASSERT_EQ(Open(w), hr::S_OK);
   EXPECT_FALSE(x.Run(w.ref(), "create table t (v text)"));
   EXPECT_NE(x.Line().find("a helper of the test"), std::string::npos) << x.Line();
   EXPECT_TRUE(testing::ReadFile(path) == before);
@@ -157,19 +135,15 @@ TEST(WorkbookWriters, ALockOfAnotherProgramRefusesTheWriteAndSaysWho) {
   EXPECT_TRUE(x.Run(w.ref(), "create table t (v text)")) << x.Line();
   w.Close();
   EXPECT_EQ(Sheets(path), (std::vector<std::string>{"Sheet1", "t"}));
-  EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"w.xls"}));
+  EXPECT_EQ(DirectoryEntries(dir.path()), (std::vector<std::string>{"w.xls"}));
 }
 
 // Another program that writes the workbook without asking: rows held for it
 // are not saved over its file, and a later change starts from that file.
 // A workbook the user made read-only is not rewritten.
-TEST(WorkbookWriters, AFileChangedBehindTheProviderOrReadOnlyIsNotOverwritten) {
-  TempDir dir;
-  const auto path = dir / "w.xls";
-  MakeWorkbook(path);
+TEST_F(WorkbookWriters, AFileChangedBehindTheProviderOrReadOnlyIsNotOverwritten) {
   Connection c;
-  ASSERT_EQ(c.Open(path.string()), hr::S_OK);
-  Exec x;
+  ASSERT_EQ(Open(c), hr::S_OK);
   ASSERT_TRUE(x.Run(c.ref(), "create table t (v text)"));
   ASSERT_TRUE(x.Run(c.ref(), "insert into t values ('mine')"));
   MakeWorkbook(path, {"theirs"});
@@ -180,7 +154,7 @@ TEST(WorkbookWriters, AFileChangedBehindTheProviderOrReadOnlyIsNotOverwritten) {
   EXPECT_EQ(Sheets(path), (std::vector<std::string>{"theirs"}));
 
   Connection d;
-  ASSERT_EQ(d.Open(path.string()), hr::S_OK);
+  ASSERT_EQ(Open(d), hr::S_OK);
   MakeWorkbook(path, {"theirs", "more"});
   ASSERT_TRUE(x.Run(d.ref(), "create table t2 (v text)")) << x.Line();
   EXPECT_EQ(Sheets(path), (std::vector<std::string>{"theirs", "more", "t2"}));
