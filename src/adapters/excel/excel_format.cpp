@@ -174,6 +174,9 @@ bool FormatHeads(Workspace& ws, const std::string& database, const std::vector<s
                 why.c_str());
     return false;
   };
+  auto reason = [](const automation::AutomationError& e) {
+    return e.description().empty() ? automation::ErrorMessage(e.code()) : e.description();
+  };
   // 1, 2.
   WriteOutput(ui, "MSEXCEL_SetTableHead of [%s]", database.c_str());
   // Without a current workbook (a reconnect failed) there is nothing to open.
@@ -194,7 +197,7 @@ bool FormatHeads(Workspace& ws, const std::string& database, const std::vector<s
     if (FormatHeldWorkbook(ws, x, path, only, failure)) {
       if (!failure) return true;
       excel::ShowAutomationError(ui, *failure);
-      return failed(failure->description());
+      return failed(reason(*failure));
     }
   }
 
@@ -215,7 +218,7 @@ bool FormatHeads(Workspace& ws, const std::string& database, const std::vector<s
   } catch (const automation::AutomationError& e) {
     excel::ShowAutomationError(ui, e);
     x.Abandon();
-    failure = e.description().empty() ? automation::ErrorMessage(e.code()) : e.description();
+    failure = reason(e);
   }
 
   // 7. The target side comes back in either case.
@@ -223,7 +226,7 @@ bool FormatHeads(Workspace& ws, const std::string& database, const std::vector<s
     ws.target.EditSettings([](ConnectionSettings& s) { s.catalogName.clear(); });
   }
   Connect(ws, DataSourceSide::Target, services.connect);
-  return failure.empty() ? true : failed(failure);
+  return failure.empty() || failed(failure);
 }
 
 }  // namespace
@@ -238,14 +241,14 @@ bool ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
 }
 
 bool ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
-                                    const std::vector<std::string>& sheets) {
-  return FormatHeads(ws, database, &sheets, DefaultExcelServices());
+                                    const std::vector<std::string>& tables) {
+  return FormatHeads(ws, database, &tables, DefaultExcelServices());
 }
 
 bool ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
-                                    const std::vector<std::string>& sheets,
+                                    const std::vector<std::string>& tables,
                                     const ExcelServices& services) {
-  return FormatHeads(ws, database, &sheets, services);
+  return FormatHeads(ws, database, &tables, services);
 }
 
 namespace {

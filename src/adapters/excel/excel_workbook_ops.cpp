@@ -26,6 +26,7 @@ using excel::ExcelObjects;
 namespace {
 
 constexpr int kConfigCommand = 1026;  // the main window's configuration button
+constexpr const char* kDropTable = "Drop Table";
 
 // A relative path is taken from the program's directory: that is where the
 // program keeps its files, and the process never changes its directory.
@@ -326,7 +327,7 @@ bool ExcelAdapter::DropTable(Workspace& ws, const std::string& database, const s
 bool ExcelAdapter::DropTable(Workspace& ws, const std::string& database, const std::string& table,
                              const ExcelServices& services) {
   ws.StopRunningTasks();
-  return ChangeWorkbook(ws, services, database, "Drop Table", true, [&](ExcelObjects& x) {
+  return ChangeWorkbook(ws, services, database, kDropTable, true, [&](ExcelObjects& x) {
     x.sheets->Item(excel::SheetNameOf(table))->Delete();
     WriteOutputText(ws.frontend(), "Drop Table SUCCESSFULLY!!!");
   });
@@ -342,24 +343,23 @@ bool ExcelAdapter::DropTables(Workspace& ws, const std::string& database,
                               const ExcelServices& services) {
   ws.StopRunningTasks();
   std::vector<std::string> dropped;
-  const bool saved =
-      ChangeWorkbook(ws, services, database, "Drop Table", true, [&](ExcelObjects& x) {
-        for (const std::string& table : tables) {
-          const std::string name = excel::SheetNameOf(table);
-          bool seen = false;
-          for (const auto& d : dropped)
-            seen = seen || EqualNoCase(d, name);
-          if (seen) continue;
-          std::shared_ptr<automation::Worksheet> sheet;
-          try {
-            sheet = x.sheets->Item(name);
-          } catch (const automation::AutomationError&) {
-            continue;  // a defined name without a sheet of its own
-          }
-          sheet->Delete();
-          dropped.push_back(name);
-        }
-      });
+  const bool saved = ChangeWorkbook(ws, services, database, kDropTable, true, [&](ExcelObjects& x) {
+    for (const std::string& table : tables) {
+      const std::string name = excel::SheetNameOf(table);
+      bool seen = false;
+      for (const auto& d : dropped)
+        seen = seen || EqualNoCase(d, name);
+      if (seen) continue;
+      std::shared_ptr<automation::Worksheet> sheet;
+      try {
+        sheet = x.sheets->Item(name);
+      } catch (const automation::AutomationError&) {
+        continue;  // a defined name without a sheet of its own
+      }
+      sheet->Delete();
+      dropped.push_back(name);
+    }
+  });
   if (!saved) return false;
   for (std::size_t i = 0; i < dropped.size(); ++i)
     WriteOutputText(ws.frontend(), "Drop Table SUCCESSFULLY!!!");
