@@ -240,9 +240,13 @@ Result<WorkbookLock> WorkbookLock::Acquire(const std::string& workbook,
         ::close(fd);
         return Attempt::Busy;
       }
-      ::close(fd);
-      error = std::strerror(e);
-      return Attempt::Failed;
+      // A file system without such locks (some network mounts): the file
+      // stays as the sign, and the stamps still keep changes apart.
+      if (e != EINVAL && e != ENOLCK && e != EOPNOTSUPP) {
+        ::close(fd);
+        error = std::strerror(e);
+        return Attempt::Failed;
+      }
     }
     if (!SameFile(fd, file)) {  // its holder let go and removed it meanwhile
       ::close(fd);
