@@ -291,8 +291,10 @@ Result<WorkbookLock> WorkbookLock::Acquire(const std::string& workbook,
       }
       return Fail("The workbook \"" + workbook + "\" is being changed by " +
                   (holder.empty() ? std::string("another program") : holder) +
-                  ", which did not finish within " + std::to_string(seconds) +
-                  " seconds; try again when it has.");
+                  (seconds > 0
+                       ? ", which did not finish within " + std::to_string(seconds) + " seconds"
+                       : std::string()) +
+                  "; try again when it has finished.");
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

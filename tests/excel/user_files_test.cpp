@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -138,31 +139,40 @@ TEST(WindowOperations, WaitForARunningTaskOrRefuse) {
   TempDir dir;
   ScriptedFrontend ui;
   ControllerTiming timing = QuickTiming();
-  timing.workbookWait = 300ms;
+  timing.workbookWait = 1s;
   Workspace ws(ui, dir.str(), timing);
   const std::string db = (dir / "shop").string();
   MakeWorkbook(db + ".xls", {{"a", {{"x"}}}, {"b", {{"y"}}}, {"c", {{"z"}}}});
   const std::string before = ReadFile(db + ".xls");
 
+  // A pass that holds the task lock until `release` is set (or for `length`).
+  std::atomic<bool> held{false}, release{false};
   auto pass = [&](std::chrono::milliseconds length) {
-    return std::thread([&ws, length] {
+    held = false;
+    std::thread t([&ws, &held, &release, length] {
       std::lock_guard lock(ws.taskLock());
-      std::this_thread::sleep_for(length);
+      held = true;
+      const auto end = std::chrono::steady_clock::now() + length;
+      while (!release && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(1ms);
     });
+    while (!held)
+      std::this_thread::sleep_for(1ms);
+    return t;
   };
-  std::thread longPass = pass(2s);
-  std::this_thread::sleep_for(50ms);
+  std::thread longPass = pass(60s);
   EXPECT_FALSE(ExcelAdapter::DropTable(ws, db, "a$"));
   EXPECT_FALSE(ExcelAdapter::RecreateDatabase(ws, db));
   EXPECT_FALSE(ExcelAdapter::DropDatabase(ws, db));
+  release = true;
+  longPass.join();
   EXPECT_TRUE(ReadFile(db + ".xls") == before);
   EXPECT_GE(ui.Texts().size(), 3u);
   EXPECT_NE(ui.Texts().back().find("a task is still running"), std::string::npos)
       << ui.Texts().back();
-  longPass.join();
 
+  release = false;
   std::thread shortPass = pass(100ms);
-  std::this_thread::sleep_for(20ms);
   EXPECT_TRUE(ExcelAdapter::DropTable(ws, db, "a$"));
   shortPass.join();
   EXPECT_EQ(SheetNames(db + ".xls"), (std::vector<std::string>{"b", "c"}));

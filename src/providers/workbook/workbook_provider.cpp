@@ -102,6 +102,9 @@ struct WorkbookFile {
   // writer (process or data source) changes the file meanwhile.
   WorkbookLock lock;
   std::chrono::milliseconds lockWait = kWorkbookLockWait;
+  // A wait for the lock ran out: the changes that follow (the other rows of
+  // a table) try once each, without waiting again, until one gets it.
+  bool waitedInVain = false;
 
   Status Load() {
     FileBytes bytes;
@@ -132,7 +135,9 @@ struct WorkbookFile {
     if (auto writable = CheckWritable(filePath); !writable)
       return Fail("The workbook \"" + displayPath + "\" cannot be changed: " + writable.message() +
                   ".");
-    auto taken = WorkbookLock::Acquire(filePath, lockWait);
+    auto taken =
+        WorkbookLock::Acquire(filePath, waitedInVain ? std::chrono::milliseconds(0) : lockWait);
+    waitedInVain = !taken;
     if (!taken) return Fail(taken.message());
     lock = std::move(*taken);
     if (!dirty && !(StampOf(filePath) == stamp)) {

@@ -30,7 +30,9 @@
 // this process or in others, take turns instead of saving over each other. A
 // change waits for another holder, and for LibreOffice's lock file, up to
 // DBPROP_INIT_GENERALTIMEOUT seconds (default 10), and is refused with a
-// sentence naming the holder after that. When the file is not the one read
+// sentence naming the holder after that; the changes that follow such a
+// refusal (the other rows of a table) try once each without waiting, until
+// one gets the lock. When the file is not the one read
 // any more and nothing is held for it, it is read again before the change;
 // rows held for a file that another program rewrote meanwhile are refused at
 // the save, never saved over it. A workbook without write permission is
