@@ -17,6 +17,7 @@
 #include "platform/text.h"
 #include "providers/workbook/tables.h"
 #include "tasks/controller.h"
+#include "workflows/auto_backup.h"
 #include "workflows/connect.h"
 #include "workflows/restore.h"
 
@@ -261,7 +262,11 @@ void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
       break;
     }
   }
-  ExcelAdapter::FormatTableHeads(c.ws, targetDatabase);
+  // The tables made here, and no sheet of the person's.
+  const bool formatted = c.newWorkbook
+                             ? ExcelAdapter::FormatTableHeads(c.ws, targetDatabase)
+                             : ExcelAdapter::FormatTableHeads(c.ws, targetDatabase, c.made);
+  if (!formatted) c.whole = false;
 }
 
 int ConvertOneTable(Conversion& c, const std::string& database, const std::string& table) {
@@ -325,6 +330,7 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
   }
   WriteOutput(ui, "Create table [%s] SUCCESSFULLY!!!", table.c_str());
   SayNameChanges(ui, table, ddl);
+  c.made.push_back(table);
   TransferOptions options;
   options.scratchFile = c.directory.File(table + ".data").path;
   options.maxRows = kExcelTableRows;
@@ -455,6 +461,12 @@ std::optional<Conversion> StartConversion(TaskContext& ctx) {
   return Conversion{ctx.ws, ctx.sourceSession, std::move(*dir), true, &ctx, {}};
 }
 
+// The workbook a task is about to change, copied aside first when Auto
+// Backup is on.
+bool BackUpTarget(Workspace& ws) {
+  return AutoBackupWorkbook(ws, ws.target.Settings().sourceName);
+}
+
 }  // namespace
 
 bool CloneDatabaseTask(TaskContext& ctx) {
@@ -471,6 +483,7 @@ bool CloneDatabaseTask(TaskContext& ctx) {
   }
   auto c = StartConversion(ctx);
   if (!c) return false;
+  c->newWorkbook = true;
   ConvertAllTables(*c, ctx.sourceDatabase, ctx.targetDatabase);
   ctx.SetProgress(50);
   ConvertAllViews(*c, ctx.sourceDatabase);
@@ -482,6 +495,7 @@ bool CloneDatabaseTask(TaskContext& ctx) {
 bool MigrateDatabaseTask(TaskContext& ctx) {
   Workspace& ws = ctx.ws;
   ReopenDatabase(ws, ctx.targetDatabase, 1);
+  if (!BackUpTarget(ws)) return false;
   if (!UseDatabase(ws, ctx.sourceDatabase, 0)) {
     WriteOutput(ws.frontend(), "Select Source Database[%s] Error!", ctx.sourceDatabase.c_str());
     return false;
@@ -498,6 +512,7 @@ bool MigrateDatabaseTask(TaskContext& ctx) {
 bool MigrateTablesTask(TaskContext& ctx) {
   Workspace& ws = ctx.ws;
   ReopenDatabase(ws, ctx.targetDatabase, 1);
+  if (!BackUpTarget(ws)) return false;
   ws.source.tree.SetCurrentDatabase(ctx.sourceDatabase);
   if (!oledb::ExecuteStatement(ws.frontend(), ctx.sourceSession, UseStatement(ctx.sourceDatabase),
                                0)) {
@@ -516,6 +531,7 @@ bool MigrateTablesTask(TaskContext& ctx) {
 bool MigrateTableTask(TaskContext& ctx) {
   Workspace& ws = ctx.ws;
   ReopenDatabase(ws, ctx.targetDatabase, 1);
+  if (!BackUpTarget(ws)) return false;
   if (!UseDatabase(ws, ctx.sourceDatabase, 0)) {
     SourceNotSelected(ws.frontend(), __LINE__, ctx.sourceDatabase);
     return false;
@@ -524,7 +540,7 @@ bool MigrateTableTask(TaskContext& ctx) {
   if (!c) return false;
   ConvertOneTable(*c, ctx.sourceDatabase, ctx.sourceObject);
   ctx.SetProgress(90);
-  ExcelAdapter::FormatTableHeads(ws, ctx.targetDatabase);
+  if (!ExcelAdapter::FormatTableHeads(ws, ctx.targetDatabase, c->made)) c->whole = false;
   RefreshTree(ws, DataSourceSide::Target, 0);
   ctx.SetProgress(100);
   return FinishConversion(*c);

@@ -290,7 +290,7 @@ class DialogsTest : public QObject {
     QVERIFY(ws.target.Connected());
     auto cache = DataCacheDirectory(ws);
     QVERIFY(cache.ok());
-    Conversion conversion{ws, &ws.source.session, *cache};
+    Conversion conversion{ws, &ws.source.session, *cache, true, nullptr, {}};
     QCOMPARE(ConvertOneTable(conversion, db, "t"), 1);
     ws.target.session.Reset();  // a released session has saved its rows
     ws.target.dataSource.Reset();

@@ -115,11 +115,20 @@ struct ExcelAdapter {
                          const std::vector<std::string>& tables);
   static bool DropTables(Workspace& ws, const std::string& database,
                          const std::vector<std::string>& tables, const ExcelServices& services);
-  // Makes row 1 of every sheet of the target's current workbook a header:
-  // frozen, centred, bold, framed, shaded, columns as wide as their names.
-  // `database` is only named in the first output line.
-  static void FormatTableHeads(Workspace& ws, const std::string& database);
-  static void FormatTableHeads(Workspace& ws, const std::string& database,
+  // Makes row 1 of sheets of the target's current workbook (the file the
+  // target side is connected to) a header: frozen, centred, bold, framed,
+  // shaded, columns as wide as their names. With `tables` only the sheets of
+  // those tables (the tables a migration made: each table's sheet name,
+  // without regard to case), else every sheet; hidden sheets are left as they are. `database` is
+  // only named in the first output line. True when the workbook was formatted and saved (or no
+  // table was named); false, with a red line, otherwise.
+  static bool FormatTableHeads(Workspace& ws, const std::string& database);
+  static bool FormatTableHeads(Workspace& ws, const std::string& database,
+                               const ExcelServices& services);
+  static bool FormatTableHeads(Workspace& ws, const std::string& database,
+                               const std::vector<std::string>& tables);
+  static bool FormatTableHeads(Workspace& ws, const std::string& database,
+                               const std::vector<std::string>& tables,
                                const ExcelServices& services);
   // Renames a table (sheet and defined name) of the workbook two levels above
   // the target tree's selected node. A defined name that is not a table's is

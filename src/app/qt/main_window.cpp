@@ -141,6 +141,8 @@ MainWindow::MainWindow(const std::string& programDir, Options options, QWidget* 
   // The Tips tab follows the configuration; without one the tips show.
   ConfigForm form;
   ConfigFile(programDir).LoadOptions(form, *frontend_);
+  // Auto Backup is in force from the start, not only after the Config dialog.
+  ws_->SetAutoBackup(form.autoBackup);
   SetCurrentTab(kTipsTab);
   SetCurrentTab(kTaskListTab);
 }
