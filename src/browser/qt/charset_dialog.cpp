@@ -17,17 +17,23 @@ constexpr int kRowsPerColumn = 12;
 }
 
 CharsetDialog::CharsetDialog(const std::string& current, QWidget* parent)
-    : QDialog(parent), group_(new QButtonGroup(this)), choice_(current) {
+    : CharsetDialog(current, OfferedCharsets({}), parent) {}
+
+CharsetDialog::CharsetDialog(const std::string& current, std::vector<CharsetChoice> choices,
+                             QWidget* parent)
+    : QDialog(parent),
+      choices_(std::move(choices)),
+      group_(new QButtonGroup(this)),
+      choice_(current) {
   setWindowTitle("Change Charset");
   setModal(true);
   auto* layout = new QVBoxLayout(this);
   auto* grid = new QGridLayout;
   grid->setHorizontalSpacing(14);
   grid->setVerticalSpacing(2);
-  const auto sets = Charsets();
-  for (int i = 0; i < static_cast<int>(sets.size()); ++i) {
-    auto* button = new QRadioButton(QString::fromUtf8(sets[i].button), this);
-    auto* description = new QLabel(QString::fromUtf8(sets[i].description), this);
+  for (int i = 0; i < static_cast<int>(choices_.size()); ++i) {
+    auto* button = new QRadioButton(QString::fromStdString(choices_[i].button), this);
+    auto* description = new QLabel(QString::fromStdString(choices_[i].description), this);
     description->setEnabled(false);
     const int row = i % kRowsPerColumn;
     const int column = (i / kRowsPerColumn) * 2;
@@ -35,8 +41,11 @@ CharsetDialog::CharsetDialog(const std::string& current, QWidget* parent)
     grid->addWidget(description, row, column + 1);
     group_->addButton(button, i);
   }
-  if (QAbstractButton* preset = group_->button(CharsetIndex(current))) preset->setChecked(true);
-  connect(group_, &QButtonGroup::idClicked, this, [this](int id) { choice_ = CharsetName(id); });
+  if (QAbstractButton* preset = group_->button(ChoiceIndex(choices_, current)))
+    preset->setChecked(true);
+  connect(group_, &QButtonGroup::idClicked, this, [this](int id) {
+    if (id >= 0 && id < static_cast<int>(choices_.size())) choice_ = choices_[id].name;
+  });
   layout->addLayout(grid);
 
   auto* box = new QDialogButtonBox(this);
