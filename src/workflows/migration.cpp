@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "adapters/excel/excel_adapter.h"
+#include "adapters/excel/excel_automation.h"
 #include "adapters/mysql/mysql_adapter.h"
 #include "app/output.h"
 #include "browser/refresh_tree.h"
 #include "oledb/operations.h"
 #include "oledb/schema_reader.h"
 #include "platform/text.h"
+#include "providers/workbook/tables.h"
 #include "tasks/controller.h"
 #include "workflows/connect.h"
 
@@ -59,6 +61,19 @@ bool ListTables(oledb::SessionRef session, const char* type, std::vector<oledb::
   while (tables.MoveNext() == hr::S_OK)
     found.push_back(tables.record());
   return true;
+}
+
+// The target workbook holds a table of this name, under the name itself or
+// the name the workbook provider makes of it.
+bool TargetHasTable(Workspace& ws, const std::string& table) {
+  const std::string defined = providers::workbook::DefinedNameForTable(table);
+  oledb::TablesReader tables;
+  if (hr::Failed(tables.Open(&ws.target.session))) return false;
+  while (tables.MoveNext() == hr::S_OK) {
+    const std::string name = excel::SheetNameOf(tables.record().tableName);
+    if (EqualNoCase(name, table) || EqualNoCase(name, defined)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -275,6 +290,13 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
   // 6.
   if (!created) {
     WriteOutput(ui, "E::TABLE: Create [%s].[%s] ERROR !", database.c_str(), table.c_str());
+    if (TargetHasTable(ws, table)) {
+      WriteOutput(ui,
+                  "T::TABLE: [%s] is in the workbook already (a stopped migration leaves part of "
+                  "it); to migrate it again, drop it in the target tree first (Table > Drop "
+                  "Table)",
+                  table.c_str());
+    }
     c.whole = false;
     return -1;
   }

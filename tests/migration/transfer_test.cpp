@@ -268,14 +268,39 @@ TEST_F(TransferTest, AQueueOfTableMigrationsRunsWholeAndAStopEndsAfterTheCurrent
   const auto texts = ui.Texts();
   const auto at = std::find(texts.begin(), texts.end(), "[stopme] 2000 records converted!");
   ASSERT_NE(at, texts.end());
-  ASSERT_GE(texts.end() - at, 3);
+  ASSERT_GE(texts.end() - at, 4);
   EXPECT_EQ(at[1], "Data Converting Terminaled!");
-  EXPECT_EQ(at[2], "[stopme] 2000 records converted, convertion completed SUCCESSFULLY!");
+  // The lines say how many rows arrived and how to migrate the table again.
+  EXPECT_EQ(at[2],
+            "[stopme] 2000 records converted, the copy was stopped: the rest of the table was not "
+            "converted!");
+  EXPECT_EQ(at[3],
+            "[stopme] holds part of the table now; to migrate it again, drop it in the target "
+            "tree first (Table > Drop Table)");
+  EXPECT_TRUE(LinesWith("convertion completed").empty());
   // Not every row arrived, so the task did not succeed.
   EXPECT_EQ(ws.tasks.Find(stopped)->stateText, "FAILURE");
   const auto rows = SheetRows("stopme");
   ASSERT_EQ(rows.size(), 2000u);
   EXPECT_EQ(rows.back(), (std::vector<std::string>{"2000", "v2000"}));
+
+  // Migrated again, the part in the workbook is in the way and the log says
+  // so; dropped as it says, the table arrives whole.
+  Connect(ws, DataSourceSide::Target);
+  ui.stopOn.clear();
+  ui.ClearLines();
+  const TaskId again = queue("stopme");
+  ws.controller().StartIfIdle();
+  ASSERT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
+  EXPECT_EQ(ws.tasks.Find(again)->stateText, "FAILURE");
+  EXPECT_EQ(LinesWith("TABLE: [stopme] is in the workbook already").size(), 1u);
+  Connect(ws, DataSourceSide::Target);
+  ASSERT_TRUE(ExcelAdapter::DropTable(ws, book, "stopme"));
+  const TaskId whole = queue("stopme");
+  ws.controller().StartIfIdle();
+  ASSERT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
+  EXPECT_EQ(ws.tasks.Find(whole)->stateText, "SUCCESS");
+  EXPECT_EQ(SheetRows("stopme").size(), 2500u);
 }
 
 }  // namespace

@@ -312,9 +312,20 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
   result.arrived = counter - rejected;
   const bool complete = !readError && rejected == 0 && leftBehind == 0 && durable;
   result.whole = complete && !stopped;
-  if (complete) {
+  if (result.whole) {
     WriteOutput(ui, "[%s] %lld records converted, convertion completed SUCCESSFULLY!", name,
                 static_cast<long long>(counter));
+  } else if (complete) {
+    // Stopped between two rows: what arrived is a part of the table, and the
+    // table stands in the way of the next migration of it.
+    WriteOutput(ui,
+                "E::[%s] %lld records converted, the copy was stopped: the rest of the table "
+                "was not converted!",
+                name, static_cast<long long>(result.arrived));
+    WriteOutput(ui,
+                "T::[%s] holds part of the table now; to migrate it again, drop it in the "
+                "target tree first (Table > Drop Table)",
+                name);
   } else if (readError) {
     WriteOutput(ui, "E::[%s] %lld records converted, the rest could not be read!", name,
                 static_cast<long long>(result.arrived));
