@@ -68,7 +68,10 @@ class Frontend {
   virtual std::optional<std::string> ChooseOpenFile(const std::string& title,
                                                     const std::vector<FileFilter>& filters,
                                                     const std::string& initialDir) = 0;
-  virtual std::optional<std::string> ChooseFolder(const std::string& title) = 0;
+  // A folder, the chooser opening in `initialDir` (the process's current
+  // directory when empty).
+  virtual std::optional<std::string> ChooseFolder(const std::string& title,
+                                                  const std::string& initialDir = {}) = 0;
   // A file to open, or a new name that the caller then creates (no question
   // about replacing an existing file). A frontend without such a chooser
   // offers its open chooser.

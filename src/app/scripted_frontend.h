@@ -56,7 +56,10 @@ class ScriptedFrontend : public Frontend {
   std::optional<std::string> ChooseOpenFile(const std::string& title,
                                             const std::vector<FileFilter>& filters,
                                             const std::string& initialDir) override;
-  std::optional<std::string> ChooseFolder(const std::string& title) override;
+  std::optional<std::string> ChooseFolder(const std::string& title,
+                                          const std::string& initialDir = {}) override;
+  // Where the last folder chooser opened.
+  std::string LastFolderStart() const;
   void TreeChanged(DataSourceSide side) override;
   void SetFolderTitle(DataSourceSide side, const std::string& title) override;
   void PostCommand(int commandId) override;
@@ -79,6 +82,7 @@ class ScriptedFrontend : public Frontend {
   std::vector<std::string> calls_;
   OutputLog log_;
   std::string status_ = kStatusIdle;
+  std::string folderStart_;
   std::vector<int> posted_;
   int tab_ = kTaskListTab;
   int controllerImage_ = 0;

@@ -147,9 +147,10 @@ std::optional<std::string> QtFrontend::ChooseOpenFile(const std::string& title,
       {}));
 }
 
-std::optional<std::string> QtFrontend::ChooseFolder(const std::string& title) {
+std::optional<std::string> QtFrontend::ChooseFolder(const std::string& title,
+                                                    const std::string& initialDir) {
   return Chosen(Call<std::string>(
-      [&] { return S(QFileDialog::getExistingDirectory(window_, Q(title))); }, {}));
+      [&] { return S(QFileDialog::getExistingDirectory(window_, Q(title), Q(initialDir))); }, {}));
 }
 
 void QtFrontend::TreeChanged(DataSourceSide side) {
