@@ -269,6 +269,16 @@ class MainWindowTest : public QObject {
     QCOMPARE(opened[0],
              QUrl::fromLocalFile(QString::fromStdString((dir / "manual/index.html").string())));
     QCOMPARE(opened[1], QUrl(kProjectPageUrl));
+    // Without a web browser a message says so, naming the manual's file.
+    w.SetUrlOpener([](const QUrl&) { return false; });
+    answers.asked.clear();
+    w.RunCommand(kCmdManual);
+    w.RunCommand(kCmdWebsite);
+    QCOMPARE(answers.asked.size(), size_t(2));
+    QVERIFY2(answers.asked[0].find("No web browser") != std::string::npos &&
+                 answers.asked[0].find((dir / "manual/index.html").string()) != std::string::npos,
+             answers.asked[0].c_str());
+    QVERIFY2(answers.asked[1].find(kProjectPageUrl) != std::string::npos, answers.asked[1].c_str());
     w.frontend().PostCommand(4242);
     QTRY_VERIFY(LogHas(w.outputPane(), "Command 4242 is not known to the window; ignored."));
   }

@@ -407,12 +407,20 @@ void MainWindow::OpenManual() {
                     "Manual");
     return;
   }
-  OpenUrl(QUrl::fromLocalFile(path));
+  if (openUrl_(QUrl::fromLocalFile(path))) return;
+  // Without a browser nothing would show at all: say where the manual is.
+  WriteOutput(*frontend_, "E::No web browser could be started for the manual %s",
+              path.toUtf8().constData());
+  frontend_->Tell("No web browser could be started to show the manual.\nIt is the file " +
+                      path.toStdString() + "; open it with any web browser.",
+                  "Manual");
 }
 
 void MainWindow::OpenUrl(const QUrl& url) {
-  if (!openUrl_(url))
-    WriteOutput(*frontend_, "E::Could not open %s", url.toString().toUtf8().constData());
+  if (openUrl_(url)) return;
+  const std::string address = url.toString().toStdString();
+  WriteOutput(*frontend_, "E::No web browser could be started for %s", address.c_str());
+  frontend_->Tell("No web browser could be started to show " + address + ".");
 }
 
 // --- The command thread ---------------------------------------------------
