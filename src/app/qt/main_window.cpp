@@ -155,6 +155,8 @@ MainWindow::~MainWindow() {
     QThread::msleep(2);
   }
   if (worker_.joinable()) worker_.join();
+  // A condition dialog still counting uses the workspace: it goes first.
+  qDeleteAll(findChildren<ConditionDialog*>());
   ws_.reset();  // stops and joins the controller
 }
 
@@ -242,8 +244,14 @@ void MainWindow::BuildPanes() {
     box->addWidget(trees_[i]);
   }
   trees_[0]->SetConditionOpener([this](const std::string& database, const std::string& table) {
-    ConditionDialog dialog(*ws_, database, table, this);
-    dialog.exec();
+    auto* dialog = new ConditionDialog(*ws_, database, table, this);
+    dialog->exec();
+    // Closed while its count runs, the dialog waits for the count out of
+    // sight and goes when it ends.
+    if (dialog->TestRunning())
+      connect(dialog, &ConditionDialog::TestEnded, dialog, &QObject::deleteLater);
+    else
+      delete dialog;
     trees_[0]->viewport()->update();  // the condition is the table's tooltip
   });
   folders->setSizes({1, 1});

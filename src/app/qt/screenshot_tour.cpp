@@ -562,11 +562,15 @@ void Tour::ShootDialogs() {
   ShootCommandDialog(kCmdMigrationCondition, "condition-dialog.png", [this](QDialog* dialog) {
     if (auto* edit = dialog->findChild<QPlainTextEdit*>("conditionEdit"))
       edit->setPlainText("status = 'paid' and total > 100");
-    if (auto* test = dialog->findChild<QPushButton*>("testButton")) test->click();
+    auto* test = dialog->findChild<QPushButton*>("testButton");
+    if (test) test->click();
     // The count runs off the window thread; its result fills the result box.
     auto* result = dialog->findChild<QPlainTextEdit*>("resultEdit");
-    WaitFor([&] { return dialog->isEnabled() && result && !result->toPlainText().isEmpty(); },
-            kConnectWaitMs);
+    WaitFor(
+        [&] {
+          return test && test->isEnabled() && result && result->toPlainText().startsWith("Test ");
+        },
+        kConnectWaitMs);
     if (!result || !result->toPlainText().startsWith("Test successfully"))
       Problem("the condition's test did not count the rows");
   });
