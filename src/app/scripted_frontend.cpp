@@ -194,6 +194,15 @@ void ScriptedFrontend::TreeChanged(DataSourceSide side) {
   std::lock_guard lock(m_);
   Record(std::string("tree: ") + (side == DataSourceSide::Source ? "Source" : "Target"));
 }
+void ScriptedFrontend::SetSideState(DataSourceSide side, SideState state,
+                                    const std::string& reason) {
+  std::lock_guard lock(m_);
+  const char* word = state == SideState::Connected ? "connected"
+                     : state == SideState::Failed  ? "failed"
+                                                   : "lost";
+  Record(std::string("side ") + SideWord(side) + ": " + word + (reason.empty() ? "" : ": ") +
+         reason);
+}
 void ScriptedFrontend::SetFolderTitle(DataSourceSide side, const std::string& title) {
   std::lock_guard lock(m_);
   Record(std::string("title ") + SideWord(side) + ": " + title);

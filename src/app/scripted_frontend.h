@@ -62,6 +62,8 @@ class ScriptedFrontend : public Frontend {
   std::string LastFolderStart() const;
   void TreeChanged(DataSourceSide side) override;
   void SetFolderTitle(DataSourceSide side, const std::string& title) override;
+  // Recorded as "side Source: lost: <reason>" (connected, failed, lost).
+  void SetSideState(DataSourceSide side, SideState state, const std::string& reason) override;
   void PostCommand(int commandId) override;
   void RequestTick() override;
   int CurrentTab() override;

@@ -6,6 +6,7 @@
 #include "oledb/schema_reader.h"
 #include "platform/text.h"
 #include "providers/workbook/tables.h"
+#include "workflows/connect.h"
 
 namespace migrator {
 namespace {
@@ -112,6 +113,8 @@ void RefreshTree(Workspace& ws, DataSourceSide side, int /*mode*/) {
     oledb::CatalogsReader catalogs;
     if (hr::Failed(catalogs.Open(session))) {
       WriteOutputText(ui, catalogs.ErrorText());
+      // A server that went away leaves the tree marked, not merely empty.
+      if (!CheckSideConnection(ws, side)) return finish();
     } else {
       while (catalogs.MoveNext() == hr::S_OK)
         b.Add(NodeKind::Database, catalogs.record().catalogName, root);
@@ -208,12 +211,20 @@ bool ListFolder(Workspace& ws, DataSourceSide side, NodeId folder, std::uint64_t
     n.text = std::move(text);
     kids.push_back(std::move(n));
   };
+  // A folder that cannot be read says why instead of looking empty, and the
+  // connection is asked whether it still works.
+  auto failed = [&](const std::string& error) {
+    WriteOutputText(ws.frontend(), "E::" + node->text + " of [" + owner->text + "]: " + error);
+    CheckSideConnection(ws, side);
+  };
   if (node->kind == NodeKind::FieldsFolder) {
     oledb::ColumnsReader columns;
     if (hr::Succeeded(columns.Open(
             session, oledb::Restrictions().Set(oledb::restriction::kTableName, owner->text)))) {
       while (columns.MoveNext() == hr::S_OK)
         add(NodeKind::Column, columns.record().columnName);
+    } else {
+      failed(columns.ErrorText());
     }
   } else if (node->kind == NodeKind::IndexesFolder) {
     // An index over several columns comes once per column.
@@ -225,6 +236,8 @@ bool ListFolder(Workspace& ws, DataSourceSide side, NodeId folder, std::uint64_t
         std::string name = TrimRight(indexes.record().indexName);
         if (!name.empty()) add(NodeKind::Index, std::move(name));
       }
+    } else {
+      failed(indexes.ErrorText());
     }
   } else {
     return false;

@@ -303,5 +303,40 @@ TEST_F(TransferTest, AQueueOfTableMigrationsRunsWholeAndAStopEndsAfterTheCurrent
   EXPECT_EQ(SheetRows("stopme").size(), 2500u);
 }
 
+// The server goes away under an open source side (here its connection is
+// killed): the next migration says why in red, the side is found lost,
+// closed and marked, and the task fails. A working side is not taken for
+// lost.
+TEST_F(TransferTest, ALostSourceIsSaidInRedWithItsReasonAndTheSideMarked) {
+  MIGRATOR_REQUIRE_MYSQL(server);
+  SetUpSides(server, "create table t (id int); insert into t values (1);");
+  const std::string id = oledb::QuerySingleValue(ui, &ws.source.session, "select connection_id()");
+  Sql("kill " + id);
+
+  Task task;
+  task.typeCode = kMigrateTable;
+  task.sourceObject = "t";
+  task.sourceDatabase = db;
+  task.targetDatabase = book;
+  const TaskId queued = ws.tasks.Append(task);
+  ws.controller().StartIfIdle();
+  ASSERT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
+  EXPECT_EQ(ws.tasks.Find(queued)->stateText, "FAILURE");
+  const auto select = LinesWith("Select Source Database[" + db + "] Error! ");
+  ASSERT_EQ(select.size(), 1u);
+  EXPECT_EQ(select[0].textColour, kRed);
+  EXPECT_NE(select[0].text.find("connection"), std::string::npos) << select[0].text;
+  const auto lost = LinesWith("Source connection lost: ");
+  ASSERT_EQ(lost.size(), 1u);
+  EXPECT_EQ(lost[0].textColour, kRed);
+  EXPECT_FALSE(ws.source.Connected());
+  EXPECT_EQ(ui.CallsStartingWith("side Source: lost: ").size(), 1u);
+
+  Connect(ws, DataSourceSide::Source);
+  ASSERT_TRUE(ws.source.Connected());
+  EXPECT_TRUE(CheckSideConnection(ws, DataSourceSide::Source));
+  EXPECT_TRUE(ws.source.Connected());
+}
+
 }  // namespace
 }  // namespace migrator

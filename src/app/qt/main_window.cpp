@@ -232,7 +232,15 @@ void MainWindow::BuildPanes() {
   for (int i = 0; i < 2; ++i) {
     const auto side = i == 0 ? DataSourceSide::Source : DataSourceSide::Target;
     folders_[i] = new QGroupBox(titles[i], folders);
+    folderTitles_[i] = titles[i];
     auto* box = new QVBoxLayout(folders_[i]);
+    sideNotes_[i] = new QLabel(folders_[i]);
+    sideNotes_[i]->setObjectName(i == 0 ? "sourceState" : "targetState");
+    sideNotes_[i]->setWordWrap(true);
+    sideNotes_[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    sideNotes_[i]->setStyleSheet("QLabel { color: rgb(200,0,0); font-weight: bold; }");
+    sideNotes_[i]->hide();
+    box->addWidget(sideNotes_[i]);
     trees_[i] = new DbTreeView(*ws_, side, folders_[i]);
     trees_[i]->setObjectName(names[i]);
     trees_[i]->SetRunner([this](const QString& label, std::function<void()> work) {
@@ -519,7 +527,34 @@ void MainWindow::RedrawTree(DataSourceSide side) {
 }
 
 void MainWindow::SetFolderTitle(DataSourceSide side, const QString& title) {
-  folders_[Index(side)]->setTitle(title);
+  const int i = Index(side);
+  folderTitles_[i] = title.isEmpty() ? QString(i == 0 ? "MySQL" : "Excel") : title;
+  ShowFolderTitle(i);
+}
+
+void MainWindow::ShowFolderTitle(int i) {
+  QString title = folderTitles_[i];
+  if (sideStates_[i] == SideState::Failed) title += QStringLiteral(" - not connected");
+  if (sideStates_[i] == SideState::Lost) title += QStringLiteral(" - connection lost");
+  folders_[i]->setTitle(title);
+}
+
+void MainWindow::SetSideState(DataSourceSide side, SideState state, const QString& reason) {
+  const int i = Index(side);
+  sideStates_[i] = state;
+  // A failed Connect leaves nothing of the earlier connection: the folder
+  // takes its name again.
+  if (state == SideState::Failed) folderTitles_[i] = i == 0 ? "MySQL" : "Excel";
+  QString note;
+  if (state == SideState::Failed)
+    note = reason.isEmpty() ? tr("Not connected.") : tr("Not connected: %1").arg(reason);
+  if (state == SideState::Lost)
+    note = tr("Connection lost: %1\nConnect again once the server is back.").arg(reason);
+  sideNotes_[i]->setText(note);
+  sideNotes_[i]->setToolTip(note);
+  sideNotes_[i]->setVisible(!note.isEmpty());
+  trees_[i]->setEnabled(state == SideState::Connected);
+  ShowFolderTitle(i);
 }
 
 void MainWindow::Tick() {

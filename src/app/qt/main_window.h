@@ -75,6 +75,9 @@ class MainWindow : public QMainWindow {
   QToolBar* toolBar() const { return toolBar_; }
   DbTreeView* tree(DataSourceSide side) const { return trees_[Index(side)]; }
   QGroupBox* folder(DataSourceSide side) const { return folders_[Index(side)]; }
+  // The note above a side's tree that says why the side is not usable
+  // (hidden while it is).
+  QLabel* sideNote(DataSourceSide side) const { return sideNotes_[Index(side)]; }
   // A menu item or tool button by its command id (nullptr for none).
   QAction* action(int commandId) const;
   // The top-level menus in order: "&Connect", "&Operation", "D&atabases",
@@ -115,6 +118,10 @@ class MainWindow : public QMainWindow {
   void ShowHint(const QString& hint);
   void RedrawTree(DataSourceSide side);
   void SetFolderTitle(DataSourceSide side, const QString& title);
+  // A side whose Connect failed or whose connection was lost is marked: its
+  // folder's title says so, the note above its tree gives the reason, and
+  // the tree is greyed and takes no commands until the side is connected.
+  void SetSideState(DataSourceSide side, SideState state, const QString& reason);
   void Tick();
   int CurrentTab() const;
   void SetCurrentTab(int tab);
@@ -140,6 +147,7 @@ class MainWindow : public QMainWindow {
   void StartNextWork();
   void WorkDone();
   void FinishClosing();
+  void ShowFolderTitle(int i);
 
   const std::string programDir_;
   Options options_;
@@ -150,6 +158,9 @@ class MainWindow : public QMainWindow {
   std::map<int, QAction*> actions_;
   QMenu* nodeMenus_[3] = {nullptr, nullptr, nullptr};  // D&atabases, &Database, &Table
   QGroupBox* folders_[2] = {nullptr, nullptr};
+  QString folderTitles_[2];  // the DBMS title, or the folder's name
+  SideState sideStates_[2] = {SideState::Connected, SideState::Connected};
+  QLabel* sideNotes_[2] = {nullptr, nullptr};
   DbTreeView* trees_[2] = {nullptr, nullptr};
   QTabWidget* tabs_ = nullptr;
   OutputPane* output_ = nullptr;

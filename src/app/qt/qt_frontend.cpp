@@ -161,6 +161,10 @@ void QtFrontend::SetFolderTitle(DataSourceSide side, const std::string& title) {
   Post([this, side, title] { window_->SetFolderTitle(side, Q(title)); });
 }
 
+void QtFrontend::SetSideState(DataSourceSide side, SideState state, const std::string& reason) {
+  Post([this, side, state, reason] { window_->SetSideState(side, state, Q(reason)); });
+}
+
 void QtFrontend::PostCommand(int commandId) {
   QMetaObject::invokeMethod(
       this, [this, commandId] { window_->RunCommand(commandId); }, Qt::QueuedConnection);

@@ -43,6 +43,7 @@ class QtFrontend : public QObject, public Frontend {
                                           const std::string& initialDir = {}) override;
   void TreeChanged(DataSourceSide side) override;
   void SetFolderTitle(DataSourceSide side, const std::string& title) override;
+  void SetSideState(DataSourceSide side, SideState state, const std::string& reason) override;
   void PostCommand(int commandId) override;
   void RequestTick() override;
   int CurrentTab() override;
