@@ -373,9 +373,70 @@ class MainWindowTest : public QObject {
     QCOMPARE(answers.asked.back(),
              std::string("OkCancel: Some Tasks is Processing, STOP ALL and EXIT?"));
     w->close();
-    QVERIFY(!w->isVisible());
+    QVERIFY(w->isVisible());  // saying what it waits for, until the limit
+    QVERIFY(w->closingBanner()->isVisible());
+    QVERIFY2(w->closingBanner()->text().contains("the migration of [shop].[orders] into "
+                                                 "[/data/book]"),
+             qPrintable(w->closingBanner()->text()));
     QTRY_COMPARE_WITH_TIMEOUT(status, kExitTaskAbandoned, 5000);
     release = true;
+    w.reset();
+  }
+
+  // A task that takes a while to stop keeps the closing window up, saying
+  // what it waits for and how far the copy got; when it has ended the window
+  // says what the closing cut short and goes.
+  void closingWaitsForTheTaskAndSaysWhatItCutShort() {
+    TempDir dir;
+    MainWindow::Options options;
+    options.timing.period = std::chrono::milliseconds(20);
+    options.timing.taskStart = options.timing.afterStart = options.timing.stopWait =
+        std::chrono::milliseconds(1);
+    options.taskFunctions = TaskFunctionTable{};
+    options.taskFunctions->functions[kMigrateTable] = [](TaskContext& ctx) {
+      RowProgress rows;
+      rows.table = "orders";
+      rows.expected = 5000;
+      rows.active = true;
+      while (ctx.ws.State() != ControllerState::Stopping) {
+        rows.done = std::min<std::int64_t>(rows.done + 10, 1000);
+        ctx.SetRowProgress(rows);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));  // winding down
+      rows.done = 1234;
+      rows.active = false;
+      ctx.SetRowProgress(rows);
+      return false;
+    };
+    auto w = std::make_unique<MainWindow>(dir.str(), options);
+    w->show();
+    Answers answers;
+    answers.Install(*w);
+    bool closed = false;
+    w->SetClosedHandler([&] { closed = true; });
+    Task t;
+    t.typeCode = kMigrateTable;
+    t.sourceDatabase = "shop";
+    t.sourceObject = "orders";
+    t.targetDatabase = "/data/book";
+    w->workspace().tasks.Append(t);
+    w->workspace().controller().StartIfIdle();
+    QTRY_VERIFY(w->workspace().tasks.Snapshot()[0].rows.done > 0);
+
+    w->close();
+    QVERIFY(w->isVisible());
+    QVERIFY(w->closingBanner()->isVisible());
+    QVERIFY(!w->toolBar()->isEnabled());
+    QCOMPARE(w->CurrentTab(), int(kLogTab));
+    QTRY_VERIFY2(w->closingBanner()->text().contains("now at [orders] "),
+                 qPrintable(w->closingBanner()->text()));
+    QTRY_VERIFY_WITH_TIMEOUT(closed, 5000);
+    QVERIFY(!w->isVisible());
+    QVERIFY2(answers.asked.back().find("[shop].[orders] into [/data/book] was stopped before its "
+                                       "end. Of the table [orders] 1234 of 5000 rows arrived.") !=
+                 std::string::npos,
+             answers.asked.back().c_str());
     w.reset();
   }
 };

@@ -123,6 +123,7 @@ MainWindow::MainWindow(const std::string& programDir, Options options, QWidget* 
   frontend_->setParent(nullptr);  // owned here, destroyed after the workspace
   openUrl_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   abandon_ = [](int status) { std::_Exit(status); };
+  closed_ = [] { QApplication::quit(); };
   // The timer runs from the start; its ticks drive the clock and the task list.
   timer_.setInterval(1000);
   connect(&timer_, &QTimer::timeout, this, &MainWindow::Tick);
@@ -223,6 +224,15 @@ void MainWindow::BuildActions() {
 void MainWindow::BuildPanes() {
   auto* central = new QWidget(this);
   auto* layout = new QVBoxLayout(central);
+  closingBanner_ = new QLabel(central);
+  closingBanner_->setObjectName("closingBanner");
+  closingBanner_->setWordWrap(true);
+  closingBanner_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  closingBanner_->setStyleSheet(
+      "QLabel { background: rgb(255,243,205); color: rgb(102,77,3); border: 1px solid "
+      "rgb(230,200,120); padding: 6px; font-weight: bold; }");
+  closingBanner_->hide();
+  layout->addWidget(closingBanner_);
   auto* split = new QSplitter(Qt::Vertical, central);
 
   auto* folders = new QSplitter(Qt::Horizontal, split);
@@ -632,33 +642,114 @@ void MainWindow::closeEvent(QCloseEvent* event) {
       return;
     }
   }
-  // From here on nothing waits for the person: the window goes away at once,
-  // the controller is told to stop, and the program ends when it and the
-  // command thread have.
+  // From here on nothing waits for the person: the controller is told to
+  // stop, and the program ends when it and the command thread have. Until
+  // then the window stays, saying what it waits for.
   closing_ = true;
-  timer_.stop();
   frontend_->SetClosing();
   queue_.clear();
+  closingTasks_.clear();
+  for (const Task& t : ws_->tasks.Snapshot())
+    if (t.state == kTaskWaiting && t.stateText == "Working") closingTasks_.push_back(t.id);
   ws_->controller().BeginShutdown();
   if (ws_->controller().Stopped() && !working_) {
+    timer_.stop();
     event->accept();
     return;
   }
   event->ignore();
-  hide();
   closeStarted_ = std::chrono::steady_clock::now();
+  ShowClosing();
   closeTimer_.setInterval(50);
   connect(&closeTimer_, &QTimer::timeout, this, &MainWindow::FinishClosing);
   closeTimer_.start();
 }
 
+void MainWindow::ShowClosing() {
+  // Nothing new can start; the log and the task list go on showing what
+  // happens.
+  toolBar_->setEnabled(false);
+  menuBar()->setEnabled(false);
+  for (QGroupBox* f : folders_)
+    f->setEnabled(false);
+  tasks_->SetToolsEnabled(false);
+  SetCurrentTab(kLogTab);
+  status_[1]->setText(QStringLiteral("Closing: stopping the tasks..."));
+  UpdateClosingBanner();
+  closingBanner_->show();
+}
+
+void MainWindow::UpdateClosingBanner() {
+  QStringList waiting;
+  for (const Task& t : ws_->tasks.Snapshot()) {
+    if (t.state != kTaskWaiting || t.stateText != "Working") continue;
+    QString line =
+        t.kind == kBackupTask
+            ? QStringLiteral("the backup of [%1]").arg(QString::fromStdString(t.targetDatabase))
+            : QStringLiteral("the migration of [%1]%2 into [%3]")
+                  .arg(QString::fromStdString(t.sourceDatabase),
+                       t.sourceObject.empty()
+                           ? QString()
+                           : QStringLiteral(".[%1]").arg(QString::fromStdString(t.sourceObject)),
+                       QString::fromStdString(t.targetDatabase));
+    if (t.rows.active) line += QStringLiteral(", now at ") + RowProgressText(t.rows);
+    waiting << line;
+  }
+  if (working_) waiting << QStringLiteral("the command %1").arg(workingLabel_.trimmed());
+  if (waiting.isEmpty()) waiting << QStringLiteral("the task thread to end");
+  const auto left = std::chrono::duration_cast<std::chrono::seconds>(
+      options_.closeLimit - (std::chrono::steady_clock::now() - closeStarted_));
+  const QString text = QStringLiteral(
+                           "Closing: the running tasks are told to stop. Waiting for %1.\n"
+                           "The window closes when that has ended, at the latest in %2 s.")
+                           .arg(waiting.join(QStringLiteral("; ")))
+                           .arg(std::max<long long>(0, left.count()));
+  if (closingBanner_->text() != text) closingBanner_->setText(text);
+}
+
+std::string MainWindow::CutShortText() const {
+  std::string text;
+  for (TaskId id : closingTasks_) {
+    const auto t = ws_->tasks.Find(id);
+    if (!t || t->state == kTaskSucceeded) continue;
+    text += t->kind == kBackupTask
+                ? "The backup of [" + t->targetDatabase + "]"
+                : "The migration of [" + t->sourceDatabase + "]" +
+                      (t->sourceObject.empty() ? "" : ".[" + t->sourceObject + "]") + " into [" +
+                      t->targetDatabase + "]";
+    text += " was stopped before its end.";
+    if (!t->rows.table.empty()) {
+      text += " Of the table [" + t->rows.table + "] " + std::to_string(t->rows.done) +
+              (t->rows.expected >= 0 ? " of " + std::to_string(t->rows.expected) : "") +
+              " rows arrived.";
+    }
+    text += "\n";
+  }
+  if (text.empty()) return text;
+  return text +
+         "\nWhat arrived stays in the workbook. A table that holds only part of its rows is "
+         "in the way of its next migration: drop it in the target tree (Table > Drop Table) "
+         "first.";
+}
+
 void MainWindow::FinishClosing() {
   if (ws_->controller().Stopped() && !working_) {
     closeTimer_.stop();
-    QApplication::quit();
+    timer_.stop();
+    const std::string cut = CutShortText();
+    if (!cut.empty()) {
+      std::fprintf(stderr, "migrator: %s\n", cut.c_str());
+      std::fflush(stderr);
+      frontend_->TellWhileClosing(cut);
+    }
+    hide();
+    closed_();
     return;
   }
-  if (std::chrono::steady_clock::now() - closeStarted_ < options_.closeLimit) return;
+  if (std::chrono::steady_clock::now() - closeStarted_ < options_.closeLimit) {
+    UpdateClosingBanner();
+    return;
+  }
   // A task or command stuck in a call that never returns: end the process
   // without unwinding anything that thread may still be using, and say what
   // was left unfinished.

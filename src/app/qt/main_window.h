@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "app/frontend.h"
 #include "app/workspace.h"
@@ -111,6 +112,13 @@ class MainWindow : public QMainWindow {
   // What ends the program when a closing window gives up waiting; std::_Exit
   // unless a test sets its own.
   void SetAbandonHandler(std::function<void(int status)> h) { abandon_ = std::move(h); }
+  // What ends the program once a closing window has waited for everything
+  // (the window is hidden first); QApplication::quit unless a test sets its
+  // own.
+  void SetClosedHandler(std::function<void()> h) { closed_ = std::move(h); }
+  // The banner over the panes that says, while the window closes, what it
+  // waits for (hidden otherwise).
+  QLabel* closingBanner() const { return closingBanner_; }
 
   // What the frontend delivers, on the window thread.
   void AppendOutput(const OutputLine& line);
@@ -147,6 +155,11 @@ class MainWindow : public QMainWindow {
   void StartNextWork();
   void WorkDone();
   void FinishClosing();
+  void ShowClosing();
+  void UpdateClosingBanner();
+  // What the closing cut short: the tasks at work when it began that did not
+  // succeed, and how far their row copy got; empty when nothing was.
+  std::string CutShortText() const;
   void ShowFolderTitle(int i);
 
   const std::string programDir_;
@@ -170,6 +183,9 @@ class MainWindow : public QMainWindow {
   QTimer timer_;
   QTimer closeTimer_;
   bool closing_ = false;
+  QLabel* closingBanner_ = nullptr;
+  std::vector<TaskId> closingTasks_;  // at work when the closing began
+  std::function<void()> closed_;
   std::chrono::steady_clock::time_point closeStarted_;
   std::function<bool(const QUrl&)> openUrl_;
   std::function<void(int)> abandon_;

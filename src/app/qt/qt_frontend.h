@@ -27,6 +27,9 @@ class QtFrontend : public QObject, public Frontend {
   using Answerer = std::function<std::optional<Answer>(const std::string& text, Buttons buttons,
                                                        const std::string& caption)>;
   void SetAnswerer(Answerer answerer) { answerer_ = std::move(answerer); }
+  // A message box shown on the window thread even while the window closes:
+  // the window's last word on what its closing cut short.
+  void TellWhileClosing(const std::string& text);
 
   void AppendOutput(const OutputLine& line) override;
   void SetStatusText(const std::string& text) override;
@@ -55,6 +58,8 @@ class QtFrontend : public QObject, public Frontend {
   void SetBusy(bool busy) override;
 
  private:
+  // The message box (or the answerer's answer), on the window thread.
+  Answer Show(const std::string& text, Buttons buttons, Icon icon, const std::string& caption);
   bool OnWindowThread() const;
   // Runs f on the window thread: now when called there, queued otherwise.
   template <class F>

@@ -60,6 +60,8 @@ class TaskPane : public QWidget {
   TaskProgressBar* bar(int row) const;
   void SetControllerImage(int image);
   void SetControllerToolTip(const QString& tip);
+  // The tool bar's commands on or off (off while the window closes).
+  void SetToolsEnabled(bool enabled) { tools_->setEnabled(enabled); }
 
  signals:
   void Command(int id);
