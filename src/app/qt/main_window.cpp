@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/qt/fit_screen.h"
 #include "app/qt/output_pane.h"
 #include "app/qt/qt_frontend.h"
 #include "app/qt/task_pane.h"
@@ -184,7 +185,8 @@ void MainWindow::Build() {
 
   auto* help = new QShortcut(QKeySequence::HelpContents, this);
   connect(help, &QShortcut::activated, this, [this] { RunCommand(kCmdManual); });
-  resize(1000, 720);
+  // No larger than the screen (a small one, or one at a large scale factor).
+  resize(QSize(1000, 720).boundedTo(ScreenRoom(this)));
 }
 
 void MainWindow::BuildActions() {

@@ -8,6 +8,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "app/qt/fit_screen.h"
 #include "browser/charsets.h"
 
 namespace migrator::gui {
@@ -28,7 +29,10 @@ CharsetDialog::CharsetDialog(const std::string& current, std::vector<CharsetChoi
   setWindowTitle("Change Charset");
   setModal(true);
   auto* layout = new QVBoxLayout(this);
-  auto* grid = new QGridLayout;
+  // The sets scroll on a screen too small for them; the buttons stay below.
+  auto* body = new QWidget(this);
+  auto* grid = new QGridLayout(body);
+  grid->setContentsMargins(0, 0, 0, 0);
   grid->setHorizontalSpacing(14);
   grid->setVerticalSpacing(2);
   for (int i = 0; i < static_cast<int>(choices_.size()); ++i) {
@@ -46,7 +50,7 @@ CharsetDialog::CharsetDialog(const std::string& current, std::vector<CharsetChoi
   connect(group_, &QButtonGroup::idClicked, this, [this](int id) {
     if (id >= 0 && id < static_cast<int>(choices_.size())) choice_ = choices_[id].name;
   });
-  layout->addLayout(grid);
+  layout->addWidget(new FittingScrollArea(body, this), 1);
 
   auto* box = new QDialogButtonBox(this);
   box->addButton("Select", QDialogButtonBox::AcceptRole);
@@ -54,6 +58,7 @@ CharsetDialog::CharsetDialog(const std::string& current, std::vector<CharsetChoi
   connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
   layout->addWidget(box);
+  FitToScreen(this);
 }
 
 void CharsetDialog::mousePressEvent(QMouseEvent* event) {

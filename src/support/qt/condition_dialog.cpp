@@ -7,6 +7,8 @@
 #include <algorithm>
 
 #include <QApplication>
+
+#include "app/qt/fit_screen.h"
 #include "app/workspace.h"
 #include "oledb/operations.h"
 #include "oledb/schema_reader.h"
@@ -141,7 +143,7 @@ ConditionDialog::ConditionDialog(Workspace& ws, std::string database, std::strin
   setTabOrder(save_, close);
   setTabOrder(close, columns_);
   condition_->setFocus();
-  resize(600, 420);
+  FitToScreen(this, QSize(600, 420));
 }
 
 ConditionDialog::~ConditionDialog() {

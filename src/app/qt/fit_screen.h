@@ -1,0 +1,31 @@
+#pragma once
+// Windows that fit their screen. On a small screen, or one whose scale
+// factor makes it small, no window opens larger than the screen's available
+// area; a dialog's body scrolls then while its buttons stay in view below it.
+
+#include <QScrollArea>
+#include <QSize>
+#include <QWidget>
+
+namespace migrator::gui {
+
+// The room a window may take on the screen it shows on (or would show on):
+// the available area less what a desktop's window frame takes around it.
+QSize ScreenRoom(const QWidget* window);
+
+// Resizes a top-level window to `wanted` (its size hint when empty) within
+// ScreenRoom, and keeps it from growing past that.
+void FitToScreen(QWidget* window, QSize wanted = {});
+
+// A dialog's body in a frameless scroll area. The area asks for the body's
+// whole size, so that on a screen with room the dialog looks as it would
+// without it; it may shrink to a few lines, the rest then scrolls.
+class FittingScrollArea : public QScrollArea {
+  Q_OBJECT
+ public:
+  explicit FittingScrollArea(QWidget* body, QWidget* parent = nullptr);
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+};
+
+}  // namespace migrator::gui
