@@ -13,9 +13,10 @@ namespace migrator::gui {
 // the available area less what a desktop's window frame takes around it.
 QSize ScreenRoom(const QWidget* window);
 
-// Resizes a top-level window to `wanted` (its size hint when empty) within
-// ScreenRoom, and keeps it from growing past that.
-void FitToScreen(QWidget* window, QSize wanted = {});
+// When a top-level window is first shown: sizes it to `size` (a width or
+// height of 0: its size hint's) within ScreenRoom, keeps it from growing
+// past that, and moves it wholly onto the screen.
+void FitToScreen(QWidget* window, QSize size = {});
 
 // A dialog's body in a frameless scroll area. The area asks for the body's
 // whole size, so that on a screen with room the dialog looks as it would
@@ -26,6 +27,9 @@ class FittingScrollArea : public QScrollArea {
   explicit FittingScrollArea(QWidget* body, QWidget* parent = nullptr);
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 }  // namespace migrator::gui

@@ -38,6 +38,8 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[i], "--screenshots") == 0 && i + 1 < argc)
       return migrator::gui::ScreenshotTourMain(argc, argv, argv[i + 1]);
+    if (std::strcmp(argv[i], "--screenshot-scaled") == 0 && i + 1 < argc)
+      return migrator::gui::ScaledScreenshotMain(argc, argv, argv[i + 1]);
   }
   const char* platform = std::getenv("QT_QPA_PLATFORM");
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !(platform && *platform)) {

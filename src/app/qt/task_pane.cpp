@@ -69,12 +69,8 @@ void TaskProgressBar::Show(const TaskRow& row) {
                       .arg(chunk.name()));
   }
   if (ended) {
-    // The outcome, with the rows of the last copy when there was one.
-    const QString outcome = QString::fromUtf8(row.cells[3]);
-    if (!rows.table.empty()) {
-      texts_ << QStringLiteral("%1, %2 rows").arg(outcome, Count(rows.done));
-    }
-    texts_ << outcome;
+    // The outcome; the tooltip keeps the figures of the last table copied.
+    texts_ << QString::fromUtf8(row.cells[3]);
     value = 100;  // the whole bar in the outcome's colour
   } else if (rows.active) {
     if (rows.expected > 0)

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/frontend.h"
 #include "app/qt/fit_screen.h"
@@ -75,7 +76,7 @@ DriverCheckDialog::DriverCheckDialog(Frontend& ui, std::string programDir,
     ui_.PostCommand(ConnectionConfig::kOpenCommand);
   });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  FitToScreen(this, sizeHint().expandedTo(QSize(620, 0)));
+  FitToScreen(this, QSize(std::max(620, sizeHint().width()), 0));
 }
 
 QWidget* DriverCheckDialog::BuildSection(const QString& title, const std::vector<ProbeRow>& rows,
