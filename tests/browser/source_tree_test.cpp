@@ -155,5 +155,24 @@ TEST_F(SourceTree, ChangeCharsetSetsTheSessionsCharacterSets) {
   EXPECT_NE(FindNode(ws.source.tree, NodeKind::Table, "orders"), kNoNode);
 }
 
+// The server goes away (the connection is killed here): a folder that
+// cannot be read says why in red instead of showing empty, and the side is
+// found lost and closed.
+TEST_F(SourceTree, AFolderThatCannotBeReadSaysWhyAndTheSideIsFoundLost) {
+  MIGRATOR_REQUIRE_MYSQL(server);
+  Open(server, "brw_shop");
+  const std::string id = oledb::QuerySingleValue(ui, &ws.source.session, "select connection_id()");
+  RootSql(server, "KILL " + id);
+  ui.ClearLines();
+  EXPECT_TRUE(Entries(NodeKind::Table, "orders", NodeKind::FieldsFolder).empty());
+  bool said = false;
+  for (const OutputLine& line : ui.Lines())
+    said = said || (line.text.find("Fields of [orders]: ") != std::string::npos &&
+                    line.textColour == Rgb{255, 0, 0});
+  EXPECT_TRUE(said) << ::testing::PrintToString(ui.Texts());
+  EXPECT_FALSE(ws.source.Connected());
+  EXPECT_EQ(ui.CallsStartingWith("side Source: lost: ").size(), 1u);
+}
+
 }  // namespace
 }  // namespace migrator::testing

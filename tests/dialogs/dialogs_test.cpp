@@ -65,6 +65,18 @@ bool RootSql(const testing::MySqlServer& server, const std::string& sql) {
   return r.status == 0;
 }
 
+// The source side on the private server, as the test user.
+void ConnectSource(Workspace& ws, const testing::MySqlServer& server) {
+  ConnectionSettings settings;
+  settings.providerText = "TCP/IP:Port";
+  settings.providerId = "MSDASQL";
+  settings.sourceName = server.host + ":" + server.port;
+  settings.userId = server.user;
+  settings.password = server.password;
+  ws.source.SetSettings(settings);
+  Connect(ws, DataSourceSide::Source);
+}
+
 }  // namespace
 
 class DialogsTest : public QObject {
@@ -225,14 +237,7 @@ class DialogsTest : public QObject {
     TempDir dir;
     ScriptedFrontend ui;
     Workspace ws(ui, dir.str());
-    ConnectionSettings settings;
-    settings.providerText = "TCP/IP:Port";
-    settings.providerId = "MSDASQL";
-    settings.sourceName = server->host + ":" + server->port;
-    settings.userId = server->user;
-    settings.password = server->password;
-    ws.source.SetSettings(settings);
-    Connect(ws, DataSourceSide::Source);
+    ConnectSource(ws, *server);
     QVERIFY(ws.source.Connected());
 
     ConditionDialog dlg(ws, db, "t");
@@ -324,14 +329,7 @@ class DialogsTest : public QObject {
     TempDir dir;
     ScriptedFrontend ui;
     Workspace ws(ui, dir.str());
-    ConnectionSettings settings;
-    settings.providerText = "TCP/IP:Port";
-    settings.providerId = "MSDASQL";
-    settings.sourceName = server->host + ":" + server->port;
-    settings.userId = server->user;
-    settings.password = server->password;
-    ws.source.SetSettings(settings);
-    Connect(ws, DataSourceSide::Source);
+    ConnectSource(ws, *server);
     QVERIFY(ws.source.Connected());
 
     {

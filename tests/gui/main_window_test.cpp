@@ -74,6 +74,18 @@ NodePath PathTo(MainWindow& w, DataSourceSide side, NodeKind kind, const std::st
   return {};
 }
 
+// Queues the migration of the table shop.orders into /data/book and starts
+// the controller.
+void StartOrdersTask(MainWindow& w) {
+  Task t;
+  t.typeCode = kMigrateTable;
+  t.sourceDatabase = "shop";
+  t.sourceObject = "orders";
+  t.targetDatabase = "/data/book";
+  w.workspace().tasks.Append(t);
+  w.workspace().controller().StartIfIdle();
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -356,13 +368,7 @@ class MainWindowTest : public QObject {
     answers.Install(*w);
     int status = -1;
     w->SetAbandonHandler([&](int s) { status = s; });
-    Task t;
-    t.typeCode = kMigrateTable;
-    t.sourceDatabase = "shop";
-    t.sourceObject = "orders";
-    t.targetDatabase = "/data/book";
-    w->workspace().tasks.Append(t);
-    w->workspace().controller().StartIfIdle();
+    StartOrdersTask(*w);
     QTRY_VERIFY(!WorkingTasksText(w->workspace().tasks).empty());
 
     // Cancel keeps the window; OK closes it, and the stuck task ends the
@@ -415,13 +421,7 @@ class MainWindowTest : public QObject {
     answers.Install(*w);
     bool closed = false;
     w->SetClosedHandler([&] { closed = true; });
-    Task t;
-    t.typeCode = kMigrateTable;
-    t.sourceDatabase = "shop";
-    t.sourceObject = "orders";
-    t.targetDatabase = "/data/book";
-    w->workspace().tasks.Append(t);
-    w->workspace().controller().StartIfIdle();
+    StartOrdersTask(*w);
     QTRY_VERIFY(w->workspace().tasks.Snapshot()[0].rows.done > 0);
 
     w->close();

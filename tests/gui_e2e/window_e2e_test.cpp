@@ -71,6 +71,20 @@ QStringList Shown(DbTreeView* view) {
   return out;
 }
 
+// An empty workbook of one sheet.
+bool MakeBook(const std::string& path) {
+  auto wb = xls::Workbook::New();
+  return wb.AddSheet("Sheet1").ok() && wb.Save(path).ok();
+}
+
+// Every question gets OK; the texts are kept.
+void AnswerOk(MainWindow& w, std::vector<std::string>& asked) {
+  w.qtFrontend().SetAnswerer([&asked](const std::string& text, Buttons, const std::string&) {
+    asked.push_back(text);
+    return std::optional<Answer>(Answer::Ok);
+  });
+}
+
 }  // namespace
 
 class WindowEndToEndTest : public QObject {
@@ -89,21 +103,14 @@ class WindowEndToEndTest : public QObject {
 
     TempDir dir;
     const std::string book = (dir / "Start.xls").string();
-    {
-      auto wb = xls::Workbook::New();
-      QVERIFY(wb.AddSheet("Sheet1").ok());
-      QVERIFY(wb.Save(book).ok());
-    }
+    QVERIFY(MakeBook(book));
     MainWindow::Options options;
     options.timing.period = std::chrono::milliseconds(200);
     MainWindow w(dir.str(), options);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     std::vector<std::string> asked;
-    w.qtFrontend().SetAnswerer([&](const std::string& text, Buttons, const std::string&) {
-      asked.push_back(text);
-      return std::optional<Answer>(Answer::Ok);
-    });
+    AnswerOk(w, asked);
 
     // Configure: the dialog opens from the tool bar; the person fills in both
     // sides and presses Connect, which connects them.
@@ -188,20 +195,13 @@ class WindowEndToEndTest : public QObject {
                                  "; create table t (id int); insert into t values (1);"));
     TempDir dir;
     const std::string book = (dir / "Start.xls").string();
-    {
-      auto wb = xls::Workbook::New();
-      QVERIFY(wb.AddSheet("Sheet1").ok());
-      QVERIFY(wb.Save(book).ok());
-    }
+    QVERIFY(MakeBook(book));
     MainWindow::Options options;
     options.timing.period = std::chrono::milliseconds(50);
     MainWindow w(dir.str(), options);
     w.show();
     std::vector<std::string> asked;
-    w.qtFrontend().SetAnswerer([&](const std::string& text, Buttons, const std::string&) {
-      asked.push_back(text);
-      return std::optional<Answer>(Answer::Ok);
-    });
+    AnswerOk(w, asked);
     Workspace& ws = w.workspace();
     ConnectionSettings source;
     source.providerText = "TCP/IP:Port";
@@ -279,11 +279,7 @@ class WindowEndToEndTest : public QObject {
     if (!server) QSKIP("no private MariaDB server (run scripts/with-mariadb.sh)");
     TempDir dir;
     const std::string book = (dir / "Start.xls").string();
-    {
-      auto wb = xls::Workbook::New();
-      QVERIFY(wb.AddSheet("Sheet1").ok());
-      QVERIFY(wb.Save(book).ok());
-    }
+    QVERIFY(MakeBook(book));
     testing::WriteFile(dir / "migrator.cfg",
                        "[Public]\nConfig=true\nTips=false\nAutoBackup=false\n[SourceDB]\n"
                        "Provider=TCP/IP:Port\nSourceName=" +
@@ -295,10 +291,7 @@ class WindowEndToEndTest : public QObject {
     MainWindow w(dir.str());
     w.show();
     std::vector<std::string> asked;
-    w.qtFrontend().SetAnswerer([&](const std::string& text, Buttons, const std::string&) {
-      asked.push_back(text);
-      return std::optional<Answer>(Answer::Ok);
-    });
+    AnswerOk(w, asked);
     w.PostConnectFromConfig();
     QTRY_VERIFY_WITH_TIMEOUT(w.workspace().target.Connected(), 30000);
     QVERIFY(w.WaitForCommands());

@@ -921,20 +921,42 @@ int RunScreenshotTour(const QString& outDir) {
   return tour.Run();
 }
 
-int ScaledScreenshotMain(int argc, char** argv, const char* outDir) {
+namespace {
+
+// The off-screen platform's notes about what it cannot do (raise a window,
+// grab the keyboard) say nothing about the pictures.
+void QuietPlatformNotes() {
   qInstallMessageHandler(
       [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
         if (text.startsWith("This plugin does not support")) return;
         std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
       });
-  // A 1400 x 900 screen; the scale factor comes from QT_SCALE_FACTOR.
-  QTemporaryDir scratch;
-  QFile screen(scratch.filePath("screen.json"));
-  if (!scratch.isValid() || !screen.open(QIODevice::WriteOnly)) return 1;
-  screen.write(R"({"screens": [{"name": "small", "x": 0, "y": 0, "width": 1400,)"
-               R"( "height": 900, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+}
+
+// Draws off screen on one screen of this size: the platform's configuration
+// is written into `dir`. False when it cannot be.
+bool UseOffscreenScreen(const QTemporaryDir& dir, int width, int height) {
+  if (!dir.isValid()) return false;
+  QFile screen(dir.filePath("screen.json"));
+  if (!screen.open(QIODevice::WriteOnly)) return false;
+  screen.write(QStringLiteral(R"({"screens": [{"name": "tour", "x": 0, "y": 0, "width": %1,)"
+                              R"( "height": %2, "logicalDpi": 96, "logicalBaseDpi": 96,)"
+                              R"( "dpr": 1}]})")
+                   .arg(width)
+                   .arg(height)
+                   .toUtf8());
   screen.close();
   qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + screen.fileName().toLocal8Bit());
+  return true;
+}
+
+}  // namespace
+
+int ScaledScreenshotMain(int argc, char** argv, const char* outDir) {
+  QuietPlatformNotes();
+  // A 1400 x 900 screen; the scale factor comes from QT_SCALE_FACTOR.
+  QTemporaryDir scratch;
+  if (!UseOffscreenScreen(scratch, 1400, 900)) return 1;
   QApplication app(argc, argv);
   QApplication::setApplicationName(MIGRATOR_PRODUCT);
   QApplication::setApplicationVersion(MIGRATOR_VERSION);
@@ -943,25 +965,11 @@ int ScaledScreenshotMain(int argc, char** argv, const char* outDir) {
 }
 
 int ScreenshotTourMain(int argc, char** argv, const char* outDir) {
-  // The off-screen platform's notes about what it cannot do (raise a window,
-  // grab the keyboard) say nothing about the pictures.
-  qInstallMessageHandler(
-      [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
-        if (text.startsWith("This plugin does not support")) return;
-        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
-      });
+  QuietPlatformNotes();
   // Off screen on a screen large enough for the window and its menus.
   QTemporaryDir scratch;
   const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-  if ((platform.isEmpty() || platform == "offscreen") && scratch.isValid()) {
-    QFile screen(scratch.filePath("screen.json"));
-    if (screen.open(QIODevice::WriteOnly)) {
-      screen.write(R"({"screens": [{"name": "tour", "x": 0, "y": 0, "width": 1400,)"
-                   R"( "height": 1000, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
-      screen.close();
-      qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + screen.fileName().toLocal8Bit());
-    }
-  }
+  if (platform.isEmpty() || platform == "offscreen") UseOffscreenScreen(scratch, 1400, 1000);
   QApplication app(argc, argv);
   QApplication::setApplicationName(MIGRATOR_PRODUCT);
   QApplication::setApplicationVersion(MIGRATOR_VERSION);
