@@ -32,7 +32,10 @@ int main(int argc, char** argv) {
           "The window of %s. migrator-cli runs headless.\n"
           "  --connect          connect both sides with the fields migrator.cfg keeps\n"
           "  --no-driver-check  do not open the driver check when the window starts\n"
-          "  --screenshots DIR  photograph the window into DIR (scripts/screenshots.sh)\n",
+          "  --screenshots DIR  photograph the window into DIR (scripts/screenshots.sh)\n"
+          "  --screenshot-scaled DIR\n"
+          "                     the tour's picture of the window on a 1400x900 screen at\n"
+          "                     the scale factor QT_SCALE_FACTOR gives\n",
           MIGRATOR_PRODUCT);
       return 0;
     }
