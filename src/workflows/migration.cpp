@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "adapters/excel/excel_adapter.h"
+#include "adapters/excel/excel_automation.h"
 #include "adapters/mysql/mysql_adapter.h"
 #include "app/output.h"
 #include "browser/refresh_tree.h"
@@ -79,6 +80,19 @@ bool ListTables(oledb::SessionRef session, const char* type, std::vector<oledb::
   while (tables.MoveNext() == hr::S_OK)
     found.push_back(tables.record());
   return true;
+}
+
+// The target workbook holds a table of this name, under the name itself or
+// the name the workbook provider makes of it.
+bool TargetHasTable(Workspace& ws, const std::string& table) {
+  const std::string defined = providers::workbook::DefinedNameForTable(table);
+  oledb::TablesReader tables;
+  if (hr::Failed(tables.Open(&ws.target.session))) return false;
+  while (tables.MoveNext() == hr::S_OK) {
+    const std::string name = excel::SheetNameOf(tables.record().tableName);
+    if (EqualNoCase(name, table) || EqualNoCase(name, defined)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -244,14 +258,25 @@ void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
   std::vector<oledb::TableRecord> tables;
   std::string error;
   if (!ListTables(c.source, "TABLE", tables, error)) {
-    WriteOutputText(ui, "Open tables Error: " + error);
+    WriteOutputText(ui, "E::Open tables Error: " + error);
     // Nothing is known to have arrived.
     c.whole = false;
+    CheckSideConnection(c.ws, DataSourceSide::Source);
     return;
   }
   for (std::size_t i = 0; i < tables.size(); ++i) {
     if (tables[i].tableType == "VIEW") continue;
+    const bool wholeBefore = c.whole;
+    c.whole = true;
     ConvertOneTable(c, sourceDatabase, tables[i].tableName);
+    const bool tableWhole = c.whole;
+    c.whole = wholeBefore && tableWhole;
+    // A table that did not arrive may have lost the source with it: the
+    // other tables would only fail the same way.
+    if (!tableWhole && !CheckSideConnection(c.ws, DataSourceSide::Source)) {
+      WriteOutputText(ui, "E::Tables Converting stopped: the source connection is lost!");
+      break;
+    }
     if (Stopping(c.ws)) {
       WriteOutputText(ui, "Tables Converting Terminaled!");
       c.stopped = true;
@@ -325,6 +350,12 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
   // 6.
   if (!created) {
     WriteOutput(ui, "E::TABLE: Create [%s].[%s] ERROR !", database.c_str(), table.c_str());
+    if (TargetHasTable(ws, table)) {
+      WriteOutput(ui,
+                  "T::TABLE: [%s] is in the workbook already; to migrate it again, drop it in "
+                  "the target tree first (Table > Drop Table)",
+                  table.c_str());
+    }
     c.whole = false;
     return -1;
   }
@@ -445,9 +476,15 @@ namespace {
 
 constexpr const char* kThreadModule = "Converters/Thread";
 
-void SourceNotSelected(Frontend& ui, int line, const std::string& database) {
-  WriteOutput(ui, "[%s](%d)Select Source Database[%s] Error!", kThreadModule, line,
-              database.c_str());
+// The source database could not be made current: said in red with the
+// provider's words, and the source connection is asked whether it still
+// works (the server may have gone away since it was opened).
+void SourceNotSelected(Workspace& ws, int line, const std::string& database,
+                       const std::string& error) {
+  const std::string where = line > 0 ? Format("[%s](%d)", kThreadModule, line) : std::string();
+  WriteOutput(ws.frontend(), "E::%sSelect Source Database[%s] Error! %s", where.c_str(),
+              database.c_str(), error.c_str());
+  CheckSideConnection(ws, DataSourceSide::Source);
 }
 
 // The conversion state of a task: its data cache and the source session.
@@ -477,8 +514,9 @@ bool CloneDatabaseTask(TaskContext& ctx) {
     return false;
   }
   ReopenDatabase(ws, ctx.targetDatabase, 1);
-  if (!UseDatabase(ws, ctx.sourceDatabase, 0)) {
-    SourceNotSelected(ui, __LINE__, ctx.sourceDatabase);
+  std::string error;
+  if (!UseDatabase(ws, ctx.sourceDatabase, 0, &error)) {
+    SourceNotSelected(ws, __LINE__, ctx.sourceDatabase, error);
     return false;
   }
   auto c = StartConversion(ctx);
@@ -496,8 +534,9 @@ bool MigrateDatabaseTask(TaskContext& ctx) {
   Workspace& ws = ctx.ws;
   ReopenDatabase(ws, ctx.targetDatabase, 1);
   if (!BackUpTarget(ws)) return false;
-  if (!UseDatabase(ws, ctx.sourceDatabase, 0)) {
-    WriteOutput(ws.frontend(), "Select Source Database[%s] Error!", ctx.sourceDatabase.c_str());
+  std::string error;
+  if (!UseDatabase(ws, ctx.sourceDatabase, 0, &error)) {
+    SourceNotSelected(ws, 0, ctx.sourceDatabase, error);
     return false;
   }
   auto c = StartConversion(ctx);
@@ -514,9 +553,10 @@ bool MigrateTablesTask(TaskContext& ctx) {
   ReopenDatabase(ws, ctx.targetDatabase, 1);
   if (!BackUpTarget(ws)) return false;
   ws.source.tree.SetCurrentDatabase(ctx.sourceDatabase);
-  if (!oledb::ExecuteStatement(ws.frontend(), ctx.sourceSession, UseStatement(ctx.sourceDatabase),
-                               0)) {
-    SourceNotSelected(ws.frontend(), __LINE__, ctx.sourceDatabase);
+  std::string error;
+  if (!ExecuteReporting(ws.frontend(), ctx.sourceSession, UseStatement(ctx.sourceDatabase),
+                        &error)) {
+    SourceNotSelected(ws, __LINE__, ctx.sourceDatabase, error);
     return false;
   }
   auto c = StartConversion(ctx);
@@ -532,8 +572,9 @@ bool MigrateTableTask(TaskContext& ctx) {
   Workspace& ws = ctx.ws;
   ReopenDatabase(ws, ctx.targetDatabase, 1);
   if (!BackUpTarget(ws)) return false;
-  if (!UseDatabase(ws, ctx.sourceDatabase, 0)) {
-    SourceNotSelected(ws.frontend(), __LINE__, ctx.sourceDatabase);
+  std::string error;
+  if (!UseDatabase(ws, ctx.sourceDatabase, 0, &error)) {
+    SourceNotSelected(ws, __LINE__, ctx.sourceDatabase, error);
     return false;
   }
   auto c = StartConversion(ctx);

@@ -275,9 +275,12 @@ TEST_F(TransferTest, AQueueOfTableMigrationsRunsWholeAndAStopEndsAfterTheCurrent
   const auto texts = ui.Texts();
   const auto at = std::find(texts.begin(), texts.end(), "[stopme] 2000 records converted!");
   ASSERT_NE(at, texts.end());
-  ASSERT_GE(texts.end() - at, 3);
+  ASSERT_GE(texts.end() - at, 4);
   EXPECT_EQ(at[1], "Data Converting Terminaled!");
-  EXPECT_EQ(at[2], "[stopme] 2000 records converted, convertion completed SUCCESSFULLY!");
+  EXPECT_EQ(at[2],
+            "[stopme] 2000 records converted, the copy was stopped: the rest of the table was not "
+            "converted!");
+  EXPECT_TRUE(LinesWith("convertion completed").empty());
   EXPECT_NE(std::find(at, texts.end(),
                       "TABLE: [" + db +
                           "].[stopme] was stopped after 2000 records: the unfinished table is "
@@ -346,6 +349,41 @@ TEST_F(TransferTest, HeaderFormattingKeepsToTheNewTablesAndItsFailureFailsTheTas
   ui.act = [&] { fs::rename(book + ".xls", book + "-moved.xls"); };
   EXPECT_EQ(migrate("t2"), "FAILURE");
   EXPECT_FALSE(LinesWith("] are not formatted: ").empty());
+}
+
+// The server goes away under an open source side (here its connection is
+// killed): the next migration says why in red, the side is found lost,
+// closed and marked, and the task fails. A working side is not taken for
+// lost.
+TEST_F(TransferTest, ALostSourceIsSaidInRedWithItsReasonAndTheSideMarked) {
+  MIGRATOR_REQUIRE_MYSQL(server);
+  SetUpSides(server, "create table t (id int); insert into t values (1);");
+  const std::string id = oledb::QuerySingleValue(ui, &ws.source.session, "select connection_id()");
+  Sql("kill " + id);
+
+  Task task;
+  task.typeCode = kMigrateTable;
+  task.sourceObject = "t";
+  task.sourceDatabase = db;
+  task.targetDatabase = book;
+  const TaskId queued = ws.tasks.Append(task);
+  ws.controller().StartIfIdle();
+  ASSERT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
+  EXPECT_EQ(ws.tasks.Find(queued)->stateText, "FAILURE");
+  const auto select = LinesWith("Select Source Database[" + db + "] Error! ");
+  ASSERT_EQ(select.size(), 1u);
+  EXPECT_EQ(select[0].textColour, kRed);
+  EXPECT_NE(select[0].text.find("connection"), std::string::npos) << select[0].text;
+  const auto lost = LinesWith("Source connection lost: ");
+  ASSERT_EQ(lost.size(), 1u);
+  EXPECT_EQ(lost[0].textColour, kRed);
+  EXPECT_FALSE(ws.source.Connected());
+  EXPECT_EQ(ui.CallsStartingWith("side Source: lost: ").size(), 1u);
+
+  Connect(ws, DataSourceSide::Source);
+  ASSERT_TRUE(ws.source.Connected());
+  EXPECT_TRUE(CheckSideConnection(ws, DataSourceSide::Source));
+  EXPECT_TRUE(ws.source.Connected());
 }
 
 }  // namespace

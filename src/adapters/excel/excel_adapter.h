@@ -91,9 +91,10 @@ struct ExcelAdapter {
   // closes the target side first and asks for a new connection afterwards
   // (command 1026). False when the file could not be deleted.
   static bool DropDatabase(Workspace& ws, const std::string& name);
-  // Deletes the sheet of a table (its "$" and "'" removed) from the workbook
-  // database + ".xls". The target side is closed meanwhile and re-opened when
-  // the workbook was saved.
+  // Deletes the sheet of a table (its "$" and "'" removed; the sheet its
+  // defined name refers to when no sheet has that name) and the table's
+  // defined names from the workbook database + ".xls". The target side is
+  // closed meanwhile and re-opened when the workbook was saved.
   static bool DropTable(Workspace& ws, const std::string& database, const std::string& table);
   static bool DropTable(Workspace& ws, const std::string& database, const std::string& table,
                         const ExcelServices& services);
@@ -107,10 +108,12 @@ struct ExcelAdapter {
   static bool RecreateDatabase(Workspace& ws, const std::string& name);
   static bool RecreateDatabase(Workspace& ws, const std::string& name,
                                const ExcelServices& services);
-  // Deletes the sheets of several tables (names as for DropTable; a name
-  // that is no sheet is passed over) with one save: either all of them go or,
-  // on a failure, none. The target side is closed meanwhile and re-opened
-  // when the workbook was saved.
+  // Deletes the sheets of several tables (names as for DropTable) and their
+  // defined names with one save: all of them or, when one cannot be deleted
+  // (the workbook's last sheet), none. A name without a sheet of its own is
+  // passed over and named in a red line; false then, and when nothing was
+  // saved. The target side is closed meanwhile and re-opened when the
+  // workbook was saved.
   static bool DropTables(Workspace& ws, const std::string& database,
                          const std::vector<std::string>& tables);
   static bool DropTables(Workspace& ws, const std::string& database,
@@ -131,8 +134,9 @@ struct ExcelAdapter {
                                const std::vector<std::string>& tables,
                                const ExcelServices& services);
   // Renames a table (sheet and defined name) of the workbook two levels above
-  // the target tree's selected node. A defined name that is not a table's is
-  // offered for deletion instead.
+  // the target tree's selected node. The sheet takes the new name as it is
+  // (blanks included), the defined name the form the workbook provider gives
+  // it. A defined name that is not a table's is offered for deletion instead.
   static bool RenameTable(Workspace& ws, const std::string& oldName, const std::string& newName);
   static bool RenameTable(Workspace& ws, const std::string& oldName, const std::string& newName,
                           const ExcelServices& services);

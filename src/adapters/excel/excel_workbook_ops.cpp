@@ -13,9 +13,11 @@
 
 #include "adapters/excel/excel_adapter.h"
 #include "adapters/excel/excel_automation.h"
+#include "adapters/excel/excel_table_sheet.h"
 #include "app/output.h"
 #include "app/workspace.h"
 #include "platform/workbook_guard.h"
+#include "providers/workbook/tables.h"
 #include "support/error_text.h"
 #include "workflows/auto_backup.h"
 
@@ -328,7 +330,12 @@ bool ExcelAdapter::DropTable(Workspace& ws, const std::string& database, const s
                              const ExcelServices& services) {
   ws.StopRunningTasks();
   return ChangeWorkbook(ws, services, database, kDropTable, true, [&](ExcelObjects& x) {
-    x.sheets->Item(excel::SheetNameOf(table))->Delete();
+    const auto found = excel::FindTableSheet(x, table);
+    if (!found) {
+      x.sheets->Item(excel::SheetNameOf(table));  // raises: there is no such sheet
+      return;
+    }
+    excel::DeleteTableSheet(x, *found);
     WriteOutputText(ws.frontend(), "Drop Table SUCCESSFULLY!!!");
   });
 }
@@ -342,28 +349,33 @@ bool ExcelAdapter::DropTables(Workspace& ws, const std::string& database,
                               const std::vector<std::string>& tables,
                               const ExcelServices& services) {
   ws.StopRunningTasks();
-  std::vector<std::string> dropped;
+  std::vector<std::string> gone;  // the sheets dropped and their names
+  std::size_t dropped = 0;
+  std::vector<std::string> kept;  // a line for each table that stays
   const bool saved = ChangeWorkbook(ws, services, database, kDropTable, true, [&](ExcelObjects& x) {
     for (const std::string& table : tables) {
       const std::string name = excel::SheetNameOf(table);
       bool seen = false;
-      for (const auto& d : dropped)
-        seen = seen || EqualNoCase(d, name);
-      if (seen) continue;
-      std::shared_ptr<automation::Worksheet> sheet;
-      try {
-        sheet = x.sheets->Item(name);
-      } catch (const automation::AutomationError&) {
-        continue;  // a defined name without a sheet of its own
+      for (const auto& g : gone)
+        seen = seen || EqualNoCase(g, name);
+      if (seen) continue;  // it went with an earlier entry of the same sheet
+      const auto found = excel::FindTableSheet(x, table);
+      if (!found) {
+        kept.push_back("E::Drop Table [" + table + "] failed: the workbook has no sheet of it");
+        continue;
       }
-      sheet->Delete();
-      dropped.push_back(name);
+      excel::DeleteTableSheet(x, *found);  // a failure drops none of them
+      ++dropped;
+      gone.push_back(found->sheetName);
+      gone.insert(gone.end(), found->names.begin(), found->names.end());
     }
   });
   if (!saved) return false;
-  for (std::size_t i = 0; i < dropped.size(); ++i)
+  for (std::size_t i = 0; i < dropped; ++i)
     WriteOutputText(ws.frontend(), "Drop Table SUCCESSFULLY!!!");
-  return true;
+  for (const std::string& line : kept)
+    WriteOutputText(ws.frontend(), line);
+  return kept.empty();
 }
 
 bool ExcelAdapter::DropView(Workspace&, const std::string&) {
@@ -384,20 +396,27 @@ bool ExcelAdapter::RenameTable(Workspace& ws, const std::string& oldName,
   return ChangeWorkbook(ws, services, database, "Rename Table", false, [&](ExcelObjects& x) {
     const std::string old = excel::SheetNameOf(oldName);
     auto names = x.book->Names();
-    const std::string refersTo = names->Item(old)->Value();
-    if (refersTo.rfind("=" + old + "!", 0) != 0) {
+    const auto table = excel::FindTableName(x, oldName);
+    if (!table) {
+      names->Item(old);  // raises: there is no such name
+      return;
+    }
+    if (!table->ownSheet) {
       // A name the person defined, not a table's: the sheets stay as they are.
       if (ws.frontend().Ask("User Define Names, Not A Table Name, Clear?", Buttons::YesNo,
                             Icon::Exclamation) == Answer::Yes) {
-        names->Item(old)->Delete();
+        names->Item(table->name)->Delete();
       }
     } else {
-      auto sheet = x.sheets->Item(old);
+      // A sheet name may hold blanks, a defined name may not: the new name
+      // is defined as the workbook provider names the table.
+      const std::string defined = providers::workbook::DefinedNameForTable(newName);
+      auto sheet = x.sheets->Item(*table->sheet);
       sheet->SetName(newName);
-      sheet->UsedRange()->SetName(newName);
+      sheet->UsedRange()->SetName(defined);
       // Names are compared without regard to case: when only the case
       // changed, the name just defined is the old one and must stay.
-      if (!EqualNoCase(old, newName)) names->Item(old)->Delete();
+      if (!EqualNoCase(table->name, defined)) names->Item(table->name)->Delete();
     }
   });
 }
