@@ -216,6 +216,7 @@ class Tour {
   QString lastQuestion_;
   bool shooting_ = false;
   bool closed_ = false;  // the window finished closing
+  QStringList leftOut_;  // pictures this environment cannot take
   QStringList written_;
   int problems_ = 0;
 };
@@ -804,10 +805,19 @@ void Tour::ShootClosingWhileRunning() {
 // The server stops while both sides are connected; the next migration finds
 // the source lost and the window marks it.
 void Tour::ShootConnectionLost() {
+  // Only a server the tour was given the socket of is its own to stop; a
+  // shared one (the package check's) keeps running and the picture is left out.
+  const std::string socket = Env("MIGRATOR_TEST_MYSQL_SOCKET");
+  if (socket.empty()) {
+    std::fprintf(stderr,
+                 "screenshots: connection-lost.png left out: no server socket to stop "
+                 "(MIGRATOR_TEST_MYSQL_SOCKET)\n");
+    leftOut_ << "connection-lost.png";
+    return;
+  }
   MakeWindow();
   if (!ConnectBothSides()) return;
   ExpandTrees();
-  const std::string socket = Env("MIGRATOR_TEST_MYSQL_SOCKET");
   int stopped = -1;
   for (const char* client : {"mariadb", "mysql"}) {
     stopped =
@@ -901,7 +911,7 @@ int Tour::Run() {
 
   QStringList missing;
   for (const QString& name : ScreenshotNames())
-    if (!written_.contains(name)) missing << name;
+    if (!written_.contains(name) && !leftOut_.contains(name)) missing << name;
   if (!missing.isEmpty()) Problem("missing " + missing.join(", "));
   return problems_ == 0 ? 0 : 1;
 }
