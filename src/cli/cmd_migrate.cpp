@@ -22,12 +22,23 @@ void MigrateUsage(std::FILE* f) {
   std::fprintf(
       f,
       "Usage: migrator-cli migrate [--yes] [--quiet] SOURCE --target FILE.xls [--database D]\n"
-      "                            [--table T | --tables | --views]\n%s"
+      "                            [--table T | --tables | --views] [--typed] [--split-sheets]\n"
+      "                            [--replace-tables]\n%s"
       "  Without --table, --tables or --views the whole database goes: a workbook that\n"
       "  does not exist yet is made as its clone, an existing one receives its tables.\n"
       "  --table and --tables add to the workbook (made empty first when missing).\n"
       "  --database defaults to the database of the URL or of migrator.cfg.\n"
       "  --yes answers the confirmations; without it a terminal asks, a pipe refuses.\n"
+      "  --typed keeps the column types: numbers, dates, times and booleans arrive as\n"
+      "  such instead of as text (a value a cell would change, such as a BIGINT beyond\n"
+      "  2^53 or a zero date, stays a text and is counted in an orange line).\n"
+      "  --split-sheets continues a table longer than a sheet on further sheets,\n"
+      "  T (2), T (3), ...; without it the rows beyond a sheet are left behind.\n"
+      "  --replace-tables replaces a table the workbook already has; the old table\n"
+      "  stays until the new one is whole and saved. Without it such a table is left\n"
+      "  as it is and the task fails. The options of the window's configuration are\n"
+      "  not read: only these flags count. Example, refreshing a workbook:\n"
+      "    migrator-cli migrate --yes --typed --replace-tables --source URL --target book.xls\n"
       "  The first Ctrl-C (SIGINT) or SIGTERM stops after the current row: the tables\n"
       "  that arrived whole stay, the one under way is removed again, and the last\n"
       "  lines say what arrived and how to copy the rest; a second one ends at once.\n"
@@ -45,6 +56,7 @@ struct MigrateArgs {
   ObjectScope objects;  // a whole database by default
   bool yes = false;
   bool quiet = false;
+  MigrationOptions options;
 };
 
 std::optional<MigrateArgs> ParseArgs(const Args& args) {
@@ -63,6 +75,12 @@ std::optional<MigrateArgs> ParseArgs(const Args& args) {
       out.yes = true;
     } else if (a == "--quiet" || a == "-q") {
       out.quiet = true;
+    } else if (a == "--typed") {
+      out.options.typed = true;
+    } else if (a == "--split-sheets") {
+      out.options.splitSheets = true;
+    } else if (a == "--replace-tables") {
+      out.options.replaceTables = true;
     } else {
       return std::nullopt;
     }
@@ -98,6 +116,7 @@ int RunMigrate(const Args& args) {
   }
   if (!runner.ConnectSource(parsed->source)) return kExitNotRun;
   Workspace& ws = runner.workspace();
+  ws.SetMigration(parsed->options);
   const std::string database = parsed->database.value_or(ws.source.Settings().catalogName);
   if (database.empty()) {
     runner.Complain("name the source database with --database or in the URL");

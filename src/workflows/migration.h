@@ -67,6 +67,10 @@ struct Conversion {
   bool stopped = false;                                        // a stop ended the steps
   std::vector<std::string> removed = {};                       // tables a stop cut, removed again
   std::vector<std::string> notReached = {};                    // tables a stop left untouched
+  MigrationOptions options = {};                               // the task's options
+  std::vector<std::string> leftAlone = {};    // tables the workbook had, not replaced
+  std::vector<std::string> untouched = {};    // replacements a stop undid
+  std::vector<std::string> failedWhole = {};  // replacements undone: not every row arrived
 };
 // Says what the steps left to say (values cut, what a stop left) and returns
 // whether every table arrived whole.
@@ -78,11 +82,16 @@ void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
                       const std::string& targetDatabase);
 void ConvertAllViews(Conversion& c, const std::string& sourceDatabase);
 // 1 after a successful CREATE (the rows then transferred), -1 when the
-// CREATE failed, -2 when the scratch file did not open. A definition the
-// source does not give is said with the source's words; a name the target
-// changes (case, characters, length) in orange. A table a stop cuts is
-// removed again, so that it can be migrated anew. The scratch files
-// (owner-only) go once the table arrived whole.
+// CREATE failed or the table exists and is left alone, -2 when the scratch
+// file did not open. A definition the source does not give is said with the
+// source's words; a name the target changes (case, characters, length) in
+// orange. A table a stop cuts is removed again, so that it can be migrated
+// anew. The scratch files (owner-only) go once the table arrived whole.
+// The task's options: typed cells take their column types from the source's
+// columns; a table longer than a sheet goes on in "T (2)", "T (3)", ...; a
+// table the workbook already has is left alone (never made from its column
+// list instead) or, with leave, replaced in one transaction, so that the
+// old table stays until the new one is whole and saved.
 int ConvertOneTable(Conversion& c, const std::string& database, const std::string& table);
 // False when the scratch file did not open or the view's CREATE failed.
 bool ConvertOneView(Conversion& c, const std::string& database, const std::string& view);

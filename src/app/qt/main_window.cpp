@@ -141,6 +141,8 @@ MainWindow::MainWindow(const std::string& programDir, Options options, QWidget* 
   // The Tips tab follows the configuration; without one the tips show.
   ConfigForm form;
   ConfigFile(programDir).LoadOptions(form, *frontend_);
+  // Migrations take the options the configuration keeps from the start.
+  ws_->SetMigration(form.migration);
   SetCurrentTab(kTipsTab);
   SetCurrentTab(kTaskListTab);
 }

@@ -77,11 +77,46 @@ std::string HeaderText(const WorkbookTables& tables, std::size_t sheet, std::uin
   return text;
 }
 
+// A number format that shows a time and no date: no year or day outside
+// quotes, escapes and brackets, and an hour or second.
+bool IsTimeOnlyCode(std::string_view code) {
+  bool time = false;
+  for (std::size_t i = 0; i < code.size(); ++i) {
+    const char c = code[i];
+    if (c == '"') {
+      const auto close = code.find('"', i + 1);
+      if (close == std::string_view::npos) break;
+      i = close;
+    } else if (c == '\\' || c == '_' || c == '*') {
+      ++i;
+    } else if (c == '[') {
+      const auto close = code.find(']', i + 1);
+      if (close == std::string_view::npos) break;
+      const char first = i + 1 < close ? static_cast<char>(code[i + 1] | 0x20) : 0;
+      if (first == 'h' || first == 's') time = true;
+      i = close;
+    } else {
+      const char l = static_cast<char>(c | 0x20);
+      if (l == 'y' || l == 'd' || l == 'e') return false;
+      if (l == 'h' || l == 's') time = true;
+    }
+  }
+  return time;
+}
+
+// A number cell shown as a time of day (its format has no date; the serial
+// has no whole days).
+bool IsTimeOfDay(const xls::Workbook& book, const xls::Cell& cell) {
+  return cell.value.number >= 0 && cell.value.number < 1 &&
+         IsTimeOnlyCode(book.NumberFormatCode(book.format(cell.xf).numberFormat));
+}
+
 DataKind KindOfCell(const xls::Workbook& book, const xls::Cell& cell, bool& hasValue) {
   hasValue = true;
   switch (cell.value.kind) {
     case xls::Value::Kind::kNumber:
-      return book.IsDateFormat(cell.xf) ? DataKind::Date : DataKind::Number;
+      if (!book.IsDateFormat(cell.xf)) return DataKind::Number;
+      return IsTimeOfDay(book, cell) ? DataKind::Time : DataKind::Date;
     case xls::Value::Kind::kBoolean:
       return DataKind::Boolean;
     case xls::Value::Kind::kText:
@@ -100,6 +135,8 @@ ColumnType StoredType(DataKind kind) {
       return ColumnType::Number;
     case DataKind::Date:
       return ColumnType::Date;
+    case DataKind::Time:
+      return ColumnType::Time;
     case DataKind::Boolean:
       return ColumnType::Boolean;
     case DataKind::Text:
@@ -114,6 +151,8 @@ const char* TypeWord(ColumnType type) {
       return "numbers";
     case ColumnType::Date:
       return "dates";
+    case ColumnType::Time:
+      return "times of day";
     case ColumnType::Boolean:
       return "TRUE or FALSE";
     case ColumnType::Text:
@@ -128,8 +167,10 @@ constexpr std::string_view kTextMarker = "@";
 constexpr std::string_view kNumberMarker = "0.###############";
 constexpr std::string_view kDateMarker = "yyyy-mm-dd hh:mm:ss";
 constexpr std::string_view kBooleanMarker = "\"TRUE\";\"TRUE\";\"FALSE\"";
+constexpr std::string_view kTimeMarker = "hh:mm:ss";
 constexpr std::string_view kDateFormat = "yyyy-mm-dd";
 constexpr std::string_view kDateTimeFormat = "yyyy-mm-dd hh:mm:ss";
+constexpr std::string_view kTimeFormat = "hh:mm:ss";
 
 std::string_view MarkerOf(ColumnType type) {
   switch (type) {
@@ -137,6 +178,8 @@ std::string_view MarkerOf(ColumnType type) {
       return kNumberMarker;
     case ColumnType::Date:
       return kDateMarker;
+    case ColumnType::Time:
+      return kTimeMarker;
     case ColumnType::Boolean:
       return kBooleanMarker;
     case ColumnType::Text:
@@ -153,6 +196,7 @@ std::optional<DataKind> DeclaredKind(const xls::Workbook& book, const xls::Cell&
   if (code == kNumberMarker) return DataKind::Number;
   if (code == kDateMarker) return DataKind::Date;
   if (code == kBooleanMarker) return DataKind::Boolean;
+  if (code == kTimeMarker) return DataKind::Time;
   return std::nullopt;
 }
 
@@ -219,14 +263,39 @@ Status ToCellInput(const Literal& v, ColumnType type, const std::string& column,
     out.kind = CellInput::Kind::Date;
     out.number = serial;
   };
+  // A time column takes a time of day, or a date and time as a date.
+  auto time = [&](double serial) {
+    out.kind = serial < 1 ? CellInput::Kind::Time : CellInput::Kind::Date;
+    out.number = serial;
+  };
   switch (v.kind) {
     case Literal::Kind::Null:
+      return {};
+    case Literal::Kind::FixedText:
+      text(v.text);
       return {};
     case Literal::Kind::Text:
       switch (type) {
         case ColumnType::Text:
           text(v.text);
           return {};
+        case ColumnType::Time: {
+          if (v.text.empty()) return {};
+          double d = 0;
+          if (auto serial = TimeOfDaySerial(v.text)) {
+            time(*serial);
+            return {};
+          }
+          if (auto serial = DateSerial(v.text, date1904)) {
+            time(*serial);
+            return {};
+          }
+          if (ParseNumberText(v.text, d) && IsDateSerial(d)) {
+            time(d);
+            return {};
+          }
+          break;
+        }
         case ColumnType::Date: {
           if (v.text.empty()) return {};
           double d = 0;
@@ -274,6 +343,10 @@ Status ToCellInput(const Literal& v, ColumnType type, const std::string& column,
           if (!IsDateSerial(v.number)) return Mismatch(type, column, v.text);
           date(v.number);
           return {};
+        case ColumnType::Time:
+          if (!IsDateSerial(v.number)) return Mismatch(type, column, v.text);
+          time(v.number);
+          return {};
         case ColumnType::Boolean:
           boolean(v.number != 0);
           return {};
@@ -289,6 +362,7 @@ Status ToCellInput(const Literal& v, ColumnType type, const std::string& column,
           return {};
         case ColumnType::Number:
         case ColumnType::Date:
+        case ColumnType::Time:
           return Mismatch(type, column, v.boolean ? "TRUE" : "FALSE");
       }
       break;
@@ -340,6 +414,8 @@ oledb::DBTYPE DbTypeOf(DataKind kind) {
       return oledb::DBTYPE_R8;
     case DataKind::Date:
       return oledb::DBTYPE_DATE;
+    case DataKind::Time:
+      return oledb::DBTYPE_DBTIME;
     case DataKind::Boolean:
       return oledb::DBTYPE_BOOL;
     case DataKind::Text:
@@ -352,6 +428,7 @@ oledb::DBCOLUMNFLAGS FlagsOf(DataKind kind) {
   switch (kind) {
     case DataKind::Number:
     case DataKind::Date:
+    case DataKind::Time:
       return 90;
     case DataKind::Boolean:
       return 24;
@@ -365,6 +442,7 @@ std::size_t SizeOf(DataKind kind) {
   switch (kind) {
     case DataKind::Number:
     case DataKind::Date:
+    case DataKind::Time:
       return 8;
     case DataKind::Boolean:
       return 2;
@@ -467,6 +545,34 @@ std::optional<std::string> DateText(double serial, bool date1904) {
   return std::string(buf);
 }
 
+std::optional<double> TimeOfDaySerial(std::string_view s) {
+  while (!s.empty() && s.front() == ' ')
+    s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ')
+    s.remove_suffix(1);
+  std::size_t i = 0;
+  unsigned hh = 0, mm = 0, ss = 0;
+  // One or two digits of hours.
+  if (!Digits(s, i, 1, hh)) return std::nullopt;
+  if (i < s.size() && IsAsciiDigit(static_cast<unsigned char>(s[i])))
+    hh = hh * 10 + static_cast<unsigned>(s[i++] - '0');
+  if (i >= s.size() || s[i++] != ':' || !Digits(s, i, 2, mm)) return std::nullopt;
+  double fraction = 0;
+  if (i < s.size()) {
+    if (s[i++] != ':' || !Digits(s, i, 2, ss)) return std::nullopt;
+    if (i < s.size()) {
+      if (s[i++] != '.' || i >= s.size()) return std::nullopt;
+      double scale = 0.1;
+      for (; i < s.size(); ++i, scale /= 10) {
+        if (!IsAsciiDigit(static_cast<unsigned char>(s[i]))) return std::nullopt;
+        fraction += (s[i] - '0') * scale;
+      }
+    }
+  }
+  if (hh > 23 || mm > 59 || ss > 59) return std::nullopt;
+  return ((hh * 60.0 + mm) * 60.0 + ss + fraction) / 86400.0;
+}
+
 std::optional<double> DateSerial(std::string_view s, bool date1904) {
   while (!s.empty() && s.front() == ' ')
     s.remove_prefix(1);
@@ -519,26 +625,39 @@ std::optional<double> DateSerial(std::string_view s, bool date1904) {
 }
 
 bool WorkbookTables::CellText(std::size_t sheet, std::uint32_t row, std::uint32_t col,
-                              std::string& out) const {
+                              std::string& out, DataKind* kind) const {
   out.clear();
   if (sheet >= book_.sheetCount()) return false;
   const xls::Cell cell = book_.sheet(sheet).GetCell(row, col);
+  auto is = [kind](DataKind k) {
+    if (kind) *kind = k;
+    return true;
+  };
   switch (cell.value.kind) {
     case xls::Value::Kind::kText:
       out = cell.value.text;
-      return true;
+      return is(DataKind::Text);
     case xls::Value::Kind::kNumber:
       if (book_.IsDateFormat(cell.xf)) {
+        if (IsTimeOfDay(book_, cell)) {
+          // Whole seconds, never up to the next day.
+          const long long seconds = std::min(std::llround(cell.value.number * 86400.0), 86399LL);
+          char buf[32];
+          std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
+                        seconds % 60);
+          out = buf;
+          return is(DataKind::Time);
+        }
         if (auto date = DateText(cell.value.number, book_.date1904())) {
           out = std::move(*date);
-          return true;
+          return is(DataKind::Date);
         }
       }
       out = NumberText(cell.value.number);
-      return true;
+      return is(DataKind::Number);
     case xls::Value::Kind::kBoolean:
       out = cell.value.boolean ? "TRUE" : "FALSE";
-      return true;
+      return is(DataKind::Boolean);
     case xls::Value::Kind::kEmpty:
     case xls::Value::Kind::kError:
       break;
@@ -867,6 +986,13 @@ Status WorkbookTables::Insert(const Statement& insert) {
         const bool wholeDay = in.number == std::floor(in.number);
         auto xf = book_.CellFormatWithNumberFormat(sheet.GetCell(row, col).xf,
                                                    wholeDay ? kDateFormat : kDateTimeFormat);
+        st = xf ? sheet.SetCellFormat(row, col, *xf) : Status(xf.error());
+        break;
+      }
+      case CellInput::Kind::Time: {
+        st = sheet.SetNumber(row, col, in.number);
+        if (!st) break;
+        auto xf = book_.CellFormatWithNumberFormat(sheet.GetCell(row, col).xf, kTimeFormat);
         st = xf ? sheet.SetCellFormat(row, col, *xf) : Status(xf.error());
         break;
       }
