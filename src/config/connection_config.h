@@ -121,8 +121,8 @@ class ConnectionConfig {
   // Save Config; the dialog stays open.
   void SaveConfig();
   // Connect: the options and fields are saved, both sides' settings, the
-  // Auto Backup option and the migration options handed to the main window, the Connect command posted
-  // and the Task List made current. The dialog then closes.
+  // Auto Backup option and the migration options handed to the main window, the Connect command
+  // posted and the Task List made current. The dialog then closes.
   void Connect();
 
   // A side's settings as the fields stand: the provider identifier derived

@@ -75,7 +75,7 @@ struct Task {
   std::string sourceDatabase;
   std::string targetObject;
   std::string targetDatabase;
-  std::string directory;  // a backup's directory, as chosen when it was queued
+  std::string directory;     // a backup's directory, as chosen when it was queued
   MigrationOptions options;  // a migration's options, as they were when it was queued
   std::string stateText = "Waiting";
   int progress = 0;

@@ -11,9 +11,9 @@
 #include "adapters/mysql/mysql_adapter.h"
 #include "app/output.h"
 #include "browser/refresh_tree.h"
-#include "oledb/operations.h"
 #include "oledb/data_source.h"
 #include "oledb/errors.h"
+#include "oledb/operations.h"
 #include "oledb/properties.h"
 #include "oledb/schema_reader.h"
 #include "oledb/text.h"
@@ -283,9 +283,9 @@ constexpr const char* kSplitSheetsOption =
 // Whether the target holds a table of that name (a sheet filled by hand,
 // which is no table, is found by the CREATE TABLE that it refuses).
 bool TargetHasTable(oledb::SessionRef target, const std::string& name) {
-  const oledb::TextReadResult read = oledb::ReadTextRows(
-      target, "select * from " + oledb::QuoteIdentifier(name),
-      [](const oledb::TextRow&) { return false; });
+  const oledb::TextReadResult read =
+      oledb::ReadTextRows(target, "select * from " + oledb::QuoteIdentifier(name),
+                          [](const oledb::TextRow&) { return false; });
   return read.outcome == oledb::TextReadOutcome::Rows;
 }
 
@@ -403,7 +403,8 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
   // it is replaced in one transaction, so the old rows stay until the new
   // table is whole and saved.
   auto leaveAlone = [&] {
-    WriteOutput(ui, "T::TABLE: [%s].[%s] exists in the workbook as [%s] and is left as it is: %s "
+    WriteOutput(ui,
+                "T::TABLE: [%s].[%s] exists in the workbook as [%s] and is left as it is: %s "
                 "replaces it",
                 database.c_str(), table.c_str(), made.c_str(), kReplaceTablesOption);
     c.leftAlone.push_back(table);
@@ -419,8 +420,8 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
     c.whole = false;
     return -1;
   }
-  if (exists && !oledb::ExecuteStatement(ui, target, "DROP TABLE " + oledb::QuoteIdentifier(made),
-                                         1)) {
+  if (exists &&
+      !oledb::ExecuteStatement(ui, target, "DROP TABLE " + oledb::QuoteIdentifier(made), 1)) {
     WriteOutput(ui, "E::TABLE: [%s].[%s] the table [%s] in the workbook cannot be replaced",
                 database.c_str(), table.c_str(), made.c_str());
     c.whole = false;
@@ -519,6 +520,22 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
   madeTables.insert(madeTables.end(), rows.continued.begin(), rows.continued.end());
 
   if (o.replaceTables) {
+    // The tables an earlier migration continued the table in beyond the new
+    // last one go with the table they continued.
+    std::vector<std::string> stale;
+    for (int next = number + 1; rows.allRows && next <= number + 1000; ++next) {
+      const std::string name = ContinuationName(made, next);
+      if (!TargetHasTable(target, name) ||
+          !oledb::ExecuteStatement(ui, target, "DROP TABLE " + oledb::QuoteIdentifier(name), 1))
+        break;
+      stale.push_back(name);
+    }
+    if (!stale.empty()) {
+      WriteOutput(ui,
+                  "T::TABLE: [%s].[%s] the tables an earlier migration continued it in are "
+                  "removed with it: %s",
+                  database.c_str(), table.c_str(), NameList(stale).c_str());
+    }
     // Saved only when every row arrived; otherwise the workbook stays as it
     // was before the table was taken on.
     std::string error;
@@ -530,8 +547,9 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
       } else {
         c.whole = false;
       }
-      if (exists) WriteOutput(ui, "T::TABLE: [%s].[%s] replaced the table [%s] in the workbook",
-                              database.c_str(), table.c_str(), made.c_str());
+      if (exists)
+        WriteOutput(ui, "T::TABLE: [%s].[%s] replaced the table [%s] in the workbook",
+                    database.c_str(), table.c_str(), made.c_str());
       return 1;
     }
     replacement.Abort();
@@ -564,9 +582,9 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
     c.stopped = true;
     bool dropped = true;
     for (const std::string& name : madeTables) {
-      dropped = oledb::ExecuteStatement(ui, target, "DROP TABLE " + oledb::QuoteIdentifier(name),
-                                        1) &&
-                dropped;
+      dropped =
+          oledb::ExecuteStatement(ui, target, "DROP TABLE " + oledb::QuoteIdentifier(name), 1) &&
+          dropped;
     }
     if (dropped) {
       WriteOutput(ui,

@@ -246,15 +246,15 @@ std::vector<TypedColumn> MySqlAdapter::GetTypedColumns(oledb::SessionRef session
   }
   std::map<std::string, std::string> sourceTypes;
   if (!hex.empty()) {
-    oledb::ReadTextRows(session,
-                        "select COLUMN_NAME, COLUMN_TYPE, TABLE_NAME from information_schema.COLUMNS "
-                        "where TABLE_SCHEMA = database() and TABLE_NAME = convert(X'" +
-                            hex + "' using utf8mb4)",
-                        [&](const oledb::TextRow& row) {
-                          if (row.size() >= 3 && row.Value(2) == table)
-                            sourceTypes[row.Value(0)] = row.Value(1);
-                          return true;
-                        });
+    oledb::ReadTextRows(
+        session,
+        "select COLUMN_NAME, COLUMN_TYPE, TABLE_NAME from information_schema.COLUMNS "
+        "where TABLE_SCHEMA = database() and TABLE_NAME = convert(X'" +
+            hex + "' using utf8mb4)",
+        [&](const oledb::TextRow& row) {
+          if (row.size() >= 3 && row.Value(2) == table) sourceTypes[row.Value(0)] = row.Value(1);
+          return true;
+        });
   }
 
   std::vector<TypedColumn> typed;

@@ -228,11 +228,12 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
         options.nextTable) {
       // The rows go on in the next table, when it can be made.
       if (auto next = options.nextTable()) {
-        WriteOutput(ui,
-                    "T::[%s] a sheet holds %lld rows under its header: the rows from record %lld on "
-                    "go on in [%s]",
-                    name, static_cast<long long>(options.maxRows),
-                    static_cast<long long>(counter + 1), next->c_str());
+        WriteOutput(
+            ui,
+            "T::[%s] a sheet holds %lld rows under its header: the rows from record %lld on "
+            "go on in [%s]",
+            name, static_cast<long long>(options.maxRows), static_cast<long long>(counter + 1),
+            next->c_str());
         into = *next;
         insertHead = "insert into " + oledb::QuoteIdentifier(into) + " values (";
         intoRows = 0;

@@ -10,7 +10,8 @@
 namespace migrator {
 namespace {
 
-constexpr std::uint64_t kExactIntegers = std::uint64_t{1} << 53;  // a double holds every one up to it
+constexpr std::uint64_t kExactIntegers = std::uint64_t{1}
+                                         << 53;  // a double holds every one up to it
 constexpr int kExactDigits = 15;  // a double gives back every decimal of up to 15 digits
 
 bool IsDigit(char c) {
@@ -164,8 +165,10 @@ bool AppendTypedValue(std::string& out, CellForm form, std::string_view value) {
       return true;
     case CellForm::Date:
       // A date no cell shows (a zero date, a day before 1900) is no date at
-      // all in the workbook: it stays the text it is.
-      if (!providers::workbook::DateSerial(value, false)) break;
+      // all in the workbook: it stays the text it is. (Day 0 of the cells'
+      // count shows as 1900-01-00.)
+      if (const auto serial = providers::workbook::DateSerial(value, false); !serial || *serial < 1)
+        break;
       oledb::AppendQuotedLiteral(out, value);
       return true;
     case CellForm::Time:

@@ -393,6 +393,18 @@ long long DaysFromCivil(long long y, unsigned m, unsigned d) {
   return era * 146097 + static_cast<long long>(doe) - 719468;
 }
 
+// ".5", ".25", ".000001": a fraction of a second of `digits` digits, its
+// trailing zeros dropped; nothing for 0.
+void AppendFraction(std::string& out, long long fraction, int digits) {
+  if (fraction == 0) return;
+  char buf[16];
+  std::snprintf(buf, sizeof buf, ".%0*lld", digits, fraction);
+  std::string_view f(buf);
+  while (f.back() == '0')
+    f.remove_suffix(1);
+  out += f;
+}
+
 // Reads `digits` digits at `i` (exactly that many).
 bool Digits(std::string_view s, std::size_t& i, std::size_t digits, unsigned& out) {
   out = 0;
@@ -514,11 +526,13 @@ std::string NumberText(double value) {
 std::optional<std::string> DateText(double serial, bool date1904) {
   if (!std::isfinite(serial) || serial < 0 || serial >= 2958466) return std::nullopt;
   long long days = static_cast<long long>(std::floor(serial));
-  long long seconds = std::llround((serial - static_cast<double>(days)) * 86400.0);
-  if (seconds >= 86400) {
+  // Milliseconds: as fine as a serial of a day in these years keeps them.
+  long long millis = std::llround((serial - static_cast<double>(days)) * 86400000.0);
+  if (millis >= 86400000) {
     ++days;
-    seconds -= 86400;
+    millis -= 86400000;
   }
+  const long long seconds = millis / 1000;
   if (days >= 2958466) return std::nullopt;
   long long y;
   unsigned m, d;
@@ -535,14 +549,16 @@ std::optional<std::string> DateText(double serial, bool date1904) {
     const long long fromEpoch = days < 60 ? days - 25568 : days - 25569;
     CivilFromDays(fromEpoch, y, m, d);
   }
-  char buf[48];
-  if (seconds == 0) {
+  char buf[64];
+  if (millis == 0) {
     std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", y, m, d);
   } else {
     std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02lld:%02lld:%02lld", y, m, d, seconds / 3600,
                   seconds / 60 % 60, seconds % 60);
   }
-  return std::string(buf);
+  std::string text(buf);
+  AppendFraction(text, millis % 1000, 3);
+  return text;
 }
 
 std::optional<double> TimeOfDaySerial(std::string_view s) {
@@ -640,12 +656,15 @@ bool WorkbookTables::CellText(std::size_t sheet, std::uint32_t row, std::uint32_
     case xls::Value::Kind::kNumber:
       if (book_.IsDateFormat(cell.xf)) {
         if (IsTimeOfDay(book_, cell)) {
-          // Whole seconds, never up to the next day.
-          const long long seconds = std::min(std::llround(cell.value.number * 86400.0), 86399LL);
+          // To the microsecond, never up to the next day.
+          const long long micros =
+              std::min(std::llround(cell.value.number * 86400e6), 86400LL * 1000000 - 1);
+          const long long seconds = micros / 1000000;
           char buf[32];
           std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
                         seconds % 60);
           out = buf;
+          AppendFraction(out, micros % 1000000, 6);
           return is(DataKind::Time);
         }
         if (auto date = DateText(cell.value.number, book_.date1904())) {
