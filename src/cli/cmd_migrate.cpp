@@ -40,12 +40,14 @@ void MigrateUsage(std::FILE* f) {
       "  not read: only these flags count. Example, refreshing a workbook:\n"
       "    migrator-cli migrate --yes --typed --replace-tables --source URL --target book.xls\n"
       "  The first Ctrl-C (SIGINT) or SIGTERM stops after the current row: the tables\n"
-      "  that arrived whole stay, the one under way is removed again, and the last\n"
-      "  lines say what arrived and how to copy the rest; a second one ends at once.\n"
+      "  that arrived whole stay, the one under way is removed again (or, replacing\n"
+      "  one, left as it was), and the last lines say what arrived and how to copy the\n"
+      "  rest; a second one ends at once.\n"
       "  Exit code: 0 every table arrived whole, 1 the task failed (a table was not\n"
-      "  created, rows were refused, cut at a sheet's 65,535 rows or not read, or\n"
-      "  values were cut at the 32,767 characters a cell holds), 2 wrong arguments,\n"
-      "  3 nothing ran (no connection, not confirmed), 4 stopped by SIGINT or SIGTERM.\n",
+      "  created or, existing, left alone, rows were refused, cut at a sheet's 65,535\n"
+      "  rows or not read, or values were cut at the 32,767 characters a cell holds),\n"
+      "  2 wrong arguments, 3 nothing ran (no connection, not confirmed), 4 stopped by\n"
+      "  SIGINT or SIGTERM.\n",
       kSourceOptionsUsage);
 }
 

@@ -62,7 +62,7 @@ struct Conversion {
   bool whole = true;                  // every table the steps took on arrived whole
   const TaskContext* task = nullptr;  // receives the row copy's progress, when set
   // For the summary at the end of the task.
-  std::vector<std::string> arrived;                            // tables that arrived whole
+  std::vector<std::string> arrived = {};                       // tables that arrived whole
   std::vector<std::pair<std::string, std::int64_t>> cut = {};  // values cut, by table
   bool stopped = false;                                        // a stop ended the steps
   std::vector<std::string> removed = {};                       // tables a stop cut, removed again
