@@ -4,7 +4,8 @@
 # database "shop", and runs `migrator --screenshots OUTDIR`: the real window,
 # drawn off screen, connected to that server and a new workbook, photographed
 # at each step of a short tour. Lists the pictures and fails when one is
-# missing or empty.
+# missing or empty. typed-workbook.png is LibreOffice's rendering of a table
+# migrated by migrator-cli with --typed (numbers right-aligned, dates as dates).
 #
 #   bash scripts/screenshots.sh OUTDIR
 #   bash scripts/screenshots.sh --manual    refreshes docs/manual/img
@@ -18,7 +19,8 @@ ROOT=$(pwd)
 # The pictures every tour writes; the window may add more.
 PICTURES=(main-window.png after-migration.png source-context-menu.png
   target-context-menu.png drag-and-drop.png charset-dialog.png config-dialog.png
-  driver-check.png condition-dialog.png)
+  driver-check.png condition-dialog.png failed-task.png scaled-2x.png
+  closing-while-running.png connection-lost.png typed-workbook.png)
 MIN_BYTES=2000  # a blank picture compresses to less
 
 # Inside the private server's environment (the script calls itself there).
@@ -29,11 +31,37 @@ if [ "${1:-}" = --inside-server ]; then
   "$MDB_PYTHON" "$ROOT/scripts/sample_shop.py" --database shop \
     | mdb_root "$MIGRATOR_TEST_MYSQL_SOCKET"
   # The tour connects as the server's ordinary user.
-  exec timeout 600 "$BIN/migrator" --screenshots "$OUT"
+  tour=0
+  timeout 600 "$BIN/migrator" --screenshots "$OUT" || tour=$?
+  # A table of every kind of value, migrated with typed cells into a new
+  # workbook and drawn by LibreOffice.
+  mdb_root "$MIGRATOR_TEST_MYSQL_SOCKET" <<'SQL'
+drop database if exists typed_demo; create database typed_demo; use typed_demo;
+create table prices (id int primary key, item varchar(20), price decimal(8,2), stock int,
+  listed date, updated datetime, opens time, on_sale boolean, note varchar(20));
+insert into prices values
+  (1, 'Kettle', 24.90, 12, '2026-11-02', '2026-12-01 09:30:00', '08:00:00', 1, 'steel'),
+  (2, 'Teapot', 19.50, 3, '2026-10-15', '2026-12-03 14:05:00', '09:30:00', 0, null),
+  (3, 'Mug', 4.25, 240, '2025-03-30', '2026-12-07 17:45:10', '10:00:00', 1, 'blue'),
+  (4, 'Tea, 1 kg', 31.00, null, '2024-01-09', '2026-12-08 08:00:00', '07:15:00', 0, 'loose');
+SQL
+  work=$(mktemp -d)
+  url="mysql://$MIGRATOR_TEST_MYSQL_USER:$MIGRATOR_TEST_MYSQL_PASSWORD@$MIGRATOR_TEST_MYSQL_HOST:$MIGRATOR_TEST_MYSQL_PORT/typed_demo"
+  if MIGRATOR_HOME=$work "$BIN/migrator-cli" migrate --yes --quiet --typed --source "$url" \
+      --target "$work/typed_demo.xls" \
+    && timeout 120 soffice -env:UserInstallation="file://$work/lo" --headless \
+      --convert-to png --outdir "$work" "$work/typed_demo.xls" >/dev/null 2>&1; then
+    cp "$work/typed_demo.png" "$OUT/typed-workbook.png"
+  else
+    echo "screenshots.sh: the typed workbook was not drawn" >&2
+    tour=1
+  fi
+  rm -rf "$work"
+  exit $tour
 fi
 
 case ${1:-} in
-  -h|--help|"") sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; [ -n "${1:-}" ]; exit ;;
+  -h|--help|"") sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; [ -n "${1:-}" ]; exit ;;
   --manual) OUT=$ROOT/docs/manual/img ;;
   *) OUT=$1 ;;
 esac
@@ -54,7 +82,7 @@ else
     cmake -S "$ROOT" -B "$ROOT/build" "${GEN[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       "${LAUNCHER[@]}" >/dev/null
   fi
-  cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target migrator >/dev/null
+  cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target migrator migrator-cli >/dev/null
   BIN=$ROOT/build
 fi
 [ -x "$BIN/migrator" ] || { echo "screenshots.sh: $BIN/migrator is missing" >&2; exit 1; }

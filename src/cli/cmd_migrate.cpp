@@ -12,7 +12,9 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/task_runner.h"
+#include "config/config_file.h"
 #include "platform/text.h"
+#include "platform/workbook_guard.h"
 #include "workflows/migration.h"
 
 namespace migrator::cli {
@@ -23,7 +25,7 @@ void MigrateUsage(std::FILE* f) {
       f,
       "Usage: migrator-cli migrate [--yes] [--quiet] SOURCE --target FILE.xls [--database D]\n"
       "                            [--table T | --tables | --views] [--typed] [--split-sheets]\n"
-      "                            [--replace-tables]\n%s"
+      "                            [--replace-tables] [--replace-workbook]\n%s"
       "  Without --table, --tables or --views the whole database goes: a workbook that\n"
       "  does not exist yet is made as its clone, an existing one receives its tables.\n"
       "  --table and --tables add to the workbook (made empty first when missing).\n"
@@ -33,11 +35,18 @@ void MigrateUsage(std::FILE* f) {
       "  such instead of as text (a value a cell would change, such as a BIGINT beyond\n"
       "  2^53 or a zero date, stays a text and is counted in an orange line).\n"
       "  --split-sheets continues a table longer than a sheet on further sheets,\n"
-      "  T (2), T (3), ...; without it the rows beyond a sheet are left behind.\n"
+      "  T (2), T (3), ...; without it the rows beyond a sheet are left behind:\n"
+      "    migrator-cli migrate --yes --split-sheets --source URL --table log --target b.xls\n"
       "  --replace-tables replaces a table the workbook already has; the old table\n"
       "  stays until the new one is whole and saved. Without it such a table is left\n"
-      "  as it is and the task fails. The options of the window's configuration are\n"
-      "  not read: only these flags count. Example, refreshing a workbook:\n"
+      "  as it is and the task fails.\n"
+      "  --replace-workbook replaces an existing FILE.xls by a new clone of the whole\n"
+      "  database (after its Auto Backup copy): the clone is made beside it and takes\n"
+      "  its place only when every table arrived. Without it the database's tables go\n"
+      "  into the existing workbook. Example, a fresh clone over last week's:\n"
+      "    migrator-cli migrate --yes --replace-workbook --source URL --target shop.xls\n"
+      "  The window's check boxes for these options are not read: only these flags\n"
+      "  count. Example, refreshing a workbook with typed cells:\n"
       "    migrator-cli migrate --yes --typed --replace-tables --source URL --target book.xls\n"
       "  The first Ctrl-C (SIGINT) or SIGTERM stops after the current row: the tables\n"
       "  that arrived whole stay, the one under way is removed again (or, replacing\n"
@@ -49,6 +58,13 @@ void MigrateUsage(std::FILE* f) {
       "  2 wrong arguments, 3 nothing ran (no connection, not confirmed), 4 stopped by\n"
       "  SIGINT or SIGTERM.\n",
       kSourceOptionsUsage);
+  std::fputs(
+      "  Without --replace-workbook FILE.xls is never replaced: a missing one is made\n"
+      "  only when no file of that name, in any case, is there. Only the tables this\n"
+      "  migration makes get formatted header rows. With AutoBackup=true in\n"
+      "  migrator.cfg an existing workbook is first copied into the backup directory.\n",
+      f);
+  std::fputs(kWorkbookLockUsage, f);
 }
 
 struct MigrateArgs {
@@ -83,6 +99,8 @@ std::optional<MigrateArgs> ParseArgs(const Args& args) {
       out.options.splitSheets = true;
     } else if (a == "--replace-tables") {
       out.options.replaceTables = true;
+    } else if (a == "--replace-workbook") {
+      out.options.replaceWorkbook = true;
     } else {
       return std::nullopt;
     }
@@ -92,10 +110,13 @@ std::optional<MigrateArgs> ParseArgs(const Args& args) {
   return out;
 }
 
-// The workbook path without its ".xls": the database the target tree shows
-// for it.
+// The database name that stands for exactly this workbook: the path without
+// its ".xls" where adding ".xls" back gives the path again ("shop" for
+// "shop.xls"); otherwise the path itself ("Report.XLS", "a.xls.xls"), which
+// the workbook operations take as it is.
 std::string WorkbookDatabase(const std::string& path) {
-  return path.substr(0, path.size() - 4);
+  const std::string stem = path.substr(0, path.size() - 4);
+  return path.compare(path.size() - 4, 4, ".xls") == 0 && !HasXlsExtension(stem) ? stem : path;
 }
 
 }  // namespace
@@ -146,11 +167,29 @@ int RunMigrate(const Args& args) {
                            "NAME");
   const std::string workbook = WorkbookDatabase(target);
   const bool exists = std::filesystem::exists(target);
+  // A workbook is made only where nothing of the name is: not over a file
+  // whose name differs only in case, nor over a link.
+  if (const std::string there = EntryNamedLike(target); !exists && !there.empty()) {
+    runner.Complain("the workbook " + target + " does not exist, and " + there +
+                    " is there already; it is left as it is. Name an existing workbook exactly, "
+                    "or a new file.");
+    return kExitNotRun;
+  }
+  ConfigForm options;
+  ConfigFile(ws.programDir()).LoadOptions(options, runner.frontend());
+  ws.SetAutoBackup(options.autoBackup);
 
-  if (parsed->objects.scope == Scope::Whole && !exists) {
-    // A clone: the task makes the workbook itself, so no target is open
-    // before it; the new workbook is the one named, not one named after the
-    // database beside it.
+  const bool replace = parsed->options.replaceWorkbook;
+  if (replace && parsed->objects.scope != Scope::Whole) {
+    runner.Complain(
+        "--replace-workbook replaces a workbook by a whole database: drop --table, "
+        "--tables and --views");
+    return kExitUsage;
+  }
+  if (parsed->objects.scope == Scope::Whole && (!exists || replace)) {
+    // A clone: the task makes the workbook itself (or replaces it), so no
+    // target is open before it; the new workbook is the one named, not one
+    // named after the database beside it.
     runner.SetTargetWorkbook(target);
     return runner.Run([&](Workspace& w) -> std::optional<TaskId> {
       if (!EnterDataCache(w)) return std::nullopt;

@@ -36,6 +36,7 @@ void RestoreUsage(std::FILE* f) {
                "  it was), 2 wrong arguments, 3 nothing was changed (the workbook did not\n"
                "  open, or tables hold rows and --replace was not given), 4 stopped by\n"
                "  SIGINT or SIGTERM.\n");
+  std::fputs(kWorkbookLockUsage, f);
 }
 
 struct RestoreArgs {

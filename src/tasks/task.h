@@ -92,6 +92,8 @@ struct TaskRow {
   std::string cells[10];
   int progress = 0;  // position of the row's progress bar
   RowProgress rows;
+  int state = kTaskWaiting;
+  bool working = false;  // started and not finished
 };
 
 class TaskList {

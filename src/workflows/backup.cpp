@@ -462,7 +462,9 @@ std::optional<Task> BackupTaskForNode(const Workspace& ws, const TreeNode& node)
 
 bool ChooseBackupDirectory(Workspace& ws) {
   Frontend& ui = ws.frontend();
-  const auto chosen = ui.ChooseFolder(kChooseTitle);
+  // The chooser starts in the program's backup directory (made current by
+  // the command), not wherever the process happens to be.
+  const auto chosen = ui.ChooseFolder(kChooseTitle, ws.CurrentDirectory().path());
   if (!chosen || chosen->empty()) return false;
   std::string path = WorkingDirectory(*chosen).path();
   // The root of the file system gets a directory of its own.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "adapters/excel/excel_adapter.h"
+#include "adapters/excel/excel_automation.h"
 #include "adapters/mysql/mysql_adapter.h"
 #include "app/output.h"
 #include "browser/refresh_tree.h"
@@ -19,8 +20,10 @@
 #include "oledb/text.h"
 #include "oledb/text_rows.h"
 #include "platform/text.h"
+#include "platform/workbook_guard.h"
 #include "providers/workbook/tables.h"
 #include "tasks/controller.h"
+#include "workflows/auto_backup.h"
 #include "workflows/connect.h"
 #include "workflows/restore.h"
 
@@ -82,6 +85,19 @@ bool ListTables(oledb::SessionRef session, const char* type, std::vector<oledb::
   while (tables.MoveNext() == hr::S_OK)
     found.push_back(tables.record());
   return true;
+}
+
+// The target workbook holds a table of this name, under the name itself or
+// the name the workbook provider makes of it.
+bool TargetHasTable(Workspace& ws, const std::string& table) {
+  const std::string defined = providers::workbook::DefinedNameForTable(table);
+  oledb::TablesReader tables;
+  if (hr::Failed(tables.Open(&ws.target.session))) return false;
+  while (tables.MoveNext() == hr::S_OK) {
+    const std::string name = excel::SheetNameOf(tables.record().tableName);
+    if (EqualNoCase(name, table) || EqualNoCase(name, defined)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -248,14 +264,25 @@ void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
   std::vector<oledb::TableRecord> tables;
   std::string error;
   if (!ListTables(c.source, "TABLE", tables, error)) {
-    WriteOutputText(ui, "Open tables Error: " + error);
+    WriteOutputText(ui, "E::Open tables Error: " + error);
     // Nothing is known to have arrived.
     c.whole = false;
+    CheckSideConnection(c.ws, DataSourceSide::Source);
     return;
   }
   for (std::size_t i = 0; i < tables.size(); ++i) {
     if (tables[i].tableType == "VIEW") continue;
+    const bool wholeBefore = c.whole;
+    c.whole = true;
     ConvertOneTable(c, sourceDatabase, tables[i].tableName);
+    const bool tableWhole = c.whole;
+    c.whole = wholeBefore && tableWhole;
+    // A table that did not arrive may have lost the source with it: the
+    // other tables would only fail the same way.
+    if (!tableWhole && !CheckSideConnection(c.ws, DataSourceSide::Source)) {
+      WriteOutputText(ui, "E::Tables Converting stopped: the source connection is lost!");
+      break;
+    }
     if (Stopping(c.ws)) {
       WriteOutputText(ui, "Tables Converting Terminaled!");
       c.stopped = true;
@@ -266,7 +293,11 @@ void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
       break;
     }
   }
-  ExcelAdapter::FormatTableHeads(c.ws, targetDatabase);
+  // The tables made here, and no sheet of the person's.
+  const bool formatted = c.newWorkbook
+                             ? ExcelAdapter::FormatTableHeads(c.ws, targetDatabase)
+                             : ExcelAdapter::FormatTableHeads(c.ws, targetDatabase, c.made);
+  if (!formatted) c.whole = false;
 }
 
 namespace {
@@ -277,6 +308,8 @@ std::int64_t TargetTableRows(const Workspace&) {
 }
 
 constexpr const char* kReplaceTablesOption = "--replace-tables (\"Overwrite the same-name table\")";
+constexpr const char* kReplaceWorkbookOption =
+    "--replace-workbook (\"Overwrite the same-name database\")";
 constexpr const char* kSplitSheetsOption =
     "--split-sheets (\"Continue long tables on new sheets\")";
 
@@ -475,11 +508,18 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
   // 6.
   if (created != Created::Made) {
     WriteOutput(ui, "E::TABLE: Create [%s].[%s] ERROR !", database.c_str(), table.c_str());
+    if (TargetHasTable(ws, table)) {
+      WriteOutput(ui,
+                  "T::TABLE: [%s] is in the workbook already; to migrate it again, drop it in "
+                  "the target tree first (Table > Drop Table)",
+                  table.c_str());
+    }
     c.whole = false;
     return -1;
   }
   WriteOutput(ui, "Create table [%s] SUCCESSFULLY!!!", table.c_str());
   SayNameChanges(ui, table, ddl);
+  c.made.push_back(table);
   TransferOptions options;
   options.scratchFile = c.directory.File(table + ".data").path;
   options.maxRows = TargetTableRows(ws);
@@ -518,6 +558,7 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
   if (rows.cutValues > 0) c.cut.emplace_back(table, rows.cutValues);
   std::vector<std::string> madeTables{made};
   madeTables.insert(madeTables.end(), rows.continued.begin(), rows.continued.end());
+  c.made.insert(c.made.end(), rows.continued.begin(), rows.continued.end());
 
   if (o.replaceTables) {
     // The tables an earlier migration continued the table in beyond the new
@@ -553,6 +594,8 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
       return 1;
     }
     replacement.Abort();
+    // The workbook keeps what it had: none of these tables is this step's.
+    c.made.resize(c.made.size() - madeTables.size());
     c.whole = false;
     if (rows.stopped) c.stopped = true;
     const char* kept = exists ? ", the workbook keeps its table as it was" : "";
@@ -687,9 +730,15 @@ namespace {
 
 constexpr const char* kThreadModule = "Converters/Thread";
 
-void SourceNotSelected(Frontend& ui, int line, const std::string& database) {
-  WriteOutput(ui, "[%s](%d)Select Source Database[%s] Error!", kThreadModule, line,
-              database.c_str());
+// The source database could not be made current: said in red with the
+// provider's words, and the source connection is asked whether it still
+// works (the server may have gone away since it was opened).
+void SourceNotSelected(Workspace& ws, int line, const std::string& database,
+                       const std::string& error) {
+  const std::string where = line > 0 ? Format("[%s](%d)", kThreadModule, line) : std::string();
+  WriteOutput(ws.frontend(), "E::%sSelect Source Database[%s] Error! %s", where.c_str(),
+              database.c_str(), error.c_str());
+  CheckSideConnection(ws, DataSourceSide::Source);
 }
 
 // The conversion state of a task: its data cache and the source session.
@@ -705,35 +754,75 @@ std::optional<Conversion> StartConversion(TaskContext& ctx) {
   return c;
 }
 
+// The workbook a task is about to change, copied aside first when Auto
+// Backup is on.
+bool BackUpTarget(Workspace& ws) {
+  return AutoBackupWorkbook(ws, ws.target.Settings().sourceName);
+}
+
+}  // namespace
+
+namespace {
+
+// The tables and views of the source database into the workbook `workbook`,
+// made for them, on which the target side is opened (and its tree read again
+// when `refresh`). True when all arrived.
+bool CloneInto(TaskContext& ctx, const std::string& workbook, bool refresh) {
+  Workspace& ws = ctx.ws;
+  ReopenDatabase(ws, workbook, 1);
+  std::string error;
+  if (!UseDatabase(ws, ctx.sourceDatabase, 0, &error)) {
+    SourceNotSelected(ws, __LINE__, ctx.sourceDatabase, error);
+    return false;
+  }
+  auto c = StartConversion(ctx);
+  if (!c) return false;
+  c->newWorkbook = true;
+  ConvertAllTables(*c, ctx.sourceDatabase, ctx.targetDatabase);
+  ctx.SetProgress(50);
+  ConvertAllViews(*c, ctx.sourceDatabase);
+  ctx.SetProgress(100);
+  if (refresh) RefreshTree(ws, DataSourceSide::Target, 0);
+  return FinishConversion(*c);
+}
+
 }  // namespace
 
 bool CloneDatabaseTask(TaskContext& ctx) {
   Workspace& ws = ctx.ws;
   Frontend& ui = ws.frontend();
+  const std::string path = ExcelAdapter::DatabaseFile(ws, ctx.targetDatabase);
+  const bool exists = !EntryNamedLike(path).empty();
+  if (exists && ctx.options.replaceWorkbook) {
+    // The clone is made beside the workbook and takes its place only when
+    // every table arrived: never a half-replaced workbook.
+    WriteOutput(ui, "Replace Target Database[%s] with a clone of [%s]", path.c_str(),
+                ctx.sourceDatabase.c_str());
+    const bool replaced = ExcelAdapter::ReplaceDatabase(
+        ws, ctx.targetDatabase,
+        [&](const std::string& fresh) { return CloneInto(ctx, fresh, false); });
+    ReopenDatabase(ws, path, 1);
+    RefreshTree(ws, DataSourceSide::Target, 0);
+    return replaced;
+  }
   if (!ExcelAdapter::CreateDatabase(ws, ctx.targetDatabase, 1)) {
     WriteOutput(ui, "Create Target Database[%s] Error!", ctx.targetDatabase.c_str());
+    if (exists) {
+      WriteOutput(ui, "T::The workbook [%s] exists and is left as it is: %s replaces it",
+                  path.c_str(), kReplaceWorkbookOption);
+    }
     return false;
   }
-  ReopenDatabase(ws, ctx.targetDatabase, 1);
-  if (!UseDatabase(ws, ctx.sourceDatabase, 0)) {
-    SourceNotSelected(ui, __LINE__, ctx.sourceDatabase);
-    return false;
-  }
-  auto c = StartConversion(ctx);
-  if (!c) return false;
-  ConvertAllTables(*c, ctx.sourceDatabase, ctx.targetDatabase);
-  ctx.SetProgress(50);
-  ConvertAllViews(*c, ctx.sourceDatabase);
-  ctx.SetProgress(100);
-  RefreshTree(ws, DataSourceSide::Target, 0);
-  return FinishConversion(*c);
+  return CloneInto(ctx, ctx.targetDatabase, true);
 }
 
 bool MigrateDatabaseTask(TaskContext& ctx) {
   Workspace& ws = ctx.ws;
   ReopenDatabase(ws, ctx.targetDatabase, 1);
-  if (!UseDatabase(ws, ctx.sourceDatabase, 0)) {
-    WriteOutput(ws.frontend(), "Select Source Database[%s] Error!", ctx.sourceDatabase.c_str());
+  if (!BackUpTarget(ws)) return false;
+  std::string error;
+  if (!UseDatabase(ws, ctx.sourceDatabase, 0, &error)) {
+    SourceNotSelected(ws, 0, ctx.sourceDatabase, error);
     return false;
   }
   auto c = StartConversion(ctx);
@@ -748,10 +837,12 @@ bool MigrateDatabaseTask(TaskContext& ctx) {
 bool MigrateTablesTask(TaskContext& ctx) {
   Workspace& ws = ctx.ws;
   ReopenDatabase(ws, ctx.targetDatabase, 1);
+  if (!BackUpTarget(ws)) return false;
   ws.source.tree.SetCurrentDatabase(ctx.sourceDatabase);
-  if (!oledb::ExecuteStatement(ws.frontend(), ctx.sourceSession, UseStatement(ctx.sourceDatabase),
-                               0)) {
-    SourceNotSelected(ws.frontend(), __LINE__, ctx.sourceDatabase);
+  std::string error;
+  if (!ExecuteReporting(ws.frontend(), ctx.sourceSession, UseStatement(ctx.sourceDatabase),
+                        &error)) {
+    SourceNotSelected(ws, __LINE__, ctx.sourceDatabase, error);
     return false;
   }
   auto c = StartConversion(ctx);
@@ -766,15 +857,17 @@ bool MigrateTablesTask(TaskContext& ctx) {
 bool MigrateTableTask(TaskContext& ctx) {
   Workspace& ws = ctx.ws;
   ReopenDatabase(ws, ctx.targetDatabase, 1);
-  if (!UseDatabase(ws, ctx.sourceDatabase, 0)) {
-    SourceNotSelected(ws.frontend(), __LINE__, ctx.sourceDatabase);
+  if (!BackUpTarget(ws)) return false;
+  std::string error;
+  if (!UseDatabase(ws, ctx.sourceDatabase, 0, &error)) {
+    SourceNotSelected(ws, __LINE__, ctx.sourceDatabase, error);
     return false;
   }
   auto c = StartConversion(ctx);
   if (!c) return false;
   ConvertOneTable(*c, ctx.sourceDatabase, ctx.sourceObject);
   ctx.SetProgress(90);
-  ExcelAdapter::FormatTableHeads(ws, ctx.targetDatabase);
+  if (!ExcelAdapter::FormatTableHeads(ws, ctx.targetDatabase, c->made)) c->whole = false;
   RefreshTree(ws, DataSourceSide::Target, 0);
   ctx.SetProgress(100);
   return FinishConversion(*c);

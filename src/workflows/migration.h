@@ -71,6 +71,8 @@ struct Conversion {
   std::vector<std::string> leftAlone = {};    // tables the workbook had, not replaced
   std::vector<std::string> untouched = {};    // replacements a stop undid
   std::vector<std::string> failedWhole = {};  // replacements undone: not every row arrived
+  std::vector<std::string> made = {};         // the tables the steps created on the target
+  bool newWorkbook = false;                   // the target was made for them: every sheet is theirs
 };
 // Says what the steps left to say (values cut, what a stop left) and returns
 // whether every table arrived whole.
@@ -99,8 +101,9 @@ bool ConvertOneView(Conversion& c, const std::string& database, const std::strin
 // The task functions of the migration types: 257 (clone a database into a
 // new workbook), 258 (a database), 259 (its tables), 261 (one table), 260
 // and 262 (views, which a workbook cannot hold). A migration task succeeds
-// when its database was created and selected and every table it took on
-// arrived whole.
+// when its database was created and selected, every table it took on
+// arrived whole and the header rows of the tables it made were formatted.
+// With Auto Backup on, a workbook that exists is copied aside first.
 bool CloneDatabaseTask(TaskContext& ctx);
 bool MigrateDatabaseTask(TaskContext& ctx);
 bool MigrateTablesTask(TaskContext& ctx);

@@ -3,7 +3,8 @@
 // restore), the same table without the option still all text, a table longer
 // than a sheet continued on new sheets, and a second
 // migration into the filled workbook that leaves the tables alone, replaces
-// them, or is killed half-way and leaves the old tables whole.
+// them, or is killed half-way and leaves the old tables whole; a clone that
+// replaces the workbook after its Auto Backup copy, and only when whole.
 
 #include <gtest/gtest.h>
 
@@ -80,6 +81,7 @@ class Source {
   }
 
   const testing::TempDir& dir() const { return dir_; }
+  const fs::path& home() const { return home_; }
 
  private:
   const testing::MySqlServer& server_;
@@ -298,6 +300,68 @@ TEST(MigrateOptions, LongTablesGoOnOnNewSheetsAndASecondMigrationLeavesOrReplace
     EXPECT_EQ(IdsRunOn(*wb, "big (2)", next), 34465);
     EXPECT_EQ(wb->sheet(*wb->FindSheet("big")).GetValue(1, 1).text, "row 1");
   }
+}
+
+// Cloning onto an existing workbook: with --replace-workbook the workbook is
+// copied aside (Auto Backup) and replaced whole; a link is never replaced, and
+// a stopped clone leaves the old workbook as it was and no file behind.
+TEST(MigrateOptions, ReplaceWorkbookSwapsInAWholeCloneOnlyAndNeverThroughALink) {
+  MIGRATOR_REQUIRE_MYSQL(server);
+  Source source(server, "mig_clone");
+  ASSERT_TRUE(
+      source.Sql("create table a (id int, v varchar(10)); insert into a values (1, 'old');"
+                 "create table gone (id int); insert into gone values (7);"));
+  const fs::path folder = source.dir() / "books";
+  fs::create_directories(folder);
+  const fs::path book = folder / "book.xls";
+  std::string log;
+  ASSERT_EQ(source.Migrate(book, "", log), 0) << log;
+  const std::string original = testing::ReadFile(book);
+  testing::WriteFile(source.home() / "migrator.cfg", "[Public]\nAutoBackup=true\n");
+  ASSERT_TRUE(source.Sql("drop table gone; update a set v = 'new';"));
+
+  // A link to the workbook is not the workbook: nothing is written through it.
+  const fs::path link = source.dir() / "link.xls";
+  fs::create_symlink(book, link);
+  EXPECT_EQ(source.Migrate(link, "--replace-workbook", log), 1) << log;
+  EXPECT_TRUE(Contains(log, "is not replaced: no workbook file of exactly that name")) << log;
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_TRUE(testing::ReadFile(book) == original);
+
+  ASSERT_EQ(source.Migrate(book, "--replace-workbook", log), 0) << log;
+  EXPECT_TRUE(Contains(log,
+                       "Migration options in force: Overwrite the same-name database "
+                       "(--replace-workbook)"))
+      << log;
+  EXPECT_TRUE(Contains(log, "is replaced by the new copy")) << log;
+  EXPECT_EQ(Cell(book, "a", 1, 1), "new");
+  EXPECT_EQ(Cell(book, "gone", 1, 0), "(no sheet)");
+  std::vector<fs::path> copies;
+  for (const auto& e : fs::directory_iterator(source.home() / "backup"))
+    copies.push_back(e.path());
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_TRUE(testing::ReadFile(copies[0]) == original);
+
+  // Stopped half-way, the clone is thrown away and the workbook stays.
+  ASSERT_TRUE(
+      source.Sql("create table big (id int, label varchar(20));"
+                 "insert into big select seq, concat('row ', seq) from seq_1_to_60000;"));
+  const std::string before = testing::ReadFile(book);
+  const fs::path err = source.dir() / "stopped";
+  testing::BackgroundCommand run(source.Cli(
+      "migrate --yes --replace-workbook --source " + ShellQuote(source.Url()) + " --target " +
+      ShellQuote(book.string()) + " </dev/null 2>" + ShellQuote(err.string())));
+  ASSERT_TRUE(testing::WaitUntil(
+      [&] { return Contains(testing::ReadFile(err), "[big] 2000 records converted!"); }));
+  run.Signal(SIGTERM);
+  EXPECT_EQ(run.Wait(), 4) << testing::ReadFile(err);
+  EXPECT_TRUE(Contains(testing::ReadFile(err), "is not replaced: it stays as it was"))
+      << testing::ReadFile(err);
+  EXPECT_TRUE(testing::ReadFile(book) == before);
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(folder))
+    if (e.path() != book) left.push_back(e.path().filename().string());
+  EXPECT_TRUE(left.empty()) << left.front();
 }
 
 }  // namespace

@@ -127,6 +127,8 @@ TEST_F(BackupCommandTest, DecisionTableThroughTheScriptedFrontend) {
   EXPECT_EQ(ws.CurrentDirectory().path(), Path("bk"));
   EXPECT_EQ(ui.CallsStartingWith("folder: ").back(),
             "folder: Please choise your backup directory:");
+  // The chooser opens in the program's backup directory.
+  EXPECT_EQ(ui.LastFolderStart(), Path("backup"));
 
   // Another kind of node asks for the directory and queues nothing; so do a
   // cancelled chooser and an empty answer.

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,9 +92,10 @@ struct ExcelAdapter {
   // closes the target side first and asks for a new connection afterwards
   // (command 1026). False when the file could not be deleted.
   static bool DropDatabase(Workspace& ws, const std::string& name);
-  // Deletes the sheet of a table (its "$" and "'" removed) from the workbook
-  // database + ".xls". The target side is closed meanwhile and re-opened when
-  // the workbook was saved.
+  // Deletes the sheet of a table (its "$" and "'" removed; the sheet its
+  // defined name refers to when no sheet has that name) and the table's
+  // defined names from the workbook database + ".xls". The target side is
+  // closed meanwhile and re-opened when the workbook was saved.
   static bool DropTable(Workspace& ws, const std::string& database, const std::string& table);
   static bool DropTable(Workspace& ws, const std::string& database, const std::string& table,
                         const ExcelServices& services);
@@ -107,23 +109,50 @@ struct ExcelAdapter {
   static bool RecreateDatabase(Workspace& ws, const std::string& name);
   static bool RecreateDatabase(Workspace& ws, const std::string& name,
                                const ExcelServices& services);
-  // Deletes the sheets of several tables (names as for DropTable; a name
-  // that is no sheet is passed over) with one save: either all of them go or,
-  // on a failure, none. The target side is closed meanwhile and re-opened
-  // when the workbook was saved.
+  // Replaces the existing workbook `name` stands for (as for CreateDatabase
+  // with nonInteractive 1) by one that `fill` writes, in one step: an empty
+  // workbook is made beside it, `fill` gets its path and, when it returns
+  // true, the new file is renamed over the old one. The old workbook stays
+  // locked from before its Auto Backup copy until the rename, and it stays as
+  // it was when anything fails (the new file is then removed). Only a regular
+  // file of exactly that name is replaced. Runs inside a task: the caller
+  // re-opens the target side afterwards.
+  static bool ReplaceDatabase(Workspace& ws, const std::string& name,
+                              const std::function<bool(const std::string& fresh)>& fill);
+  static bool ReplaceDatabase(Workspace& ws, const std::string& name,
+                              const std::function<bool(const std::string& fresh)>& fill,
+                              const ExcelServices& services);
+  // The file CreateDatabase makes for `name` with nonInteractive 1.
+  static std::string DatabaseFile(const Workspace& ws, const std::string& name);
+  // Deletes the sheets of several tables (names as for DropTable) and their
+  // defined names with one save: all of them or, when one cannot be deleted
+  // (the workbook's last sheet), none. A name without a sheet of its own is
+  // passed over and named in a red line; false then, and when nothing was
+  // saved. The target side is closed meanwhile and re-opened when the
+  // workbook was saved.
   static bool DropTables(Workspace& ws, const std::string& database,
                          const std::vector<std::string>& tables);
   static bool DropTables(Workspace& ws, const std::string& database,
                          const std::vector<std::string>& tables, const ExcelServices& services);
-  // Makes row 1 of every sheet of the target's current workbook a header:
-  // frozen, centred, bold, framed, shaded, columns as wide as their names.
-  // `database` is only named in the first output line.
-  static void FormatTableHeads(Workspace& ws, const std::string& database);
-  static void FormatTableHeads(Workspace& ws, const std::string& database,
+  // Makes row 1 of sheets of the target's current workbook (the file the
+  // target side is connected to) a header: frozen, centred, bold, framed,
+  // shaded, columns as wide as their names. With `tables` only the sheets of
+  // those tables (the tables a migration made: each table's sheet name,
+  // without regard to case), else every sheet; hidden sheets are left as they are. `database` is
+  // only named in the first output line. True when the workbook was formatted and saved (or no
+  // table was named); false, with a red line, otherwise.
+  static bool FormatTableHeads(Workspace& ws, const std::string& database);
+  static bool FormatTableHeads(Workspace& ws, const std::string& database,
+                               const ExcelServices& services);
+  static bool FormatTableHeads(Workspace& ws, const std::string& database,
+                               const std::vector<std::string>& tables);
+  static bool FormatTableHeads(Workspace& ws, const std::string& database,
+                               const std::vector<std::string>& tables,
                                const ExcelServices& services);
   // Renames a table (sheet and defined name) of the workbook two levels above
-  // the target tree's selected node. A defined name that is not a table's is
-  // offered for deletion instead.
+  // the target tree's selected node. The sheet takes the new name as it is
+  // (blanks included), the defined name the form the workbook provider gives
+  // it. A defined name that is not a table's is offered for deletion instead.
   static bool RenameTable(Workspace& ws, const std::string& oldName, const std::string& newName);
   static bool RenameTable(Workspace& ws, const std::string& oldName, const std::string& newName,
                           const ExcelServices& services);

@@ -198,7 +198,12 @@ std::string MySqlAdapter::GetTableDdl(Frontend& out, oledb::SessionRef session, 
   return RewriteDdl(std::move(ddl));
 }
 
-std::string MySqlAdapter::GetColumnsDdl(oledb::SessionRef session, const std::string& table) {
+namespace {
+
+// The columns schema rowset's records of a table, in their order; empty when
+// it cannot be read.
+std::vector<oledb::ColumnRecord> ColumnsInOrder(oledb::SessionRef session,
+                                                const std::string& table) {
   oledb::ColumnsReader columns;
   if (hr::Failed(columns.Open(session,
                               oledb::Restrictions().Set(oledb::restriction::kTableName, table)))) {
@@ -207,10 +212,17 @@ std::string MySqlAdapter::GetColumnsDdl(oledb::SessionRef session, const std::st
   std::vector<oledb::ColumnRecord> found;
   while (columns.MoveNext() == hr::S_OK)
     found.push_back(columns.record());
-  if (found.empty()) return {};
   std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
     return a.ordinalPosition < b.ordinalPosition;
   });
+  return found;
+}
+
+}  // namespace
+
+std::string MySqlAdapter::GetColumnsDdl(oledb::SessionRef session, const std::string& table) {
+  const std::vector<oledb::ColumnRecord> found = ColumnsInOrder(session, table);
+  if (found.empty()) return {};
   // Lower case, as the rewritten definition is.
   std::string ddl = "create table " + oledb::QuoteIdentifier(ToLowerAscii(table)) + " (";
   for (std::size_t i = 0; i < found.size(); ++i) {
@@ -222,17 +234,7 @@ std::string MySqlAdapter::GetColumnsDdl(oledb::SessionRef session, const std::st
 
 std::vector<TypedColumn> MySqlAdapter::GetTypedColumns(oledb::SessionRef session,
                                                        const std::string& table) {
-  oledb::ColumnsReader columns;
-  if (hr::Failed(columns.Open(session,
-                              oledb::Restrictions().Set(oledb::restriction::kTableName, table)))) {
-    return {};
-  }
-  std::vector<oledb::ColumnRecord> found;
-  while (columns.MoveNext() == hr::S_OK)
-    found.push_back(columns.record());
-  std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-    return a.ordinalPosition < b.ordinalPosition;
-  });
+  const std::vector<oledb::ColumnRecord> found = ColumnsInOrder(session, table);
 
   // The server's own type texts tell a BOOLEAN from a TINYINT and a BIT from
   // a BINARY, which the rowset's types do not. The name goes as hexadecimal

@@ -361,7 +361,13 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
   const bool complete = !readError && rejected == 0 && leftBehind == 0 && durable;
   result.allRows = complete && !stopped;
   result.whole = result.allRows && result.cutValues == 0;
-  if (complete && result.cutValues > 0) {
+  if (complete && stopped) {
+    // Stopped between two rows: what arrived is a part of the table.
+    WriteOutput(ui,
+                "E::[%s] %lld records converted, the copy was stopped: the rest of the table "
+                "was not converted!",
+                name, static_cast<long long>(result.arrived));
+  } else if (complete && result.cutValues > 0) {
     WriteOutput(ui, "E::[%s] %lld records converted, %lld values cut to %zu characters!", name,
                 static_cast<long long>(counter), static_cast<long long>(result.cutValues),
                 options.maxValueUnits);

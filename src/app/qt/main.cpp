@@ -33,12 +33,17 @@ int main(int argc, char** argv) {
           "The window of %s. migrator-cli runs headless.\n"
           "  --connect          connect both sides with the fields migrator.cfg keeps\n"
           "  --no-driver-check  do not open the driver check when the window starts\n"
-          "  --screenshots DIR  photograph the window into DIR (scripts/screenshots.sh)\n",
+          "  --screenshots DIR  photograph the window into DIR (scripts/screenshots.sh)\n"
+          "  --screenshot-scaled DIR\n"
+          "                     the tour's picture of the window on a 1400x900 screen at\n"
+          "                     the scale factor QT_SCALE_FACTOR gives\n",
           MIGRATOR_PRODUCT);
       return 0;
     }
     if (std::strcmp(argv[i], "--screenshots") == 0 && i + 1 < argc)
       return migrator::gui::ScreenshotTourMain(argc, argv, argv[i + 1]);
+    if (std::strcmp(argv[i], "--screenshot-scaled") == 0 && i + 1 < argc)
+      return migrator::gui::ScaledScreenshotMain(argc, argv, argv[i + 1]);
   }
   const char* platform = std::getenv("QT_QPA_PLATFORM");
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !(platform && *platform)) {

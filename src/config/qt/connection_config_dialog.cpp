@@ -9,6 +9,7 @@
 #include <QWindow>
 #include <algorithm>
 
+#include "app/qt/fit_screen.h"
 #include "app/qt/off_window_thread.h"
 
 namespace migrator::gui {
@@ -63,6 +64,7 @@ ConnectionConfigDialog::ConnectionConfigDialog(Workspace& ws, ConnectionConfigSe
   Build();
   model_.Open();
   ShowState();
+  FitToScreen(this);
 }
 
 QGroupBox* ConnectionConfigDialog::BuildSide(DataSourceSide side, const char* name) {
@@ -142,16 +144,23 @@ QGroupBox* ConnectionConfigDialog::BuildSide(DataSourceSide side, const char* na
 void ConnectionConfigDialog::Build() {
   setWindowTitle(QStringLiteral("Config"));
   auto* layout = new QVBoxLayout(this);
+  // The fields and options scroll on a screen too small for them; the
+  // buttons stay below, in view.
+  auto* body = new QWidget(this);
+  auto* fields = new QVBoxLayout(body);
+  fields->setContentsMargins(0, 0, 0, 0);
   auto* sidesRow = new QHBoxLayout;
   sidesRow->addWidget(BuildSide(DataSourceSide::Source, "source"), 1);
   sidesRow->addWidget(BuildSide(DataSourceSide::Target, "target"), 1);
-  layout->addLayout(sidesRow);
+  fields->addLayout(sidesRow);
 
   auto* options = new QGroupBox(tr("Options"), this);
   auto* grid = new QGridLayout(options);
   replaceWorkbookOption_ = new QCheckBox(tr("Overwrite the same-name database"), options);
   replaceWorkbookOption_->setObjectName("replaceWorkbookOption");
-  replaceWorkbookOption_->setEnabled(false);
+  replaceWorkbookOption_->setToolTip(
+      tr("Cloning a database onto a workbook that exists replaces it, after its Auto Backup "
+         "copy; the old workbook stays until the clone is whole"));
   replaceTablesOption_ = new QCheckBox(tr("Overwrite the same-name table"), options);
   replaceTablesOption_->setObjectName("replaceTablesOption");
   replaceTablesOption_->setToolTip(
@@ -178,7 +187,11 @@ void ConnectionConfigDialog::Build() {
   grid->addWidget(replaceTablesOption_, 1, 1);
   grid->addWidget(typedOption_, 0, 2);
   grid->addWidget(splitSheetsOption_, 1, 2);
-  layout->addWidget(options);
+  fields->addWidget(options);
+  // Side by side when the screen has the room, one above the other when not.
+  if (body->sizeHint().width() > ScreenRoom(this).width() - 2 * layout->contentsMargins().left())
+    sidesRow->setDirection(QBoxLayout::TopToBottom);
+  layout->addWidget(new FittingScrollArea(body, this), 1);
   for (QCheckBox* box :
        {replaceWorkbookOption_, replaceTablesOption_, typedOption_, splitSheetsOption_}) {
     connect(box, &QCheckBox::clicked, this, [this] { ReadMigrationOptions(); });

@@ -415,6 +415,21 @@ bool Digits(std::string_view s, std::size_t& i, std::size_t digits, unsigned& ou
   return true;
 }
 
+// What may follow the minutes of a time: nothing, or ":ss" and then
+// perhaps "." and the fraction of a second, which runs to the end.
+bool SecondsTail(std::string_view s, std::size_t& i, unsigned& ss, double& fraction) {
+  if (i >= s.size()) return true;
+  if (s[i++] != ':' || !Digits(s, i, 2, ss)) return false;
+  if (i >= s.size()) return true;
+  if (s[i++] != '.' || i >= s.size()) return false;
+  double scale = 0.1;
+  for (; i < s.size(); ++i, scale /= 10) {
+    if (!IsAsciiDigit(static_cast<unsigned char>(s[i]))) return false;
+    fraction += (s[i] - '0') * scale;
+  }
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -574,17 +589,7 @@ std::optional<double> TimeOfDaySerial(std::string_view s) {
     hh = hh * 10 + static_cast<unsigned>(s[i++] - '0');
   if (i >= s.size() || s[i++] != ':' || !Digits(s, i, 2, mm)) return std::nullopt;
   double fraction = 0;
-  if (i < s.size()) {
-    if (s[i++] != ':' || !Digits(s, i, 2, ss)) return std::nullopt;
-    if (i < s.size()) {
-      if (s[i++] != '.' || i >= s.size()) return std::nullopt;
-      double scale = 0.1;
-      for (; i < s.size(); ++i, scale /= 10) {
-        if (!IsAsciiDigit(static_cast<unsigned char>(s[i]))) return std::nullopt;
-        fraction += (s[i] - '0') * scale;
-      }
-    }
-  }
+  if (!SecondsTail(s, i, ss, fraction)) return std::nullopt;
   if (hh > 23 || mm > 59 || ss > 59) return std::nullopt;
   return ((hh * 60.0 + mm) * 60.0 + ss + fraction) / 86400.0;
 }
@@ -606,17 +611,7 @@ std::optional<double> DateSerial(std::string_view s, bool date1904) {
     ++i;
     if (!Digits(s, i, 2, hh) || i >= s.size() || s[i++] != ':' || !Digits(s, i, 2, mm))
       return std::nullopt;
-    if (i < s.size()) {
-      if (s[i++] != ':' || !Digits(s, i, 2, ss)) return std::nullopt;
-      if (i < s.size()) {
-        if (s[i++] != '.' || i >= s.size()) return std::nullopt;
-        double scale = 0.1;
-        for (; i < s.size(); ++i, scale /= 10) {
-          if (!IsAsciiDigit(static_cast<unsigned char>(s[i]))) return std::nullopt;
-          fraction += (s[i] - '0') * scale;
-        }
-      }
-    }
+    if (!SecondsTail(s, i, ss, fraction)) return std::nullopt;
     if (hh > 23 || mm > 59 || ss > 59) return std::nullopt;
   }
   static constexpr unsigned kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "oledb/data_source.h"
 #include "oledb/memory_rowset.h"
 #include "oledb/text.h"
+#include "platform/workbook_guard.h"
 #include "providers/workbook/sql.h"
 #include "providers/workbook/tables.h"
 #include "xls/big_alloc.h"
@@ -38,27 +40,6 @@ HRESULT CodeOf(const Error& e) {
 // A file's bytes, in memory that is mapped in large pages: a workbook is
 // read in one piece, and fresh memory costs a fault per page.
 using FileBytes = std::vector<std::uint8_t, xls::BigUninitAlloc<std::uint8_t>>;
-
-// Which file a path named at some moment: a file moved, replaced or written
-// since has another stamp.
-struct FileStamp {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = -1;
-  std::int64_t mtimeSeconds = 0;
-  long mtimeNanoseconds = 0;
-
-  static FileStamp Of(const struct stat& st) {
-    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
-  }
-  bool operator==(const FileStamp&) const = default;
-};
-
-// The stamp of the file at `path` now; an empty stamp when there is none.
-FileStamp StampOf(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? FileStamp::Of(st) : FileStamp{};
-}
 
 // Reads a whole file and the stamp of what was read; an errno text on failure.
 Status ReadWholeFile(const std::string& path, FileBytes& out, FileStamp& stamp) {
@@ -120,6 +101,13 @@ struct WorkbookFile {
   std::uint64_t generation = 0;  // counts replacements of `book`; rowsets check it
   std::string broken;            // why the workbook cannot be used any more
   FileStamp stamp;               // the file as `book` was last read from or saved to
+  // Held from the first change until the workbook is saved again: no other
+  // writer (process or data source) changes the file meanwhile.
+  WorkbookLock lock;
+  std::chrono::milliseconds lockWait = kWorkbookLockWait;
+  // A wait for the lock ran out: the changes that follow (the other rows of
+  // a table) try once each, without waiting again, until one gets it.
+  bool waitedInVain = false;
 
   Status Load() {
     FileBytes bytes;
@@ -139,8 +127,51 @@ struct WorkbookFile {
     return {};
   }
 
+  // Before a change: takes the lock (waiting for another writer, within
+  // bounds) and, when the file is no longer the one read and nothing is
+  // held for it, reads it again, so that the change goes into the file as
+  // it is now. A workbook that may not be written is refused here, before
+  // anything changes.
+  Status BeginWrite() {
+    if (!book) return Fail(broken);
+    if (lock.held()) return {};
+    if (auto writable = CheckWritable(filePath); !writable)
+      return Fail("The workbook \"" + displayPath + "\" cannot be changed: " + writable.message() +
+                  ".");
+    auto taken =
+        WorkbookLock::Acquire(filePath, waitedInVain ? std::chrono::milliseconds(0) : lockWait);
+    waitedInVain = !taken;
+    if (!taken) return Fail(taken.message());
+    lock = std::move(*taken);
+    if (!dirty && !(StampOf(filePath) == stamp)) {
+      if (auto st = Load(); !st) {
+        lock.Release();
+        return st;
+      }
+    }
+    return {};
+  }
+
+  // After a change: with nothing held for the file any more, others may
+  // write. An open transaction keeps the lock until it ends.
+  void EndWrite() {
+    if (!dirty && !transaction) lock.Release();
+  }
+  // Calls EndWrite when it goes out of scope.
+  struct WriteEnd {
+    WorkbookFile& file;
+    ~WriteEnd() { file.EndWrite(); }
+  };
+
+  // Replaces the file by the workbook, unless the file is no longer the one
+  // the workbook was read from or saved to (another program wrote it): that
+  // is never overwritten.
   Status Save() {
     if (!book) return Fail(broken);
+    if (!(StampOf(filePath) == stamp))
+      return Fail("the workbook \"" + displayPath +
+                  "\" was changed by another program since it was read, and is not "
+                  "overwritten");
     if (auto st = book->Save(filePath); !st) return st;
     stamp = StampOf(filePath);
     dirty = false;
@@ -283,6 +314,7 @@ class WorkbookSession : public ProviderSession {
       file_.Restore();
     }
     if (file_.dirty && !file_.transaction) (void)file_.Save();
+    file_.EndWrite();
   }
 
   // Saves the rows inserted since the last save. When that fails they stay
@@ -298,6 +330,7 @@ class WorkbookSession : public ProviderSession {
       return Failure(errors, hr::E_FAIL,
                      "The rows added to the workbook \"" + file_.displayPath +
                          "\" since it was last saved are not in the file: " + st.message());
+    file_.EndWrite();
     return hr::S_OK;
   }
 
@@ -309,6 +342,9 @@ class WorkbookSession : public ProviderSession {
     if (file_.readOnly) return ReadOnly(errors);
     if (file_.transaction)
       return Failure(errors, hr::E_UNEXPECTED, "A transaction is already open on the workbook.");
+    // Held until the transaction ends: nobody else writes the file meanwhile.
+    if (auto st = file_.BeginWrite(); !st)
+      return Failure(errors, hr::E_FAIL, "The transaction was not started: " + st.message());
     // The rows inserted before it are not part of it.
     if (file_.dirty) {
       if (auto st = file_.Save(); !st)
@@ -327,6 +363,7 @@ class WorkbookSession : public ProviderSession {
       return Failure(errors, hr::E_UNEXPECTED, "No transaction is open on this session.");
     const bool lost = file_.transactionLost;
     EndTransaction();
+    WorkbookFile::WriteEnd end{file_};
     if (lost)
       return Failure(errors, hr::E_FAIL,
                      "The transaction was undone: a statement in it failed and the workbook "
@@ -347,6 +384,7 @@ class WorkbookSession : public ProviderSession {
     const bool changed = file_.dirty || file_.transactionLost;
     EndTransaction();
     if (changed) file_.Restore();
+    file_.EndWrite();
     return hr::S_OK;
   }
 
@@ -368,8 +406,12 @@ class WorkbookSession : public ProviderSession {
       }
       case Statement::Kind::Insert: {
         if (file_.readOnly) return ReadOnly(errors);
-        if (auto st = tables.Insert(statement_); !st)
+        if (auto st = file_.BeginWrite(); !st) return Failure(errors, hr::E_FAIL, st.message());
+        // The workbook may have been read again: its tables are new.
+        if (auto st = file_.tables->Insert(statement_); !st) {
+          file_.EndWrite();
           return Failure(errors, CodeOf(st.error()), st.message());
+        }
         file_.dirty = true;
         return hr::S_OK;
       }
@@ -419,6 +461,14 @@ class WorkbookSession : public ProviderSession {
   HRESULT RunDdl(ErrorRecords& errors) {
     if (file_.readOnly) return ReadOnly(errors);
     const char* what = StatementName(statement_.kind);
+    if (auto st = file_.BeginWrite(); !st)
+      return Failure(errors, hr::E_FAIL, std::string(what) + " was not run: " + st.message());
+    HRESULT h = ApplyDdl(errors, what);
+    file_.EndWrite();
+    return h;
+  }
+
+  HRESULT ApplyDdl(ErrorRecords& errors, const char* what) {
     // The rows inserted so far go first, so that the file on disk is the
     // state to go back to.
     if (file_.dirty && !file_.transaction) {
@@ -575,6 +625,9 @@ class WorkbookDataSource : public ProviderDataSource {
         return Failure(errors, hr::DB_E_BADINITSTRING, st.message());
     }
     if (const auto mode = init.FindI4(DBPROP_INIT_MODE)) file_.readOnly = (*mode & 3) == 1;
+    // How long a change waits for another writer of the workbook.
+    if (const auto wait = init.FindI4(DBPROP_INIT_GENERALTIMEOUT); wait && *wait >= 0)
+      file_.lockWait = std::chrono::seconds(*wait);
 
     file_.displayPath = *path;
     std::error_code ec;
@@ -592,7 +645,10 @@ class WorkbookDataSource : public ProviderDataSource {
     if (S_ISDIR(st.st_mode))
       return Failure(errors, hr::E_FAIL, "\"" + *path + "\" is a folder, not a workbook.");
     // What saves that never finished left beside it goes now.
-    if (!file_.readOnly) xls::RemoveStaleSaveFiles(file_.filePath);
+    if (!file_.readOnly) {
+      xls::RemoveStaleSaveFiles(file_.filePath);
+      RemoveStaleWorkbookLock(file_.filePath);
+    }
     if (auto loaded = file_.Load(); !loaded) return Failure(errors, hr::E_FAIL, loaded.message());
     return hr::S_OK;
   }
@@ -650,11 +706,15 @@ class WorkbookDataSource : public ProviderDataSource {
   bool Lend(const std::string& path,
             const std::function<bool(xls::Workbook&, const std::string&)>& use) {
     if (!file_.book || file_.readOnly || file_.transaction) return false;
+    // Held for the length of the loan; a workbook read again here is lent
+    // as the file holds it now.
+    if (!file_.BeginWrite()) return false;
+    WorkbookFile::WriteEnd end{file_};
     if (file_.dirty && !file_.Save()) return false;
     // The file must be the one the workbook was read from or saved to; an
     // empty stamp (nothing there, a torn read) matches nothing.
     const FileStamp now = StampOf(path);
-    if (now == FileStamp{} || !(now == file_.stamp)) return false;
+    if (now.empty() || !(now == file_.stamp)) return false;
     bool same = false;
     try {
       same = use(*file_.book, file_.filePath);
