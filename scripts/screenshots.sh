@@ -30,11 +30,10 @@ if [ "${1:-}" = --inside-server ]; then
   mdb_tools
   "$MDB_PYTHON" "$ROOT/scripts/sample_shop.py" --database shop \
     | mdb_root "$MIGRATOR_TEST_MYSQL_SOCKET"
-  # The tour connects as the server's ordinary user.
   tour=0
-  timeout 600 "$BIN/migrator" --screenshots "$OUT" || tour=$?
-  # A table of every kind of value, migrated with typed cells into a new
-  # workbook and drawn by LibreOffice.
+  # First (the tour stops the server at its end): a table of every kind of
+  # value, migrated with typed cells into a new workbook and drawn by
+  # LibreOffice.
   mdb_root "$MIGRATOR_TEST_MYSQL_SOCKET" <<'SQL'
 drop database if exists typed_demo; create database typed_demo; use typed_demo;
 create table prices (id int primary key, item varchar(20), price decimal(8,2), stock int,
@@ -46,17 +45,24 @@ insert into prices values
   (4, 'Tea, 1 kg', 31.00, null, '2024-01-09', '2026-12-08 08:00:00', '07:15:00', 0, 'loose');
 SQL
   work=$(mktemp -d)
-  url="mysql://$MIGRATOR_TEST_MYSQL_USER:$MIGRATOR_TEST_MYSQL_PASSWORD@$MIGRATOR_TEST_MYSQL_HOST:$MIGRATOR_TEST_MYSQL_PORT/typed_demo"
+  pw=$("$MDB_PYTHON" -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1], safe=""))' \
+    "$MIGRATOR_TEST_MYSQL_PASSWORD")
+  url="mysql://$MIGRATOR_TEST_MYSQL_USER:$pw@$MIGRATOR_TEST_MYSQL_HOST:$MIGRATOR_TEST_MYSQL_PORT/typed_demo"
+  # LibreOffice prints the sheet; the top of the page is the picture.
   if MIGRATOR_HOME=$work "$BIN/migrator-cli" migrate --yes --quiet --typed --source "$url" \
       --target "$work/typed_demo.xls" \
     && timeout 120 soffice -env:UserInstallation="file://$work/lo" --headless \
-      --convert-to png --outdir "$work" "$work/typed_demo.xls" >/dev/null 2>&1; then
+      --convert-to pdf --outdir "$work" "$work/typed_demo.xls" >/dev/null 2>&1 \
+    && pdftoppm -png -r 110 -singlefile -x 40 -y 40 -W 900 -H 200 "$work/typed_demo.pdf" \
+      "$work/typed_demo"; then
     cp "$work/typed_demo.png" "$OUT/typed-workbook.png"
   else
     echo "screenshots.sh: the typed workbook was not drawn" >&2
     tour=1
   fi
   rm -rf "$work"
+  # The tour connects as the server's ordinary user.
+  timeout 600 "$BIN/migrator" --screenshots "$OUT" || tour=$?
   exit $tour
 fi
 
