@@ -21,6 +21,7 @@
 #include "oledb/text.h"
 #include "oledb/text_rows.h"
 #include "platform/text.h"
+#include "testlib/server_source.h"
 #include "testlib/testlib.h"
 #include "workflows/connect.h"
 #include "xls/workbook.h"
@@ -143,16 +144,7 @@ TEST(MigrateOptions, TypedCellsOfEveryTypeFamilyKeepTheirTypesThroughABackupAndR
   EXPECT_TRUE(Contains(log, "Migration options in force: none")) << log;
   ScriptedFrontend ui;
   Workspace ws(ui, source.dir().str());
-  ConnectionSettings s;
-  s.providerText = "TCP/IP:Port";
-  s.providerId = "MSDASQL";
-  s.sourceName = server.host + ":" + server.port;
-  s.userId = server.user;
-  s.password = server.password;
-  s.catalogName = "mig_typed_" + std::to_string(::getpid());
-  ws.source.SetSettings(s);
-  Connect(ws, DataSourceSide::Source);
-  ASSERT_TRUE(ws.source.Connected());
+  ASSERT_TRUE(testing::ConnectServerSource(ws, server, "mig_typed_" + std::to_string(::getpid())));
   std::string json = "{\"typed\":[[";
   oledb::TextReadOptions header;
   header.onColumns = [&](const std::vector<oledb::ColumnInfo>& columns) {
