@@ -12,7 +12,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3 python3-xlrd python3-xlwt python3-openpyxl python3-mysqldb
-  libreoffice-calc-nogui
+  libreoffice-calc-nogui poppler-utils
   xvfb xauth
   dpkg-dev lintian desktop-file-utils appstream
 )

@@ -43,6 +43,14 @@ void Workspace::SetCharset(std::string name) {
   std::lock_guard lock(m_);
   charset_ = std::move(name);
 }
+MigrationOptions Workspace::Migration() const {
+  std::lock_guard lock(m_);
+  return migration_;
+}
+void Workspace::SetMigration(MigrationOptions options) {
+  std::lock_guard lock(m_);
+  migration_ = options;
+}
 WorkingDirectory Workspace::CurrentDirectory() const {
   std::lock_guard lock(m_);
   return currentDirectory_;

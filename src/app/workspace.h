@@ -145,6 +145,9 @@ class Workspace {
   void SetCharset(std::string name);
   bool AutoBackup() const { return autoBackup_.load(); }
   void SetAutoBackup(bool on) { autoBackup_.store(on); }
+  // The options a migration queued now takes with it.
+  MigrationOptions Migration() const;
+  void SetMigration(MigrationOptions options);
   // Full path of Condition.cfg.
   std::string ConditionFilePath() const;
   // "The current directory" of the commands that write files by relative
@@ -162,6 +165,7 @@ class Workspace {
   mutable std::mutex m_;
   BackupSettings backup_;
   std::string charset_;
+  MigrationOptions migration_;
   WorkingDirectory currentDirectory_;
   std::atomic<bool> autoBackup_{false};
   std::unique_ptr<MainController> controller_;  // last: it is stopped first

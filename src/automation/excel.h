@@ -271,6 +271,8 @@ class Range {
   void SetName(const std::string& name);
   // The top-left cell's value.
   automation::Value Value() const;
+  // The top-left cell's number format code ("General", "yyyy-mm-dd", ...).
+  std::string NumberFormat() const;
   // The top-left column's width in characters.
   double ColumnWidth() const;
   // Sets the width of every column of the range: 0 to 255 characters.

@@ -111,6 +111,11 @@ Value Range::Value() const {
   return CheckedSheet().GetValue(area_.firstRow, area_.firstCol);
 }
 
+std::string Range::NumberFormat() const {
+  const xls::Cell cell = CheckedSheet().GetCell(area_.firstRow, area_.firstCol);
+  return doc_->book.NumberFormatCode(doc_->book.format(cell.xf).numberFormat);
+}
+
 double Range::ColumnWidth() const {
   return CheckedSheet().ColumnWidth(area_.firstCol);
 }

@@ -24,25 +24,45 @@ void MigrateUsage(std::FILE* f) {
   std::fprintf(
       f,
       "Usage: migrator-cli migrate [--yes] [--quiet] SOURCE --target FILE.xls [--database D]\n"
-      "                            [--table T | --tables | --views]\n%s"
+      "                            [--table T | --tables | --views] [--typed] [--split-sheets]\n"
+      "                            [--replace-tables] [--replace-workbook]\n%s"
       "  Without --table, --tables or --views the whole database goes: a workbook that\n"
       "  does not exist yet is made as its clone, an existing one receives its tables.\n"
       "  --table and --tables add to the workbook (made empty first when missing).\n"
       "  --database defaults to the database of the URL or of migrator.cfg.\n"
       "  --yes answers the confirmations; without it a terminal asks, a pipe refuses.\n"
+      "  --typed keeps the column types: numbers, dates, times and booleans arrive as\n"
+      "  such instead of as text (a value a cell would change, such as a BIGINT beyond\n"
+      "  2^53 or a zero date, stays a text and is counted in an orange line).\n"
+      "  --split-sheets continues a table longer than a sheet on further sheets,\n"
+      "  T (2), T (3), ...; without it the rows beyond a sheet are left behind:\n"
+      "    migrator-cli migrate --yes --split-sheets --source URL --table log --target b.xls\n"
+      "  --replace-tables replaces a table the workbook already has; the old table\n"
+      "  stays until the new one is whole and saved. Without it such a table is left\n"
+      "  as it is and the task fails.\n"
+      "  --replace-workbook replaces an existing FILE.xls by a new clone of the whole\n"
+      "  database (after its Auto Backup copy): the clone is made beside it and takes\n"
+      "  its place only when every table arrived. Without it the database's tables go\n"
+      "  into the existing workbook. Example, a fresh clone over last week's:\n"
+      "    migrator-cli migrate --yes --replace-workbook --source URL --target shop.xls\n"
+      "  The window's check boxes for these options are not read: only these flags\n"
+      "  count. Example, refreshing a workbook with typed cells:\n"
+      "    migrator-cli migrate --yes --typed --replace-tables --source URL --target book.xls\n"
       "  The first Ctrl-C (SIGINT) or SIGTERM stops after the current row: the tables\n"
-      "  that arrived whole stay, the one under way is removed again, and the last\n"
-      "  lines say what arrived and how to copy the rest; a second one ends at once.\n"
+      "  that arrived whole stay, the one under way is removed again (or, replacing\n"
+      "  one, left as it was), and the last lines say what arrived and how to copy the\n"
+      "  rest; a second one ends at once.\n"
       "  Exit code: 0 every table arrived whole, 1 the task failed (a table was not\n"
-      "  created, rows were refused, cut at a sheet's 65,535 rows or not read, or\n"
-      "  values were cut at the 32,767 characters a cell holds), 2 wrong arguments,\n"
-      "  3 nothing ran (no connection, not confirmed), 4 stopped by SIGINT or SIGTERM.\n",
+      "  created or, existing, left alone, rows were refused, cut at a sheet's 65,535\n"
+      "  rows or not read, or values were cut at the 32,767 characters a cell holds),\n"
+      "  2 wrong arguments, 3 nothing ran (no connection, not confirmed), 4 stopped by\n"
+      "  SIGINT or SIGTERM.\n",
       kSourceOptionsUsage);
   std::fputs(
-      "  FILE.xls is never replaced: a missing one is made only when no file of that\n"
-      "  name, in any case, is there. Only the tables this migration makes get\n"
-      "  formatted header rows. With AutoBackup=true in migrator.cfg an existing\n"
-      "  workbook is first copied into the backup directory.\n",
+      "  Without --replace-workbook FILE.xls is never replaced: a missing one is made\n"
+      "  only when no file of that name, in any case, is there. Only the tables this\n"
+      "  migration makes get formatted header rows. With AutoBackup=true in\n"
+      "  migrator.cfg an existing workbook is first copied into the backup directory.\n",
       f);
   std::fputs(kWorkbookLockUsage, f);
 }
@@ -54,6 +74,7 @@ struct MigrateArgs {
   ObjectScope objects;  // a whole database by default
   bool yes = false;
   bool quiet = false;
+  MigrationOptions options;
 };
 
 std::optional<MigrateArgs> ParseArgs(const Args& args) {
@@ -72,6 +93,14 @@ std::optional<MigrateArgs> ParseArgs(const Args& args) {
       out.yes = true;
     } else if (a == "--quiet" || a == "-q") {
       out.quiet = true;
+    } else if (a == "--typed") {
+      out.options.typed = true;
+    } else if (a == "--split-sheets") {
+      out.options.splitSheets = true;
+    } else if (a == "--replace-tables") {
+      out.options.replaceTables = true;
+    } else if (a == "--replace-workbook") {
+      out.options.replaceWorkbook = true;
     } else {
       return std::nullopt;
     }
@@ -110,6 +139,7 @@ int RunMigrate(const Args& args) {
   }
   if (!runner.ConnectSource(parsed->source)) return kExitNotRun;
   Workspace& ws = runner.workspace();
+  ws.SetMigration(parsed->options);
   const std::string database = parsed->database.value_or(ws.source.Settings().catalogName);
   if (database.empty()) {
     runner.Complain("name the source database with --database or in the URL");
@@ -149,10 +179,17 @@ int RunMigrate(const Args& args) {
   ConfigFile(ws.programDir()).LoadOptions(options, runner.frontend());
   ws.SetAutoBackup(options.autoBackup);
 
-  if (parsed->objects.scope == Scope::Whole && !exists) {
-    // A clone: the task makes the workbook itself, so no target is open
-    // before it; the new workbook is the one named, not one named after the
-    // database beside it.
+  const bool replace = parsed->options.replaceWorkbook;
+  if (replace && parsed->objects.scope != Scope::Whole) {
+    runner.Complain(
+        "--replace-workbook replaces a workbook by a whole database: drop --table, "
+        "--tables and --views");
+    return kExitUsage;
+  }
+  if (parsed->objects.scope == Scope::Whole && (!exists || replace)) {
+    // A clone: the task makes the workbook itself (or replaces it), so no
+    // target is open before it; the new workbook is the one named, not one
+    // named after the database beside it.
     runner.SetTargetWorkbook(target);
     return runner.Run([&](Workspace& w) -> std::optional<TaskId> {
       if (!EnterDataCache(w)) return std::nullopt;

@@ -15,6 +15,31 @@ const char* FlagText(bool on) {
   return on ? "true" : "false";
 }
 
+// The migration options' keys in Public.
+struct OptionKey {
+  const char* key;
+  bool MigrationOptions::*flag;
+};
+constexpr OptionKey kMigrationKeys[] = {
+    {"KeepColumnTypes", &MigrationOptions::typed},
+    {"SplitSheets", &MigrationOptions::splitSheets},
+    {"FilterButtons", &MigrationOptions::filters},
+    {"OverwriteTable", &MigrationOptions::replaceTables},
+    {"OverwriteDatabase", &MigrationOptions::replaceWorkbook},
+};
+
+// Tips and AutoBackup, then the migration options: each one that is on, or
+// that the file already names (so that a file that never had them stays as
+// it was).
+void AddOptions(std::vector<ProfileEntry>& out, const ConfigForm& form, const ProfileText& now) {
+  out.push_back({kPublic, "Tips", FlagText(form.tips)});
+  out.push_back({kPublic, "AutoBackup", FlagText(form.autoBackup)});
+  for (const auto& k : kMigrationKeys) {
+    const bool on = form.migration.*k.flag;
+    if (on || now.Get(kPublic, k.key)) out.push_back({kPublic, k.key, FlagText(on)});
+  }
+}
+
 void AddFields(std::vector<ProfileEntry>& out, const char* section, const ConnectionFields& f) {
   out.push_back({section, "Provider", f.provider});
   out.push_back({section, "SourceName", f.sourceName});
@@ -43,6 +68,9 @@ void ConfigFile::LoadOptions(ConfigForm& form, Frontend& frontend) const {
     LoadConnectionProperties(form, frontend);
   }
   if (flag("AutoBackup")) form.autoBackup = true;
+  for (const auto& k : kMigrationKeys) {
+    if (flag(k.key)) form.migration.*k.flag = true;
+  }
   form.tips = flag("Tips");
   frontend.SetTipsTabVisible(form.tips);
 }
@@ -70,8 +98,7 @@ Status ConfigFile::SaveConfig(const ConfigForm& form, Frontend& frontend) const 
   std::vector<ProfileEntry> entries;
   if (form.config) {
     entries.push_back({kPublic, "Config", "true"});
-    entries.push_back({kPublic, "Tips", FlagText(form.tips)});
-    entries.push_back({kPublic, "AutoBackup", FlagText(form.autoBackup)});
+    AddOptions(entries, form, file_.Snapshot());
     AddFields(entries, kSourceDb, form.source);
     AddFields(entries, kTargetDb, form.target);
   } else {
@@ -89,8 +116,7 @@ Status ConfigFile::SaveConfig(const ConfigForm& form, Frontend& frontend) const 
 Status ConfigFile::SaveOnConnect(const ConfigForm& form) const {
   std::vector<ProfileEntry> entries;
   if (!form.config) entries.push_back({kPublic, "Config", "false"});
-  entries.push_back({kPublic, "Tips", FlagText(form.tips)});
-  entries.push_back({kPublic, "AutoBackup", FlagText(form.autoBackup)});
+  AddOptions(entries, form, file_.Snapshot());
   if (form.config) {
     entries.push_back({kPublic, "Config", "true"});
     AddFields(entries, kSourceDb, form.source);

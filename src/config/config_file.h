@@ -1,6 +1,6 @@
 #pragma once
 // The configuration file "migrator.cfg" in the program's directory: the two
-// connections' properties and three options, kept between runs. Only the
+// connections' properties and the options, kept between runs. Only the
 // connection configuration dialog reads and writes it, through the operations
 // below; the dialog's fields and check boxes are modelled by ConfigForm.
 //
@@ -19,6 +19,7 @@
 #include "app/frontend.h"
 #include "platform/result.h"
 #include "support/profile_file.h"
+#include "tasks/task.h"
 
 namespace migrator {
 
@@ -32,11 +33,14 @@ struct ConnectionFields {
   friend bool operator==(const ConnectionFields&, const ConnectionFields&) = default;
 };
 
-// The dialog's ten fields and three options.
+// The dialog's ten fields and its options. The migration options are kept
+// as Public/KeepColumnTypes, SplitSheets, FilterButtons, OverwriteTable and
+// OverwriteDatabase, beside AutoBackup and read and written as it is.
 struct ConfigForm {
   bool config = false;      // "Properties from and to config file"
   bool tips = false;        // "Display Tips"
   bool autoBackup = false;  // "Auto Backup (need more time and disk space)"
+  MigrationOptions migration;
   ConnectionFields source;
   ConnectionFields target;
   friend bool operator==(const ConfigForm&, const ConfigForm&) = default;
@@ -58,9 +62,9 @@ class ConfigFile {
   const std::string& path() const { return file_.path(); }
 
   // Load options (the dialog is being created): nothing happens when the file
-  // cannot be opened. Otherwise Config and AutoBackup are set when on (and
-  // Config loads the connection properties), Tips is set on or off, and the
-  // main window's Tips tab is shown or hidden to match.
+  // cannot be opened. Otherwise Config, AutoBackup and the migration options
+  // are set when on (and Config loads the connection properties), Tips is set
+  // on or off, and the main window's Tips tab is shown or hidden to match.
   void LoadOptions(ConfigForm& form, Frontend& frontend) const;
 
   // Load connection properties: the five keys of SourceDB and of TargetDB
@@ -69,14 +73,16 @@ class ConfigFile {
   // result is false.
   bool LoadConnectionProperties(ConfigForm& form, Frontend& frontend) const;
 
-  // The Save Config button: with Config on, Config=true, Tips, AutoBackup and
-  // the ten fields; with Config off only Config=false. Tells the person
+  // The Save Config button: with Config on, Config=true, Tips, AutoBackup,
+  // the migration options and the ten fields; with Config off only
+  // Config=false. Tells the person
   // kConfigSavedMessage, or kConfigNotSavedMessage with the reason when the
   // file could not be written.
   Status SaveConfig(const ConfigForm& form, Frontend& frontend) const;
 
-  // The Connect button: Config=false when off, then Tips and AutoBackup
-  // always, then with Config on Config=true and the ten fields. Shows nothing.
+  // The Connect button: Config=false when off, then Tips, AutoBackup and the
+  // migration options always, then with Config on Config=true and the ten
+  // fields. Shows nothing.
   Status SaveOnConnect(const ConfigForm& form) const;
 
  private:

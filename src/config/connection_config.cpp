@@ -327,6 +327,7 @@ void ConnectionConfig::SaveConfig() {
 
 void ConnectionConfig::Connect() {
   ws_.SetAutoBackup(form_.autoBackup);
+  ws_.SetMigration(form_.migration);
   if (Status saved = file_.SaveOnConnect(form_); !saved) {
     WriteOutputText(ui_, std::string("E::") + kConfigNotSavedMessage + " " + saved.message());
   }

@@ -111,6 +111,7 @@ class ConnectionConfig {
   // at once.
   void SetConfigOption(bool on) { form_.config = on; }
   void SetAutoBackup(bool on) { form_.autoBackup = on; }
+  void SetMigrationOptions(const MigrationOptions& options) { form_.migration = options; }
   void SetTips(bool on);
 
   // Test Connections: each side is connected with the fields as they stand
@@ -119,9 +120,9 @@ class ConnectionConfig {
   void TestConnections();
   // Save Config; the dialog stays open.
   void SaveConfig();
-  // Connect: the options and fields are saved, both sides' settings and the
-  // Auto Backup option handed to the main window, the Connect command posted
-  // and the Task List made current. The dialog then closes.
+  // Connect: the options and fields are saved, both sides' settings, the
+  // Auto Backup option and the migration options handed to the main window, the Connect command
+  // posted and the Task List made current. The dialog then closes.
   void Connect();
 
   // A side's settings as the fields stand: the provider identifier derived

@@ -195,6 +195,10 @@ struct ColumnInfo {
 struct TextRow {
   std::vector<std::string> values;
   std::vector<DBSTATUS> status;
+  // Filled only by a provider whose values carry a type of their own (a
+  // workbook cell, which need not hold what its column declares): each
+  // slot's type, DBTYPE_EMPTY for a NULL. Empty otherwise.
+  std::vector<DBTYPE> valueTypes;
 
   std::size_t size() const { return values.size(); }
   const std::string& Value(std::size_t slot) const { return values[slot]; }

@@ -164,7 +164,8 @@ void MainController::Pass() {
                     task->mode,
                     &ws_.source.session,
                     &ws_.target.session,
-                    task->directory};
+                    task->directory,
+                    task->options};
     RunTask(ctx, fn->second);
   }
 }

@@ -33,7 +33,8 @@ struct TaskContext {
   std::string mode;
   oledb::SessionRef sourceSession;
   oledb::SessionRef targetSession;
-  std::string directory = {};  // the task's directory (a backup's), when it has one
+  std::string directory = {};     // the task's directory (a backup's), when it has one
+  MigrationOptions options = {};  // a migration's options
 
   // The percent of the task; its row is drawn again at once.
   void SetProgress(int percent) const;

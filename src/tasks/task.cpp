@@ -5,6 +5,21 @@
 
 namespace migrator {
 
+std::string MigrationOptionsText(const MigrationOptions& o) {
+  std::string text;
+  auto add = [&text](bool on, const char* name) {
+    if (!on) return;
+    if (!text.empty()) text += ", ";
+    text += name;
+  };
+  add(o.typed, "Keep column types (--typed)");
+  add(o.splitSheets, "Continue long tables on new sheets (--split-sheets)");
+  add(o.filters, "Filter buttons on headers (--filters)");
+  add(o.replaceTables, "Overwrite the same-name table (--replace-tables)");
+  add(o.replaceWorkbook, "Overwrite the same-name database (--replace-workbook)");
+  return text.empty() ? "none" : text;
+}
+
 const char* const kTaskColumns[10] = {"NO.",         "Progress",   "Type",        "State",
                                       "Source DBMS", "Source DB",  "Source T(V)", "Targert DBMS",
                                       "Target DB",   "Target T(V)"};

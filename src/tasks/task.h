@@ -46,6 +46,22 @@ struct RowProgress {
   bool active = false;  // the rows are being copied now
 };
 
+// How a migration writes its tables: the options of the configuration
+// dialog and of migrator-cli migrate, all off by default. A task keeps the
+// options in force when it was queued.
+struct MigrationOptions {
+  bool typed = false;            // "Keep column types": numbers, dates, booleans as such
+  bool splitSheets = false;      // "Continue long tables on new sheets"
+  bool filters = false;          // "Filter buttons on headers"
+  bool replaceTables = false;    // "Overwrite the same-name table"
+  bool replaceWorkbook = false;  // "Overwrite the same-name database"
+  friend bool operator==(const MigrationOptions&, const MigrationOptions&) = default;
+};
+
+// The options in force as the summary of a migration names them ("Keep
+// column types (--typed), ..."), or "none".
+std::string MigrationOptionsText(const MigrationOptions& options);
+
 struct Task {
   TaskId id = 0;                // identity of its own, unique within the list
   int state = kTaskWaiting;     // 0 waiting (also while running), 1 success, 3 failure
@@ -59,7 +75,8 @@ struct Task {
   std::string sourceDatabase;
   std::string targetObject;
   std::string targetDatabase;
-  std::string directory;  // a backup's directory, as chosen when it was queued
+  std::string directory;     // a backup's directory, as chosen when it was queued
+  MigrationOptions options;  // a migration's options, as they were when it was queued
   std::string stateText = "Waiting";
   int progress = 0;
   RowProgress rows;

@@ -12,10 +12,15 @@
 #include "adapters/mysql/mysql_adapter.h"
 #include "app/output.h"
 #include "browser/refresh_tree.h"
+#include "oledb/data_source.h"
+#include "oledb/errors.h"
 #include "oledb/operations.h"
+#include "oledb/properties.h"
 #include "oledb/schema_reader.h"
 #include "oledb/text.h"
+#include "oledb/text_rows.h"
 #include "platform/text.h"
+#include "platform/workbook_guard.h"
 #include "providers/workbook/tables.h"
 #include "tasks/controller.h"
 #include "workflows/auto_backup.h"
@@ -244,6 +249,7 @@ TaskId QueueMigrationTask(Workspace& ws, Task task) {
   task.state = kTaskWaiting;
   task.stateText = "Waiting";
   task.startStamp = static_cast<std::int32_t>(std::time(nullptr));
+  task.options = ws.Migration();
   task.sourceDbms = ws.source.DbmsTitle();
   task.targetDbms = ws.target.DbmsTitle();
   const TaskId id = ws.tasks.Append(std::move(task));
@@ -294,9 +300,105 @@ void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
   if (!formatted) c.whole = false;
 }
 
+namespace {
+
+// The rows a table of the target workbook holds under its header.
+std::int64_t TargetTableRows(const Workspace&) {
+  return kExcelTableRows;
+}
+
+constexpr const char* kReplaceTablesOption = "--replace-tables (\"Overwrite the same-name table\")";
+constexpr const char* kReplaceWorkbookOption =
+    "--replace-workbook (\"Overwrite the same-name database\")";
+constexpr const char* kSplitSheetsOption =
+    "--split-sheets (\"Continue long tables on new sheets\")";
+
+// Whether the target holds a table of that name (a sheet filled by hand,
+// which is no table, is found by the CREATE TABLE that it refuses).
+bool TargetHasTable(oledb::SessionRef target, const std::string& name) {
+  const oledb::TextReadResult read =
+      oledb::ReadTextRows(target, "select * from " + oledb::QuoteIdentifier(name),
+                          [](const oledb::TextRow&) { return false; });
+  return read.outcome == oledb::TextReadOutcome::Rows;
+}
+
+enum class Created { Made, Exists, Failed };
+
+// Runs a CREATE TABLE on the target. A failure is said in orange, as the
+// statement's own line; a name the target already has is left to the
+// caller to say.
+Created CreateOnTarget(Frontend& ui, oledb::SessionRef target, const std::string& ddl) {
+  const auto s = oledb::Resolve(target);
+  if (!s) {
+    WriteOutputText(ui, "E::No Connection!");
+    return Created::Failed;
+  }
+  const oledb::CommandRun run = oledb::RunCommand(*s, ddl, oledb::StandardRowsetProperties());
+  if (run.hr == hr::DB_E_DUPLICATETABLEID) return Created::Exists;
+  if (hr::Failed(run.hr)) {
+    WriteOutputText(ui, "T::" + run.ErrorText());
+    return Created::Failed;
+  }
+  if (!run.rowset) WriteOutputText(ui, oledb::kResultSuccess);
+  return Created::Made;
+}
+
+// The definition with another table's name: CREATE TABLE and the name
+// replaced, the column list kept.
+std::string DefinitionNamed(const std::string& ddl, const std::string& name) {
+  const auto open = ddl.find('(');
+  return "create table " + oledb::QuoteIdentifier(name) + " " +
+         (open == std::string::npos ? std::string("()") : ddl.substr(open));
+}
+
+// "name (n)", the name cut so that the whole fits a sheet's name.
+std::string ContinuationName(const std::string& name, int n) {
+  const std::string suffix = " (" + std::to_string(n) + ")";
+  return std::string(CutUtf16(name, xls::kMaxSheetNameLength - suffix.size())) + suffix;
+}
+
+// A transaction on the target for a table that replaces another: nothing of
+// it is saved until Commit, and it is undone when it goes uncommitted.
+class Replacement {
+ public:
+  Replacement(Frontend& ui, oledb::SessionRef target) : ui_(ui), session_(oledb::Resolve(target)) {}
+  ~Replacement() {
+    if (open_) session_->Abort();
+  }
+  bool Start(const std::string& database, const std::string& table) {
+    if (session_ && hr::Succeeded(session_->StartTransaction())) {
+      open_ = true;
+      return true;
+    }
+    WriteOutput(ui_, "E::TABLE: [%s].[%s] cannot be replaced: %s", database.c_str(), table.c_str(),
+                session_ ? oledb::ErrorDescription(session_.get(), oledb::Iid::ITransaction).c_str()
+                         : oledb::kNoConnection);
+    return false;
+  }
+  bool Commit(std::string& error) {
+    open_ = false;
+    if (hr::Succeeded(session_->Commit())) return true;
+    error = oledb::ErrorDescription(session_.get(), oledb::Iid::ITransaction);
+    return false;
+  }
+  void Abort() {
+    if (open_) session_->Abort();
+    open_ = false;
+  }
+
+ private:
+  Frontend& ui_;
+  std::shared_ptr<oledb::Session> session_;
+  bool open_ = false;
+};
+
+}  // namespace
+
 int ConvertOneTable(Conversion& c, const std::string& database, const std::string& table) {
   Workspace& ws = c.ws;
   Frontend& ui = ws.frontend();
+  const MigrationOptions& o = c.options;
+  oledb::SessionRef target = &ws.target.session;
   // 1.
   File file = OpenScratch(c, table);
   if (!file) {
@@ -311,24 +413,69 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
     WriteOutput(ui, "T::TABLE: [%s] its scratch files are named %s", table.c_str(),
                 safe.name.c_str());
   }
-  // 3, 4. What is not a definition is the source's word why there is none
-  // (the table is missing, say): it is said as it is, never run.
-  std::string ddl = MySqlAdapter::GetTableDdl(ui, c.source, database, table);
+  // 3, 4. Typed cells take the column types from the source's columns;
+  // otherwise the definition is rewritten. What is not a definition is the
+  // source's word why there is none (the table is missing, say): it is said
+  // as it is, never run.
+  std::vector<TypedColumn> typed;
+  std::string ddl;
+  if (o.typed) {
+    typed = MySqlAdapter::GetTypedColumns(c.source, table);
+    if (!typed.empty()) {
+      ddl = TypedCreateTable(table, typed);
+    } else {
+      WriteOutput(ui, "T::TABLE: [%s].[%s] its column types cannot be read: its values go as text",
+                  database.c_str(), table.c_str());
+    }
+  }
+  if (ddl.empty()) ddl = MySqlAdapter::GetTableDdl(ui, c.source, database, table);
   const bool definition = CreatedTableName(ddl).has_value();
-  bool created = false;
+  std::string made = CreatedTableName(ddl).value_or(ToLowerAscii(table));
+
+  // A table the workbook already has stays as it is without leave; with it,
+  // it is replaced in one transaction, so the old rows stay until the new
+  // table is whole and saved.
+  auto leaveAlone = [&] {
+    WriteOutput(ui,
+                "T::TABLE: [%s].[%s] exists in the workbook as [%s] and is left as it is: %s "
+                "replaces it",
+                database.c_str(), table.c_str(), made.c_str(), kReplaceTablesOption);
+    c.leftAlone.push_back(table);
+    c.whole = false;
+    file.reset();
+    std::remove(c.directory.File(table).path.c_str());
+    return -1;
+  };
+  const bool exists = TargetHasTable(target, made);
+  if (exists && !o.replaceTables) return leaveAlone();
+  Replacement replacement(ui, target);
+  if (o.replaceTables && !replacement.Start(database, table)) {
+    c.whole = false;
+    return -1;
+  }
+  if (exists &&
+      !oledb::ExecuteStatement(ui, target, "DROP TABLE " + oledb::QuoteIdentifier(made), 1)) {
+    WriteOutput(ui, "E::TABLE: [%s].[%s] the table [%s] in the workbook cannot be replaced",
+                database.c_str(), table.c_str(), made.c_str());
+    c.whole = false;
+    return -1;
+  }
+  Created created = Created::Failed;
   if (definition) {
     std::fputs(ddl.c_str(), file.get());
     file.reset();
-    created = oledb::ExecuteStatement(ui, &ws.target.session, ddl, 1);
+    created = CreateOnTarget(ui, target, ddl);
   }
   file.reset();
 
   // 5. When the target does not take the rewritten definition, the table is
   // made from its column list instead: every table the server shows arrives.
-  if (!created) {
+  // Never over a name the workbook already has.
+  if (created == Created::Failed && typed.empty()) {
     const std::string given = ddl;
     ddl = MySqlAdapter::GetColumnsDdl(c.source, table);
     if (!ddl.empty()) {
+      made = CreatedTableName(ddl).value_or(made);
       if (definition) {
         WriteOutput(ui,
                     "T::TABLE: [%s].[%s] is made from its column list instead, every column as "
@@ -341,14 +488,25 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
                     database.c_str(), table.c_str(), given.c_str());
       }
       if (File again = OpenScratch(c, table)) std::fputs(ddl.c_str(), again.get());
-      created = oledb::ExecuteStatement(ui, &ws.target.session, ddl, 1);
+      created = CreateOnTarget(ui, target, ddl);
     } else if (!definition) {
       WriteOutput(ui, "E::TABLE: [%s].[%s] cannot be read from the source: %s", database.c_str(),
                   table.c_str(), given.c_str());
     }
   }
+  // A sheet of that name that holds cells of its own (filled by hand) is no
+  // table to replace.
+  if (created == Created::Exists) {
+    if (!o.replaceTables) return leaveAlone();
+    WriteOutput(ui,
+                "E::TABLE: [%s].[%s] the sheet [%s] holds cells outside any table: it is not "
+                "replaced",
+                database.c_str(), table.c_str(), made.c_str());
+    c.whole = false;
+    return -1;
+  }
   // 6.
-  if (!created) {
+  if (created != Created::Made) {
     WriteOutput(ui, "E::TABLE: Create [%s].[%s] ERROR !", database.c_str(), table.c_str());
     if (TargetHasTable(ws, table)) {
       WriteOutput(ui,
@@ -364,13 +522,96 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
   c.made.push_back(table);
   TransferOptions options;
   options.scratchFile = c.directory.File(table + ".data").path;
-  options.maxRows = kExcelTableRows;
+  options.maxRows = TargetTableRows(ws);
   options.maxValueUnits = kExcelCellUnits;
+  options.flush = !o.replaceTables;
+  if (!typed.empty()) options.typed = &typed;
+  int number = 1;  // of the last table the rows went into
+  if (o.splitSheets) {
+    // The rows go on in "T (2)", "T (3)", ...: the next number whose name is
+    // free (with leave to replace, the next number, replaced).
+    options.nextTable = [&]() -> std::optional<std::string> {
+      for (int tries = 0; tries < 1000; ++tries) {
+        const std::string name = ContinuationName(made, ++number);
+        const std::string again = DefinitionNamed(ddl, name);
+        if (o.replaceTables && TargetHasTable(target, name) &&
+            !oledb::ExecuteStatement(ui, target, "DROP TABLE " + oledb::QuoteIdentifier(name), 1))
+          return std::nullopt;
+        switch (CreateOnTarget(ui, target, again)) {
+          case Created::Made:
+            return name;
+          case Created::Exists:
+            continue;
+          case Created::Failed:
+            return std::nullopt;
+        }
+      }
+      return std::nullopt;
+    };
+  } else {
+    options.whenFull = std::string("; ") + kSplitSheetsOption + " puts them on further sheets";
+  }
   if (c.task && ui.ShowsRowProgress())
     options.onProgress = [task = c.task](const RowProgress& p) { task->SetRowProgress(p); };
   const TransferResult rows =
-      MySqlAdapter::TransferTableRows(ws, c.source, &ws.target.session, database, table, options);
+      MySqlAdapter::TransferTableRows(ws, c.source, target, database, table, options);
   if (rows.cutValues > 0) c.cut.emplace_back(table, rows.cutValues);
+  std::vector<std::string> madeTables{made};
+  madeTables.insert(madeTables.end(), rows.continued.begin(), rows.continued.end());
+  c.made.insert(c.made.end(), rows.continued.begin(), rows.continued.end());
+
+  if (o.replaceTables) {
+    // The tables an earlier migration continued the table in beyond the new
+    // last one go with the table they continued.
+    std::vector<std::string> stale;
+    for (int next = number + 1; rows.allRows && next <= number + 1000; ++next) {
+      const std::string name = ContinuationName(made, next);
+      if (!TargetHasTable(target, name) ||
+          !oledb::ExecuteStatement(ui, target, "DROP TABLE " + oledb::QuoteIdentifier(name), 1))
+        break;
+      stale.push_back(name);
+    }
+    if (!stale.empty()) {
+      WriteOutput(ui,
+                  "T::TABLE: [%s].[%s] the tables an earlier migration continued it in are "
+                  "removed with it: %s",
+                  database.c_str(), table.c_str(), NameList(stale).c_str());
+    }
+    // Saved only when every row arrived; otherwise the workbook stays as it
+    // was before the table was taken on.
+    std::string error;
+    if (rows.allRows && replacement.Commit(error)) {
+      if (rows.whole) {
+        c.arrived.push_back(table);
+        std::remove(c.directory.File(table).path.c_str());
+        std::remove(options.scratchFile.c_str());
+      } else {
+        c.whole = false;
+      }
+      if (exists)
+        WriteOutput(ui, "T::TABLE: [%s].[%s] replaced the table [%s] in the workbook",
+                    database.c_str(), table.c_str(), made.c_str());
+      return 1;
+    }
+    replacement.Abort();
+    // The workbook keeps what it had: none of these tables is this step's.
+    c.made.resize(c.made.size() - madeTables.size());
+    c.whole = false;
+    if (rows.stopped) c.stopped = true;
+    const char* kept = exists ? ", the workbook keeps its table as it was" : "";
+    if (!error.empty()) {
+      WriteOutput(ui, "E::TABLE: [%s].[%s] could not be saved (%s)%s", database.c_str(),
+                  table.c_str(), error.c_str(), kept);
+    } else {
+      WriteOutput(ui, "E::TABLE: [%s].[%s] %s after %lld records: nothing of it is saved%s",
+                  database.c_str(), table.c_str(),
+                  rows.stopped ? "was stopped" : "did not arrive whole",
+                  static_cast<long long>(rows.arrived), kept);
+    }
+    (rows.stopped ? c.untouched : c.failedWhole).push_back(table);
+    return 1;
+  }
+
   if (rows.whole) {
     c.arrived.push_back(table);
     std::remove(c.directory.File(table).path.c_str());
@@ -382,9 +623,13 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
     // Made by this step and cut by the stop: it goes again, so a partial
     // table never passes for the table and the same migration can run again.
     c.stopped = true;
-    const std::string made = CreatedTableName(ddl).value_or(table);
-    if (oledb::ExecuteStatement(ui, &ws.target.session,
-                                "DROP TABLE " + oledb::QuoteIdentifier(made), 1)) {
+    bool dropped = true;
+    for (const std::string& name : madeTables) {
+      dropped =
+          oledb::ExecuteStatement(ui, target, "DROP TABLE " + oledb::QuoteIdentifier(name), 1) &&
+          dropped;
+    }
+    if (dropped) {
       WriteOutput(ui,
                   "E::TABLE: [%s].[%s] was stopped after %lld records: the unfinished table is "
                   "removed, so that it can be migrated again",
@@ -412,13 +657,22 @@ bool FinishConversion(const Conversion& c) {
                 "its %zu characters (%s)",
                 kExcelCellUnits, where.c_str());
   }
+  if (!c.leftAlone.empty()) {
+    WriteOutput(ui, "E::Tables the workbook already has, left as they are (%s replaces them): %s",
+                kReplaceTablesOption, NameList(c.leftAlone).c_str());
+  }
   if (c.stopped) {
     WriteOutput(ui,
                 "E::The migration was stopped. Arrived whole: %s. Stopped half-way and removed: "
                 "%s. Not reached: %s",
                 NameList(c.arrived).c_str(), NameList(c.removed).c_str(),
                 NameList(c.notReached).c_str());
+    if (!c.untouched.empty()) {
+      WriteOutput(ui, "E::Stopped half-way and left in the workbook as they were: %s",
+                  NameList(c.untouched).c_str());
+    }
   }
+  WriteOutput(ui, "Migration options in force: %s", MigrationOptionsText(c.options).c_str());
   return c.whole;
 }
 
@@ -495,7 +749,9 @@ std::optional<Conversion> StartConversion(TaskContext& ctx) {
                 dir.message().c_str());
     return std::nullopt;
   }
-  return Conversion{ctx.ws, ctx.sourceSession, std::move(*dir), true, &ctx, {}};
+  Conversion c{ctx.ws, ctx.sourceSession, std::move(*dir), true, &ctx, {}};
+  c.options = ctx.options;
+  return c;
 }
 
 // The workbook a task is about to change, copied aside first when Auto
@@ -506,14 +762,14 @@ bool BackUpTarget(Workspace& ws) {
 
 }  // namespace
 
-bool CloneDatabaseTask(TaskContext& ctx) {
+namespace {
+
+// The tables and views of the source database into the workbook `workbook`,
+// made for them, on which the target side is opened (and its tree read again
+// when `refresh`). True when all arrived.
+bool CloneInto(TaskContext& ctx, const std::string& workbook, bool refresh) {
   Workspace& ws = ctx.ws;
-  Frontend& ui = ws.frontend();
-  if (!ExcelAdapter::CreateDatabase(ws, ctx.targetDatabase, 1)) {
-    WriteOutput(ui, "Create Target Database[%s] Error!", ctx.targetDatabase.c_str());
-    return false;
-  }
-  ReopenDatabase(ws, ctx.targetDatabase, 1);
+  ReopenDatabase(ws, workbook, 1);
   std::string error;
   if (!UseDatabase(ws, ctx.sourceDatabase, 0, &error)) {
     SourceNotSelected(ws, __LINE__, ctx.sourceDatabase, error);
@@ -526,8 +782,38 @@ bool CloneDatabaseTask(TaskContext& ctx) {
   ctx.SetProgress(50);
   ConvertAllViews(*c, ctx.sourceDatabase);
   ctx.SetProgress(100);
-  RefreshTree(ws, DataSourceSide::Target, 0);
+  if (refresh) RefreshTree(ws, DataSourceSide::Target, 0);
   return FinishConversion(*c);
+}
+
+}  // namespace
+
+bool CloneDatabaseTask(TaskContext& ctx) {
+  Workspace& ws = ctx.ws;
+  Frontend& ui = ws.frontend();
+  const std::string path = ExcelAdapter::DatabaseFile(ws, ctx.targetDatabase);
+  const bool exists = !EntryNamedLike(path).empty();
+  if (exists && ctx.options.replaceWorkbook) {
+    // The clone is made beside the workbook and takes its place only when
+    // every table arrived: never a half-replaced workbook.
+    WriteOutput(ui, "Replace Target Database[%s] with a clone of [%s]", path.c_str(),
+                ctx.sourceDatabase.c_str());
+    const bool replaced = ExcelAdapter::ReplaceDatabase(
+        ws, ctx.targetDatabase,
+        [&](const std::string& fresh) { return CloneInto(ctx, fresh, false); });
+    ReopenDatabase(ws, path, 1);
+    RefreshTree(ws, DataSourceSide::Target, 0);
+    return replaced;
+  }
+  if (!ExcelAdapter::CreateDatabase(ws, ctx.targetDatabase, 1)) {
+    WriteOutput(ui, "Create Target Database[%s] Error!", ctx.targetDatabase.c_str());
+    if (exists) {
+      WriteOutput(ui, "T::The workbook [%s] exists and is left as it is: %s replaces it",
+                  path.c_str(), kReplaceWorkbookOption);
+    }
+    return false;
+  }
+  return CloneInto(ctx, ctx.targetDatabase, true);
 }
 
 bool MigrateDatabaseTask(TaskContext& ctx) {

@@ -62,13 +62,17 @@ struct Conversion {
   bool whole = true;                  // every table the steps took on arrived whole
   const TaskContext* task = nullptr;  // receives the row copy's progress, when set
   // For the summary at the end of the task.
-  std::vector<std::string> arrived;                            // tables that arrived whole
+  std::vector<std::string> arrived = {};                       // tables that arrived whole
   std::vector<std::pair<std::string, std::int64_t>> cut = {};  // values cut, by table
   bool stopped = false;                                        // a stop ended the steps
   std::vector<std::string> removed = {};                       // tables a stop cut, removed again
   std::vector<std::string> notReached = {};                    // tables a stop left untouched
-  std::vector<std::string> made = {};  // the tables the steps created on the target
-  bool newWorkbook = false;            // the target was made for them: every sheet is theirs
+  MigrationOptions options = {};                               // the task's options
+  std::vector<std::string> leftAlone = {};    // tables the workbook had, not replaced
+  std::vector<std::string> untouched = {};    // replacements a stop undid
+  std::vector<std::string> failedWhole = {};  // replacements undone: not every row arrived
+  std::vector<std::string> made = {};         // the tables the steps created on the target
+  bool newWorkbook = false;                   // the target was made for them: every sheet is theirs
 };
 // Says what the steps left to say (values cut, what a stop left) and returns
 // whether every table arrived whole.
@@ -80,11 +84,16 @@ void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
                       const std::string& targetDatabase);
 void ConvertAllViews(Conversion& c, const std::string& sourceDatabase);
 // 1 after a successful CREATE (the rows then transferred), -1 when the
-// CREATE failed, -2 when the scratch file did not open. A definition the
-// source does not give is said with the source's words; a name the target
-// changes (case, characters, length) in orange. A table a stop cuts is
-// removed again, so that it can be migrated anew. The scratch files
-// (owner-only) go once the table arrived whole.
+// CREATE failed or the table exists and is left alone, -2 when the scratch
+// file did not open. A definition the source does not give is said with the
+// source's words; a name the target changes (case, characters, length) in
+// orange. A table a stop cuts is removed again, so that it can be migrated
+// anew. The scratch files (owner-only) go once the table arrived whole.
+// The task's options: typed cells take their column types from the source's
+// columns; a table longer than a sheet goes on in "T (2)", "T (3)", ...; a
+// table the workbook already has is left alone (never made from its column
+// list instead) or, with leave, replaced in one transaction, so that the
+// old table stays until the new one is whole and saved.
 int ConvertOneTable(Conversion& c, const std::string& database, const std::string& table);
 // False when the scratch file did not open or the view's CREATE failed.
 bool ConvertOneView(Conversion& c, const std::string& database, const std::string& view);

@@ -10,6 +10,7 @@
 #include "browser_fixture.h"
 #include "oledb/operations.h"
 #include "support/condition_file.h"
+#include "testlib/server_source.h"
 #include "testlib/testlib.h"
 #include "workflows/connect.h"
 
@@ -36,16 +37,8 @@ class SourceTree : public ::testing::Test {
             "CREATE TABLE brw_shop.\\`a b\\` (x INT); CREATE TABLE brw_shop.\\`a\\$b\\` (x INT);"
             "CREATE VIEW brw_shop.v_orders AS SELECT id FROM brw_shop.orders;"
             "CREATE TABLE brw_other.t2 (y INT);");
-    ConnectionSettings s;
-    s.providerText = "TCP/IP:Port";
-    s.providerId = "MSDASQL";
-    s.sourceName = server.host + ":" + server.port;
-    s.userId = server.user;
-    s.password = server.password;
-    s.catalogName = catalog;
-    ws.source.SetSettings(s);
-    Connect(ws, DataSourceSide::Source);
-    ASSERT_TRUE(ws.source.Connected()) << ::testing::PrintToString(ui.Calls());
+    ASSERT_TRUE(testing::ConnectServerSource(ws, server, catalog))
+        << ::testing::PrintToString(ui.Calls());
   }
 
   std::vector<std::string> Entries(NodeKind tableKind, const std::string& table,

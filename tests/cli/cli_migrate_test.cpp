@@ -17,6 +17,7 @@
 #include "oledb/text.h"
 #include "oledb/text_rows.h"
 #include "platform/text.h"
+#include "testlib/server_source.h"
 #include "testlib/testlib.h"
 #include "workflows/connect.h"
 #include "xls/workbook.h"
@@ -129,16 +130,7 @@ TEST(MigrateCli, ClonesEveryTableCellForCellCutsWhatASheetCannotHoldAndSkipsTheV
   // What the server holds, table by table, and the sheet it must be on.
   ScriptedFrontend ui;
   Workspace ws(ui, home.string());
-  ConnectionSettings s;
-  s.providerText = "TCP/IP:Port";
-  s.providerId = "MSDASQL";
-  s.sourceName = server.host + ":" + server.port;
-  s.userId = server.user;
-  s.password = server.password;
-  s.catalogName = db;
-  ws.source.SetSettings(s);
-  Connect(ws, DataSourceSide::Source);
-  ASSERT_TRUE(ws.source.Connected());
+  ASSERT_TRUE(testing::ConnectServerSource(ws, server, db));
   const std::map<std::string, std::string> sheets = {{"types", "types"},
                                                      {"order details", "order details"},
                                                      {"odd`name", "odd`name"},

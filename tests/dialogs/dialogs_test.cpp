@@ -163,6 +163,55 @@ class DialogsTest : public QObject {
     QCOMPARE(Q(ws.source.Settings().userId), Q(user));
   }
 
+  void migrationOptionsAreStoredShownAndTakenByTheWindowAndItsTasks() {
+    TempDir dir;
+    ScriptedFrontend ui;
+    Workspace ws(ui, dir.str());
+    {
+      ConnectionConfigDialog dlg(ws);
+      for (const char* box : {"replaceTablesOption", "typedOption", "splitSheetsOption"}) {
+        QVERIFY(!Child<QCheckBox>(&dlg, box)->isChecked());
+        Child<QCheckBox>(&dlg, box)->click();
+      }
+      Child<QPushButton>(&dlg, "connectButton")->click();
+    }
+    MigrationOptions want;
+    want.typed = want.splitSheets = want.replaceTables = true;
+    QVERIFY(ws.Migration() == want);
+    const std::string cfg = ReadFile(dir / "migrator.cfg");
+    for (const char* line : {"KeepColumnTypes=true", "SplitSheets=true", "OverwriteTable=true"})
+      QVERIFY2(cfg.find(line) != std::string::npos, cfg.c_str());
+
+    // Shown again the next time, and one box cleared is saved as such.
+    {
+      ConnectionConfigDialog dlg(ws);
+      QVERIFY(Child<QCheckBox>(&dlg, "typedOption")->isChecked());
+      QVERIFY(Child<QCheckBox>(&dlg, "replaceTablesOption")->isChecked());
+      QVERIFY(!Child<QCheckBox>(&dlg, "replaceWorkbookOption")->isChecked());
+      Child<QCheckBox>(&dlg, "splitSheetsOption")->click();
+      Child<QCheckBox>(&dlg, "replaceWorkbookOption")->click();
+      Child<QPushButton>(&dlg, "connectButton")->click();
+    }
+    want.splitSheets = false;
+    want.replaceWorkbook = true;
+    QVERIFY(ws.Migration() == want);
+    for (const char* line : {"SplitSheets=false", "OverwriteDatabase=true"})
+      QVERIFY(ReadFile(dir / "migrator.cfg").find(line) != std::string::npos);
+
+    // A window started on the folder takes them, and a task keeps the ones in
+    // force when it was queued.
+    MainWindow w(dir.str());
+    QVERIFY(w.workspace().Migration() == want);
+    Task task;
+    task.typeCode = kMigrateViews;
+    const TaskId id = QueueMigrationTask(w.workspace(), task);
+    w.workspace().SetMigration({});
+    QVERIFY(w.workspace().tasks.Find(id)->options == want);
+    QCOMPARE(Q(MigrationOptionsText(want)),
+             QString("Keep column types (--typed), Overwrite the same-name table "
+                     "(--replace-tables), Overwrite the same-name database (--replace-workbook)"));
+  }
+
   void tipsOptionAddsAndRemovesTheWindowsTab() {
     TempDir dir;
     MainWindow w(dir.str());

@@ -23,6 +23,7 @@
 #include "oledb/operations.h"
 #include "support/condition_file.h"
 #include "tasks/controller.h"
+#include "testlib/server_source.h"
 #include "testlib/testlib.h"
 #include "workflows/connect.h"
 #include "workflows/migration.h"
@@ -72,16 +73,7 @@ class TransferTest : public ::testing::Test {
   void SetUpSides(const testing::MySqlServer& server, const std::string& sql) {
     server_ = server;
     Sql("drop database if exists " + db + "; create database " + db + "; use " + db + "; " + sql);
-    ConnectionSettings s;
-    s.providerText = "TCP/IP:Port";
-    s.providerId = "MSDASQL";
-    s.sourceName = server.host + ":" + server.port;
-    s.userId = server.user;
-    s.password = server.password;
-    s.catalogName = db;
-    ws.source.SetSettings(s);
-    Connect(ws, DataSourceSide::Source);
-    ASSERT_TRUE(ws.source.Connected());
+    ASSERT_TRUE(testing::ConnectServerSource(ws, server, db));
     auto wb = xls::Workbook::New();
     ASSERT_TRUE(wb.AddSheet("Sheet1").ok());
     ASSERT_TRUE(wb.Save(book + ".xls").ok());

@@ -472,7 +472,9 @@ TEST(BackupTask, AStopDuringADatabaseBackupEndsAfterTheCurrentObject) {
                 "Tables Backup Terminaled!",
                 "The backup was stopped. Written whole: ta, ta$. Not written (the files of an "
                 "earlier backup of them, if any, are kept): tb, tb$, tc, tc$"}));
-  EXPECT_TRUE(Has(texts, "Operation FAILURE!"));
+  // The closing line follows the task's state.
+  EXPECT_TRUE(
+      WaitUntil([&] { return Has(ui.Texts(), "Operation FAILURE!"); }, std::chrono::seconds(10)));
 }
 
 }  // namespace

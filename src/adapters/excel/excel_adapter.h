@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -108,6 +109,21 @@ struct ExcelAdapter {
   static bool RecreateDatabase(Workspace& ws, const std::string& name);
   static bool RecreateDatabase(Workspace& ws, const std::string& name,
                                const ExcelServices& services);
+  // Replaces the existing workbook `name` stands for (as for CreateDatabase
+  // with nonInteractive 1) by one that `fill` writes, in one step: an empty
+  // workbook is made beside it, `fill` gets its path and, when it returns
+  // true, the new file is renamed over the old one. The old workbook stays
+  // locked from before its Auto Backup copy until the rename, and it stays as
+  // it was when anything fails (the new file is then removed). Only a regular
+  // file of exactly that name is replaced. Runs inside a task: the caller
+  // re-opens the target side afterwards.
+  static bool ReplaceDatabase(Workspace& ws, const std::string& name,
+                              const std::function<bool(const std::string& fresh)>& fill);
+  static bool ReplaceDatabase(Workspace& ws, const std::string& name,
+                              const std::function<bool(const std::string& fresh)>& fill,
+                              const ExcelServices& services);
+  // The file CreateDatabase makes for `name` with nonInteractive 1.
+  static std::string DatabaseFile(const Workspace& ws, const std::string& name);
   // Deletes the sheets of several tables (names as for DropTable) and their
   // defined names with one save: all of them or, when one cannot be deleted
   // (the workbook's last sheet), none. A name without a sheet of its own is

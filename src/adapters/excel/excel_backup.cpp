@@ -260,6 +260,12 @@ std::string ExcelAdapter::BackupTableDataTo(Workspace& ws, oledb::SessionRef ses
       if (j > 0) statement += ',';
       if (row.IsNull(j)) {
         statement += "NULL";
+      } else if (!IsTextType(types[j]) && j < row.valueTypes.size() &&
+                 IsTextType(row.valueTypes[j])) {
+        // A text in a column of another type (a number no number cell holds
+        // exactly, a date no date cell shows) stays a text.
+        statement += "TEXT ";
+        oledb::AppendQuotedLiteral(statement, row.Value(j));
       } else if (IsTextType(types[j]) || IsDateType(types[j]) || !IsBareValue(row.Value(j))) {
         oledb::AppendQuotedLiteral(statement, row.Value(j));
       } else {

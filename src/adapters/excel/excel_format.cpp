@@ -2,6 +2,7 @@
 
 #include "adapters/excel/excel_format.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -94,6 +95,17 @@ bool Named(const std::vector<std::string>* tables, const std::string& sheet) {
   return false;
 }
 
+// The date or time format of the cell under a header (row 2), empty for any
+// other format: such a value shows as wide as its format code.
+std::string FirstValueDateFormat(automation::Worksheet& sheet, int column) {
+  const std::string address = excel::HeaderCellAddress(column);
+  const std::string below = address.substr(0, address.find_first_of("0123456789")) + "2";
+  const std::string code = sheet.Range(below)->NumberFormat();
+  const bool dateOrTime =
+      code.find("yy") != std::string::npos || code.find("hh:mm") != std::string::npos;
+  return dateOrTime ? code : std::string();
+}
+
 // Step 5: row 1 of every sheet (or of the sheets named), the first first,
 // becomes a frozen, bold, centred, bordered and filled header, its columns as
 // wide as their names. A hidden sheet cannot be shown to freeze its panes,
@@ -120,13 +132,18 @@ void FormatSheets(excel::ExcelObjects& x, const std::vector<std::string>* only) 
     header->Interior()->SetColorIndex(8);
 
     // Columns as wide as their names, up to the first empty header cell
-    // or the last column of the sheet.
+    // or the last column of the sheet; a column of dates or times (typed
+    // cells) at least as wide as its first value shows, so that no date
+    // shows as "###".
     for (int column = 1; column <= excel::kSheetColumns; ++column) {
       auto cell = sheet->Range(excel::HeaderCellAddress(column));
       const std::string text = xl::ValueText(cell->Value());
       if (text.empty()) break;
       const auto size = static_cast<float>(header->Font()->Size());
-      cell->SetColumnWidth(excel::HeaderColumnWidth(size, excel::HeaderTextLength(text)));
+      auto length = excel::HeaderTextLength(text);
+      const std::string shown = FirstValueDateFormat(*sheet, column);
+      length = std::max(length, static_cast<decltype(length)>(shown.size()));
+      cell->SetColumnWidth(excel::HeaderColumnWidth(size, length));
     }
   }
 }
@@ -300,7 +317,8 @@ std::string ExcelAdapter::JetColumnTypeName(std::uint32_t flags, std::uint16_t t
         {6, "CURRENCY"},
         {7, "DATETIME"},
         {17, "BYTE"},
-        {72, "GUID"}}},
+        {72, "GUID"},
+        {134, "TIME"}}},
       {{24, 24}, {{3, "COUNTER"}, {11, "BIT"}}},
       {{106, 106}, {{128, "BINARY"}, {130, "TEXT"}}},
       {{74, 74}, {{128, kChar}, {130, kVarchar}}},

@@ -2,6 +2,7 @@
 // DropDatabase, DropTable, DropView and RenameTable.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -319,6 +320,53 @@ bool ExcelAdapter::RecreateDatabase(Workspace& ws, const std::string& name,
   WriteOutputText(ui, "Drop Database SUCCESSFULLY!!!");
   WriteOutput(ui, "Create Excel xls File [%s]", path.c_str());
   if (connected) ui.PostCommand(kConfigCommand);
+  return true;
+}
+
+std::string ExcelAdapter::DatabaseFile(const Workspace& ws, const std::string& name) {
+  std::string path = ResolveName(ws, name);
+  if (!HasXlsExtension(path)) path += ".xls";
+  return path;
+}
+
+bool ExcelAdapter::ReplaceDatabase(Workspace& ws, const std::string& name,
+                                   const std::function<bool(const std::string& fresh)>& fill) {
+  return ReplaceDatabase(ws, name, fill, DefaultExcelServices());
+}
+
+bool ExcelAdapter::ReplaceDatabase(Workspace& ws, const std::string& name,
+                                   const std::function<bool(const std::string& fresh)>& fill,
+                                   const ExcelServices& services) {
+  Frontend& ui = ws.frontend();
+  const std::string path = DatabaseFile(ws, name);
+  // A link, a folder or a file whose name differs in case is not the
+  // workbook of that name: it is left alone.
+  struct stat st {};
+  if (EntryNamedLike(path) != path || ::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    WriteOutput(ui, "E::The workbook [%s] is not replaced: no workbook file of exactly that name",
+                path.c_str());
+    return false;
+  }
+  if (!Writable(ui, "Replace Database", path)) return false;
+  const auto lock = LockWorkbook(ui, path);
+  if (!lock || !AutoBackupWorkbook(ws, path)) return false;
+  // Beside the old one, so that the rename stays within one file system.
+  const std::string fresh = FreshFileBeside(path);
+  if (fresh.empty()) {
+    WriteOutputText(ui, SystemErrorLine("Replace Database", errno));
+    return false;
+  }
+  if (!SaveEmptyWorkbook(ui, fresh, services) || !fill(fresh)) {
+    ::unlink(fresh.c_str());
+    WriteOutput(ui, "E::The workbook [%s] is not replaced: it stays as it was", path.c_str());
+    return false;
+  }
+  if (std::rename(fresh.c_str(), path.c_str()) != 0) {
+    WriteOutputText(ui, SystemErrorLine("Replace Database", errno));
+    ::unlink(fresh.c_str());
+    return false;
+  }
+  WriteOutput(ui, "T::The workbook [%s] is replaced by the new copy", path.c_str());
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 #include <vector>
 
 #include "adapters/mysql/ddl_rewrite.h"
@@ -197,7 +198,12 @@ std::string MySqlAdapter::GetTableDdl(Frontend& out, oledb::SessionRef session, 
   return RewriteDdl(std::move(ddl));
 }
 
-std::string MySqlAdapter::GetColumnsDdl(oledb::SessionRef session, const std::string& table) {
+namespace {
+
+// The columns schema rowset's records of a table, in their order; empty when
+// it cannot be read.
+std::vector<oledb::ColumnRecord> ColumnsInOrder(oledb::SessionRef session,
+                                                const std::string& table) {
   oledb::ColumnsReader columns;
   if (hr::Failed(columns.Open(session,
                               oledb::Restrictions().Set(oledb::restriction::kTableName, table)))) {
@@ -206,10 +212,17 @@ std::string MySqlAdapter::GetColumnsDdl(oledb::SessionRef session, const std::st
   std::vector<oledb::ColumnRecord> found;
   while (columns.MoveNext() == hr::S_OK)
     found.push_back(columns.record());
-  if (found.empty()) return {};
   std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
     return a.ordinalPosition < b.ordinalPosition;
   });
+  return found;
+}
+
+}  // namespace
+
+std::string MySqlAdapter::GetColumnsDdl(oledb::SessionRef session, const std::string& table) {
+  const std::vector<oledb::ColumnRecord> found = ColumnsInOrder(session, table);
+  if (found.empty()) return {};
   // Lower case, as the rewritten definition is.
   std::string ddl = "create table " + oledb::QuoteIdentifier(ToLowerAscii(table)) + " (";
   for (std::size_t i = 0; i < found.size(); ++i) {
@@ -217,6 +230,43 @@ std::string MySqlAdapter::GetColumnsDdl(oledb::SessionRef session, const std::st
     ddl += oledb::QuoteIdentifier(ToLowerAscii(found[i].columnName)) + " text";
   }
   return ddl + "\n)";
+}
+
+std::vector<TypedColumn> MySqlAdapter::GetTypedColumns(oledb::SessionRef session,
+                                                       const std::string& table) {
+  const std::vector<oledb::ColumnRecord> found = ColumnsInOrder(session, table);
+
+  // The server's own type texts tell a BOOLEAN from a TINYINT and a BIT from
+  // a BINARY, which the rowset's types do not. The name goes as hexadecimal
+  // bytes, which no SQL mode reads otherwise; the server compares names
+  // without regard to case, so the table's own rows are picked out here.
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string hex;
+  for (unsigned char c : table) {
+    hex += kHex[c >> 4];
+    hex += kHex[c & 15];
+  }
+  std::map<std::string, std::string> sourceTypes;
+  if (!hex.empty()) {
+    oledb::ReadTextRows(
+        session,
+        "select COLUMN_NAME, COLUMN_TYPE, TABLE_NAME from information_schema.COLUMNS "
+        "where TABLE_SCHEMA = database() and TABLE_NAME = convert(X'" +
+            hex + "' using utf8mb4)",
+        [&](const oledb::TextRow& row) {
+          if (row.size() >= 3 && row.Value(2) == table) sourceTypes[row.Value(0)] = row.Value(1);
+          return true;
+        });
+  }
+
+  std::vector<TypedColumn> typed;
+  typed.reserve(found.size());
+  for (const auto& c : found) {
+    const auto source = sourceTypes.find(c.columnName);
+    typed.push_back(TypedColumnOf(c.columnName, c.dataType, c.numericPrecision, c.numericScale,
+                                  source == sourceTypes.end() ? "" : source->second));
+  }
+  return typed;
 }
 
 std::string MySqlAdapter::GetViewDdl(Frontend&, oledb::SessionRef, const std::string&,

@@ -6,9 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "adapters/mysql/typed_columns.h"
 #include "app/frontend.h"
 #include "oledb/properties.h"
 #include "oledb/slot.h"
@@ -53,6 +55,19 @@ struct TransferOptions {
   // the copy starts, a few times a second while it runs, and when it ends
   // (active false). The rows are not counted without it.
   std::function<void(const RowProgress&)> onProgress;
+  // Typed cells: each column's form (typed_columns.h), in the order of the
+  // table's columns. Without it every value goes as a quoted text.
+  const std::vector<TypedColumn>* typed = nullptr;
+  // When a target table is full (maxRows), asked for the table the rows go
+  // on in: the name of a table it has just made with the same columns, or
+  // nothing (the rest is then counted and left behind, as without it).
+  std::function<std::optional<std::string>()> nextTable;
+  // Added to the line that counts the rows left behind at maxRows (what
+  // would have taken them).
+  std::string whenFull;
+  // Whether the rows are made durable at the end (Session::Flush). Not inside
+  // a transaction, whose commit does it.
+  bool flush = true;
 };
 
 // How a row transfer ended.
@@ -67,6 +82,10 @@ struct TransferResult {
   std::int64_t arrived = 0;    // rows the target accepted
   std::int64_t cutValues = 0;  // values cut at maxValueUnits (the rows went on)
   bool stopped = false;        // a stop request ended the row loop
+  // Every selected row arrived (values may have been cut): none rejected,
+  // left behind or unread, no stop, and the rows made durable when asked.
+  bool allRows = false;
+  std::vector<std::string> continued;  // the tables the rows went on in, in order
 };
 
 struct MySqlAdapter {
@@ -105,6 +124,12 @@ struct MySqlAdapter {
   // column, names quoted and in lower case, in ordinal order. Empty when the rowset cannot be
   // read or lists no column of the table.
   static std::string GetColumnsDdl(oledb::SessionRef session, const std::string& table);
+  // The table's columns with the forms their values take as typed cells, in
+  // ordinal order: their OLE DB types from the columns schema rowset, refined
+  // by the server's own type texts (information_schema) where those say more.
+  // Empty when the rowset cannot be read or lists no column of the table.
+  static std::vector<TypedColumn> GetTypedColumns(oledb::SessionRef session,
+                                                  const std::string& table);
 
   // Copies a table's rows into the target table of the same name, one INSERT
   // per row (see TransferOptions and TransferResult). A NULL is sent as NULL

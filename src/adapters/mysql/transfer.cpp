@@ -187,7 +187,11 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
                 name, conditions.path().c_str(), condition.c_str());
   }
   const std::string select = "select * from " + from;
-  const std::string insertHead = "insert into " + oledb::QuoteIdentifier(table) + " values (";
+  std::string insertHead = "insert into " + oledb::QuoteIdentifier(table) + " values (";
+  // The table the rows go into now: the table itself, then each table the
+  // rows went on in.
+  std::string into = table;
+  std::int64_t intoRows = 0;  // rows sent into it
   const oledb::PropertySet properties = oledb::StandardRowsetProperties();
 
   std::vector<std::string> columns;
@@ -196,6 +200,9 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
   std::int64_t rejected = 0;    // sent rows the target refused
   std::int64_t leftBehind = 0;  // rows past the target's limit, counted and not sent
   bool stopped = false;
+  // Typed cells: each column's form, and the values of each that went as text.
+  const std::vector<TypedColumn>* typed = options.typed;
+  std::vector<std::int64_t> asText(typed ? typed->size() : 0, 0);
   std::string statement;
   ProgressReporter progress(options.onProgress, table);
   const std::int64_t expected = options.onProgress ? CountRows(src, from) : -1;
@@ -217,7 +224,23 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
     // A full target table: the rest is only counted, so the red line can say
     // how many rows stay behind.
     progress.Row(counter + leftBehind + 1);
-    if (options.maxRows >= 0 && counter >= options.maxRows) {
+    if (options.maxRows >= 0 && intoRows >= options.maxRows && leftBehind == 0 &&
+        options.nextTable) {
+      // The rows go on in the next table, when it can be made.
+      if (auto next = options.nextTable()) {
+        WriteOutput(
+            ui,
+            "T::[%s] a sheet holds %lld rows under its header: the rows from record %lld on "
+            "go on in [%s]",
+            name, static_cast<long long>(options.maxRows), static_cast<long long>(counter + 1),
+            next->c_str());
+        into = *next;
+        insertHead = "insert into " + oledb::QuoteIdentifier(into) + " values (";
+        intoRows = 0;
+        result.continued.push_back(into);
+      }
+    }
+    if (options.maxRows >= 0 && intoRows >= options.maxRows) {
       ++leftBehind;
       if (stopRequested()) {
         stopped = true;
@@ -245,12 +268,17 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
                     name, static_cast<long long>(counter + 1),
                     j < columns.size() ? columns[j].c_str() : "?", units, options.maxValueUnits);
       }
-      oledb::AppendQuotedLiteral(statement, value);
+      if (typed && j < typed->size()) {
+        if (!AppendTypedValue(statement, (*typed)[j].form, value)) ++asText[j];
+      } else {
+        oledb::AppendQuotedLiteral(statement, value);
+      }
     }
     statement += ");";
 
     // 5. The row counts as sent whether or not the target takes it.
     ++counter;
+    ++intoRows;
     scratch->WriteLine(statement);
     const oledb::CommandRun run = oledb::RunCommand(*dst, statement, properties);
     if (hr::Failed(run.hr) && ++rejected == 1) {
@@ -299,17 +327,29 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
         static_cast<long long>(counter),
         read.errorText.empty() ? "a row could not be read in full" : read.errorText.c_str());
   }
+  for (std::size_t j = 0; j < asText.size(); ++j) {
+    if (asText[j] == 0) continue;
+    WriteOutput(ui, "T::[%s] column [%s]: %lld values arrive as text: %s", name,
+                (*typed)[j].name.c_str(), static_cast<long long>(asText[j]),
+                AsTextReason((*typed)[j].form));
+  }
+  if (!result.continued.empty()) {
+    std::vector<std::string> all{table};
+    all.insert(all.end(), result.continued.begin(), result.continued.end());
+    WriteOutput(ui, "T::[%s] the records are on %zu sheets, one table each: %s", name, all.size(),
+                NameList(all).c_str());
+  }
   if (leftBehind > 0) {
     WriteOutput(ui,
                 "E::[%s] a sheet holds %lld rows under its header: %lld%s records of the table "
-                "were left behind",
+                "were left behind%s",
                 name, static_cast<long long>(options.maxRows), static_cast<long long>(leftBehind),
-                stopped ? " or more" : "");
+                stopped ? " or more" : "", options.whenFull.c_str());
   }
   // The rows a provider holds back are made durable now, so a failed save is
   // this table's failure and not a silent loss later.
   bool durable = true;
-  if (hr::Failed(dst->Flush())) {
+  if (options.flush && hr::Failed(dst->Flush())) {
     durable = false;
     WriteOutput(ui, "E::[%s] the rows cannot be saved on the target: %s", name,
                 SessionErrorText(*dst).c_str());
@@ -319,7 +359,8 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
   result.arrived = counter - rejected;
   result.stopped = stopped;
   const bool complete = !readError && rejected == 0 && leftBehind == 0 && durable;
-  result.whole = complete && !stopped && result.cutValues == 0;
+  result.allRows = complete && !stopped;
+  result.whole = result.allRows && result.cutValues == 0;
   if (complete && stopped) {
     // Stopped between two rows: what arrived is a part of the table.
     WriteOutput(ui,

@@ -143,7 +143,9 @@ MainWindow::MainWindow(const std::string& programDir, Options options, QWidget* 
   // The Tips tab follows the configuration; without one the tips show.
   ConfigForm form;
   ConfigFile(programDir).LoadOptions(form, *frontend_);
+  // Migrations take the options the configuration keeps from the start, and
   // Auto Backup is in force from the start, not only after the Config dialog.
+  ws_->SetMigration(form.migration);
   ws_->SetAutoBackup(form.autoBackup);
   SetCurrentTab(kTipsTab);
   SetCurrentTab(kTaskListTab);

@@ -156,10 +156,24 @@ void ConnectionConfigDialog::Build() {
 
   auto* options = new QGroupBox(tr("Options"), this);
   auto* grid = new QGridLayout(options);
-  auto* overwriteDatabase = new QCheckBox(tr("Overwrite the same-name database"), options);
-  auto* overwriteTable = new QCheckBox(tr("Overwrite the same-name table"), options);
-  overwriteDatabase->setEnabled(false);
-  overwriteTable->setEnabled(false);
+  replaceWorkbookOption_ = new QCheckBox(tr("Overwrite the same-name database"), options);
+  replaceWorkbookOption_->setObjectName("replaceWorkbookOption");
+  replaceWorkbookOption_->setToolTip(
+      tr("Cloning a database onto a workbook that exists replaces it, after its Auto Backup "
+         "copy; the old workbook stays until the clone is whole"));
+  replaceTablesOption_ = new QCheckBox(tr("Overwrite the same-name table"), options);
+  replaceTablesOption_->setObjectName("replaceTablesOption");
+  replaceTablesOption_->setToolTip(
+      tr("A table the workbook already has is replaced; its old rows stay until the new "
+         "table is whole and saved"));
+  typedOption_ = new QCheckBox(tr("Keep column types"), options);
+  typedOption_->setObjectName("typedOption");
+  typedOption_->setToolTip(
+      tr("Numbers, dates, times and booleans arrive as such instead of as text"));
+  splitSheetsOption_ = new QCheckBox(tr("Continue long tables on new sheets"), options);
+  splitSheetsOption_->setObjectName("splitSheetsOption");
+  splitSheetsOption_->setToolTip(
+      tr("Rows beyond what a sheet holds go on in further tables, T (2), T (3), ..."));
   configOption_ = new QCheckBox(tr("Properties from and to config file"), options);
   configOption_->setObjectName("configOption");
   autoBackupOption_ = new QCheckBox(tr("Auto Backup (need more time and disk space)"), options);
@@ -169,13 +183,19 @@ void ConnectionConfigDialog::Build() {
   grid->addWidget(configOption_, 0, 0);
   grid->addWidget(autoBackupOption_, 1, 0);
   grid->addWidget(tipsOption_, 2, 0);
-  grid->addWidget(overwriteDatabase, 0, 1);
-  grid->addWidget(overwriteTable, 1, 1);
+  grid->addWidget(replaceWorkbookOption_, 0, 1);
+  grid->addWidget(replaceTablesOption_, 1, 1);
+  grid->addWidget(typedOption_, 0, 2);
+  grid->addWidget(splitSheetsOption_, 1, 2);
   fields->addWidget(options);
   // Side by side when the screen has the room, one above the other when not.
   if (body->sizeHint().width() > ScreenRoom(this).width() - 2 * layout->contentsMargins().left())
     sidesRow->setDirection(QBoxLayout::TopToBottom);
   layout->addWidget(new FittingScrollArea(body, this), 1);
+  for (QCheckBox* box :
+       {replaceWorkbookOption_, replaceTablesOption_, typedOption_, splitSheetsOption_}) {
+    connect(box, &QCheckBox::clicked, this, [this] { ReadMigrationOptions(); });
+  }
   connect(configOption_, &QCheckBox::clicked, this,
           [this](bool on) { model_.SetConfigOption(on); });
   connect(autoBackupOption_, &QCheckBox::clicked, this,
@@ -221,8 +241,9 @@ void ConnectionConfigDialog::Build() {
   for (const Side& s : sides_) {
     order << s.provider << s.sourceName << s.browse << s.userId << s.password << s.catalog;
   }
-  order << configOption_ << autoBackupOption_ << tipsOption_ << test << save << connectButton
-        << close;
+  order << configOption_ << autoBackupOption_ << tipsOption_ << replaceWorkbookOption_
+        << replaceTablesOption_ << typedOption_ << splitSheetsOption_ << test << save
+        << connectButton << close;
   for (int i = 1; i < order.size(); ++i)
     setTabOrder(order[i - 1], order[i]);
   sides_[0].provider->setFocus();
@@ -253,6 +274,19 @@ void ConnectionConfigDialog::ShowState() {
   configOption_->setChecked(form.config);
   autoBackupOption_->setChecked(form.autoBackup);
   tipsOption_->setChecked(form.tips);
+  replaceWorkbookOption_->setChecked(form.migration.replaceWorkbook);
+  replaceTablesOption_->setChecked(form.migration.replaceTables);
+  typedOption_->setChecked(form.migration.typed);
+  splitSheetsOption_->setChecked(form.migration.splitSheets);
+}
+
+void ConnectionConfigDialog::ReadMigrationOptions() {
+  MigrationOptions o = model_.form().migration;
+  o.replaceWorkbook = replaceWorkbookOption_->isChecked();
+  o.replaceTables = replaceTablesOption_->isChecked();
+  o.typed = typedOption_->isChecked();
+  o.splitSheets = splitSheetsOption_->isChecked();
+  model_.SetMigrationOptions(o);
 }
 
 void ConnectionConfigDialog::ReadControls() {

@@ -1,14 +1,15 @@
 #pragma once
 // The connection configuration dialog ("Config"): the source and target
-// sides' fields, the three options and the Test Connections, Save Config,
+// sides' fields, the options and the Test Connections, Save Config,
 // Connect and Close buttons. Its logic is ConnectionConfig's; the dialog
 // shows that state and reads its controls back before every action.
 //
 // Controls carry object names for tests and scripts: for each side ("source",
 // "target") <side>Kind, <side>Provider, <side>SourceName, <side>SourceNameLabel,
 // <side>Browse, <side>UserId, <side>Password, <side>Catalog; and configOption,
-// autoBackupOption, tipsOption, testButton, saveButton, connectButton,
-// closeButton.
+// autoBackupOption, tipsOption, the migration options replaceWorkbookOption,
+// replaceTablesOption, typedOption and splitSheetsOption, testButton,
+// saveButton, connectButton, closeButton.
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -68,12 +69,18 @@ class ConnectionConfigDialog : public QDialog {
   void ShowState();
   void ShowSide(DataSourceSide side);
   void ReadControls();
+  // The migration options' boxes into the model.
+  void ReadMigrationOptions();
 
   ConnectionConfig model_;
   Side sides_[2];
   QCheckBox* configOption_ = nullptr;
   QCheckBox* autoBackupOption_ = nullptr;
   QCheckBox* tipsOption_ = nullptr;
+  QCheckBox* replaceWorkbookOption_ = nullptr;
+  QCheckBox* replaceTablesOption_ = nullptr;
+  QCheckBox* typedOption_ = nullptr;
+  QCheckBox* splitSheetsOption_ = nullptr;
 };
 
 }  // namespace migrator::gui

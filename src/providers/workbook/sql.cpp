@@ -286,7 +286,7 @@ constexpr TypeName kTypes[] = {
     {"AUTOINCREMENT", ColumnType::Number},
     {"DATETIME", ColumnType::Date},
     {"DATE", ColumnType::Date},
-    {"TIME", ColumnType::Date},
+    {"TIME", ColumnType::Time},
     {"TIMESTAMP", ColumnType::Date},
     {"BIT", ColumnType::Boolean},
     {"YESNO", ColumnType::Boolean},
@@ -533,6 +533,13 @@ class Parser {
         Unquote(tok_.raw, v.text);
         return Advance();
       case Tok::Word:
+        if (IsKeyword("TEXT")) {
+          if (!Advance()) return false;
+          if (tok_.kind != Tok::String) return Expected("a quoted text after TEXT");
+          v.kind = Literal::Kind::FixedText;
+          Unquote(tok_.raw, v.text);
+          return Advance();
+        }
         if (IsKeyword("NULL")) {
           v.kind = Literal::Kind::Null;
           return Advance();

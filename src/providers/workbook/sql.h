@@ -9,8 +9,10 @@
 // Keywords in any case. Names are plain (letters, digits, "_", "$" and any
 // non-ASCII character, not a bare number), `back-quoted` (`` for a
 // back-quote) or [bracketed]. Values are 'text' or "text" (a doubled quote
-// stands for one), numbers with an optional sign, NULL, TRUE and FALSE. One
-// statement per text; a final ";" and white space around are allowed.
+// stands for one), numbers with an optional sign, NULL, TRUE and FALSE, and
+// TEXT 'text': a text that stays text whatever the column's type (a number
+// too long for a number cell, a date no date cell can show). One statement
+// per text; a final ";" and white space around are allowed.
 //
 // The parser is a tokenizer with a recursive-descent reader over it. It runs
 // in time linear in the text, never recurses deeper than the grammar's fixed
@@ -36,7 +38,8 @@ inline constexpr std::size_t kMaxStatementColumns = 256;
 enum class ColumnType {
   Text,     // TEXT, CHAR, VARCHAR, MEMO, LONGTEXT, ...
   Number,   // NUMERIC, DOUBLE, INTEGER, LONG, CURRENCY, ...
-  Date,     // DATETIME, DATE, TIME, TIMESTAMP
+  Date,     // DATETIME, DATE, TIMESTAMP
+  Time,     // TIME: times of day
   Boolean,  // BIT, YESNO, LOGICAL, BOOLEAN
 };
 
@@ -46,9 +49,11 @@ struct ColumnDef {
 };
 
 struct Literal {
-  enum class Kind { Null, Text, Number, Boolean };
+  enum class Kind { Null, Text, Number, Boolean, FixedText };
   Kind kind = Kind::Null;
-  std::string text;  // Text: the value; Number: the literal as written, sign included
+  // Text and FixedText (TEXT 'x'): the value; Number: the literal as
+  // written, sign included
+  std::string text;
   double number = 0;
   bool boolean = false;
 };

@@ -77,11 +77,46 @@ std::string HeaderText(const WorkbookTables& tables, std::size_t sheet, std::uin
   return text;
 }
 
+// A number format that shows a time and no date: no year or day outside
+// quotes, escapes and brackets, and an hour or second.
+bool IsTimeOnlyCode(std::string_view code) {
+  bool time = false;
+  for (std::size_t i = 0; i < code.size(); ++i) {
+    const char c = code[i];
+    if (c == '"') {
+      const auto close = code.find('"', i + 1);
+      if (close == std::string_view::npos) break;
+      i = close;
+    } else if (c == '\\' || c == '_' || c == '*') {
+      ++i;
+    } else if (c == '[') {
+      const auto close = code.find(']', i + 1);
+      if (close == std::string_view::npos) break;
+      const char first = i + 1 < close ? static_cast<char>(code[i + 1] | 0x20) : 0;
+      if (first == 'h' || first == 's') time = true;
+      i = close;
+    } else {
+      const char l = static_cast<char>(c | 0x20);
+      if (l == 'y' || l == 'd' || l == 'e') return false;
+      if (l == 'h' || l == 's') time = true;
+    }
+  }
+  return time;
+}
+
+// A number cell shown as a time of day (its format has no date; the serial
+// has no whole days).
+bool IsTimeOfDay(const xls::Workbook& book, const xls::Cell& cell) {
+  return cell.value.number >= 0 && cell.value.number < 1 &&
+         IsTimeOnlyCode(book.NumberFormatCode(book.format(cell.xf).numberFormat));
+}
+
 DataKind KindOfCell(const xls::Workbook& book, const xls::Cell& cell, bool& hasValue) {
   hasValue = true;
   switch (cell.value.kind) {
     case xls::Value::Kind::kNumber:
-      return book.IsDateFormat(cell.xf) ? DataKind::Date : DataKind::Number;
+      if (!book.IsDateFormat(cell.xf)) return DataKind::Number;
+      return IsTimeOfDay(book, cell) ? DataKind::Time : DataKind::Date;
     case xls::Value::Kind::kBoolean:
       return DataKind::Boolean;
     case xls::Value::Kind::kText:
@@ -100,6 +135,8 @@ ColumnType StoredType(DataKind kind) {
       return ColumnType::Number;
     case DataKind::Date:
       return ColumnType::Date;
+    case DataKind::Time:
+      return ColumnType::Time;
     case DataKind::Boolean:
       return ColumnType::Boolean;
     case DataKind::Text:
@@ -114,6 +151,8 @@ const char* TypeWord(ColumnType type) {
       return "numbers";
     case ColumnType::Date:
       return "dates";
+    case ColumnType::Time:
+      return "times of day";
     case ColumnType::Boolean:
       return "TRUE or FALSE";
     case ColumnType::Text:
@@ -128,8 +167,10 @@ constexpr std::string_view kTextMarker = "@";
 constexpr std::string_view kNumberMarker = "0.###############";
 constexpr std::string_view kDateMarker = "yyyy-mm-dd hh:mm:ss";
 constexpr std::string_view kBooleanMarker = "\"TRUE\";\"TRUE\";\"FALSE\"";
+constexpr std::string_view kTimeMarker = "hh:mm:ss";
 constexpr std::string_view kDateFormat = "yyyy-mm-dd";
 constexpr std::string_view kDateTimeFormat = "yyyy-mm-dd hh:mm:ss";
+constexpr std::string_view kTimeFormat = "hh:mm:ss";
 
 std::string_view MarkerOf(ColumnType type) {
   switch (type) {
@@ -137,6 +178,8 @@ std::string_view MarkerOf(ColumnType type) {
       return kNumberMarker;
     case ColumnType::Date:
       return kDateMarker;
+    case ColumnType::Time:
+      return kTimeMarker;
     case ColumnType::Boolean:
       return kBooleanMarker;
     case ColumnType::Text:
@@ -153,6 +196,7 @@ std::optional<DataKind> DeclaredKind(const xls::Workbook& book, const xls::Cell&
   if (code == kNumberMarker) return DataKind::Number;
   if (code == kDateMarker) return DataKind::Date;
   if (code == kBooleanMarker) return DataKind::Boolean;
+  if (code == kTimeMarker) return DataKind::Time;
   return std::nullopt;
 }
 
@@ -219,14 +263,39 @@ Status ToCellInput(const Literal& v, ColumnType type, const std::string& column,
     out.kind = CellInput::Kind::Date;
     out.number = serial;
   };
+  // A time column takes a time of day, or a date and time as a date.
+  auto time = [&](double serial) {
+    out.kind = serial < 1 ? CellInput::Kind::Time : CellInput::Kind::Date;
+    out.number = serial;
+  };
   switch (v.kind) {
     case Literal::Kind::Null:
+      return {};
+    case Literal::Kind::FixedText:
+      text(v.text);
       return {};
     case Literal::Kind::Text:
       switch (type) {
         case ColumnType::Text:
           text(v.text);
           return {};
+        case ColumnType::Time: {
+          if (v.text.empty()) return {};
+          double d = 0;
+          if (auto serial = TimeOfDaySerial(v.text)) {
+            time(*serial);
+            return {};
+          }
+          if (auto serial = DateSerial(v.text, date1904)) {
+            time(*serial);
+            return {};
+          }
+          if (ParseNumberText(v.text, d) && IsDateSerial(d)) {
+            time(d);
+            return {};
+          }
+          break;
+        }
         case ColumnType::Date: {
           if (v.text.empty()) return {};
           double d = 0;
@@ -274,6 +343,10 @@ Status ToCellInput(const Literal& v, ColumnType type, const std::string& column,
           if (!IsDateSerial(v.number)) return Mismatch(type, column, v.text);
           date(v.number);
           return {};
+        case ColumnType::Time:
+          if (!IsDateSerial(v.number)) return Mismatch(type, column, v.text);
+          time(v.number);
+          return {};
         case ColumnType::Boolean:
           boolean(v.number != 0);
           return {};
@@ -289,6 +362,7 @@ Status ToCellInput(const Literal& v, ColumnType type, const std::string& column,
           return {};
         case ColumnType::Number:
         case ColumnType::Date:
+        case ColumnType::Time:
           return Mismatch(type, column, v.boolean ? "TRUE" : "FALSE");
       }
       break;
@@ -319,12 +393,39 @@ long long DaysFromCivil(long long y, unsigned m, unsigned d) {
   return era * 146097 + static_cast<long long>(doe) - 719468;
 }
 
+// ".5", ".25", ".000001": a fraction of a second of `digits` digits, its
+// trailing zeros dropped; nothing for 0.
+void AppendFraction(std::string& out, long long fraction, int digits) {
+  if (fraction == 0) return;
+  char buf[16];
+  std::snprintf(buf, sizeof buf, ".%0*lld", digits, fraction);
+  std::string_view f(buf);
+  while (f.back() == '0')
+    f.remove_suffix(1);
+  out += f;
+}
+
 // Reads `digits` digits at `i` (exactly that many).
 bool Digits(std::string_view s, std::size_t& i, std::size_t digits, unsigned& out) {
   out = 0;
   for (std::size_t k = 0; k < digits; ++k, ++i) {
     if (i >= s.size() || !IsAsciiDigit(static_cast<unsigned char>(s[i]))) return false;
     out = out * 10 + static_cast<unsigned>(s[i] - '0');
+  }
+  return true;
+}
+
+// What may follow the minutes of a time: nothing, or ":ss" and then
+// perhaps "." and the fraction of a second, which runs to the end.
+bool SecondsTail(std::string_view s, std::size_t& i, unsigned& ss, double& fraction) {
+  if (i >= s.size()) return true;
+  if (s[i++] != ':' || !Digits(s, i, 2, ss)) return false;
+  if (i >= s.size()) return true;
+  if (s[i++] != '.' || i >= s.size()) return false;
+  double scale = 0.1;
+  for (; i < s.size(); ++i, scale /= 10) {
+    if (!IsAsciiDigit(static_cast<unsigned char>(s[i]))) return false;
+    fraction += (s[i] - '0') * scale;
   }
   return true;
 }
@@ -340,6 +441,8 @@ oledb::DBTYPE DbTypeOf(DataKind kind) {
       return oledb::DBTYPE_R8;
     case DataKind::Date:
       return oledb::DBTYPE_DATE;
+    case DataKind::Time:
+      return oledb::DBTYPE_DBTIME;
     case DataKind::Boolean:
       return oledb::DBTYPE_BOOL;
     case DataKind::Text:
@@ -352,6 +455,7 @@ oledb::DBCOLUMNFLAGS FlagsOf(DataKind kind) {
   switch (kind) {
     case DataKind::Number:
     case DataKind::Date:
+    case DataKind::Time:
       return 90;
     case DataKind::Boolean:
       return 24;
@@ -365,6 +469,7 @@ std::size_t SizeOf(DataKind kind) {
   switch (kind) {
     case DataKind::Number:
     case DataKind::Date:
+    case DataKind::Time:
       return 8;
     case DataKind::Boolean:
       return 2;
@@ -436,11 +541,13 @@ std::string NumberText(double value) {
 std::optional<std::string> DateText(double serial, bool date1904) {
   if (!std::isfinite(serial) || serial < 0 || serial >= 2958466) return std::nullopt;
   long long days = static_cast<long long>(std::floor(serial));
-  long long seconds = std::llround((serial - static_cast<double>(days)) * 86400.0);
-  if (seconds >= 86400) {
+  // Milliseconds: as fine as a serial of a day in these years keeps them.
+  long long millis = std::llround((serial - static_cast<double>(days)) * 86400000.0);
+  if (millis >= 86400000) {
     ++days;
-    seconds -= 86400;
+    millis -= 86400000;
   }
+  const long long seconds = millis / 1000;
   if (days >= 2958466) return std::nullopt;
   long long y;
   unsigned m, d;
@@ -457,14 +564,34 @@ std::optional<std::string> DateText(double serial, bool date1904) {
     const long long fromEpoch = days < 60 ? days - 25568 : days - 25569;
     CivilFromDays(fromEpoch, y, m, d);
   }
-  char buf[48];
-  if (seconds == 0) {
+  char buf[64];
+  if (millis == 0) {
     std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", y, m, d);
   } else {
     std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02lld:%02lld:%02lld", y, m, d, seconds / 3600,
                   seconds / 60 % 60, seconds % 60);
   }
-  return std::string(buf);
+  std::string text(buf);
+  AppendFraction(text, millis % 1000, 3);
+  return text;
+}
+
+std::optional<double> TimeOfDaySerial(std::string_view s) {
+  while (!s.empty() && s.front() == ' ')
+    s.remove_prefix(1);
+  while (!s.empty() && s.back() == ' ')
+    s.remove_suffix(1);
+  std::size_t i = 0;
+  unsigned hh = 0, mm = 0, ss = 0;
+  // One or two digits of hours.
+  if (!Digits(s, i, 1, hh)) return std::nullopt;
+  if (i < s.size() && IsAsciiDigit(static_cast<unsigned char>(s[i])))
+    hh = hh * 10 + static_cast<unsigned>(s[i++] - '0');
+  if (i >= s.size() || s[i++] != ':' || !Digits(s, i, 2, mm)) return std::nullopt;
+  double fraction = 0;
+  if (!SecondsTail(s, i, ss, fraction)) return std::nullopt;
+  if (hh > 23 || mm > 59 || ss > 59) return std::nullopt;
+  return ((hh * 60.0 + mm) * 60.0 + ss + fraction) / 86400.0;
 }
 
 std::optional<double> DateSerial(std::string_view s, bool date1904) {
@@ -484,17 +611,7 @@ std::optional<double> DateSerial(std::string_view s, bool date1904) {
     ++i;
     if (!Digits(s, i, 2, hh) || i >= s.size() || s[i++] != ':' || !Digits(s, i, 2, mm))
       return std::nullopt;
-    if (i < s.size()) {
-      if (s[i++] != ':' || !Digits(s, i, 2, ss)) return std::nullopt;
-      if (i < s.size()) {
-        if (s[i++] != '.' || i >= s.size()) return std::nullopt;
-        double scale = 0.1;
-        for (; i < s.size(); ++i, scale /= 10) {
-          if (!IsAsciiDigit(static_cast<unsigned char>(s[i]))) return std::nullopt;
-          fraction += (s[i] - '0') * scale;
-        }
-      }
-    }
+    if (!SecondsTail(s, i, ss, fraction)) return std::nullopt;
     if (hh > 23 || mm > 59 || ss > 59) return std::nullopt;
   }
   static constexpr unsigned kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -519,26 +636,42 @@ std::optional<double> DateSerial(std::string_view s, bool date1904) {
 }
 
 bool WorkbookTables::CellText(std::size_t sheet, std::uint32_t row, std::uint32_t col,
-                              std::string& out) const {
+                              std::string& out, DataKind* kind) const {
   out.clear();
   if (sheet >= book_.sheetCount()) return false;
   const xls::Cell cell = book_.sheet(sheet).GetCell(row, col);
+  auto is = [kind](DataKind k) {
+    if (kind) *kind = k;
+    return true;
+  };
   switch (cell.value.kind) {
     case xls::Value::Kind::kText:
       out = cell.value.text;
-      return true;
+      return is(DataKind::Text);
     case xls::Value::Kind::kNumber:
       if (book_.IsDateFormat(cell.xf)) {
+        if (IsTimeOfDay(book_, cell)) {
+          // To the microsecond, never up to the next day.
+          const long long micros =
+              std::min(std::llround(cell.value.number * 86400e6), 86400LL * 1000000 - 1);
+          const long long seconds = micros / 1000000;
+          char buf[32];
+          std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60,
+                        seconds % 60);
+          out = buf;
+          AppendFraction(out, micros % 1000000, 6);
+          return is(DataKind::Time);
+        }
         if (auto date = DateText(cell.value.number, book_.date1904())) {
           out = std::move(*date);
-          return true;
+          return is(DataKind::Date);
         }
       }
       out = NumberText(cell.value.number);
-      return true;
+      return is(DataKind::Number);
     case xls::Value::Kind::kBoolean:
       out = cell.value.boolean ? "TRUE" : "FALSE";
-      return true;
+      return is(DataKind::Boolean);
     case xls::Value::Kind::kEmpty:
     case xls::Value::Kind::kError:
       break;
@@ -867,6 +1000,13 @@ Status WorkbookTables::Insert(const Statement& insert) {
         const bool wholeDay = in.number == std::floor(in.number);
         auto xf = book_.CellFormatWithNumberFormat(sheet.GetCell(row, col).xf,
                                                    wholeDay ? kDateFormat : kDateTimeFormat);
+        st = xf ? sheet.SetCellFormat(row, col, *xf) : Status(xf.error());
+        break;
+      }
+      case CellInput::Kind::Time: {
+        st = sheet.SetNumber(row, col, in.number);
+        if (!st) break;
+        auto xf = book_.CellFormatWithNumberFormat(sheet.GetCell(row, col).xf, kTimeFormat);
         st = xf ? sheet.SetCellFormat(row, col, *xf) : Status(xf.error());
         break;
       }

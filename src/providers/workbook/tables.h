@@ -9,12 +9,14 @@
 //
 // Cell values are read as text: text as it is, numbers in the shortest form
 // that reads back to the same number (3, 0.1, 1e+20), numbers in a date
-// format as "YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS", booleans as "TRUE" and
-// "FALSE"; an empty cell and an error value read as NULL.
+// format as "YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS" (in a format that shows
+// only a time, a time of day as "HH:MM:SS"), booleans as "TRUE" and "FALSE";
+// an empty cell and an error value read as NULL.
 //
 // A column's type is its declared one: CREATE TABLE gives each header cell a
 // number format that names its column's type ("@" text, "0.###############"
-// numbers, "yyyy-mm-dd hh:mm:ss" dates, "TRUE";"TRUE";"FALSE" booleans), so
+// numbers, "yyyy-mm-dd hh:mm:ss" dates, "hh:mm:ss" times of day,
+// "TRUE";"TRUE";"FALSE" booleans), so
 // the type lives in the workbook and survives reopening, renaming and header
 // formatting. A column without one (a sheet made elsewhere) takes its type
 // from the data: the values in the first 8 rows below the header. When all of
@@ -23,10 +25,13 @@
 // are none, a text column.
 //
 // What INSERT stores follows the type: text columns keep text exactly as
-// given (a number as written); number, date and boolean columns store
-// numbers, dates (numbers shown as dates) and booleans, and refuse a value
-// that is none with a type mismatch naming the column. Dates are taken as
-// 'YYYY-MM-DD', 'YYYY-MM-DD HH:MM[:SS]' (or with T), or a serial number.
+// given (a number as written); number, date, time and boolean columns
+// store numbers, dates (numbers shown as dates), times of day (fractions of
+// a day shown as times) and booleans, and refuse a value that is none with a
+// type mismatch naming the column. Dates are taken as 'YYYY-MM-DD',
+// 'YYYY-MM-DD HH:MM[:SS]' (or with T), or a serial number; times as
+// 'HH:MM[:SS[.fraction]]' from 00:00 to 23:59:59. TEXT 'x' stores a text in
+// any column.
 
 #include <cstddef>
 #include <cstdint>
@@ -44,11 +49,12 @@
 namespace migrator::providers::workbook {
 
 // A column's type as the data shows it.
-enum class DataKind { Text, Number, Date, Boolean };
+enum class DataKind { Text, Number, Date, Time, Boolean };
 
 // OLE DB type, column flags and maximum length of each kind: text
 // DBTYPE_WSTR, flags 106, 255 characters; number DBTYPE_R8, flags 90; date
-// DBTYPE_DATE, flags 90; boolean DBTYPE_BOOL, flags 24.
+// DBTYPE_DATE, flags 90; time DBTYPE_DBTIME, flags 90; boolean DBTYPE_BOOL,
+// flags 24.
 oledb::DBTYPE DbTypeOf(DataKind kind);
 oledb::DBCOLUMNFLAGS FlagsOf(DataKind kind);
 std::size_t SizeOf(DataKind kind);
@@ -64,7 +70,7 @@ struct TableColumn {
 // A value on its way into a cell, as INSERT makes it of a literal; the text
 // points into the statement (or at a constant).
 struct CellInput {
-  enum class Kind { Empty, Text, Number, Date, Boolean };
+  enum class Kind { Empty, Text, Number, Date, Time, Boolean };
   Kind kind = Kind::Empty;
   double number = 0;
   bool boolean = false;
@@ -101,6 +107,10 @@ std::optional<std::string> DateText(double serial, bool date1904);
 // optional time of HH:MM, "T" between date and time, fractions of seconds),
 // or nothing when the text is not a date a cell can hold.
 std::optional<double> DateSerial(std::string_view text, bool date1904);
+// The fraction of a day of a time text "HH:MM[:SS[.fraction]]" from 00:00 to
+// 23:59:59.999..., or nothing for any other text (a duration of 24 hours or
+// more, a negative time).
+std::optional<double> TimeOfDaySerial(std::string_view text);
 
 // The tables of one workbook and the statements on them. Not thread-safe: the
 // provider calls it under its data source's lock.
@@ -124,8 +134,10 @@ class WorkbookTables {
   // A cell's value as text, or nothing for NULL.
   std::optional<std::string> CellText(std::size_t sheet, std::uint32_t row,
                                       std::uint32_t col) const;
-  // The same into `out`; false for NULL (`out` is then empty).
-  bool CellText(std::size_t sheet, std::uint32_t row, std::uint32_t col, std::string& out) const;
+  // The same into `out`; false for NULL (`out` is then empty). With `kind`,
+  // also what the cell holds, which may differ from its column's kind.
+  bool CellText(std::size_t sheet, std::uint32_t row, std::uint32_t col, std::string& out,
+                DataKind* kind = nullptr) const;
 
   // The statements. Each one either succeeds or changes nothing.
   Status CreateTable(const Statement& create);

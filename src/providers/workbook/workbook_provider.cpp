@@ -259,17 +259,22 @@ class TableRowset : public ProviderRowset {
     if (HRESULT h = CheckWorkbook(errors); hr::Failed(h)) return h;
     if (!onRow_) return Failure(errors, hr::DB_E_BADROWHANDLE, "There is no current row.");
     row.Resize(bound_.size());
+    row.valueTypes.resize(bound_.size());
     for (std::size_t slot = 0; slot < bound_.size(); ++slot) {
       const DBORDINAL o = bound_[slot];
       if (o == 0) {
         row.SetText(slot, std::to_string(current_ - firstRow_ + 1));
+        row.valueTypes[slot] = DBTYPE_I4;
         continue;
       }
       const std::uint32_t col = firstCol_ + static_cast<std::uint32_t>(o - 1);
-      if (file_.tables->CellText(table_.sheet, current_, col, row.values[slot])) {
+      DataKind kind = DataKind::Text;
+      if (file_.tables->CellText(table_.sheet, current_, col, row.values[slot], &kind)) {
         row.status[slot] = DBSTATUS_S_OK;
+        row.valueTypes[slot] = DbTypeOf(kind);
       } else {
         row.SetNull(slot);
+        row.valueTypes[slot] = DBTYPE_EMPTY;
       }
     }
     return hr::S_OK;
