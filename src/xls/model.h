@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "xls/cfb.h"
-#include "xls/records.h"
-#include "xls/strings.h"
+#include "xls/biff/cfb.h"
+#include "xls/biff/records.h"
+#include "xls/biff/strings.h"
 #include "xls/workbook.h"
 
 namespace migrator::xls::detail {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <unordered_map>
 
-#include "xls/formula.h"
+#include "xls/biff/formula.h"
 #include "xls/model.h"
 #include "xls/unicode.h"
 #include "xls/workbook.h"

@@ -15,8 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "xls/biff/formula.h"
 #include "xls/big_alloc.h"
-#include "xls/formula.h"
 #include "xls/model.h"
 #include "xls/unicode.h"
 
