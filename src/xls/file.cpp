@@ -16,6 +16,7 @@
 #include "xls/biff/book.h"
 #include "xls/big_alloc.h"
 #include "xls/model.h"
+#include "xls/xlsx/book.h"
 
 namespace migrator::xls {
 
@@ -158,8 +159,7 @@ void RemoveStaleSaveFiles(const std::string& path) {
 
 Workbook Workbook::New(FileFormat format) {
   Workbook wb;
-  (void)format;
-  wb.impl_ = detail::NewBiffWorkbook();
+  wb.impl_ = format == FileFormat::kXlsx ? detail::NewXlsxWorkbook() : detail::NewBiffWorkbook();
   return wb;
 }
 
@@ -168,8 +168,7 @@ Result<Workbook> Workbook::Parse(std::span<const uint8_t> file, const LoadLimits
   // of its central directory); anything else goes to the compound file reader.
   const bool zip = file.size() >= 4 && file[0] == 'P' && file[1] == 'K' &&
                    ((file[2] == 3 && file[3] == 4) || (file[2] == 5 && file[3] == 6));
-  if (zip) return Fail("this is an Excel 2007 or later workbook, which cannot be read yet");
-  auto impl = detail::ParseBiff(file, limits);
+  auto impl = zip ? detail::ParseXlsx(file, limits) : detail::ParseBiff(file, limits);
   if (!impl) return impl.error();
   Workbook wb;
   wb.impl_ = std::move(*impl);

@@ -88,6 +88,24 @@ class RowTable {
   // The row, created when it does not exist.
   RowRec& At(uint32_t r);
   // Calls f(row, RowRec&) for every row that exists, in order.
+  // The rows in order, one at a time: a cursor starts empty and moves on;
+  // nullptr past the last row.
+  struct Cursor {
+    size_t block = 0, row = 0;
+  };
+  const RowRec* Next(Cursor& at, uint32_t& row) const {
+    while (at.block < blocks_.size()) {
+      const Block& b = blocks_[at.block];
+      if (at.row < b.rows.size()) {
+        const RowRec& r = b.rows[at.row++];
+        row = b.index << kBlockBits | r.low;
+        return &r;
+      }
+      ++at.block;
+      at.row = 0;
+    }
+    return nullptr;
+  }
   template <class F>
   void ForEach(F&& f) const {
     for (const Block& b : blocks_)
@@ -179,6 +197,8 @@ class SheetPart {
   // their own cells, or keep their last values.
   virtual Status ReleaseFormula(WorkbookImpl& wb, SheetModel& m, uint32_t row, uint32_t col,
                                 const CellRec& cell) = 0;
+  // After the value of a cell changed or went (only when SheetModel::cellHook).
+  virtual void CellChanged(uint32_t, uint32_t) {}
   // The width of columns without a setting, in characters.
   virtual double DefaultColumnWidth() const = 0;
   // After the shared model gained column settings, panes or merged ranges:
@@ -210,6 +230,7 @@ struct SheetModel {
   bool selectionsReplaced = false;  // the selections are written anew
 
   std::unique_ptr<SheetPart> part;
+  bool cellHook = false;  // the part hears of every change of a cell (SheetPart::CellChanged)
 
   // Cached used range.
   mutable bool usedDirty = true;
@@ -295,6 +316,16 @@ struct WorkbookImpl {
 };
 
 void SetCellRaw(SheetModel& s, uint32_t row, const CellRec& c);
+
+// Which texts of the pool the cells use, equal plain texts merged: the order
+// in which a save writes them and the new index of each entry.
+struct StringUse {
+  std::vector<uint32_t, BigAlloc<uint32_t>> remap;  // entry -> written index; empty: as they are
+  std::vector<uint32_t, BigAlloc<uint32_t>> order;  // written index -> entry
+  uint32_t total = 0;                               // text cells
+  uint32_t Index(uint32_t entry) const { return remap.empty() ? entry : remap[entry]; }
+};
+StringUse CountStrings(const WorkbookImpl& wb);
 
 // Number formats both file formats know by number, and what a code shows.
 const char* BuiltinNumberFormat(uint16_t id);

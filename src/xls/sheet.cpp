@@ -160,6 +160,7 @@ Status Put(WorkbookImpl& wb, SheetModel& m, uint32_t row, uint32_t col, CellRec 
   }
   c.col = static_cast<uint16_t>(col);
   detail::SetCellRaw(m, row, c);
+  if (m.cellHook) m.part->CellChanged(row, col);
   return {};
 }
 
@@ -348,6 +349,7 @@ Status Sheet::Clear(uint32_t row, uint32_t col) {
   cells.erase(
       std::find_if(cells.begin(), cells.end(), [&](const CellRec& c) { return c.col == col; }));
   m_->usedDirty = true;
+  if (m_->cellHook) m_->part->CellChanged(row, col);
   return {};
 }
 

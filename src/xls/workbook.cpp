@@ -142,11 +142,6 @@ Status CheckSheetName(const WorkbookImpl& wb, std::u16string_view name, size_t s
   return {};
 }
 
-bool IsNameChar(char16_t c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '.' || c == '\\' || c == '?' || c >= 0x80;
-}
-
 }  // namespace
 
 // ---- Workbook ----

@@ -11,7 +11,6 @@ namespace migrator::xls::detail {
 namespace {
 
 constexpr size_t kNpos = static_cast<size_t>(-1);
-constexpr uint32_t kUnusedString = 0xFFFFFFFF;
 
 void WriteVerbatim(RecordWriter& w, const Record& r) {
   // Kept records go back exactly as they came, whatever their length.
@@ -42,56 +41,6 @@ bool EncodeRk(double v, uint32_t& rk) {
   return false;
 }
 
-// Which shared strings the cells use, equal plain strings merged: the order
-// in which they are written and the new index of each entry.
-struct SstUse {
-  std::vector<uint32_t, BigAlloc<uint32_t>> remap;  // entry -> written index; empty: as they are
-  std::vector<uint32_t, BigAlloc<uint32_t>> order;  // written index -> entry
-  uint32_t total = 0;
-};
-
-SstUse CountStrings(const WorkbookImpl& wb) {
-  SstUse u;
-  const SharedStrings& sst = wb.sst;
-  std::vector<uint8_t, BigAlloc<uint8_t>> used(sst.size(), 0);
-  for (size_t i = 0; i < wb.sheets.size(); ++i) {
-    const SheetModel& m = wb.model(i);
-    if (!m.modeled) continue;
-    m.rows.ForEach([&](uint32_t, const RowRec& row) {
-      for (const auto& c : row.cells)
-        if (c.kind == CellKind::kText) {
-          used[c.aux] = 1;
-          ++u.total;
-        }
-    });
-  }
-  size_t n = 0;
-  for (uint8_t x : used)
-    n += x;
-  if (!sst.changed() && n == sst.size()) {
-    // A table as it was read, every entry in use: written back unchanged.
-    u.order.resize(n);
-    for (uint32_t i = 0; i < n; ++i)
-      u.order[i] = i;
-    return u;
-  }
-  // Equal plain strings are written once, as the first entry of their text,
-  // in the order in which they are first used.
-  const auto& first = sst.FirstEqual();
-  u.remap.assign(sst.size(), kUnusedString);
-  u.order.reserve(n);
-  for (uint32_t i = 0; i < sst.size(); ++i) {
-    if (!used[i]) continue;
-    const uint32_t f = first[i];
-    if (u.remap[f] == kUnusedString) {
-      u.remap[f] = static_cast<uint32_t>(u.order.size());
-      u.order.push_back(f);
-    }
-    u.remap[i] = u.remap[f];
-  }
-  return u;
-}
-
 // A row the sheet writes: its number and its record.
 struct WrittenRow {
   uint32_t number;
@@ -101,7 +50,7 @@ struct WrittenRow {
 class SheetWriter {
  public:
   SheetWriter(RecordWriter& w, const WorkbookImpl& wb, const SheetModel& m, size_t index,
-              const SstUse& sst)
+              const StringUse& sst)
       : w_(w), wb_(wb), m_(m), p_(Biff(m)), index_(index), sst_(sst) {}
 
   void Run() {
@@ -404,7 +353,7 @@ class SheetWriter {
   const SheetModel& m_;
   const BiffSheet& p_;
   size_t index_;
-  const SstUse& sst_;
+  const StringUse& sst_;
   std::vector<WrittenRow> rows_;
   std::vector<uint32_t> dbcells_;
   size_t indexPos_ = kNpos;
@@ -433,7 +382,7 @@ void WriteName(RecordWriter& w, const NameRec& n) {
 Status WriteWorkbookStream(const WorkbookImpl& wb, OutBytes& out) {
   const BiffBook& book = Biff(wb);
   if (wb.sheets.empty()) return Fail("a workbook needs at least one sheet");
-  SstUse sst = CountStrings(wb);
+  StringUse sst = CountStrings(wb);
   out.clear();
   size_t cells = 0;
   for (size_t i = 0; i < wb.sheets.size(); ++i)
