@@ -1,9 +1,12 @@
 // migrator-cli workbook: look into a workbook file and copy it through the
 // workbook engine.
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "xls/workbook.h"
@@ -15,7 +18,7 @@ int Usage() {
   std::fprintf(stderr,
                "Usage: migrator-cli workbook info FILE\n"
                "       migrator-cli workbook cat FILE [SHEET]\n"
-               "       migrator-cli workbook copy IN OUT\n");
+               "       migrator-cli workbook copy IN OUT   (OUT named .xls or .xlsx converts)\n");
   return 2;
 }
 
@@ -161,11 +164,36 @@ int Cat(const std::string& path, const std::string* sheetName) {
   return 0;
 }
 
+// The format a copy's name asks for: .xls or .xlsx; nothing for another name.
+std::optional<xls::FileFormat> NamedFormat(const std::string& path) {
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return std::nullopt;
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == "xls") return xls::FileFormat::kXls;
+  if (ext == "xlsx") return xls::FileFormat::kXlsx;
+  return std::nullopt;
+}
+
 int Copy(const std::string& in, const std::string& out) {
   auto wb = xls::Workbook::Load(in);
   if (!wb) {
     std::fprintf(stderr, "migrator-cli workbook: %s\n", wb.message().c_str());
     return 1;
+  }
+  // A copy named for the other format is a conversion.
+  if (auto want = NamedFormat(out); want && *want != wb->format()) {
+    std::vector<std::string> notes;
+    auto converted = wb->ConvertedTo(*want, &notes);
+    if (!converted) {
+      std::fprintf(stderr, "migrator-cli workbook: %s cannot be converted: %s\n", in.c_str(),
+                   converted.message().c_str());
+      return 1;
+    }
+    for (const auto& n : notes)
+      std::fprintf(stderr, "migrator-cli workbook: %s\n", n.c_str());
+    *wb = std::move(*converted);
   }
   if (auto st = wb->Save(out); !st) {
     std::fprintf(stderr, "migrator-cli workbook: %s\n", st.message().c_str());

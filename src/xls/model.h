@@ -269,6 +269,9 @@ class BookPart {
   virtual Result<uint16_t> ImportXf(const CellFormat& f, const Font& font,
                                     std::string_view code) = 0;
 
+  // Dates counted from 1904 instead of 1900 (WorkbookImpl::date1904).
+  virtual void SetDate1904(bool on) = 0;
+
   // Defined names.
   virtual size_t nameCount() const = 0;
   virtual DefinedName name(size_t index) const = 0;

@@ -779,6 +779,12 @@ Result<uint16_t> BiffBook::ImportXf(const CellFormat& f, const Font& font, std::
   return FindOrAddXf(x);
 }
 
+void BiffBook::SetDate1904(bool on) {
+  for (auto& g : globals)
+    if (g.kind == GlobalSlot::kRaw && g.rec.type == rt::kDateMode && g.rec.data.size() >= 2)
+      Put16(g.rec.data.data(), on ? 1 : 0);
+}
+
 std::unique_ptr<SheetModel> BiffBook::NewSheet(std::u16string name) {
   return NewSheetModel(std::move(name));
 }

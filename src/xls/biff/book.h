@@ -188,6 +188,7 @@ class BiffBook : public BookPart {
   Result<uint16_t> FormattedXf(uint16_t xf, const RowFormat& f, bool lastCol) override;
   Result<uint16_t> ImportXf(const CellFormat& f, const Font& font, std::string_view code) override;
 
+  void SetDate1904(bool on) override;
   size_t nameCount() const override { return names.size(); }
   DefinedName name(size_t index) const override;
   std::optional<size_t> FindName(std::string_view name, std::optional<size_t> scope) const override;

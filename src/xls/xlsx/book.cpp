@@ -392,6 +392,28 @@ std::string XlsxBook::NewPartName(std::string_view prefix, std::string_view suff
   }
 }
 
+void XlsxBook::SetDate1904(bool on) {
+  XmlNode* pr = workbook.Child(ns::kMain, "workbookPr");
+  if (!pr) {
+    XmlNode n;
+    n.uri = ns::kMain;
+    n.local = "workbookPr";
+    n.qname = MainPrefix(workbook) + "workbookPr";
+    // Before everything but the file's version and sharing.
+    size_t at = 0;
+    while (at < workbook.children.size() &&
+           (workbook.children[at].local == "fileVersion" ||
+            workbook.children[at].local == "fileSharing"))
+      ++at;
+    workbook.children.insert(workbook.children.begin() + static_cast<long>(at), std::move(n));
+    pr = &workbook.children[at];
+  }
+  if (on)
+    pr->SetAttr("date1904", "1");
+  else
+    pr->RemoveAttr("date1904");
+}
+
 DefinedName XlsxBook::name(size_t index) const {
   const DefinedNameEntry& n = names[index];
   DefinedName d;

@@ -154,6 +154,7 @@ class XlsxBook : public BookPart {
     return styles.Import(f, font, code);
   }
 
+  void SetDate1904(bool on) override;
   size_t nameCount() const override { return names.size(); }
   DefinedName name(size_t index) const override;
   std::optional<size_t> FindName(std::string_view name, std::optional<size_t> scope) const override;
