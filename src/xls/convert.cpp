@@ -199,8 +199,10 @@ Result<Workbook> Workbook::ConvertedTo(FileFormat format, std::vector<std::strin
       if (auto st = out.sheet(*added).FreezePanes(m.pane.y, m.pane.x); !st) return st.error();
     const auto comments = sheet(i).commentCells().size();
     const auto links = sheet(i).hyperlinkRanges().size();
-    if (comments) note("the sheet " + name + ": " + std::to_string(comments) + " comments are not copied");
-    if (links) note("the sheet " + name + ": " + std::to_string(links) + " hyperlinks are not copied");
+    if (comments)
+      note("the sheet " + name + ": " + std::to_string(comments) + " comments are not copied");
+    if (links)
+      note("the sheet " + name + ": " + std::to_string(links) + " hyperlinks are not copied");
   }
   if (out.sheetCount() == 0) return Fail("the workbook has no worksheet to copy");
 
