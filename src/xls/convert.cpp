@@ -209,7 +209,9 @@ Result<Workbook> Workbook::ConvertedTo(FileFormat format, std::vector<std::strin
   // Defined names that name blocks of cells.
   for (size_t n = 0; n < nameCount(); ++n) {
     const DefinedName d = name(n);
-    auto sheetOf = [&](size_t s) { return out.FindSheet(sheet(s).name()); };
+    auto sheetOf = [&](size_t s) {
+      return s < sheetCount() ? out.FindSheet(sheet(s).name()) : std::nullopt;
+    };
     auto target = d.kind == DefinedName::Kind::kArea ? sheetOf(d.sheet) : std::nullopt;
     std::optional<size_t> scope;
     if (d.scope) scope = sheetOf(*d.scope);

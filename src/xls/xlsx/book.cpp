@@ -401,9 +401,8 @@ void XlsxBook::SetDate1904(bool on) {
     n.qname = MainPrefix(workbook) + "workbookPr";
     // Before everything but the file's version and sharing.
     size_t at = 0;
-    while (at < workbook.children.size() &&
-           (workbook.children[at].local == "fileVersion" ||
-            workbook.children[at].local == "fileSharing"))
+    while (at < workbook.children.size() && (workbook.children[at].local == "fileVersion" ||
+                                             workbook.children[at].local == "fileSharing"))
       ++at;
     workbook.children.insert(workbook.children.begin() + static_cast<long>(at), std::move(n));
     pr = &workbook.children[at];

@@ -335,16 +335,16 @@ ZipWriter::~ZipWriter() {
 
 namespace {
 
-Status AddSource(zip_t* za, const std::string& name, zip_source_t* src, size_t hint) {
+Status AddSource(zip_t* za, const std::string& name, zip_source_t* src, size_t hint, int level) {
   if (!src) return Fail("not enough memory for the part " + name);
   const zip_int64_t i = zip_file_add(za, name.c_str(), src, ZIP_FL_ENC_UTF_8);
   if (i < 0) {
     zip_source_free(src);
     return Fail("the part " + name + " cannot be added: " + zip_strerror(za));
   }
-  // Large parts (sheets) at the fastest level: they are most of a save's time.
-  const zip_uint32_t level = hint > (1u << 20) ? 1 : 6;
-  if (zip_set_file_compression(za, static_cast<zip_uint64_t>(i), ZIP_CM_DEFLATE, level) != 0 ||
+  if (level <= 0) level = hint > (1u << 20) ? 1 : 6;
+  if (zip_set_file_compression(za, static_cast<zip_uint64_t>(i), ZIP_CM_DEFLATE,
+                               static_cast<zip_uint32_t>(std::min(level, 9))) != 0 ||
       zip_file_set_dostime(za, static_cast<zip_uint64_t>(i), 0, kDosDate, 0) != 0)
     return Fail("the part " + name + " cannot be added: " + zip_strerror(za));
   return {};
@@ -352,20 +352,20 @@ Status AddSource(zip_t* za, const std::string& name, zip_source_t* src, size_t h
 
 }  // namespace
 
-Status ZipWriter::Add(const std::string& name, std::string_view bytes) {
+Status ZipWriter::Add(const std::string& name, std::string_view bytes, int level) {
   if (!impl_->za) return Fail(impl_->failure);
   zip_source_t* src = zip_source_buffer(impl_->za, bytes.data(), bytes.size(), 0);
-  return AddSource(impl_->za, name, src, bytes.size());
+  return AddSource(impl_->za, name, src, bytes.size(), level);
 }
 
-Status ZipWriter::Add(const std::string& name, Producer producer) {
+Status ZipWriter::Add(const std::string& name, Producer producer, int level) {
   if (!impl_->za) return Fail(impl_->failure);
   auto part = std::make_unique<PartSource>();
   part->produce = std::move(producer);
   zip_error_init(&part->err);
   zip_source_t* src = zip_source_function(impl_->za, PartSource::Callback, part.get());
   impl_->parts.push_back(std::move(part));
-  return AddSource(impl_->za, name, src, SIZE_MAX);
+  return AddSource(impl_->za, name, src, SIZE_MAX, level);
 }
 
 Status ZipWriter::Finish() {
