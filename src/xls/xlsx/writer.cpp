@@ -75,6 +75,30 @@ bool PoolNeedsPreserve(std::u16string_view s) {
   return blank(s.front()) || blank(s.back());
 }
 
+// A part's bytes made a piece at a time and handed out as the compressor
+// asks for them: what was handed out goes, so that only about a piece is
+// ever held.
+class Pieces {
+ public:
+  // `fill` appends the next piece to buf (or sets done).
+  template <class Fill>
+  size_t Take(uint8_t* out, size_t cap, Fill&& fill) {
+    if (pos > 0 && buf.size() - pos < cap) {
+      buf.erase(0, pos);
+      pos = 0;
+    }
+    while (buf.size() - pos < cap && !done)
+      fill();
+    const size_t k = std::min(cap, buf.size() - pos);
+    std::memcpy(out, buf.data() + pos, k);
+    pos += k;
+    return k;
+  }
+  std::string buf;
+  size_t pos = 0;
+  bool done = false;
+};
+
 // The shared strings part, made while it is compressed.
 class StringsWriter {
  public:
@@ -82,16 +106,7 @@ class StringsWriter {
       : wb_(wb), use_(use), root_(root) {}
 
   Result<size_t> Produce(uint8_t* out, size_t cap) {
-    while (buf_.size() - pos_ < cap && !done_)
-      Fill();
-    const size_t k = std::min(cap, buf_.size() - pos_);
-    std::memcpy(out, buf_.data() + pos_, k);
-    pos_ += k;
-    if (pos_ == buf_.size()) {
-      buf_.clear();
-      pos_ = 0;
-    }
-    return k;
+    return pieces_.Take(out, cap, [this] { Fill(); });
   }
 
  private:
@@ -106,7 +121,7 @@ class StringsWriter {
       prefix_ = MainPrefix(root_);
     }
     const auto& sst = wb_.sst;
-    while (next_ < use_.order.size() && buf_.size() - pos_ < kPiece) {
+    while (next_ < use_.order.size() && buf_.size() - pieces_.pos < kPiece) {
       const uint32_t e = use_.order[next_++];
       const std::u16string_view text = sst.Text(e);
       buf_ += '<';
@@ -131,7 +146,7 @@ class StringsWriter {
       buf_ += "</";
       buf_ += root_.qname;
       buf_ += '>';
-      done_ = true;
+      pieces_.done = true;
     }
   }
 
@@ -139,10 +154,10 @@ class StringsWriter {
   const detail::StringUse& use_;
   const XmlNode& root_;
   std::string prefix_;
-  std::string buf_;
-  size_t pos_ = 0;
+  Pieces pieces_;
+  std::string& buf_ = pieces_.buf;
   size_t next_ = 0;
-  bool started_ = false, done_ = false;
+  bool started_ = false;
 };
 
 // A worksheet, made row by row while it is compressed.
@@ -153,16 +168,7 @@ class SheetWriter {
       : wb_(wb), m_(m), x_(Xlsx(m)), index_(index), use_(use), prefix_(MainPrefix(x_.root)) {}
 
   Result<size_t> Produce(uint8_t* out, size_t cap) {
-    while (buf_.size() - pos_ < cap && !done_)
-      Fill();
-    const size_t k = std::min(cap, buf_.size() - pos_);
-    std::memcpy(out, buf_.data() + pos_, k);
-    pos_ += k;
-    if (pos_ == buf_.size()) {
-      buf_.clear();
-      pos_ = 0;
-    }
-    return k;
+    return pieces_.Take(out, cap, [this] { Fill(); });
   }
 
  private:
@@ -177,7 +183,7 @@ class SheetWriter {
       buf_ += kXmlDeclaration;
       StartTag(x_.root, buf_);
     }
-    while (buf_.size() - pos_ < kPiece) {
+    while (buf_.size() - pieces_.pos < kPiece) {
       if (inData_) {
         Rows();
         if (inData_) return;
@@ -187,7 +193,7 @@ class SheetWriter {
         buf_ += "</";
         buf_ += x_.root.qname;
         buf_ += '>';
-        done_ = true;
+        pieces_.done = true;
         return;
       }
       const SheetElement& e = x_.elements[next_++];
@@ -376,7 +382,7 @@ class SheetWriter {
 
   void Rows() {
     uint32_t row;
-    while (buf_.size() - pos_ < kPiece) {
+    while (buf_.size() - pieces_.pos < kPiece) {
       const detail::RowRec* rr = m_.rows.Next(cursor_, row);
       if (!rr) {
         buf_ += "</";
@@ -549,10 +555,10 @@ class SheetWriter {
   size_t index_;
   const detail::StringUse& use_;
   std::string prefix_;
-  std::string buf_;
-  size_t pos_ = 0;
+  Pieces pieces_;
+  std::string& buf_ = pieces_.buf;
   size_t next_ = 0;
-  bool started_ = false, done_ = false, inData_ = false;
+  bool started_ = false, inData_ = false;
   detail::RowTable::Cursor cursor_;
 };
 
