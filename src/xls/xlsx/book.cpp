@@ -370,25 +370,50 @@ Status XlsxSheet::RemoveAttached(const std::string& sheetName, const Range& r) {
 
 // ---- the workbook ----
 
+namespace {
+
+// Part names are the same names whatever the case of their letters.
+bool SamePart(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 CarriedPart* XlsxBook::FindCarried(std::string_view name) {
   for (auto& p : carried)
-    if (p.name == name) return &p;
+    if (SamePart(p.name, name)) return &p;
   return nullptr;
 }
 
 void XlsxBook::RemoveCarried(std::string_view name) {
-  std::erase_if(carried, [&](const CarriedPart& p) { return p.name == name; });
+  std::erase_if(carried, [&](const CarriedPart& p) { return SamePart(p.name, name); });
+}
+
+bool XlsxBook::PartTaken(std::string_view name) const {
+  if (SamePart(name, workbookPart) || SamePart(name, stylesPart) || SamePart(name, stringsPart) ||
+      SamePart(name, RelsPartOf(workbookPart)) || SamePart(name, "[Content_Types].xml") ||
+      SamePart(name, "_rels/.rels"))
+    return true;
+  for (const auto& p : carried)
+    if (SamePart(p.name, name)) return true;
+  for (size_t i = 0; i < wb_.sheets.size(); ++i) {
+    const XlsxSheet& x = Xlsx(wb_.model(i));
+    if (SamePart(x.part, name) || SamePart(RelsPartOf(x.part), name)) return true;
+  }
+  return false;
 }
 
 std::string XlsxBook::NewPartName(std::string_view prefix, std::string_view suffix) const {
   for (size_t n = 1;; ++n) {
     std::string name = std::string(prefix) + std::to_string(n) + std::string(suffix);
-    bool taken = name == workbookPart || name == stylesPart || name == stringsPart;
-    for (const auto& p : carried)
-      if (p.name == name) taken = true;
-    for (size_t i = 0; i < wb_.sheets.size() && !taken; ++i)
-      if (Xlsx(wb_.model(i)).part == name) taken = true;
-    if (!taken) return name;
+    if (!PartTaken(name)) return name;
   }
 }
 

@@ -132,6 +132,8 @@ class XlsxBook : public BookPart {
   WorkbookImpl& wb() { return wb_; }
   CarriedPart* FindCarried(std::string_view name);
   void RemoveCarried(std::string_view name);
+  // True when a part of the package has the name (in any case).
+  bool PartTaken(std::string_view name) const;
   // A part name no part has yet: prefix + n + suffix.
   std::string NewPartName(std::string_view prefix, std::string_view suffix) const;
 

@@ -224,6 +224,12 @@ class Loader {
 
  private:
   Result<std::string> ReadSmall(std::string_view part);
+  // The name the package gives a part that a relationship names (in any
+  // case): what is written back must not become a second entry of it.
+  std::string Canonical(const std::string& part) const {
+    const long e = zip_.Find(part);
+    return e < 0 ? part : zip_.entries()[static_cast<size_t>(e)].name;
+  }
   Status ReadStrings(const std::string& part);
   Status ReadSheet(SheetModel& m, XlsxSheet& x);
   Status ReadNames(const XmlNode& definedNames);
@@ -1098,7 +1104,7 @@ Status Loader::Run() {
   auto mainPart = ResolveTarget("", main->target);
   if (!mainPart || zip_.Find(*mainPart) < 0)
     return Fail("the package's main document " + main->target + " is missing");
-  b_.workbookPart = *mainPart;
+  b_.workbookPart = Canonical(*mainPart);
   const std::string type = b_.types.TypeOf(b_.workbookPart);
   if (type == ct::kBinaryWorkbook)
     return Fail("this is an Excel binary workbook (.xlsb), which this program does not read");
@@ -1137,13 +1143,13 @@ Status Loader::Run() {
     auto styles = Styles::Parse(*doc);
     if (!styles) return styles.error();
     b_.styles = std::move(*styles);
-    b_.stylesPart = *part;
+    b_.stylesPart = Canonical(*part);
   } else {
     b_.styles = Styles::New();
   }
   if (auto part = partOf(rel::kSharedStrings)) {
     if (auto st = ReadStrings(*part); !st) return st;
-    b_.stringsPart = *part;
+    b_.stringsPart = Canonical(*part);
   }
   if (Overdrawn()) return Fail(Refusal());
 
@@ -1178,7 +1184,7 @@ Status Loader::Run() {
     uint64_t sheetId = wb_.sheets.size() + 1;
     if (const std::string* v = s.Attr("sheetId")) ParseUint(*v, sheetId);
     m->tabId = static_cast<uint32_t>(std::min<uint64_t>(sheetId, UINT32_MAX));
-    xs.part = *part;
+    xs.part = Canonical(*part);
     xs.relId = *id;
     Charge(sizeof(SheetModel) + sizeof(XlsxSheet) + sizeof(Sheet) + 512);
     if (r->type == rel::kWorksheet) {

@@ -575,10 +575,7 @@ Status XlsxBook::Write(Output& out) const {
   ContentTypes t = types;
   Relationships wrels = workbookRels;
   auto freeName = [&](std::string_view wanted, std::string_view prefix) {
-    std::string name(wanted);
-    for (const auto& p : carried)
-      if (p.name == name) return NewPartName(prefix, ".xml");
-    return name;
+    return PartTaken(wanted) ? NewPartName(prefix, ".xml") : std::string(wanted);
   };
   auto ensureRel = [&](const std::string& type, const std::string& part) {
     const std::string target = RelativeTarget(workbookPart, part);
