@@ -3,6 +3,8 @@
 // may be shared, so both are shown) and the process's peak memory.
 
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
@@ -35,6 +37,32 @@ inline double PeakMiB() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   return static_cast<double>(u.ru_maxrss) / 1024.0;  // kilobytes on Linux
+}
+
+// Runs `fn` in a child process, so that the peak memory is its own, and
+// gives its figures (an F with `cpu` and `peakMb`, filled in here) back
+// through a pipe.
+template <class F, class Fn>
+F InChild(Fn fn) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    const double c0 = CpuSeconds();
+    F f = fn();
+    f.cpu = CpuSeconds() - c0;
+    f.peakMb = PeakMiB();
+    if (write(fds[1], &f, sizeof f) != sizeof f) _exit(1);
+    _exit(0);
+  }
+  close(fds[1]);
+  F f;
+  if (read(fds[0], &f, sizeof f) != sizeof f) f = F{};
+  close(fds[0]);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  return f;
 }
 
 }  // namespace migrator::bench

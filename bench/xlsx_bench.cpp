@@ -38,30 +38,6 @@ struct Figures {
   int ok = 0;
 };
 
-// Runs `fn` in a child process; the child writes its figures back through a pipe.
-template <class Fn>
-Figures InChild(Fn fn) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    double c0 = CpuSeconds();
-    Figures f = fn();
-    f.cpu = CpuSeconds() - c0;
-    f.peakMb = PeakMiB();
-    if (write(fds[1], &f, sizeof f) != sizeof f) _exit(1);
-    _exit(0);
-  }
-  close(fds[1]);
-  Figures f;
-  if (read(fds[0], &f, sizeof f) != sizeof f) f.ok = 0;
-  close(fds[0]);
-  int st = 0;
-  waitpid(pid, &st, 0);
-  return f;
-}
-
 // What the package's parts inflate to.
 double InflatedMb(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
@@ -191,14 +167,14 @@ int main(int argc, char** argv) {
       "Workbook engine, .xlsx: %u rows x %u columns (texts, integers, decimals, dates, "
       "empty cells)\n",
       gRows, kCols);
-  Figures w = InChild([&] { return Write(engineFile); });
+  Figures w = InChild<Figures>([&] { return Write(engineFile); });
   if (!w.ok) return 1;
   const double xml = InflatedMb(engineFile);
   std::printf(
       "  engine write: %.2f s (cells %.2f s, save %.2f s; processor time %.2f s), "
       "file %.1f MB (%.0f MB of XML, %.0f MB/s saved), peak memory %.0f MB\n",
       w.seconds, w.build, w.save, w.cpu, w.fileMb, xml, xml / w.save, w.peakMb);
-  Figures r = InChild([&] { return Read(engineFile); });
+  Figures r = InChild<Figures>([&] { return Read(engineFile); });
   if (!r.ok) return 1;
   std::printf(
       "  engine read:  %.2f s (load %.2f s, %.0f MB/s of XML; every value %.2f s; "
@@ -212,7 +188,7 @@ int main(int argc, char** argv) {
         "file %.1f MB, peak memory %.0f MB; the engine is %.1fx faster\n",
         pw.seconds, pw.cpu, std::filesystem::file_size(peerFile) / 1048576.0, pw.peakMb,
         pw.seconds / w.seconds);
-    Figures er = InChild([&] { return Read(peerFile); });
+    Figures er = InChild<Figures>([&] { return Read(peerFile); });
     if (er.ok)
       std::printf("  engine reading XlsxWriter's file: %.2f s, %zu cells, peak memory %.0f MB\n",
                   er.seconds, er.cells, er.peakMb);

@@ -299,6 +299,9 @@ class BookPart {
 };
 
 struct WorkbookImpl {
+  explicit WorkbookImpl(FileFormat format = FileFormat::kXls)
+      : fileFormat(format), limits(LimitsOf(format)) {}
+
   FileFormat fileFormat = FileFormat::kXls;
   Limits limits = kXlsLimits;
   std::unique_ptr<BookPart> book;
@@ -319,6 +322,8 @@ struct WorkbookImpl {
 };
 
 void SetCellRaw(SheetModel& s, uint32_t row, const CellRec& c);
+// Makes `c` hold `v` (a formula's last value, a text added to the pool).
+Status SetCellValue(WorkbookImpl& wb, CellRec& c, const Value& v);
 
 // Which texts of the pool the cells use, equal plain texts merged: the order
 // in which a save writes them and the new index of each entry.

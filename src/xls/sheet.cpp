@@ -69,6 +69,36 @@ void SetCellRaw(SheetModel& s, uint32_t row, const CellRec& c) {
   }
 }
 
+Status SetCellValue(WorkbookImpl& wb, CellRec& c, const Value& v) {
+  switch (v.kind) {
+    case Value::Kind::kNumber:
+      c.kind = CellKind::kNumber;
+      c.num = v.number;
+      break;
+    case Value::Kind::kBoolean:
+      c.kind = CellKind::kBool;
+      c.aux = v.boolean;
+      break;
+    case Value::Kind::kError:
+      c.kind = CellKind::kError;
+      c.aux = v.error;
+      break;
+    case Value::Kind::kText: {
+      std::u16string t;
+      Utf8ToUtf16(v.text, t);
+      auto idx = wb.sst.Add(t);
+      if (!idx) return idx.error();
+      c.kind = CellKind::kText;
+      c.aux = *idx;
+      break;
+    }
+    default:
+      c.kind = CellKind::kBlank;
+      break;
+  }
+  return {};
+}
+
 }  // namespace detail
 
 using detail::CellKind;

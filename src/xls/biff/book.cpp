@@ -605,34 +605,8 @@ Status BiffSheet::ReleaseFormula(WorkbookImpl& wb, SheetModel& m, uint32_t row, 
         w.Append(*expanded);
         w.Append(extra);
         f.body = std::move(body);
-      } else {
-        Value v = DecodeFormulaValue(f);
-        switch (v.kind) {
-          case Value::Kind::kNumber:
-            c.kind = CellKind::kNumber;
-            c.num = v.number;
-            break;
-          case Value::Kind::kBoolean:
-            c.kind = CellKind::kBool;
-            c.aux = v.boolean;
-            break;
-          case Value::Kind::kError:
-            c.kind = CellKind::kError;
-            c.aux = v.error;
-            break;
-          case Value::Kind::kText: {
-            std::u16string t;
-            Utf8ToUtf16(v.text, t);
-            auto idx = wb.sst.Add(t);
-            if (!idx) return idx.error();
-            c.kind = CellKind::kText;
-            c.aux = *idx;
-            break;
-          }
-          default:
-            c.kind = CellKind::kBlank;
-            break;
-        }
+      } else if (auto st = SetCellValue(wb, c, DecodeFormulaValue(f)); !st) {
+        return st;
       }
     }
   }
@@ -855,9 +829,7 @@ Status BiffBook::Write(Output& out) const {
 }
 
 std::unique_ptr<WorkbookImpl> NewBiffWorkbook() {
-  auto wb = std::make_unique<WorkbookImpl>();
-  wb->fileFormat = FileFormat::kXls;
-  wb->limits = kXlsLimits;
+  auto wb = std::make_unique<WorkbookImpl>(FileFormat::kXls);
   auto book = std::make_unique<BiffBook>(*wb);
   BiffBook& b = *book;
   wb->book = std::move(book);
@@ -887,9 +859,7 @@ Result<std::unique_ptr<WorkbookImpl>> ParseBiff(std::span<const uint8_t> file,
     return Fail(
         "the workbook is encrypted (protected by a password to open); "
         "encrypted workbooks are not supported");
-  auto wb = std::make_unique<WorkbookImpl>();
-  wb->fileFormat = FileFormat::kXls;
-  wb->limits = kXlsLimits;
+  auto wb = std::make_unique<WorkbookImpl>(FileFormat::kXls);
   auto book = std::make_unique<BiffBook>(*wb);
   BiffBook& impl = *book;
   wb->book = std::move(book);

@@ -75,33 +75,7 @@ Status XlsxSheet::ReleaseFormula(WorkbookImpl& wb, SheetModel& m, uint32_t row, 
         continue;
       }
       // A reference would leave the sheet: the cell keeps its last value.
-      const Value v = f.value;
-      switch (v.kind) {
-        case Value::Kind::kNumber:
-          c.kind = CellKind::kNumber;
-          c.num = v.number;
-          break;
-        case Value::Kind::kBoolean:
-          c.kind = CellKind::kBool;
-          c.aux = v.boolean;
-          break;
-        case Value::Kind::kError:
-          c.kind = CellKind::kError;
-          c.aux = v.error;
-          break;
-        case Value::Kind::kText: {
-          std::u16string w;
-          Utf8ToUtf16(v.text, w);
-          auto idx = wb.sst.Add(w);
-          if (!idx) return idx.error();
-          c.kind = CellKind::kText;
-          c.aux = *idx;
-          break;
-        }
-        case Value::Kind::kEmpty:
-          c.kind = CellKind::kBlank;
-          break;
-      }
+      if (auto st = detail::SetCellValue(wb, c, f.value); !st) return st;
     }
   }
   return {};
@@ -110,6 +84,30 @@ Status XlsxSheet::ReleaseFormula(WorkbookImpl& wb, SheetModel& m, uint32_t row, 
 namespace {
 
 int ElementRank(const SheetElement& e) {
+  switch (e.kind) {
+    case SheetElement::kDimension:
+      return WorksheetRank("dimension");
+    case SheetElement::kSheetViews:
+      return WorksheetRank("sheetViews");
+    case SheetElement::kFormatPr:
+      return WorksheetRank("sheetFormatPr");
+    case SheetElement::kCols:
+      return WorksheetRank("cols");
+    case SheetElement::kSheetData:
+      return WorksheetRank("sheetData");
+    case SheetElement::kMergeCells:
+      return WorksheetRank("mergeCells");
+    case SheetElement::kHyperlinks:
+      return WorksheetRank("hyperlinks");
+    case SheetElement::kKept:
+      break;
+  }
+  return WorksheetRank(e.node.local);
+}
+
+}  // namespace
+
+int WorksheetRank(std::string_view local) {
   static const char* const kOrder[] = {"sheetPr",
                                        "dimension",
                                        "sheetViews",
@@ -149,36 +147,12 @@ int ElementRank(const SheetElement& e) {
                                        "webPublishItems",
                                        "tableParts",
                                        "extLst"};
-  std::string_view local = e.node.local;
-  switch (e.kind) {
-    case SheetElement::kDimension:
-      local = "dimension";
-      break;
-    case SheetElement::kSheetViews:
-      local = "sheetViews";
-      break;
-    case SheetElement::kFormatPr:
-      local = "sheetFormatPr";
-      break;
-    case SheetElement::kCols:
-      local = "cols";
-      break;
-    case SheetElement::kSheetData:
-      local = "sheetData";
-      break;
-    case SheetElement::kMergeCells:
-      local = "mergeCells";
-      break;
-    case SheetElement::kHyperlinks:
-      local = "hyperlinks";
-      break;
-    case SheetElement::kKept:
-      break;
-  }
   for (size_t i = 0; i < std::size(kOrder); ++i)
     if (local == kOrder[i]) return static_cast<int>(i);
   return -1;
 }
+
+namespace {
 
 // Puts an element of `kind` where the format wants it, unless there is one.
 void EnsureElement(std::vector<SheetElement>& elements, SheetElement::Kind kind,
@@ -370,42 +344,26 @@ Status XlsxSheet::RemoveAttached(const std::string& sheetName, const Range& r) {
 
 // ---- the workbook ----
 
-namespace {
-
-// Part names are the same names whatever the case of their letters.
-bool SamePart(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 CarriedPart* XlsxBook::FindCarried(std::string_view name) {
   for (auto& p : carried)
-    if (SamePart(p.name, name)) return &p;
+    if (SamePartName(p.name, name)) return &p;
   return nullptr;
 }
 
 void XlsxBook::RemoveCarried(std::string_view name) {
-  std::erase_if(carried, [&](const CarriedPart& p) { return SamePart(p.name, name); });
+  std::erase_if(carried, [&](const CarriedPart& p) { return SamePartName(p.name, name); });
 }
 
 bool XlsxBook::PartTaken(std::string_view name) const {
-  if (SamePart(name, workbookPart) || SamePart(name, stylesPart) || SamePart(name, stringsPart) ||
-      SamePart(name, RelsPartOf(workbookPart)) || SamePart(name, "[Content_Types].xml") ||
-      SamePart(name, "_rels/.rels"))
+  if (SamePartName(name, workbookPart) || SamePartName(name, stylesPart) ||
+      SamePartName(name, stringsPart) || SamePartName(name, RelsPartOf(workbookPart)) ||
+      SamePartName(name, "[Content_Types].xml") || SamePartName(name, "_rels/.rels"))
     return true;
   for (const auto& p : carried)
-    if (SamePart(p.name, name)) return true;
+    if (SamePartName(p.name, name)) return true;
   for (size_t i = 0; i < wb_.sheets.size(); ++i) {
     const XlsxSheet& x = Xlsx(wb_.model(i));
-    if (SamePart(x.part, name) || SamePart(RelsPartOf(x.part), name)) return true;
+    if (SamePartName(x.part, name) || SamePartName(RelsPartOf(x.part), name)) return true;
   }
   return false;
 }

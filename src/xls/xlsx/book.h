@@ -190,6 +190,10 @@ Result<std::unique_ptr<WorkbookImpl>> Parse(std::span<const uint8_t> file,
 std::unique_ptr<WorkbookImpl> NewWorkbook();
 std::unique_ptr<SheetModel> NewSheetModel(XlsxBook& book, std::u16string name);
 
+// The place of a worksheet's child element in the order the format wants;
+// -1 for elements it does not name.
+int WorksheetRank(std::string_view local);
+
 // "B3" as (row 2, column 1); false when it is no cell of a sheet of `limits`.
 bool ParseCellRef(std::string_view s, const Limits& limits, uint32_t& row, uint32_t& col);
 // "A1:C4" or "B3".

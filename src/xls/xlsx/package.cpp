@@ -4,9 +4,7 @@
 
 namespace migrator::xls::xlsx {
 
-namespace {
-
-bool EqualsAscii(std::string_view a, std::string_view b) {
+bool SamePartName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     char x = a[i], y = b[i];
@@ -16,8 +14,6 @@ bool EqualsAscii(std::string_view a, std::string_view b) {
   }
   return true;
 }
-
-}  // namespace
 
 Result<Relationships> Relationships::Parse(std::string_view doc, const std::string& what) {
   auto tree = ParseTree(doc, what);
@@ -127,20 +123,20 @@ std::string ContentTypes::Write() const {
 std::string ContentTypes::TypeOf(std::string_view part) const {
   const std::string name = "/" + std::string(part);
   for (const auto& [p, type] : overrides)
-    if (EqualsAscii(p, name)) return type;
+    if (SamePartName(p, name)) return type;
   const size_t dot = part.find_last_of('.');
   const size_t slash = part.find_last_of('/');
   if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
   const std::string_view ext = part.substr(dot + 1);
   for (const auto& [e, type] : defaults)
-    if (EqualsAscii(e, ext)) return type;
+    if (SamePartName(e, ext)) return type;
   return {};
 }
 
 void ContentTypes::Set(std::string_view part, std::string type) {
   const std::string name = "/" + std::string(part);
   for (auto& [p, t] : overrides)
-    if (EqualsAscii(p, name)) {
+    if (SamePartName(p, name)) {
       t = std::move(type);
       return;
     }
@@ -149,7 +145,7 @@ void ContentTypes::Set(std::string_view part, std::string type) {
 
 void ContentTypes::Remove(std::string_view part) {
   const std::string name = "/" + std::string(part);
-  std::erase_if(overrides, [&](const auto& o) { return EqualsAscii(o.first, name); });
+  std::erase_if(overrides, [&](const auto& o) { return SamePartName(o.first, name); });
 }
 
 std::optional<std::string> ResolveTarget(std::string_view source, std::string_view target) {

@@ -84,6 +84,9 @@ struct ContentTypes {
   void Remove(std::string_view part);
 };
 
+// Part names are the same names whatever the case of their letters.
+bool SamePartName(std::string_view a, std::string_view b);
+
 // The part a relationship of `source` ("xl/workbook.xml") names: its target
 // taken from the source's folder, or from the package's root when it starts
 // with "/". Nothing when it climbs out of the package.

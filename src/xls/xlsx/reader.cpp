@@ -80,53 +80,6 @@ const std::string_view* Find(const std::vector<XmlAttr>& attrs, std::string_view
   return nullptr;
 }
 
-// The rank of a worksheet's child in the order the format wants; unknown
-// elements rank with the element before them.
-int SheetRank(std::string_view local) {
-  static const char* const kOrder[] = {"sheetPr",
-                                       "dimension",
-                                       "sheetViews",
-                                       "sheetFormatPr",
-                                       "cols",
-                                       "sheetData",
-                                       "sheetCalcPr",
-                                       "sheetProtection",
-                                       "protectedRanges",
-                                       "scenarios",
-                                       "autoFilter",
-                                       "sortState",
-                                       "dataConsolidate",
-                                       "customSheetViews",
-                                       "mergeCells",
-                                       "phoneticPr",
-                                       "conditionalFormatting",
-                                       "dataValidations",
-                                       "hyperlinks",
-                                       "printOptions",
-                                       "pageMargins",
-                                       "pageSetup",
-                                       "headerFooter",
-                                       "rowBreaks",
-                                       "colBreaks",
-                                       "customProperties",
-                                       "cellWatches",
-                                       "ignoredErrors",
-                                       "smartTags",
-                                       "drawing",
-                                       "legacyDrawing",
-                                       "legacyDrawingHF",
-                                       "drawingHF",
-                                       "picture",
-                                       "oleObjects",
-                                       "controls",
-                                       "webPublishItems",
-                                       "tableParts",
-                                       "extLst"};
-  for (size_t i = 0; i < std::size(kOrder); ++i)
-    if (local == kOrder[i]) return static_cast<int>(i);
-  return -1;
-}
-
 // The text of a string item (<si> or <is>): its <t>, or the <t> of each of
 // its runs; `rich` when it holds more than a plain <t>.
 std::string RichText(const XmlNode& item, bool& rich) {
@@ -270,14 +223,7 @@ void SheetReader::Start(const XmlName& name, const std::vector<XmlAttr>& attrs,
       return;
     }
     sawRoot = true;
-    XmlNode& r = x_.root;
-    r.uri = name.uri;
-    r.local = name.local;
-    r.qname = name.qname;
-    for (const auto& d : nsDecls)
-      r.attrs.push_back({std::string(d.name.qname), {}, std::string(d.value)});
-    for (const auto& a : attrs)
-      r.attrs.push_back({std::string(a.name.qname), std::string(a.name.uri), std::string(a.value)});
+    x_.root = XmlNode::From(name, attrs, nsDecls);
     return;
   }
   if (inData_) {
@@ -297,13 +243,7 @@ void SheetReader::Start(const XmlName& name, const std::vector<XmlAttr>& attrs,
       } else if (name.Is(ns::kMain, "f")) {
         haveF_ = true;
         textOf_ = 2;
-        fNode_ = XmlNode{};
-        fNode_.uri = name.uri;
-        fNode_.local = name.local;
-        fNode_.qname = name.qname;
-        for (const auto& a : attrs)
-          fNode_.attrs.push_back(
-              {std::string(a.name.qname), std::string(a.name.uri), std::string(a.value)});
+        fNode_ = XmlNode::From(name, attrs);
         parser->WantText(true);
       } else if (name.Is(ns::kMain, "is")) {
         haveIs_ = inIs_ = true;
@@ -315,15 +255,8 @@ void SheetReader::Start(const XmlName& name, const std::vector<XmlAttr>& attrs,
     }
     if (inIs_) {
       // Inline text is read as a tree: plain text, or runs kept as read.
-      capture_.back()->children.emplace_back();
-      XmlNode& n = capture_.back()->children.back();
-      n.uri = name.uri;
-      n.local = name.local;
-      n.qname = name.qname;
-      for (const auto& a : attrs)
-        n.attrs.push_back(
-            {std::string(a.name.qname), std::string(a.name.uri), std::string(a.value)});
-      capture_.push_back(&n);
+      capture_.back()->children.push_back(XmlNode::From(name, attrs));
+      capture_.push_back(&capture_.back()->children.back());
     }
     return;
   }
@@ -336,19 +269,12 @@ void SheetReader::Start(const XmlName& name, const std::vector<XmlAttr>& attrs,
   // Any other element is read as a tree.
   XmlNode* n;
   if (depth_ == 2) {
-    captured_ = XmlNode{};
+    captured_ = XmlNode::From(name, attrs, nsDecls);
     n = &captured_;
   } else {
-    capture_.back()->children.emplace_back();
+    capture_.back()->children.push_back(XmlNode::From(name, attrs, nsDecls));
     n = &capture_.back()->children.back();
   }
-  n->uri = name.uri;
-  n->local = name.local;
-  n->qname = name.qname;
-  for (const auto& d : nsDecls)
-    n->attrs.push_back({std::string(d.name.qname), {}, std::string(d.value)});
-  for (const auto& a : attrs)
-    n->attrs.push_back({std::string(a.name.qname), std::string(a.name.uri), std::string(a.value)});
   capture_.push_back(n);
   L_.Charge(sizeof(XmlNode) + kHeapBlock + 32 * attrs.size());
 }
@@ -413,15 +339,8 @@ void SheetReader::End(const XmlName&) {
   }
   if (depth_ == 0) return;
   if (capture_.empty()) return;
-  XmlNode* n = capture_.back();
+  capture_.back()->DropBlanks();
   capture_.pop_back();
-  bool elements = false;
-  for (const auto& c : n->children)
-    if (!c.isText()) elements = true;
-  if (elements)
-    std::erase_if(n->children, [](const XmlNode& c) {
-      return c.isText() && c.text.find_first_not_of(" \t\r\n") == std::string::npos;
-    });
   if (depth_ == 1) Finish(std::move(captured_));
 }
 
@@ -838,15 +757,7 @@ class StringsReader : public XmlHandler {
     if (depth_ == 1) {
       if (const size_t colon = name.qname.find(':'); colon != std::string_view::npos)
         main_ = std::string(name.qname.substr(0, colon + 1));
-      XmlNode& root = L_.book().stringsRootNode;
-      root.uri = name.uri;
-      root.local = name.local;
-      root.qname = name.qname;
-      for (const auto& d : decls)
-        root.attrs.push_back({std::string(d.name.qname), {}, std::string(d.value)});
-      for (const auto& a : attrs)
-        root.attrs.push_back(
-            {std::string(a.name.qname), std::string(a.name.uri), std::string(a.value)});
+      L_.book().stringsRootNode = XmlNode::From(name, attrs, decls);
       if (IsStrict(name.uri))
         fault = kStrictRefusal;
       else if (!name.Is(ns::kMain, "sst"))
@@ -885,15 +796,8 @@ class StringsReader : public XmlHandler {
       }
     }
     inText_ = false;
-    XmlNode* parent = stack_.back();
-    parent->children.emplace_back();
-    XmlNode& n = parent->children.back();
-    n.uri = name.uri;
-    n.local = name.local;
-    n.qname = name.qname;
-    for (const auto& a : attrs)
-      n.attrs.push_back({std::string(a.name.qname), std::string(a.name.uri), std::string(a.value)});
-    stack_.push_back(&n);
+    stack_.back()->children.push_back(XmlNode::From(name, attrs));
+    stack_.push_back(&stack_.back()->children.back());
   }
   void End(const XmlName&) override {
     --depth_;
@@ -1023,7 +927,7 @@ Status Loader::ReadSheet(SheetModel& m, XlsxSheet& x) {
     d.kind = SheetElement::kSheetData;
     size_t at = x.elements.size();
     for (size_t i = 0; i < x.elements.size(); ++i)
-      if (SheetRank(x.elements[i].node.local) > SheetRank("sheetData")) {
+      if (WorksheetRank(x.elements[i].node.local) > WorksheetRank("sheetData")) {
         at = i;
         break;
       }
@@ -1227,9 +1131,7 @@ Result<std::unique_ptr<WorkbookImpl>> Parse(std::span<const uint8_t> file,
                                             const LoadLimits& limits) {
   auto zip = ZipReader::Open(file, limits);
   if (!zip) return zip.error();
-  auto wb = std::make_unique<WorkbookImpl>();
-  wb->fileFormat = FileFormat::kXlsx;
-  wb->limits = kXlsxLimits;
+  auto wb = std::make_unique<WorkbookImpl>(FileFormat::kXlsx);
   auto book = std::make_unique<XlsxBook>(*wb);
   XlsxBook& b = *book;
   wb->book = std::move(book);

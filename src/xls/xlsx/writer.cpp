@@ -35,19 +35,6 @@ std::string RelPrefix(XmlNode& root) {
   }
 }
 
-void StartTag(const XmlNode& n, std::string& out) {
-  out += '<';
-  out += n.qname;
-  for (const auto& a : n.attrs) {
-    out += ' ';
-    out += a.qname;
-    out += "=\"";
-    AppendEscaped(a.value, out, true);
-    out += '"';
-  }
-  out += '>';
-}
-
 // Text of the pool as cell text in a part: escaped, and what XML cannot
 // hold written as _xHHHH_ (see AppendCellText).
 void AppendPoolText(std::u16string_view s, std::string& out) {
@@ -117,7 +104,7 @@ class StringsWriter {
       XmlNode root = root_;
       root.SetAttr("count", std::to_string(use_.total));
       root.SetAttr("uniqueCount", std::to_string(use_.order.size()));
-      StartTag(root, buf_);
+      AppendStartTag(root, buf_);
       prefix_ = MainPrefix(root_);
     }
     const auto& sst = wb_.sst;
@@ -181,7 +168,7 @@ class SheetWriter {
     if (!started_) {
       started_ = true;
       buf_ += kXmlDeclaration;
-      StartTag(x_.root, buf_);
+      AppendStartTag(x_.root, buf_);
     }
     while (buf_.size() - pieces_.pos < kPiece) {
       if (inData_) {
@@ -523,7 +510,7 @@ class SheetWriter {
         if (f.text.empty()) {
           WriteNode(tag, buf_);
         } else {
-          StartTag(tag, buf_);
+          AppendStartTag(tag, buf_);
           AppendEscaped(f.text, buf_, false);
           buf_ += "</";
           buf_ += tag.qname;
@@ -728,9 +715,7 @@ Status XlsxBook::Write(Output& out) const {
 }
 
 std::unique_ptr<WorkbookImpl> NewWorkbook() {
-  auto wb = std::make_unique<WorkbookImpl>();
-  wb->fileFormat = FileFormat::kXlsx;
-  wb->limits = kXlsxLimits;
+  auto wb = std::make_unique<WorkbookImpl>(FileFormat::kXlsx);
   auto book = std::make_unique<XlsxBook>(*wb);
   XlsxBook& b = *book;
   wb->book = std::move(book);

@@ -212,6 +212,30 @@ const XmlNode* XmlNode::Child(std::string_view u, std::string_view l) const {
   return nullptr;
 }
 
+XmlNode XmlNode::From(const XmlName& name, const std::vector<XmlAttr>& attrs,
+                      const std::vector<XmlAttr>& nsDecls) {
+  XmlNode n;
+  n.uri = name.uri;
+  n.local = name.local;
+  n.qname = name.qname;
+  n.attrs.reserve(nsDecls.size() + attrs.size());
+  for (const auto& d : nsDecls)
+    n.attrs.push_back({std::string(d.name.qname), {}, std::string(d.value)});
+  for (const auto& a : attrs)
+    n.attrs.push_back({std::string(a.name.qname), std::string(a.name.uri), std::string(a.value)});
+  return n;
+}
+
+void XmlNode::DropBlanks() {
+  bool elements = false;
+  for (const auto& c : children)
+    if (!c.isText()) elements = true;
+  if (elements)
+    std::erase_if(children, [](const XmlNode& c) {
+      return c.isText() && c.text.find_first_not_of(" \t\r\n") == std::string::npos;
+    });
+}
+
 std::string XmlNode::Text() const {
   std::string t;
   for (const auto& c : children)
@@ -229,34 +253,18 @@ struct TreeBuilder : XmlHandler {
              const std::vector<XmlAttr>& nsDecls) override {
     XmlNode* n;
     if (stack.empty()) {
-      root = XmlNode{};
+      root = XmlNode::From(name, attrs, nsDecls);
       n = &root;
       haveRoot = true;
     } else {
-      stack.back()->children.emplace_back();
+      stack.back()->children.push_back(XmlNode::From(name, attrs, nsDecls));
       n = &stack.back()->children.back();
     }
-    n->uri = name.uri;
-    n->local = name.local;
-    n->qname = name.qname;
-    for (const auto& d : nsDecls)
-      n->attrs.push_back({std::string(d.name.qname), {}, std::string(d.value)});
-    for (const auto& a : attrs)
-      n->attrs.push_back(
-          {std::string(a.name.qname), std::string(a.name.uri), std::string(a.value)});
     stack.push_back(n);
   }
   void End(const XmlName&) override {
-    XmlNode* n = stack.back();
+    stack.back()->DropBlanks();
     stack.pop_back();
-    // Blanks between elements carry nothing.
-    bool elements = false;
-    for (const auto& c : n->children)
-      if (!c.isText()) elements = true;
-    if (elements)
-      std::erase_if(n->children, [](const XmlNode& c) {
-        return c.isText() && c.text.find_first_not_of(" \t\r\n") == std::string::npos;
-      });
   }
   void Text(std::string_view t) override {
     if (stack.empty()) return;
@@ -276,11 +284,7 @@ Result<XmlNode> ParseTree(std::string_view doc, const std::string& what) {
   return std::move(b.root);
 }
 
-void WriteNode(const XmlNode& n, std::string& out) {
-  if (n.isText()) {
-    AppendEscaped(n.text, out, false);
-    return;
-  }
+void AppendStartTag(const XmlNode& n, std::string& out) {
   out += '<';
   out += n.qname;
   for (const auto& a : n.attrs) {
@@ -290,11 +294,20 @@ void WriteNode(const XmlNode& n, std::string& out) {
     AppendEscaped(a.value, out, true);
     out += '"';
   }
-  if (n.children.empty()) {
-    out += "/>";
+  out += '>';
+}
+
+void WriteNode(const XmlNode& n, std::string& out) {
+  if (n.isText()) {
+    AppendEscaped(n.text, out, false);
     return;
   }
-  out += '>';
+  AppendStartTag(n, out);
+  if (n.children.empty()) {
+    out.back() = '/';
+    out += '>';
+    return;
+  }
   for (const auto& c : n.children)
     WriteNode(c, out);
   out += "</";

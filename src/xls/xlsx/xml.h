@@ -85,6 +85,10 @@ struct XmlNode {
   std::vector<XmlNode> children;
   std::string text;  // text nodes
 
+  // An element as a streaming parse reports it, without children.
+  static XmlNode From(const XmlName& name, const std::vector<XmlAttr>& attrs,
+                      const std::vector<XmlAttr>& nsDecls = {});
+
   bool isText() const { return qname.empty(); }
   bool Is(std::string_view u, std::string_view l) const { return local == l && uri == u; }
   const std::string* Attr(std::string_view qualified) const;
@@ -97,6 +101,9 @@ struct XmlNode {
   const XmlNode* Child(std::string_view u, std::string_view l) const;
   // The text of the element: its text children joined.
   std::string Text() const;
+  // Drops the blanks between child elements (text of an element that has
+  // element children carries nothing but layout).
+  void DropBlanks();
 };
 
 // Builds a tree from a whole document.
@@ -104,6 +111,8 @@ Result<XmlNode> ParseTree(std::string_view doc, const std::string& what);
 
 // Appends the element and everything in it.
 void WriteNode(const XmlNode& n, std::string& out);
+// Appends the element's start tag alone ("<x a=\"1\">").
+void AppendStartTag(const XmlNode& n, std::string& out);
 
 // The declaration every part starts with.
 inline constexpr std::string_view kXmlDeclaration =

@@ -18,10 +18,12 @@ import datetime
 import io
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "xls"))
+from make_corpus import sales_sheet, soffice_convert  # noqa: E402
 
 # A 4 x 4 red PNG.
 PNG = base64.b64decode(
@@ -51,26 +53,13 @@ def make_openpyxl(path):
     from openpyxl.chart import BarChart, Reference
     from openpyxl.comments import Comment
     from openpyxl.formatting.rule import CellIsRule, ColorScaleRule
-    from openpyxl.styles import Alignment, Border, Font, PatternFill, Side
+    from openpyxl.styles import PatternFill
     from openpyxl.workbook.defined_name import DefinedName
     from openpyxl.worksheet.datavalidation import DataValidation
 
     wb = Workbook()
     ws = wb.active
-    ws.title = "Sales"
-    ws.append(["Region", "Q1", "Q2", "Q3", "Q4", "Total"])
-    regions = ["North", "South", "East", "West", "Zentral", "Восток", "東部"]
-    for i, name in enumerate(regions):
-        r = i + 2
-        ws.append([name, 100 + i * 11, 90 + i * 7, 120 - i * 3, 80 + i * 13, None])
-        ws.cell(row=r, column=6, value="=SUM(B%d:E%d)" % (r, r))
-    last = len(regions) + 1
-    thin = Side(style="thin")
-    for cell in ws[1]:
-        cell.font = Font(bold=True, name="Arial", size=11)
-        cell.alignment = Alignment(horizontal="center")
-        cell.fill = PatternFill("solid", fgColor="FFFF00")
-        cell.border = Border(top=thin, bottom=thin, left=thin, right=thin)
+    last = sales_sheet(ws)
     for r in range(2, last + 1):
         ws.cell(row=r, column=2).number_format = "#,##0.00"
         ws.cell(row=r, column=3).number_format = "0.0%"
@@ -116,16 +105,6 @@ def make_openpyxl(path):
     wb.defined_names.append(DefinedName("Doubled", attr_text="SUM('Dates & text'!$B$6:$B$10)"))
     ws.print_area = "A1:F9"
     wb.save(path)
-
-
-def soffice_convert(src, fmt, outdir):
-    profile = tempfile.mkdtemp(prefix="migrator-lo-")
-    try:
-        subprocess.run(["soffice", "-env:UserInstallation=file://" + profile, "--headless",
-                        "--convert-to", fmt, "--outdir", outdir, src],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    finally:
-        shutil.rmtree(profile, ignore_errors=True)
 
 
 def make_foreign(outdir):
