@@ -136,35 +136,9 @@ Result<Workbook> Workbook::ConvertedTo(FileFormat format, std::vector<std::strin
             // The other format's formula is another language: the last
             // value goes over.
             ++formulas;
-            const Value v = m.part->FormulaValue(c.aux);
-            switch (v.kind) {
-              case Value::Kind::kNumber:
-                n.kind = CellKind::kNumber;
-                n.num = v.number;
-                break;
-              case Value::Kind::kBoolean:
-                n.kind = CellKind::kBool;
-                n.aux = v.boolean;
-                break;
-              case Value::Kind::kError:
-                n.kind = CellKind::kError;
-                n.aux = v.error;
-                break;
-              case Value::Kind::kText: {
-                std::u16string w;
-                Utf8ToUtf16(v.text, w);
-                auto t = dst.sst.Add(w);
-                if (!t) {
-                  failed = t.error();
-                  return;
-                }
-                n.kind = CellKind::kText;
-                n.aux = *t;
-                break;
-              }
-              case Value::Kind::kEmpty:
-                n.kind = CellKind::kBlank;
-                break;
+            if (auto st = detail::SetCellValue(dst, n, m.part->FormulaValue(c.aux)); !st) {
+              failed = st;
+              return;
             }
             break;
           }
