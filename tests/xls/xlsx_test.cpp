@@ -286,6 +286,8 @@ TEST(XlsxFidelity, ForeignWorkbooksKeepEveryPartThroughAnInsertAndASave) {
     const auto was = Parts(original);
     const auto now = Parts(*saved);
     for (const auto& [name, bytes] : was) {
+      // Texts go in their cells: a shared string table is not written.
+      if (name == "xl/sharedStrings.xml") continue;
       ASSERT_TRUE(now.count(name)) << name << " was lost";
       const bool rewritten = name.find("worksheets/sheet") != std::string::npos ||
                              name == "xl/workbook.xml" || name == "xl/styles.xml" ||
@@ -403,6 +405,41 @@ TEST(XlsxFidelity, SharedFormulasAndSheetNamesFollowEdits) {
   EXPECT_EQ(b.FormulaText(2, 1), "A3*2+'My sheet'!$A$1");
   EXPECT_EQ(b.GetValue(2, 1).number, 7);
   EXPECT_EQ(back.name(0).reference, "'My sheet'!$B$1:$B$3");
+}
+
+TEST(XlsxFidelity, RichTextAndPrefixedNamespacesComeBackAsRead) {
+  // The worksheet calls the main namespace x:, the string table uses it
+  // as its default; a rich text goes from the table into its cell.
+  const std::string main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+  const std::string sheet = "<x:worksheet xmlns:x=\"" + main +
+                            "\"><x:sheetData><x:row r=\"1\"><x:c r=\"A1\" t=\"s\"><x:v>0</x:v>"
+                            "</x:c><x:c r=\"B1\" t=\"s\"><x:v>1</x:v></x:c></x:row></x:sheetData>"
+                            "</x:worksheet>";
+  const std::string strings =
+      "<sst xmlns=\"" + main +
+      "\"><si><r><rPr><b/></rPr><t>Bold</t></r><r><t xml:space=\"preserve\">"
+      " plain</t></r></si><si><t>simple</t></si></sst>";
+  std::string rels = kBookRels;
+  rels.insert(rels.find("</Relationships>"),
+              "<Relationship Id=\"rId2\" Type=\"http://schemas.openxmlformats.org/officeDocument/"
+              "2006/relationships/sharedStrings\" Target=\"sharedStrings.xml\"/>");
+  auto wb = Workbook::Parse(Package({{"[Content_Types].xml", kTypes},
+                                     {"_rels/.rels", kRootRels},
+                                     {"xl/workbook.xml", kBook},
+                                     {"xl/_rels/workbook.xml.rels", rels},
+                                     {"xl/sharedStrings.xml", strings},
+                                     {"xl/worksheets/sheet1.xml", sheet}}));
+  ASSERT_TRUE(wb) << wb.message();
+  EXPECT_EQ(wb->sheet(0).GetValue(0, 0).text, "Bold plain");
+  auto saved = wb->Serialize();
+  ASSERT_TRUE(saved);
+  const std::string xml = Parts(*saved).at("xl/worksheets/sheet1.xml");
+  EXPECT_NE(xml.find("<x:is xmlns=\"" + main + "\"><r><rPr><b/></rPr><t>Bold</t></r>"),
+            std::string::npos)
+      << xml;
+  Workbook back = Reload(*wb);
+  EXPECT_EQ(back.sheet(0).GetValue(0, 0).text, "Bold plain");
+  EXPECT_EQ(back.sheet(0).GetValue(0, 1).text, "simple");
 }
 
 // ---- packages that are refused ----

@@ -123,7 +123,6 @@ class XlsxBook : public BookPart {
   XmlNode workbook;  // the workbook part; its sheets and names are written anew
   Relationships workbookRels;
   std::string stylesPart, stringsPart;
-  XmlNode stringsRootNode;  // the shared strings part's root, without children
   Styles styles;
   std::vector<DefinedNameEntry> names;
   // Every part that is not written anew, in the package's order.

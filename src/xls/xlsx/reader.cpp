@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <set>
 
 #include "xls/unicode.h"
@@ -97,6 +98,33 @@ std::string RichText(const XmlNode& item, bool& rich) {
         if (t.Is(ns::kMain, "t")) text += t.Text();
   }
   return text;
+}
+
+// The runs of a rich text as the worksheet writes them back in its cell:
+// elements of the main namespace without a prefix, whatever prefix the
+// part they came from gave it (the cell's <is> declares it the default).
+std::string RunsXml(const XmlNode& item) {
+  std::string xml;
+  std::function<void(const XmlNode&)> write = [&](const XmlNode& n) {
+    if (n.isText() || n.uri != ns::kMain) {
+      WriteNode(n, xml);
+      return;
+    }
+    XmlNode plain = n;
+    plain.qname = n.local;
+    plain.children.clear();
+    if (n.children.empty()) {
+      WriteNode(plain, xml);
+      return;
+    }
+    AppendStartTag(plain, xml);
+    for (const auto& c : n.children)
+      write(c);
+    xml += "</" + n.local + ">";
+  };
+  for (const auto& k : item.children)
+    write(k);
+  return xml;
 }
 
 class Loader;
@@ -691,9 +719,7 @@ void SheetReader::EndCell() {
           return;
         }
         if (rich) {
-          std::string xml;
-          for (const auto& k : isNode_.children)
-            WriteNode(k, xml);
+          const std::string xml = RunsXml(isNode_);
           const uint32_t idx = wb.sst.AddLoaded(t, Bytes(xml.begin(), xml.end()), {});
           if (idx >= wb.sst.size()) {
             fault = "the workbook holds too much text";
@@ -748,7 +774,7 @@ class StringsReader : public XmlHandler {
   explicit StringsReader(Loader& loader) : L_(loader) {}
 
   void Start(const XmlName& name, const std::vector<XmlAttr>& attrs,
-             const std::vector<XmlAttr>& decls) override {
+             const std::vector<XmlAttr>&) override {
     ++depth_;
     if (L_.Overdrawn()) {
       fault = L_.Refusal();
@@ -757,7 +783,6 @@ class StringsReader : public XmlHandler {
     if (depth_ == 1) {
       if (const size_t colon = name.qname.find(':'); colon != std::string_view::npos)
         main_ = std::string(name.qname.substr(0, colon + 1));
-      L_.book().stringsRootNode = XmlNode::From(name, attrs, decls);
       if (IsStrict(name.uri))
         fault = kStrictRefusal;
       else if (!name.Is(ns::kMain, "sst"))
@@ -827,9 +852,7 @@ class StringsReader : public XmlHandler {
         fault = "the shared strings part holds a text far longer than a cell holds";
         return;
       }
-      std::string xml;
-      for (const auto& k : si_.children)
-        WriteNode(k, xml);
+      const std::string xml = RunsXml(si_);
       idx = wb.sst.AddLoaded(t, Bytes(xml.begin(), xml.end()), {});
       L_.Charge(xml.size() + 48);
     }

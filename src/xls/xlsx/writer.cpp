@@ -86,73 +86,11 @@ class Pieces {
   bool done = false;
 };
 
-// The shared strings part, made while it is compressed.
-class StringsWriter {
- public:
-  StringsWriter(const WorkbookImpl& wb, const detail::StringUse& use, const XmlNode& root)
-      : wb_(wb), use_(use), root_(root) {}
-
-  Result<size_t> Produce(uint8_t* out, size_t cap) {
-    return pieces_.Take(out, cap, [this] { Fill(); });
-  }
-
- private:
-  void Fill() {
-    if (!started_) {
-      started_ = true;
-      buf_ += kXmlDeclaration;
-      XmlNode root = root_;
-      root.SetAttr("count", std::to_string(use_.total));
-      root.SetAttr("uniqueCount", std::to_string(use_.order.size()));
-      AppendStartTag(root, buf_);
-      prefix_ = MainPrefix(root_);
-    }
-    const auto& sst = wb_.sst;
-    while (next_ < use_.order.size() && buf_.size() - pieces_.pos < kPiece) {
-      const uint32_t e = use_.order[next_++];
-      const std::u16string_view text = sst.Text(e);
-      buf_ += '<';
-      buf_ += prefix_;
-      buf_ += "si>";
-      if (const auto* extra = sst.ExtraOf(e); extra && !extra->runs.empty()) {
-        buf_.append(reinterpret_cast<const char*>(extra->runs.data()), extra->runs.size());
-      } else {
-        buf_ += '<';
-        buf_ += prefix_;
-        buf_ += PoolNeedsPreserve(text) ? "t xml:space=\"preserve\">" : "t>";
-        AppendPoolText(text, buf_);
-        buf_ += "</";
-        buf_ += prefix_;
-        buf_ += "t>";
-      }
-      buf_ += "</";
-      buf_ += prefix_;
-      buf_ += "si>";
-    }
-    if (next_ >= use_.order.size()) {
-      buf_ += "</";
-      buf_ += root_.qname;
-      buf_ += '>';
-      pieces_.done = true;
-    }
-  }
-
-  const WorkbookImpl& wb_;
-  const detail::StringUse& use_;
-  const XmlNode& root_;
-  std::string prefix_;
-  Pieces pieces_;
-  std::string& buf_ = pieces_.buf;
-  size_t next_ = 0;
-  bool started_ = false;
-};
-
 // A worksheet, made row by row while it is compressed.
 class SheetWriter {
  public:
-  SheetWriter(const WorkbookImpl& wb, const SheetModel& m, size_t index,
-              const detail::StringUse& use)
-      : wb_(wb), m_(m), x_(Xlsx(m)), index_(index), use_(use), prefix_(MainPrefix(x_.root)) {}
+  SheetWriter(const WorkbookImpl& wb, const SheetModel& m, size_t index)
+      : wb_(wb), m_(m), x_(Xlsx(m)), index_(index), prefix_(MainPrefix(x_.root)) {}
 
   Result<size_t> Produce(uint8_t* out, size_t cap) {
     return pieces_.Take(out, cap, [this] { Fill(); });
@@ -454,7 +392,7 @@ class SheetWriter {
     const xls::Value* fv = nullptr;
     switch (c.kind) {
       case CellKind::kText:
-        buf_ += " t=\"s\"";
+        buf_ += " t=\"inlineStr\"";
         break;
       case CellKind::kBool:
         buf_ += " t=\"b\"";
@@ -484,10 +422,8 @@ class SheetWriter {
         AppendNumber(c.num, buf_);
         break;
       case CellKind::kText:
-        buf_ += '>';
-        Tag_v();
-        AppendInt(use_.Index(c.aux), buf_);
-        break;
+        InlineText(c.aux);
+        return;
       case CellKind::kBool:
         buf_ += '>';
         Tag_v();
@@ -531,6 +467,36 @@ class SheetWriter {
     Tag("c>");
   }
 
+  // Texts go in their cells: a save then needs no table of them, and its
+  // time and memory follow the cells alone.
+  void InlineText(uint32_t text) {
+    const auto& pool = wb_.sst;
+    if (const auto* extra = pool.ExtraOf(text); extra && !extra->runs.empty()) {
+      // Rich text as read, its elements in the default namespace.
+      buf_ += "><";
+      Tag("is");
+      if (!prefix_.empty()) {
+        buf_ += " xmlns=\"";
+        buf_ += ns::kMain;
+        buf_ += '"';
+      }
+      buf_ += '>';
+      buf_.append(reinterpret_cast<const char*>(extra->runs.data()), extra->runs.size());
+    } else {
+      buf_ += "><";
+      Tag("is>");
+      const std::u16string_view t = pool.Text(text);
+      buf_ += '<';
+      Tag(PoolNeedsPreserve(t) ? "t xml:space=\"preserve\">" : "t>");
+      AppendPoolText(t, buf_);
+      buf_ += "</";
+      Tag("t>");
+    }
+    buf_ += "</";
+    Tag("is></");
+    Tag("c>");
+  }
+
   void Tag_v() {
     buf_ += '<';
     Tag("v>");
@@ -540,7 +506,6 @@ class SheetWriter {
   const SheetModel& m_;
   const XlsxSheet& x_;
   size_t index_;
-  const detail::StringUse& use_;
   std::string prefix_;
   Pieces pieces_;
   std::string& buf_ = pieces_.buf;
@@ -558,7 +523,6 @@ Status XlsxBook::Prepare() const {
 
 Status XlsxBook::Write(Output& out) const {
   const WorkbookImpl& wb = wb_;
-  const detail::StringUse use = detail::CountStrings(wb);
   ContentTypes t = types;
   Relationships wrels = workbookRels;
   auto freeName = [&](std::string_view wanted, std::string_view prefix) {
@@ -574,16 +538,10 @@ Status XlsxBook::Write(Output& out) const {
       stylesPart.empty() ? freeName("xl/styles.xml", "xl/styles") : stylesPart;
   ensureRel(rel::kStyles, stylesName);
   t.Set(stylesName, ct::kStyles);
-  const bool strings = !use.order.empty();
-  const std::string stringsName =
-      stringsPart.empty() ? freeName("xl/sharedStrings.xml", "xl/sharedStrings") : stringsPart;
-  if (strings) {
-    ensureRel(rel::kSharedStrings, stringsName);
-    t.Set(stringsName, ct::kSharedStrings);
-  } else {
-    std::erase_if(wrels.list, [](const Relationship& r) { return r.type == rel::kSharedStrings; });
-    t.Remove(stringsName);
-  }
+  // Texts are written in their cells (see SheetWriter::InlineText): a
+  // shared strings part read goes.
+  std::erase_if(wrels.list, [](const Relationship& r) { return r.type == rel::kSharedStrings; });
+  if (!stringsPart.empty()) t.Remove(stringsPart);
 
   // The workbook part: its sheets, defined names and active sheet.
   XmlNode book = workbook;
@@ -677,14 +635,6 @@ Status XlsxBook::Write(Output& out) const {
   const std::string stylesXml = styles.Write();
   std::vector<std::string> sheetRels(wb.sheets.size());
   std::vector<std::unique_ptr<SheetWriter>> sheetWriters;
-  XmlNode stringsRoot = stringsRootNode;
-  if (stringsRoot.qname.empty()) {
-    stringsRoot.uri = ns::kMain;
-    stringsRoot.local = "sst";
-    stringsRoot.qname = "sst";
-    stringsRoot.attrs.push_back({"xmlns", {}, std::string(ns::kMain)});
-  }
-  StringsWriter stringsWriter(wb, use, stringsRoot);
   Status st;
   auto add = [&](const std::string& name, std::string_view bytes) {
     if (st) st = z.Add(name, bytes);
@@ -694,13 +644,11 @@ Status XlsxBook::Write(Output& out) const {
   add(workbookPart, bookXml);
   add(RelsPartOf(workbookPart), wrelsXml);
   add(stylesName, stylesXml);
-  if (strings && st)
-    st = z.Add(stringsName, [&](uint8_t* b, size_t n) { return stringsWriter.Produce(b, n); });
   for (size_t i = 0; i < wb.sheets.size() && st; ++i) {
     const SheetModel& m = wb.model(i);
     const XlsxSheet& x = Xlsx(m);
     if (!m.modeled) continue;
-    sheetWriters.push_back(std::make_unique<SheetWriter>(wb, m, i, use));
+    sheetWriters.push_back(std::make_unique<SheetWriter>(wb, m, i));
     SheetWriter* w = sheetWriters.back().get();
     st = z.Add(x.part, [w](uint8_t* b, size_t n) { return w->Produce(b, n); });
     if (!x.rels.list.empty()) {
