@@ -174,11 +174,13 @@ class SheetReader : public XmlHandler {
   uint16_t xf_ = 0;
   bool haveV_ = false, haveF_ = false, haveIs_ = false;
   bool inIs_ = false;
-  int textOf_ = 0;  // 1 <v>, 2 <f>
+  bool isPlain_ = true;  // the <is> holds one plain <t> (so far)
+  int textOf_ = 0;       // 1 <v>, 2 <f>, 3 the <t> of <is>
   std::string v_, f_;
   XmlNode fNode_;
   std::string extra_;  // attributes kept beside the model
-  XmlNode isNode_;     // the <is> element as read
+  XmlNode isNode_;     // the <is> element as read, when not plain
+  std::string isText_;
 };
 
 class Loader {
@@ -274,18 +276,38 @@ void SheetReader::Start(const XmlName& name, const std::vector<XmlAttr>& attrs,
         fNode_ = XmlNode::From(name, attrs);
         parser->WantText(true);
       } else if (name.Is(ns::kMain, "is")) {
-        haveIs_ = inIs_ = true;
-        isNode_ = XmlNode{};
+        haveIs_ = inIs_ = isPlain_ = true;
+        isText_.clear();
+        isNode_.children.clear();
         capture_.assign(1, &isNode_);
         parser->WantText(true);
       }
       return;
     }
-    if (inIs_) {
-      // Inline text is read as a tree: plain text, or runs kept as read.
-      capture_.back()->children.push_back(XmlNode::From(name, attrs));
-      capture_.push_back(&capture_.back()->children.back());
+    if (!inIs_) return;
+    // Inline text is mostly one plain <t>: only its text is kept. Anything
+    // else is read as a tree, to be written back as read.
+    if (depth_ == 6 && isPlain_ && textOf_ == 0 && isNode_.children.empty() && isText_.empty() &&
+        name.Is(ns::kMain, "t")) {
+      textOf_ = 3;
+      return;
     }
+    if (isPlain_) {
+      isPlain_ = false;
+      if (textOf_ == 3 || !isText_.empty()) {
+        XmlNode t;
+        t.uri = ns::kMain;
+        t.local = "t";
+        t.qname = "t";
+        t.attrs.push_back({"xml:space", std::string(ns::kXml), "preserve"});
+        t.children.emplace_back();
+        t.children.back().text = isText_;
+        isNode_.children.push_back(std::move(t));
+      }
+      textOf_ = 0;
+    }
+    capture_.back()->children.push_back(XmlNode::From(name, attrs));
+    capture_.push_back(&capture_.back()->children.back());
     return;
   }
   if (depth_ == 2 && name.Is(ns::kMain, "sheetData")) {
@@ -309,7 +331,16 @@ void SheetReader::Start(const XmlName& name, const std::vector<XmlAttr>& attrs,
 
 void SheetReader::Text(std::string_view t) {
   if (inData_) {
+    if (inIs_ && textOf_ == 3) {
+      if (isText_.size() + t.size() > kMaxCellText * 4) {
+        Failure("cell " + CellName() + " holds a text far longer than a cell holds");
+        return;
+      }
+      isText_.append(t);
+      return;
+    }
     if (inIs_) {
+      if (isPlain_) return;
       auto& kids = capture_.back()->children;
       if (kids.empty() || !kids.back().isText()) kids.emplace_back();
       if (kids.back().text.size() + t.size() > kMaxCellText * 4) {
@@ -362,7 +393,11 @@ void SheetReader::End(const XmlName&) {
       parser->WantText(false);
       return;
     }
-    if (inIs_ && capture_.size() > 1) capture_.pop_back();
+    if (inIs_ && textOf_ == 3) {
+      textOf_ = 0;
+    } else if (inIs_ && capture_.size() > 1) {
+      capture_.pop_back();
+    }
     return;
   }
   if (depth_ == 0) return;
@@ -661,7 +696,7 @@ void SheetReader::EndCell() {
       break;
     case Type::kInline:
       if (haveIs_) {
-        text = UnescapeCellText(RichText(isNode_, rich));
+        text = UnescapeCellText(isPlain_ ? isText_ : RichText(isNode_, rich));
         value = Value::Text({});
       }
       break;
