@@ -442,6 +442,35 @@ TEST(XlsxFidelity, RichTextAndPrefixedNamespacesComeBackAsRead) {
   EXPECT_EQ(back.sheet(0).GetValue(0, 1).text, "simple");
 }
 
+TEST(XlsxFidelity, CellsOutOfOrderOrGivenTwiceReadInOrder) {
+  // Rows of every column given backwards (as sorting them one insertion at
+  // a time would take the square of their cells), a cell given twice (the
+  // later counts) and a row given twice (merged).
+  std::string sheet =
+      "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+      "<sheetData>";
+  for (uint32_t r = 1; r <= 20; ++r) {
+    sheet += "<row r=\"" + std::to_string(r) + "\">";
+    for (uint32_t c = kXlsxLimits.columns; c-- > 0;)
+      sheet += "<c r=\"" + CellName(r - 1, c) + "\"><v>" + std::to_string(c) + "</v></c>";
+    sheet += "</row>";
+  }
+  sheet +=
+      "<row r=\"30\"><c r=\"B30\"><v>1</v></c><c r=\"A30\"><v>2</v></c>"
+      "<c r=\"B30\"><v>3</v></c></row><row r=\"30\"><c r=\"C30\"><v>4</v></c>"
+      "<c r=\"A30\"><v>5</v></c></row></sheetData></worksheet>";
+  auto wb = Workbook::Parse(SmallPackage(kBook, sheet));
+  ASSERT_TRUE(wb) << wb.message();
+  const Sheet& s = wb->sheet(0);
+  for (uint32_t r = 0; r < 20; ++r)
+    for (uint32_t c = 0; c < kXlsxLimits.columns; c += 997)
+      ASSERT_EQ(s.GetValue(r, c).number, c) << CellName(r, c);
+  EXPECT_EQ(s.GetValue(29, 0).number, 5);
+  EXPECT_EQ(s.GetValue(29, 1).number, 3);
+  EXPECT_EQ(s.GetValue(29, 2).number, 4);
+  EXPECT_EQ(Dump(Reload(*wb)), Dump(*wb));
+}
+
 // ---- packages that are refused ----
 
 // A zip written byte by byte, for packages no zip library would write.

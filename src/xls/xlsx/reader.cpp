@@ -166,7 +166,8 @@ class SheetReader : public XmlHandler {
   bool haveRow_ = false;
   long lastCol_ = -1;
   uint32_t nextRow_ = 0;
-  std::vector<CellRec> pending_;
+  std::vector<CellRec> pending_;  // the cells of the row being read
+  bool sorted_ = true;            // ... in the order of their columns
   uint32_t pendingRow_ = 0;
   // The cell.
   enum class Type : uint8_t { kNumber, kShared, kInline, kFormulaText, kBool, kError, kDate };
@@ -782,20 +783,45 @@ void SheetReader::EndCell() {
     m_.cellHook = true;
     L_.Charge(extra_.size() + 48);
   }
-  if (!pending_.empty() && pending_.back().col >= c.col) FlushRow();
+  if (!pending_.empty() && pending_.back().col >= c.col) sorted_ = false;
   pendingRow_ = row_;
   pending_.push_back(c);
 }
 
 void SheetReader::FlushRow() {
   if (pending_.empty()) return;
+  if (!sorted_) {
+    // Cells out of order (or given twice, the last counting) are sorted
+    // once, not inserted one by one: a row of many columns given backwards
+    // would otherwise cost the square of its cells.
+    std::stable_sort(pending_.begin(), pending_.end(),
+                     [](const CellRec& a, const CellRec& b) { return a.col < b.col; });
+    size_t kept = 0;
+    for (size_t i = 0; i < pending_.size(); ++i) {
+      if (i + 1 < pending_.size() && pending_[i + 1].col == pending_[i].col) continue;
+      pending_[kept++] = pending_[i];
+    }
+    pending_.resize(kept);
+    sorted_ = true;
+  }
   const size_t rows = m_.rows.count();
   detail::RowRec& rr = m_.rows.At(pendingRow_);
   if (rr.cells.empty()) {
     rr.cells.assign(pending_.begin(), pending_.end());
   } else {
-    for (const CellRec& c : pending_)
-      detail::SetCellRaw(m_, pendingRow_, c);
+    // The row was given twice: both merged, the later cells counting.
+    std::vector<CellRec> merged;
+    merged.reserve(rr.cells.size() + pending_.size());
+    size_t i = 0, k = 0;
+    while (i < rr.cells.size() || k < pending_.size()) {
+      if (k == pending_.size() || (i < rr.cells.size() && rr.cells[i].col < pending_[k].col)) {
+        merged.push_back(rr.cells[i++]);
+      } else {
+        if (i < rr.cells.size() && rr.cells[i].col == pending_[k].col) ++i;
+        merged.push_back(pending_[k++]);
+      }
+    }
+    rr.cells = std::move(merged);
   }
   m_.usedDirty = true;
   L_.Charge(pending_.size() * sizeof(CellRec) + (m_.rows.count() != rows ? kRowCost : 0));

@@ -351,7 +351,10 @@ bool Styles::DateFormatOf(uint16_t index) const {
 
 Result<uint16_t> Styles::NumberFormatId(std::string_view code) {
   std::u16string wide;
-  if (!Utf8ToUtf16(code, wide) || wide.empty() || wide.size() > 255)
+  bool controls = false;
+  for (char c : code)
+    if (static_cast<unsigned char>(c) < 0x20) controls = true;
+  if (!Utf8ToUtf16(code, wide) || wide.empty() || wide.size() > 255 || controls)
     return Fail("\"" + std::string(code) + "\" is not a number format that can be stored");
   uint16_t last = 163;  // custom formats count from 164
   if (const XmlNode* l = Get(kNumFmts))

@@ -322,6 +322,17 @@ void AppendEscaped(std::string_view s, std::string& out, bool attribute) {
   for (size_t i = 0; i < s.size(); ++i) {
     const char c = s[i];
     const char* rep = nullptr;
+    // Characters XML 1.0 cannot hold are left out (cell text escapes them,
+    // see AppendCellText; elsewhere, names and codes, nothing can).
+    const auto u = static_cast<unsigned char>(c);
+    if ((u < 0x20 && c != '\t' && c != '\n' && c != '\r') ||
+        (u == 0xEF && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0xBF &&
+         (static_cast<unsigned char>(s[i + 2]) & 0xFE) == 0xBE)) {
+      out.append(s, from, i - from);
+      if (u == 0xEF) i += 2;
+      from = i + 1;
+      continue;
+    }
     switch (c) {
       case '&':
         rep = "&amp;";
