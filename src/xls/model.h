@@ -275,10 +275,11 @@ class BookPart {
   // Defined names.
   virtual size_t nameCount() const = 0;
   virtual DefinedName name(size_t index) const = 0;
-  virtual std::optional<size_t> FindName(std::string_view name,
+  // The name in UTF-8 and in UTF-16, both (callers converted it already).
+  virtual std::optional<size_t> FindName(std::string_view name, std::u16string_view wide,
                                          std::optional<size_t> scope) const = 0;
-  virtual Status DefineName(std::string_view name, size_t sheet, const Range& area,
-                            std::optional<size_t> scope) = 0;
+  virtual Status DefineName(std::string_view name, std::u16string_view wide, size_t sheet,
+                            const Range& area, std::optional<size_t> scope) = 0;
   virtual Status MoveNameArea(size_t index, size_t sheet, const Range& area) = 0;
   virtual Status DeleteName(size_t index) = 0;
 

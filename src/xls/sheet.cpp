@@ -137,17 +137,23 @@ std::string Grouped(uint64_t n) {
   return s;
 }
 
-Status CheckCell(const WorkbookImpl& wb, const SheetModel& m, uint32_t row, uint32_t col) {
+// Why a cell cannot be set; kept out of the way of the calls that can.
+[[gnu::noinline, gnu::cold]] Status CellRefusal(const WorkbookImpl& wb, const SheetModel& m,
+                                                uint32_t row, uint32_t col) {
   if (!m.modeled)
     return Fail("sheet " + Utf16ToUtf8(m.name) + " is not a worksheet; it has no cells");
   if (row >= wb.limits.rows)
     return Fail("row " + std::to_string(static_cast<uint64_t>(row) + 1) +
                 " is beyond the last row of a sheet (" + Grouped(wb.limits.rows) + ")");
-  if (col >= wb.limits.columns)
-    return Fail("column " + std::to_string(static_cast<uint64_t>(col) + 1) +
-                " is beyond the last column of a sheet (" + Grouped(wb.limits.columns) + ", " +
-                ColumnName(wb.limits.columns - 1) + ")");
-  return {};
+  return Fail("column " + std::to_string(static_cast<uint64_t>(col) + 1) +
+              " is beyond the last column of a sheet (" + Grouped(wb.limits.columns) + ", " +
+              ColumnName(wb.limits.columns - 1) + ")");
+}
+
+inline Status CheckCell(const WorkbookImpl& wb, const SheetModel& m, uint32_t row, uint32_t col) {
+  if (m.modeled && row < wb.limits.rows && col < wb.limits.columns) [[likely]]
+    return {};
+  return CellRefusal(wb, m, row, col);
 }
 
 uint16_t DefaultXf(const WorkbookImpl& wb, const SheetModel& m, uint32_t row, uint32_t col) {

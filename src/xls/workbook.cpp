@@ -268,7 +268,7 @@ DefinedName Workbook::name(size_t index) const {
 std::optional<size_t> Workbook::FindName(std::string_view name, std::optional<size_t> scope) const {
   std::u16string n;
   if (!Utf8ToUtf16(name, n)) return std::nullopt;
-  return impl_->book->FindName(name, scope);
+  return impl_->book->FindName(name, n, scope);
 }
 
 Status Workbook::DefineName(std::string_view name, size_t sheet, const Range& area,
@@ -283,7 +283,7 @@ Status Workbook::DefineName(std::string_view name, size_t sheet, const Range& ar
   if (!detail::ValidArea(area, wb.limits))
     return Fail("the range of the defined name " + std::string(name) +
                 " is not a valid block of cells");
-  return wb.book->DefineName(name, sheet, area, scope);
+  return wb.book->DefineName(name, n, sheet, area, scope);
 }
 
 Status Workbook::MoveNameArea(size_t index, size_t sheet, const Range& area) {

@@ -412,10 +412,9 @@ DefinedName BiffBook::name(size_t index) const {
   return d;
 }
 
-std::optional<size_t> BiffBook::FindName(std::string_view name, std::optional<size_t> scope) const {
+std::optional<size_t> BiffBook::FindName(std::string_view name, std::u16string_view n,
+                                         std::optional<size_t> scope) const {
   const BiffBook& wb = *this;
-  std::u16string n;
-  if (!Utf8ToUtf16(name, n)) return std::nullopt;
   uint16_t itab = scope ? static_cast<uint16_t>(*scope + 1) : 0;
   for (size_t i = 0; i < wb.names.size(); ++i) {
     const NameRec& r = wb.names[i];
@@ -429,12 +428,10 @@ std::optional<size_t> BiffBook::FindName(std::string_view name, std::optional<si
   return std::nullopt;
 }
 
-Status BiffBook::DefineName(std::string_view name, size_t sheet, const Range& area,
-                            std::optional<size_t> scope) {
+Status BiffBook::DefineName(std::string_view name, std::u16string_view n, size_t sheet,
+                            const Range& area, std::optional<size_t> scope) {
   BiffBook& wb = *this;
-  std::u16string n;
-  Utf8ToUtf16(name, n);
-  auto existing = FindName(name, scope);
+  auto existing = FindName(name, n, scope);
   uint16_t ixti = wb.XtiForSheet(sheet);
   if (wb.xtis.size() > 0xFFFF) return Fail("the workbook holds too many sheet references");
   Bytes rgce = MakeRef3d(ixti, area);
@@ -447,7 +444,7 @@ Status BiffBook::DefineName(std::string_view name, size_t sheet, const Range& ar
     return {};
   }
   NameRec r;
-  r.name = std::move(n);
+  r.name = std::u16string(n);
   r.itab = scope ? static_cast<uint16_t>(*scope + 1) : 0;
   r.rgce = std::move(rgce);
   wb.names.push_back(std::move(r));

@@ -426,7 +426,8 @@ DefinedName XlsxBook::name(size_t index) const {
   return d;
 }
 
-std::optional<size_t> XlsxBook::FindName(std::string_view name, std::optional<size_t> scope) const {
+std::optional<size_t> XlsxBook::FindName(std::string_view name, std::u16string_view,
+                                         std::optional<size_t> scope) const {
   for (size_t i = 0; i < names.size(); ++i) {
     const DefinedNameEntry& n = names[i];
     if (n.localSheetId.has_value() != scope.has_value()) continue;
@@ -439,11 +440,11 @@ std::optional<size_t> XlsxBook::FindName(std::string_view name, std::optional<si
   return std::nullopt;
 }
 
-Status XlsxBook::DefineName(std::string_view name, size_t sheet, const Range& area,
-                            std::optional<size_t> scope) {
+Status XlsxBook::DefineName(std::string_view name, std::u16string_view wide, size_t sheet,
+                            const Range& area, std::optional<size_t> scope) {
   const std::string text =
       QuoteSheetName(Utf16ToUtf8(wb_.model(sheet).name)) + "!" + RangeName(area, true);
-  if (auto existing = FindName(name, scope)) {
+  if (auto existing = FindName(name, wide, scope)) {
     names[*existing].text = text;
     return {};
   }

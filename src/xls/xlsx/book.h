@@ -158,9 +158,10 @@ class XlsxBook : public BookPart {
   void SetDate1904(bool on) override;
   size_t nameCount() const override { return names.size(); }
   DefinedName name(size_t index) const override;
-  std::optional<size_t> FindName(std::string_view name, std::optional<size_t> scope) const override;
-  Status DefineName(std::string_view name, size_t sheet, const Range& area,
-                    std::optional<size_t> scope) override;
+  std::optional<size_t> FindName(std::string_view name, std::u16string_view wide,
+                                 std::optional<size_t> scope) const override;
+  Status DefineName(std::string_view name, std::u16string_view wide, size_t sheet,
+                    const Range& area, std::optional<size_t> scope) override;
   Status MoveNameArea(size_t index, size_t sheet, const Range& area) override;
   Status DeleteName(size_t index) override;
 
