@@ -495,6 +495,7 @@ Status Sheet::SetColumnWidth(uint32_t col, double characters) {
   detail::ColInfo& ci = m_->cols.Edit(col);
   if (!ci.set) {
     ci = detail::ColInfo{};
+    ci.xf = wb_->book->DefaultXf();
     ci.set = true;
   }
   // In steps of 1/256 character, as spreadsheet programs keep widths.
