@@ -175,8 +175,34 @@ Result<Workbook> Workbook::Parse(std::span<const uint8_t> file, const LoadLimits
   return wb;
 }
 
+// True when the file at `path` starts as a zip package; its size in `size`.
+static bool IsPackageFile(const std::string& path, uint64_t& size) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  uint8_t head[4] = {};
+  const bool zip = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                   ::read(fd, head, sizeof head) == sizeof head && head[0] == 'P' &&
+                   head[1] == 'K' &&
+                   ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6));
+  size = zip ? static_cast<uint64_t>(st.st_size) : 0;
+  ::close(fd);
+  return zip;
+}
+
 Result<Workbook> Workbook::Load(const std::string& path) {
   RemoveStaleSaveFiles(path);
+  // A package is read from its file as its parts are: its image is not
+  // held beside the workbook it makes.
+  uint64_t size = 0;
+  if (IsPackageFile(path, size)) {
+    if (size > (uint64_t{1} << 30)) return Fail(path + " is too large to be a workbook");
+    auto impl = detail::ParseXlsxFile(path, size, {});
+    if (!impl) return Fail(path + ": " + impl.message());
+    Workbook wb;
+    wb.impl_ = std::move(*impl);
+    return wb;
+  }
   FileImage file;
   if (auto st = ReadWholeFile(path, file); !st) return st.error();
   auto wb = Parse(std::span<const uint8_t>(file.data.get(), file.size));

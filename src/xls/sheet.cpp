@@ -329,7 +329,10 @@ Status Sheet::SetText(uint32_t row, uint32_t col, std::string_view utf8) {
     return Fail("cell " + Where(row, col) + ": a text of " + std::to_string(t.size()) +
                 " characters is longer than a cell holds (32,767)");
   if (auto st = CheckArrays(*m_, row, col); !st) return st;
-  auto idx = wb_->sst.Add(t);
+  // An .xlsx save writes each text in its cell, and nothing merges equal
+  // texts there: they are shared as they come. (An .xls save merges them
+  // in its string table.)
+  auto idx = wb_->fileFormat == FileFormat::kXlsx ? wb_->sst.AddShared(t) : wb_->sst.Add(t);
   if (!idx) return idx.error();
   CellRec c;
   c.kind = CellKind::kText;

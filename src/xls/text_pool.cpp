@@ -35,6 +35,26 @@ Result<uint32_t> SharedStrings::Add(std::u16string_view s) {
   return idx;
 }
 
+Result<uint32_t> SharedStrings::AddShared(std::u16string_view s) {
+  if (s.size() > kShortText) return Add(s);
+  if (!shortSlots_) shortSlots_ = std::make_unique<uint32_t[]>(kShortSlots);
+  const size_t mask = kShortSlots - 1;
+  for (size_t at = Hash(s) & mask;; at = (at + 1) & mask) {
+    const uint32_t slot = shortSlots_[at];
+    if (slot == 0) {
+      auto added = Add(s);
+      // Half full at most, so that a probe ends soon.
+      if (added && shortTexts_ < kShortSlots / 2) {
+        shortSlots_[at] = *added + 1;
+        ++shortTexts_;
+      }
+      return added;
+    }
+    const uint32_t e = slot - 1;
+    if (entries_[e].extra == kNone && Text(e) == s) return e;
+  }
+}
+
 const std::vector<uint32_t, BigAlloc<uint32_t>>& SharedStrings::FirstEqual() const {
   const size_t size = entries_.size();
   size_t i = firstEqual_.size();

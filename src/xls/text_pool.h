@@ -35,6 +35,10 @@ class SharedStrings {
   }
   // Adds a plain string.
   Result<uint32_t> Add(std::u16string_view s);
+  // The same, but a short text met before gives the entry it has already:
+  // a column of a few values (a status, a category) then holds each once.
+  // The table of short texts is bounded; past it texts are added anew.
+  Result<uint32_t> AddShared(std::u16string_view s);
   // Adds an entry as read, with optional runs and phonetic data.
   uint32_t AddLoaded(std::u16string_view s, Bytes runs, Bytes ext);
   // Room for `n` characters of an entry being read (nullptr when the
@@ -95,6 +99,11 @@ class SharedStrings {
   mutable std::vector<uint32_t, BigAlloc<uint32_t>> firstEqual_;
   mutable std::vector<uint64_t, BigAlloc<uint64_t>> textSlots_;
   mutable size_t textsInSlots_ = 0;
+  // AddShared's table: entry + 1 by hash, 0 for a free slot.
+  static constexpr size_t kShortText = 24;
+  static constexpr size_t kShortSlots = size_t{1} << 16;
+  std::unique_ptr<uint32_t[]> shortSlots_;
+  size_t shortTexts_ = 0;
 };
 
 }  // namespace migrator::xls::detail

@@ -187,6 +187,9 @@ inline const XlsxBook& Xlsx(const WorkbookImpl& wb) {
 // Reading (reader.cpp) and writing (writer.cpp) whole packages.
 Result<std::unique_ptr<WorkbookImpl>> Parse(std::span<const uint8_t> file,
                                             const LoadLimits& limits);
+// From the package's file, read as its parts are (the file is not held).
+Result<std::unique_ptr<WorkbookImpl>> ParseFile(const std::string& path, uint64_t size,
+                                                const LoadLimits& limits);
 std::unique_ptr<WorkbookImpl> NewWorkbook();
 std::unique_ptr<SheetModel> NewSheetModel(XlsxBook& book, std::u16string name);
 
@@ -223,6 +226,10 @@ namespace migrator::xls::detail {
 inline Result<std::unique_ptr<WorkbookImpl>> ParseXlsx(std::span<const uint8_t> file,
                                                        const LoadLimits& limits) {
   return xlsx::Parse(file, limits);
+}
+inline Result<std::unique_ptr<WorkbookImpl>> ParseXlsxFile(const std::string& path, uint64_t size,
+                                                           const LoadLimits& limits) {
+  return xlsx::ParseFile(path, size, limits);
 }
 inline std::unique_ptr<WorkbookImpl> NewXlsxWorkbook() {
   return xlsx::NewWorkbook();

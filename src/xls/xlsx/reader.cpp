@@ -763,7 +763,7 @@ void SheetReader::EndCell() {
           }
           c.aux = idx;
         } else {
-          auto idx = wb.sst.Add(t);
+          auto idx = wb.sst.AddShared(t);
           if (!idx) {
             fault = idx.message();
             return;
@@ -1211,17 +1211,33 @@ Status Loader::Run() {
 
 }  // namespace
 
-Result<std::unique_ptr<WorkbookImpl>> Parse(std::span<const uint8_t> file,
-                                            const LoadLimits& limits) {
-  auto zip = ZipReader::Open(file, limits);
-  if (!zip) return zip.error();
+namespace {
+
+Result<std::unique_ptr<WorkbookImpl>> Read(ZipReader& zip, size_t packageSize,
+                                           const LoadLimits& limits) {
   auto wb = std::make_unique<WorkbookImpl>(FileFormat::kXlsx);
   auto book = std::make_unique<XlsxBook>(*wb);
   XlsxBook& b = *book;
   wb->book = std::move(book);
-  Loader loader(**zip, *wb, b, limits, file.size());
+  Loader loader(zip, *wb, b, limits, packageSize);
   if (auto st = loader.Run(); !st) return st.error();
   return wb;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<WorkbookImpl>> Parse(std::span<const uint8_t> file,
+                                            const LoadLimits& limits) {
+  auto zip = ZipReader::Open(file, limits);
+  if (!zip) return zip.error();
+  return Read(**zip, file.size(), limits);
+}
+
+Result<std::unique_ptr<WorkbookImpl>> ParseFile(const std::string& path, uint64_t size,
+                                                const LoadLimits& limits) {
+  auto zip = ZipReader::OpenFile(path, size, limits);
+  if (!zip) return zip.error();
+  return Read(**zip, size, limits);
 }
 
 }  // namespace migrator::xls::xlsx

@@ -68,10 +68,27 @@ Result<std::unique_ptr<ZipReader>> ZipReader::Open(std::span<const uint8_t> imag
   zip_error_t err;
   zip_error_init(&err);
   zip_source_t* src = zip_source_buffer_create(image.data(), image.size(), 0, &err);
-  if (!src) {
-    zip_error_fini(&err);
-    return Fail("not enough memory to open the package");
-  }
+  zip_error_fini(&err);
+  if (!src) return Fail("not enough memory to open the package");
+  return FromSource(src, image.size(), limits);
+}
+
+Result<std::unique_ptr<ZipReader>> ZipReader::OpenFile(const std::string& path, uint64_t size,
+                                                       const LoadLimits& limits) {
+  zip_error_t err;
+  zip_error_init(&err);
+  zip_source_t* src = zip_source_file_create(path.c_str(), 0, -1, &err);
+  std::string why = src ? "" : zip_error_strerror(&err);
+  zip_error_fini(&err);
+  if (!src) return Fail("cannot read " + path + ": " + why);
+  return FromSource(src, size, limits);
+}
+
+Result<std::unique_ptr<ZipReader>> ZipReader::FromSource(void* source, uint64_t packageSize,
+                                                         const LoadLimits& limits) {
+  zip_source_t* src = static_cast<zip_source_t*>(source);
+  zip_error_t err;
+  zip_error_init(&err);
   zip_t* za = zip_open_from_source(src, ZIP_RDONLY | ZIP_CHECKCONS, &err);
   if (!za) {
     zip_source_free(src);
@@ -91,9 +108,9 @@ Result<std::unique_ptr<ZipReader>> ZipReader::Open(std::span<const uint8_t> imag
 
   const size_t perByte = limits.inflatedPerPackageByte;
   const uint64_t relative =
-      perByte && image.size() > (UINT64_MAX - limits.baseInflatedBytes) / perByte
+      perByte && packageSize > (UINT64_MAX - limits.baseInflatedBytes) / perByte
           ? UINT64_MAX
-          : limits.baseInflatedBytes + uint64_t{image.size()} * perByte;
+          : limits.baseInflatedBytes + packageSize * perByte;
   r->budget_ = std::min<uint64_t>(relative, limits.maxInflatedBytes);
 
   const zip_int64_t n = zip_get_num_entries(za, 0);
@@ -133,7 +150,7 @@ Result<std::unique_ptr<ZipReader>> ZipReader::Open(std::span<const uint8_t> imag
     declared += std::min<uint64_t>(size, UINT64_MAX / 2);
     if (declared > r->budget_)
       return Fail("the package's parts would inflate to more than " + SizeText(r->budget_) +
-                  ", far more than a package of " + SizeText(image.size()) +
+                  ", far more than a package of " + SizeText(packageSize) +
                   " holds; it is damaged or made to exhaust memory, and is not opened");
     r->entries_.push_back({std::move(name), size, static_cast<uint64_t>(i)});
   }

@@ -31,6 +31,10 @@ class ZipReader {
   // from `limits` and the package's size.
   static Result<std::unique_ptr<ZipReader>> Open(std::span<const uint8_t> image,
                                                  const LoadLimits& limits);
+  // The same, reading the package from its file as its parts are read,
+  // without holding the file in memory.
+  static Result<std::unique_ptr<ZipReader>> OpenFile(const std::string& path, uint64_t size,
+                                                     const LoadLimits& limits);
   ~ZipReader();
 
   const std::vector<Entry>& entries() const { return entries_; }
@@ -47,6 +51,10 @@ class ZipReader {
 
  private:
   ZipReader() = default;
+  // Opens the package a libzip source (zip_source_t) reads, and checks its
+  // directory.
+  static Result<std::unique_ptr<ZipReader>> FromSource(void* source, uint64_t packageSize,
+                                                       const LoadLimits& limits);
   struct Archive;
   std::unique_ptr<Archive> za_;
   std::vector<Entry> entries_;
