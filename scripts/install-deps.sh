@@ -14,6 +14,7 @@ PACKAGES=(
   python3 python3-xlrd python3-xlwt python3-openpyxl python3-xlsxwriter python3-mysqldb
   libreoffice-calc-nogui
   xvfb xauth
+  dpkg-dev lintian desktop-file-utils appstream
 )
 
 missing=()

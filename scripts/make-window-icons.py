@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Draws the window's fallback tool-bar icons (24 x 24 PNG) and its program
 icon (32 x 32) into src/app/qt/icons. The window prefers the desktop theme's
-icons and uses these where the theme has none. Run it again after changing a
-drawing; the PNG files are kept in the repository."""
+icons and uses these where the theme has none. The program icon also goes into
+data/icons/hicolor for the desktop's menus: the same drawing as an SVG file
+and as PNG files of every size the desktop asks for. Run it again after
+changing a drawing; the PNG and SVG files are kept in the repository."""
 import math
 import os
 import struct
@@ -18,6 +20,17 @@ class Canvas:
     def dot(self, x, y, rgba):
         if 0 <= x < self.size and 0 <= y < self.size:
             self.px[y][x] = rgba
+
+    def blend(self, x, y, rgba, coverage):
+        """Paints rgba over the pixel with the given share (0..1) of its area."""
+        below = self.px[y][x]
+        a = rgba[3] / 255 * coverage
+        out_a = a + below[3] / 255 * (1 - a)
+        if out_a <= 0:
+            return
+        rgb = tuple(round((rgba[i] * a + below[i] * below[3] / 255 * (1 - a)) / out_a)
+                    for i in range(3))
+        self.px[y][x] = rgb + (round(out_a * 255),)
 
     def rect(self, x0, y0, x1, y1, rgba):
         for y in range(y0, y1 + 1):
@@ -52,6 +65,8 @@ GREEN = (30, 150, 60, 255)
 RED = (200, 30, 30, 255)
 WHITE = (250, 250, 250, 255)
 SHEET = (60, 140, 70, 255)
+# The desktop's name for the program: its menu entry, metadata and icon.
+APP_ID = "com.orvane.Migrator"
 
 
 def configure():
@@ -102,18 +117,84 @@ def backup():
     return c
 
 
+# The program icon on a 32-unit grid: a database (blue, lighter top) and a
+# sheet (green, white grid) with the arrow from one to the other. A rect
+# covers the cells x0..x1, y0..y1; a line is a stroke with round ends between
+# two points of the grid.
+PROGRAM_ICON = (
+    ("rect", (2, 6, 13, 26), BLUE),
+    ("rect", (2, 6, 13, 8), (90, 140, 220, 255)),
+    ("rect", (19, 6, 30, 26), SHEET),
+    ("rect", (19, 11, 30, 11), WHITE),
+    ("rect", (19, 16, 30, 16), WHITE),
+    ("rect", (19, 21, 30, 21), WHITE),
+    ("rect", (24, 6, 24, 26), WHITE),
+    ("line", (9, 16, 21, 16, 3), GREEN),
+    ("line", (16, 11, 21, 16, 3), GREEN),
+    ("line", (16, 21, 21, 16, 3), GREEN),
+)
+THEME_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
 def program():
     c = Canvas(32)
-    c.rect(2, 6, 13, 26, BLUE)
-    c.rect(2, 6, 13, 8, (90, 140, 220, 255))
-    c.rect(19, 6, 30, 26, SHEET)
-    for y in (11, 16, 21):
-        c.rect(19, y, 30, y, WHITE)
-    c.rect(24, 6, 24, 26, WHITE)
-    c.line(9, 16, 21, 16, 3, GREEN)
-    c.line(16, 11, 21, 16, 3, GREEN)
-    c.line(16, 21, 21, 16, 3, GREEN)
+    for kind, geometry, rgba in PROGRAM_ICON:
+        if kind == "rect":
+            c.rect(*geometry, rgba)
+        else:
+            c.line(*geometry, rgba)
     return c
+
+
+def program_scaled(size, samples=4):
+    """The program icon at size x size pixels: rects snapped to whole pixels
+    (at least one wide), strokes smoothed by samples x samples points a pixel."""
+    scale = size / 32
+    c = Canvas(size)
+    for kind, geometry, rgba in PROGRAM_ICON:
+        if kind == "rect":
+            x0, y0, x1, y1 = geometry
+            left, top = round(x0 * scale), round(y0 * scale)
+            right = max(left + 1, round((x1 + 1) * scale))
+            bottom = max(top + 1, round((y1 + 1) * scale))
+            c.rect(left, top, right - 1, bottom - 1, rgba)
+            continue
+        x0, y0, x1, y1, width = (v * scale for v in geometry)
+        r = width / 2
+        dx, dy = x1 - x0, y1 - y0
+        length2 = dx * dx + dy * dy
+        for py in range(max(0, int(min(y0, y1) - r)), min(size, int(max(y0, y1) + r) + 1)):
+            for px in range(max(0, int(min(x0, x1) - r)), min(size, int(max(x0, x1) + r) + 1)):
+                hits = 0
+                for sy in range(samples):
+                    for sx in range(samples):
+                        x = px + (sx + 0.5) / samples
+                        y = py + (sy + 0.5) / samples
+                        t = ((x - x0) * dx + (y - y0) * dy) / length2 if length2 else 0
+                        t = min(1.0, max(0.0, t))
+                        ex, ey = x - (x0 + t * dx), y - (y0 + t * dy)
+                        hits += ex * ex + ey * ey <= r * r
+                if hits:
+                    c.blend(px, py, rgba, hits / (samples * samples))
+    return c
+
+
+def program_svg():
+    def colour(rgba):
+        return "#%02x%02x%02x" % rgba[:3]
+    parts = []
+    for kind, geometry, rgba in PROGRAM_ICON:
+        if kind == "rect":
+            x0, y0, x1, y1 = geometry
+            parts.append(f'  <rect x="{x0}" y="{y0}" width="{x1 - x0 + 1}" height="{y1 - y0 + 1}" '
+                         f'fill="{colour(rgba)}"/>')
+        else:
+            x0, y0, x1, y1, width = geometry
+            parts.append(f'  <line x1="{x0}" y1="{y0}" x2="{x1}" y2="{y1}" stroke="{colour(rgba)}" '
+                         f'stroke-width="{width}" stroke-linecap="round"/>')
+    return ('<?xml version="1.0" encoding="UTF-8"?>\n'
+            '<svg xmlns="http://www.w3.org/2000/svg" width="32" height="32" viewBox="0 0 32 32">\n'
+            + "\n".join(parts) + "\n</svg>\n")
 
 
 def main():
@@ -124,6 +205,16 @@ def main():
                        ("delete", delete), ("backup", backup), ("migrator", program)):
         with open(os.path.join(out, name + ".png"), "wb") as f:
             f.write(draw().png())
+    theme = os.path.join(root, "data", "icons", "hicolor")
+    for size in THEME_SIZES:
+        apps = os.path.join(theme, f"{size}x{size}", "apps")
+        os.makedirs(apps, exist_ok=True)
+        with open(os.path.join(apps, APP_ID + ".png"), "wb") as f:
+            f.write(program_scaled(size).png())
+    apps = os.path.join(theme, "scalable", "apps")
+    os.makedirs(apps, exist_ok=True)
+    with open(os.path.join(apps, APP_ID + ".svg"), "w", encoding="utf-8") as f:
+        f.write(program_svg())
     return 0
 
 

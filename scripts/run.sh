@@ -73,7 +73,7 @@ CLI=$BIN/migrator-cli
 
 DATA_HOME=${XDG_DATA_HOME:-$HOME/.local/share}
 export MIGRATOR_HOME=${MIGRATOR_HOME:-$DATA_HOME/migrator}
-mkdir -p "$MIGRATOR_HOME"
+(umask 077 && mkdir -p "$MIGRATOR_HOME")  # private when made here, as the programs make it
 DEMO=$DATA_HOME/migrator/demo
 
 has_display() {

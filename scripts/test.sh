@@ -3,8 +3,9 @@
 # server and runs every test. Three builds:
 #   build-asan  AddressSanitizer + UndefinedBehaviorSanitizer, the core tests
 #   build-tsan  ThreadSanitizer, the tests labelled "threads"
-#   build       the program as shipped (window included), every test
-# The output ends with the CTest summary of the last build.
+#   build       the program as shipped (window included), every test; then
+#               its Debian package, installed and used (scripts/package.sh,
+#               scripts/package-check.sh; the latter only as root)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -50,5 +51,8 @@ exec scripts/with-mariadb.sh bash -c '
   echo "== tests under ThreadSanitizer"
   (cd build-tsan && ctest --output-on-failure -L threads)
   echo "== every test of the shipped build"
-  cd build && ctest --output-on-failure -j2
+  (cd build && ctest --output-on-failure -j2)
+  echo "== the Debian package of the shipped build, installed and used"
+  bash scripts/package.sh build/deb
+  bash scripts/package-check.sh build/deb/migrator_*.deb
 '

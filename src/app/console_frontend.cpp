@@ -87,7 +87,7 @@ std::optional<std::string> ConsoleFrontend::ChooseOpenFile(const std::string&,
                                                            const std::string&) {
   return saveFile_;
 }
-std::optional<std::string> ConsoleFrontend::ChooseFolder(const std::string&) {
+std::optional<std::string> ConsoleFrontend::ChooseFolder(const std::string&, const std::string&) {
   return folder_;
 }
 

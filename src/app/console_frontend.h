@@ -48,7 +48,8 @@ class ConsoleFrontend : public Frontend {
   std::optional<std::string> ChooseOpenFile(const std::string& title,
                                             const std::vector<FileFilter>& filters,
                                             const std::string& initialDir) override;
-  std::optional<std::string> ChooseFolder(const std::string& title) override;
+  std::optional<std::string> ChooseFolder(const std::string& title,
+                                          const std::string& initialDir = {}) override;
   void TreeChanged(DataSourceSide) override {}
   void SetFolderTitle(DataSourceSide side, const std::string& title) override;
   void PostCommand(int) override {}

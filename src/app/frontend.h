@@ -40,6 +40,11 @@ struct FileFilter {
   std::string patterns;
 };
 
+// How a side's connection stands, for the window to mark the side: open
+// after a successful Connect, failed when a Connect did not get through, lost
+// when an open connection stopped working (the server went away).
+enum class SideState { Connected, Failed, Lost };
+
 // Tabs of the bottom tab window.
 enum Tab : int { kLogTab = 0, kTaskListTab = 1, kTipsTab = 2 };
 
@@ -68,7 +73,10 @@ class Frontend {
   virtual std::optional<std::string> ChooseOpenFile(const std::string& title,
                                                     const std::vector<FileFilter>& filters,
                                                     const std::string& initialDir) = 0;
-  virtual std::optional<std::string> ChooseFolder(const std::string& title) = 0;
+  // A folder, the chooser opening in `initialDir` (the process's current
+  // directory when empty).
+  virtual std::optional<std::string> ChooseFolder(const std::string& title,
+                                                  const std::string& initialDir = {}) = 0;
   // A file to open, or a new name that the caller then creates (no question
   // about replacing an existing file). A frontend without such a chooser
   // offers its open chooser.
@@ -82,6 +90,10 @@ class Frontend {
   virtual void TreeChanged(DataSourceSide side) = 0;
   // The title of a side's folder pane (DBMS name and version).
   virtual void SetFolderTitle(DataSourceSide side, const std::string& title) = 0;
+  // A side's connection got through, failed or was lost; `reason` is the
+  // provider's words for a failure. A frontend without sides ignores it.
+  virtual void SetSideState(DataSourceSide /*side*/, SideState /*state*/,
+                            const std::string& /*reason*/) {}
   // Queue a command id to the main window, as a posted message would.
   virtual void PostCommand(int commandId) = 0;
   // Ask for a timer tick at once (the forced task-list refresh).

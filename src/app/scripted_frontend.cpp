@@ -105,6 +105,10 @@ void ScriptedFrontend::ClearLines() {
   std::lock_guard lock(m_);
   log_.Clear();
 }
+std::string ScriptedFrontend::LastFolderStart() const {
+  std::lock_guard lock(m_);
+  return folderStart_;
+}
 std::string ScriptedFrontend::StatusText() const {
   std::lock_guard lock(m_);
   return status_;
@@ -176,9 +180,11 @@ std::optional<std::string> ScriptedFrontend::ChooseOpenFile(const std::string& t
   files_.pop_front();
   return r;
 }
-std::optional<std::string> ScriptedFrontend::ChooseFolder(const std::string& title) {
+std::optional<std::string> ScriptedFrontend::ChooseFolder(const std::string& title,
+                                                          const std::string& initialDir) {
   std::lock_guard lock(m_);
   Record("folder: " + title);
+  folderStart_ = initialDir;
   if (folders_.empty()) return std::nullopt;
   auto r = folders_.front();
   folders_.pop_front();
@@ -187,6 +193,15 @@ std::optional<std::string> ScriptedFrontend::ChooseFolder(const std::string& tit
 void ScriptedFrontend::TreeChanged(DataSourceSide side) {
   std::lock_guard lock(m_);
   Record(std::string("tree: ") + (side == DataSourceSide::Source ? "Source" : "Target"));
+}
+void ScriptedFrontend::SetSideState(DataSourceSide side, SideState state,
+                                    const std::string& reason) {
+  std::lock_guard lock(m_);
+  const char* word = state == SideState::Connected ? "connected"
+                     : state == SideState::Failed  ? "failed"
+                                                   : "lost";
+  Record(std::string("side ") + SideWord(side) + ": " + word + (reason.empty() ? "" : ": ") +
+         reason);
 }
 void ScriptedFrontend::SetFolderTitle(DataSourceSide side, const std::string& title) {
   std::lock_guard lock(m_);

@@ -56,9 +56,14 @@ class ScriptedFrontend : public Frontend {
   std::optional<std::string> ChooseOpenFile(const std::string& title,
                                             const std::vector<FileFilter>& filters,
                                             const std::string& initialDir) override;
-  std::optional<std::string> ChooseFolder(const std::string& title) override;
+  std::optional<std::string> ChooseFolder(const std::string& title,
+                                          const std::string& initialDir = {}) override;
+  // Where the last folder chooser opened.
+  std::string LastFolderStart() const;
   void TreeChanged(DataSourceSide side) override;
   void SetFolderTitle(DataSourceSide side, const std::string& title) override;
+  // Recorded as "side Source: lost: <reason>" (connected, failed, lost).
+  void SetSideState(DataSourceSide side, SideState state, const std::string& reason) override;
   void PostCommand(int commandId) override;
   void RequestTick() override;
   int CurrentTab() override;
@@ -79,6 +84,7 @@ class ScriptedFrontend : public Frontend {
   std::vector<std::string> calls_;
   OutputLog log_;
   std::string status_ = kStatusIdle;
+  std::string folderStart_;
   std::vector<int> posted_;
   int tab_ = kTaskListTab;
   int controllerImage_ = 0;

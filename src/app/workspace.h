@@ -89,6 +89,9 @@ struct ControllerTiming {
   std::chrono::milliseconds afterStart{100};  // the window's wait after starting the thread
   std::chrono::milliseconds stopWait{1000};   // operations that switch Running to Stopping
   std::chrono::milliseconds exitWait{3000};   // a confirmed exit
+  // How long an operation of the window on a workbook waits for a task that
+  // is still running (asked to stop) before it refuses.
+  std::chrono::milliseconds workbookWait{10000};
 };
 
 struct BackupSettings {

@@ -39,6 +39,7 @@ size_t SheetIndex(const AppState& app, const Document& doc, const xls::Sheet* sh
 
 void CloseDocument(AppState& app, const std::shared_ptr<Document>& doc) {
   doc->open = false;
+  doc->lock.Release();
   std::erase(app.documents, doc);
   if (app.active == doc) app.active = app.documents.empty() ? nullptr : app.documents.back();
 }
@@ -172,8 +173,10 @@ void Application::Save() {
 
 void Application::Quit() {
   Check(*app_);
-  for (auto& doc : app_->documents)
+  for (auto& doc : app_->documents) {
     doc->open = false;
+    doc->lock.Release();
+  }
   app_->documents.clear();
   app_->active.reset();
   app_->running = false;
@@ -215,15 +218,24 @@ std::shared_ptr<Workbook> Workbooks::Open(const std::string& fileName) {
                            "' could not be found. Check the spelling of the file name, and verify "
                            "that the file location is correct.");
   }
+  // Locked while it is open: the workbook is opened to be changed.
+  auto lock = WorkbookLock::Acquire(fileName);
+  if (!lock) Raise(kExcelError, "'" + fileName + "' is locked for editing: " + lock.message());
+  const FileStamp before = StampOf(fileName);
   auto loaded = xls::Workbook::Load(fileName);
   if (!loaded) Raise(kExcelError, "'" + fileName + "' cannot be opened: " + loaded.message());
-  return Adopt(std::move(*loaded), fileName);
+  if (!(StampOf(fileName) == before))
+    Raise(kExcelError, "'" + fileName + "' was changed by another program while it was read.");
+  auto book = Adopt(std::move(*loaded), fileName);
+  app_->active->lock = std::move(*lock);
+  return book;
 }
 
 std::shared_ptr<Workbook> Workbooks::Adopt(xls::Workbook&& book, const std::string& fileName) {
   Check(*app_);
   auto doc = std::make_shared<detail::Document>(std::move(book));
   doc->path = fileName;
+  doc->stamp = StampOf(fileName);
   doc->name = std::filesystem::path(fileName).filename().string();
   app_->documents.push_back(doc);
   app_->active = doc;

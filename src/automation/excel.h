@@ -19,6 +19,10 @@
 // Workbooks are held in memory while open; nothing touches the disk except
 // Workbooks.Open (reads), and Workbook.SaveAs, Workbook.Save and
 // Workbook.Close(true) (write the file through the engine's safe save).
+// As the program does, Workbooks.Open locks the file while the workbook is
+// open (platform/workbook_guard.h: it waits for another writer, within
+// bounds, and fails naming it), and Workbook.Save refuses to replace a file
+// that another program wrote since it was opened.
 // Shared workbooks have no counterpart: SaveAs accepts AccessMode xlShared and
 // writes an ordinary workbook, and MultiUserEditing reads false.
 
@@ -59,6 +63,9 @@ inline constexpr int xlInsideHorizontal = 12;
 inline constexpr int xlContinuous = 1;  // LineStyle
 inline constexpr int xlLineStyleNone = -4142;
 inline constexpr int xlColorIndexNone = -4142;  // Interior.ColorIndex
+inline constexpr int xlSheetVisible = -1;       // Worksheet.Visible
+inline constexpr int xlSheetHidden = 0;
+inline constexpr int xlSheetVeryHidden = 2;
 
 // The identifiers under which the application object is created.
 inline constexpr const char* kExcelProgId = "Excel.Application";
@@ -206,6 +213,8 @@ class Worksheet {
   void Delete();
   std::string Name() const;
   void SetName(const std::string& name);
+  // xlSheetVisible, xlSheetHidden or xlSheetVeryHidden.
+  int Visible() const;
   // The block of cells in use; A1 for an empty sheet.
   std::shared_ptr<automation::Range> UsedRange();
   void Activate();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "automation/automation_error.h"
+#include "platform/workbook_guard.h"
 #include "xls/workbook.h"
 
 namespace migrator::automation::detail {
@@ -20,6 +21,12 @@ struct Document {
   std::string path;  // the file it was opened from or saved to; empty for a new one
   std::string name;  // "Book1", or the file name
   bool open = true;
+  // The file as it was read or last saved: a save refuses to replace a file
+  // that another program wrote since.
+  FileStamp stamp;
+  // The workbook's lock, from Open until the workbook is closed (a workbook
+  // lent by a program that holds its lock has none of its own).
+  WorkbookLock lock;
   // The window's split of a sheet that is not frozen yet: rows, columns.
   std::map<const xls::Sheet*, std::pair<uint32_t, uint32_t>> split;
 };

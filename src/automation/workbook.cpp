@@ -52,7 +52,9 @@ void Workbook::SaveAs(const SaveAsArgs& args) {
   // A shared workbook (AccessMode xlShared) is written as an ordinary one.
   auto saved = doc_->book.Save(args.fileName);
   if (!saved) Raise(kExcelError, "Cannot access '" + args.fileName + "': " + saved.message());
+  if (args.fileName != doc_->path) doc_->lock.Release();  // another file now
   doc_->path = args.fileName;
+  doc_->stamp = StampOf(args.fileName);
   doc_->name = std::filesystem::path(args.fileName).filename().string();
 }
 
@@ -61,8 +63,14 @@ void Workbook::Save() {
   if (doc_->path.empty()) {
     Raise(kExcelError, "'" + doc_->name + "' has not been saved to a file yet; use SaveAs.");
   }
+  if (!(StampOf(doc_->path) == doc_->stamp)) {
+    Raise(kExcelError, "'" + doc_->path +
+                           "' was changed by another program since it was opened; it is not "
+                           "overwritten.");
+  }
   auto saved = doc_->book.Save(doc_->path);
   if (!saved) Raise(kExcelError, "Cannot access '" + doc_->path + "': " + saved.message());
+  doc_->stamp = StampOf(doc_->path);
 }
 
 void Workbook::Close(std::optional<bool> saveChanges) {

@@ -42,6 +42,18 @@ void Worksheet::SetName(const std::string& name) {
   }
 }
 
+int Worksheet::Visible() const {
+  switch (doc_->book.sheet(detail::SheetIndex(*app_, *doc_, sheet_)).visibility()) {
+    case xls::Visibility::kVisible:
+      return xlSheetVisible;
+    case xls::Visibility::kHidden:
+      return xlSheetHidden;
+    case xls::Visibility::kVeryHidden:
+      return xlSheetVeryHidden;
+  }
+  return xlSheetVisible;
+}
+
 std::shared_ptr<Range> Worksheet::UsedRange() {
   const size_t index = detail::SheetIndex(*app_, *doc_, sheet_);
   const auto used = doc_->book.sheet(index).UsedRange();

@@ -2,10 +2,12 @@
 
 #include <array>
 
+#include "platform/text.h"
+
 namespace migrator {
 namespace {
 
-constexpr std::array<CharsetEntry, 36> kCharsets{{
+constexpr std::array<CharsetEntry, 37> kCharsets{{
     {"big5", "Big5 Traditional Chinese", "BIG5"},
     {"dec8", "DEC West European ", "DEC8"},
     {"cp850", "DOS West European", "CP850"},
@@ -42,7 +44,25 @@ constexpr std::array<CharsetEntry, 36> kCharsets{{
     {"geostd8", "GEOSTD8 Georgian", "GEOSTD8"},
     {"cp932", "SJIS for Windows Japanese", "CP932"},
     {"eucjpms", "UJIS for Windows Japanese", "EUCJPMS"},
+    // The whole of Unicode, the character set of today's servers.
+    {"utf8mb4", "UTF-8 Unicode (4 bytes)", "UTF8MB4"},
 }};
+
+bool PlainWord(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s) {
+    const bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
 
 }  // namespace
 
@@ -58,6 +78,27 @@ std::string CharsetName(int index) {
 int CharsetIndex(std::string_view name) {
   for (std::size_t i = 0; i < kCharsets.size(); ++i)
     if (name == kCharsets[i].name) return static_cast<int>(i);
+  return -1;
+}
+
+std::vector<CharsetChoice> OfferedCharsets(
+    const std::vector<std::pair<std::string, std::string>>& serverSets) {
+  std::vector<CharsetChoice> choices;
+  for (const CharsetEntry& e : kCharsets)
+    choices.push_back({e.button, e.description, e.name});
+  for (const auto& [name, description] : serverSets) {
+    if (!PlainWord(name)) continue;
+    bool known = false;
+    for (const CharsetChoice& c : choices)
+      known = known || EqualNoCase(c.name, name);
+    if (!known) choices.push_back({name, description, Upper(name)});
+  }
+  return choices;
+}
+
+int ChoiceIndex(const std::vector<CharsetChoice>& choices, std::string_view name) {
+  for (std::size_t i = 0; i < choices.size(); ++i)
+    if (name == choices[i].name) return static_cast<int>(i);
   return -1;
 }
 

@@ -6,6 +6,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace migrator {
 
@@ -21,5 +23,24 @@ std::span<const CharsetEntry> Charsets();
 std::string CharsetName(int index);
 // The button index of a name (compared exactly), -1 when none has it.
 int CharsetIndex(std::string_view name);
+
+// One character set the dialog offers.
+struct CharsetChoice {
+  std::string button;       // "utf16"
+  std::string description;  // "UTF-16 Unicode"
+  std::string name;         // "UTF16"
+  friend bool operator==(const CharsetChoice&, const CharsetChoice&) = default;
+};
+
+// What the dialog offers: the table above in its order, then each set the
+// connected server reports (name and description, as "show character set"
+// lists them) that the table lacks, in the server's order. A server name
+// that is not a plain word is passed over: the name goes into statements.
+std::vector<CharsetChoice> OfferedCharsets(
+    const std::vector<std::pair<std::string, std::string>>& serverSets);
+
+// The index of a name among the choices (compared exactly), -1 when none
+// has it.
+int ChoiceIndex(const std::vector<CharsetChoice>& choices, std::string_view name);
 
 }  // namespace migrator

@@ -5,6 +5,8 @@
 #include "app/workspace.h"
 #include "oledb/schema_reader.h"
 #include "platform/text.h"
+#include "providers/workbook/tables.h"
+#include "workflows/connect.h"
 
 namespace migrator {
 namespace {
@@ -32,8 +34,39 @@ class NodeBuilder {
   std::vector<TreeNode> nodes_;
 };
 
-bool Listable(const std::string& table) {
-  return table.find(' ') == std::string::npos && table.find('$') == std::string::npos;
+// A workbook lists each table twice: its sheet ("orders$", "'order
+// details$'") and its defined name ("orders", "order_details"). The sheet
+// entries are left out.
+bool SheetEntry(const std::string& table) {
+  return table.find(' ') != std::string::npos || table.find('$') != std::string::npos;
+}
+
+// The name of the sheet of a sheet entry: "'order details$'" gives "order
+// details", "orders$" gives "orders".
+std::string SheetOfEntry(std::string_view entry) {
+  if (entry.size() >= 3 && entry.front() == '\'' && entry.back() == '\'') {
+    entry = entry.substr(1, entry.size() - 2);
+    if (!entry.empty() && entry.back() == '$') entry.remove_suffix(1);
+    std::string name;
+    for (std::size_t i = 0; i < entry.size(); ++i) {
+      name += entry[i];
+      if (entry[i] == '\'' && i + 1 < entry.size() && entry[i + 1] == '\'') ++i;
+    }
+    return name;
+  }
+  if (!entry.empty() && entry.back() == '$') entry.remove_suffix(1);
+  return std::string(entry);
+}
+
+// A workbook table shows under one name: the name of its sheet when the
+// table's name is the form the provider makes of it (the sheet "order
+// details" of the name "order_details"), otherwise its own.
+std::string WorkbookTableText(const std::string& name, const std::vector<std::string>& sheets) {
+  for (const std::string& sheet : sheets)
+    if (sheet == name) return name;
+  for (const std::string& sheet : sheets)
+    if (EqualNoCase(providers::workbook::DefinedNameForTable(sheet), name)) return sheet;
+  return name;
 }
 
 std::string TrimRight(std::string s) {
@@ -80,6 +113,8 @@ void RefreshTree(Workspace& ws, DataSourceSide side, int /*mode*/) {
     oledb::CatalogsReader catalogs;
     if (hr::Failed(catalogs.Open(session))) {
       WriteOutputText(ui, catalogs.ErrorText());
+      // A server that went away leaves the tree marked, not merely empty.
+      if (!CheckSideConnection(ws, side)) return finish();
     } else {
       while (catalogs.MoveNext() == hr::S_OK)
         b.Add(NodeKind::Database, catalogs.record().catalogName, root);
@@ -121,10 +156,19 @@ void RefreshTree(Workspace& ws, DataSourceSide side, int /*mode*/) {
           session, oledb::Restrictions().Set(oledb::restriction::kTableType, "TABLE")))) {
     return finish();
   }
+  // A server's tables are listed by their names, blanks and "$" included: a
+  // name is quoted wherever it is used. A workbook's under one name each.
+  std::vector<std::string> names, sheets;
   while (tableRows.MoveNext() == hr::S_OK) {
     const std::string& name = tableRows.record().tableName;
-    if (!Listable(name)) continue;
-    const NodeId table = b.Add(NodeKind::Table, name, tables);
+    if (excel && SheetEntry(name))
+      sheets.push_back(SheetOfEntry(name));
+    else
+      names.push_back(name);
+  }
+  for (const std::string& name : names) {
+    const NodeId table =
+        b.Add(NodeKind::Table, excel ? WorkbookTableText(name, sheets) : name, tables);
     b.Add(NodeKind::FieldsFolder, "Fields", table, false);
     b.Add(NodeKind::IndexesFolder, "Indexes", table, false);
   }
@@ -167,12 +211,20 @@ bool ListFolder(Workspace& ws, DataSourceSide side, NodeId folder, std::uint64_t
     n.text = std::move(text);
     kids.push_back(std::move(n));
   };
+  // A folder that cannot be read says why instead of looking empty, and the
+  // connection is asked whether it still works.
+  auto failed = [&](const std::string& error) {
+    WriteOutputText(ws.frontend(), "E::" + node->text + " of [" + owner->text + "]: " + error);
+    CheckSideConnection(ws, side);
+  };
   if (node->kind == NodeKind::FieldsFolder) {
     oledb::ColumnsReader columns;
     if (hr::Succeeded(columns.Open(
             session, oledb::Restrictions().Set(oledb::restriction::kTableName, owner->text)))) {
       while (columns.MoveNext() == hr::S_OK)
         add(NodeKind::Column, columns.record().columnName);
+    } else {
+      failed(columns.ErrorText());
     }
   } else if (node->kind == NodeKind::IndexesFolder) {
     // An index over several columns comes once per column.
@@ -184,6 +236,8 @@ bool ListFolder(Workspace& ws, DataSourceSide side, NodeId folder, std::uint64_t
         std::string name = TrimRight(indexes.record().indexName);
         if (!name.empty()) add(NodeKind::Index, std::move(name));
       }
+    } else {
+      failed(indexes.ErrorText());
     }
   } else {
     return false;

@@ -8,7 +8,9 @@
 #include "browser/refresh_tree.h"
 #include "oledb/operations.h"
 #include "oledb/schema_reader.h"
+#include "oledb/text_rows.h"
 #include "platform/text.h"
+#include "providers/workbook/tables.h"
 #include "support/condition_file.h"
 #include "workflows/connect.h"
 
@@ -16,6 +18,7 @@ namespace migrator {
 namespace {
 
 constexpr const char* kNoTargetDatabase = "No Database in TARGET Side be Selected!";
+constexpr int kMaxSheetNameLength = 31;
 constexpr const char* kSecondWarning =
     "After remove, you can not restore [%s] again! Continue?\nPress YES to Continue Removing!";
 
@@ -69,16 +72,28 @@ void NewDatabase(Workspace& ws, DataSourceSide side) {
   if (ExcelAdapter::CreateDatabase(ws, folder, 0)) RefreshTree(ws, DataSourceSide::Target, 0);
 }
 
+// The character sets the server reports: name and description.
+std::vector<std::pair<std::string, std::string>> ServerCharsets(oledb::SessionRef session) {
+  std::vector<std::pair<std::string, std::string>> sets;
+  oledb::ReadTextRows(session, "show character set", [&](const oledb::TextRow& row) {
+    if (row.size() >= 2 && !row.IsNull(0))
+      sets.emplace_back(row.Value(0), row.IsNull(1) ? std::string() : row.Value(1));
+    return true;
+  });
+  return sets;
+}
+
 void ChangeCharset(Workspace& ws, DataSourceSide side, TreeHost& host) {
   SideConnection& sc = ws.Side(side);
   if (sc.tree.DbmsKindCode() != kMySql) return;
-  const auto chosen = host.ChooseCharset(ws.Charset());
+  const oledb::SessionRef session = sc.tree.SessionRef();
+  const std::vector<CharsetChoice> choices = OfferedCharsets(ServerCharsets(session));
+  const auto chosen = host.ChooseCharset(ws.Charset(), choices);
   if (!chosen) return;
   ws.SetCharset(*chosen);
-  // Only names of the dialog's table reach a statement.
-  if (CharsetIndex(*chosen) >= 0) {
+  // Only names the dialog offered reach a statement.
+  if (ChoiceIndex(choices, *chosen) >= 0) {
     Frontend& ui = ws.frontend();
-    const oledb::SessionRef session = sc.tree.SessionRef();
     const char* name = chosen->c_str();
     oledb::ExecuteStatement(ui, session, Format("set character_set_client=%s;", name), 0);
     for (const char* variable : {"connection", "database", "results", "server"}) {
@@ -333,6 +348,26 @@ bool FinishRename(Workspace& ws, const std::string& newName) {
     ui.Tell(Format("The table name [%s] can not end with \"$\"!", newName.c_str()), "Rename Table");
     return false;
   }
+  // The table is a sheet: its name must be one a sheet can have (blanks are
+  // fine).
+  if (newName.find_first_of(":\\/?*[]") != std::string::npos) {
+    ui.Tell(Format("The table name [%s] can not hold any of : \\ / ? * [ ] (a sheet's name can "
+                   "not)!",
+                   newName.c_str()),
+            "Rename Table");
+    return false;
+  }
+  if (newName.front() == '\'' || newName.back() == '\'') {
+    ui.Tell(Format("The table name [%s] can not begin or end with an apostrophe!", newName.c_str()),
+            "Rename Table");
+    return false;
+  }
+  if (Utf16Length(newName) > kMaxSheetNameLength) {
+    ui.Tell(Format("The table name [%s] is longer than the %d characters of a sheet's name!",
+                   newName.c_str(), kMaxSheetNameLength),
+            "Rename Table");
+    return false;
+  }
   const std::string oldBare = excel::SheetNameOf(node->text);
   for (const std::string& taken : TargetTableNames(ws)) {
     // Only the case of the table's own name may change.
@@ -381,6 +416,12 @@ bool DropOnNode(Workspace& ws, DataSourceSide side, NodeId node, std::uint64_t g
   if (node == kNoNode || !ws.Side(side).tree.Select(node, generation)) return false;
   ws.frontend().PostCommand(kCmdMigrateDrop);
   return true;
+}
+
+std::string WorkbookTableTip(const std::string& text) {
+  const std::string name = providers::workbook::DefinedNameForTable(text);
+  if (name == text) return "Table " + text;
+  return "Sheet \"" + text + "\": the table named " + name + " in SQL";
 }
 
 std::string ConditionTip(Workspace& ws, NodeId id) {

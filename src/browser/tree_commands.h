@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/frontend.h"
+#include "browser/charsets.h"
 #include "browser/db_tree.h"
 
 namespace migrator {
@@ -68,9 +69,10 @@ std::vector<ContextMenuItem> ContextMenuFor(DataSourceSide side, int dbmsKind,
 class TreeHost {
  public:
   virtual ~TreeHost() = default;
-  // The modal character-set dialog, opened with `current` preselected: the
-  // chosen name after "Select", nothing after "Cancel".
-  virtual std::optional<std::string> ChooseCharset(const std::string& current) = 0;
+  // The modal character-set dialog offering `choices`, opened with `current`
+  // preselected: the chosen name after "Select", nothing after "Cancel".
+  virtual std::optional<std::string> ChooseCharset(const std::string& current,
+                                                   const std::vector<CharsetChoice>& choices) = 0;
   // The modal migration condition dialog of a source table.
   virtual void OpenCondition(const std::string& database, const std::string& table) = 0;
   // The text of the main menu's storage-engine item.
@@ -105,5 +107,10 @@ bool DropOnNode(Workspace& ws, DataSourceSide side, NodeId node, std::uint64_t g
 // The tooltip of a source tree node: "Condition : " and the stored
 // condition, or "Convert All", over a table; empty over anything else.
 std::string ConditionTip(Workspace& ws, NodeId node);
+
+// The tooltip of a workbook table in the target tree, which shows a table
+// under the name of its sheet when its own name differs ("order details",
+// named "order_details"): which of the two the tree shows.
+std::string WorkbookTableTip(const std::string& text);
 
 }  // namespace migrator

@@ -26,9 +26,16 @@ void BackupUsage(std::FILE* f) {
                "  DIR/<workbook name>/TABLES, DATA and VIEWS; --tables and --views take one of\n"
                "  the two. --table T writes DIR/TABLES/T.tbl and DIR/DATA/T.data.\n"
                "  DIR is made when missing (its parent must exist); \"/\" means /Backup.Script.\n"
+               "  Files are written under temporary names and moved into place only for the\n"
+               "  tables written whole, so an earlier backup in DIR stays whole until then.\n"
+               "  What is in the way and was not made by a backup (a file named like one of\n"
+               "  its directories, a symbolic link) is left alone and that object not written.\n"
+               "  A sheet filled by hand is saved as a table named after the sheet. The first\n"
+               "  Ctrl-C (SIGINT) or SIGTERM stops after the current row; a second ends at once.\n"
                "  Exit code: 0 every object was written whole, 1 the task failed (a file could\n"
-               "  not be written, a table could not be read, a stop cut it short), 2 wrong\n"
-               "  arguments, 3 nothing ran (the workbook did not open, DIR cannot be used).\n");
+               "  not be written, a table could not be read), 2 wrong arguments, 3 nothing ran\n"
+               "  (the workbook did not open, DIR cannot be used), 4 stopped by SIGINT or\n"
+               "  SIGTERM.\n");
 }
 
 struct BackupArgs {
@@ -104,6 +111,7 @@ int RunBackup(const Args& args) {
   TaskRunner runner("backup", false, parsed->quiet);
   if (!runner.ConnectTarget(parsed->target)) return kExitNotRun;
   runner.frontend().SetFolder(parsed->to);
+  runner.SetStopHint("run the same command again to write the objects named as not written");
   const TreeNode node = SelectedNode(runner.workspace(), *parsed);
   return runner.Run([&](Workspace& ws) { return BackupCommand(ws, node); });
 }

@@ -12,7 +12,9 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "cli/task_runner.h"
+#include "config/config_file.h"
 #include "platform/text.h"
+#include "platform/workbook_guard.h"
 #include "workflows/migration.h"
 
 namespace migrator::cli {
@@ -28,10 +30,21 @@ void MigrateUsage(std::FILE* f) {
       "  --table and --tables add to the workbook (made empty first when missing).\n"
       "  --database defaults to the database of the URL or of migrator.cfg.\n"
       "  --yes answers the confirmations; without it a terminal asks, a pipe refuses.\n"
+      "  The first Ctrl-C (SIGINT) or SIGTERM stops after the current row: the tables\n"
+      "  that arrived whole stay, the one under way is removed again, and the last\n"
+      "  lines say what arrived and how to copy the rest; a second one ends at once.\n"
       "  Exit code: 0 every table arrived whole, 1 the task failed (a table was not\n"
-      "  created, rows were refused, cut at a sheet's 65,535 rows or not read),\n"
-      "  2 wrong arguments, 3 nothing ran (no connection, not confirmed).\n",
+      "  created, rows were refused, cut at a sheet's 65,535 rows or not read, or\n"
+      "  values were cut at the 32,767 characters a cell holds), 2 wrong arguments,\n"
+      "  3 nothing ran (no connection, not confirmed), 4 stopped by SIGINT or SIGTERM.\n",
       kSourceOptionsUsage);
+  std::fputs(
+      "  FILE.xls is never replaced: a missing one is made only when no file of that\n"
+      "  name, in any case, is there. Only the tables this migration makes get\n"
+      "  formatted header rows. With AutoBackup=true in migrator.cfg an existing\n"
+      "  workbook is first copied into the backup directory.\n",
+      f);
+  std::fputs(kWorkbookLockUsage, f);
 }
 
 struct MigrateArgs {
@@ -68,10 +81,13 @@ std::optional<MigrateArgs> ParseArgs(const Args& args) {
   return out;
 }
 
-// The workbook path without its ".xls": the database the target tree shows
-// for it.
+// The database name that stands for exactly this workbook: the path without
+// its ".xls" where adding ".xls" back gives the path again ("shop" for
+// "shop.xls"); otherwise the path itself ("Report.XLS", "a.xls.xls"), which
+// the workbook operations take as it is.
 std::string WorkbookDatabase(const std::string& path) {
-  return path.substr(0, path.size() - 4);
+  const std::string stem = path.substr(0, path.size() - 4);
+  return path.compare(path.size() - 4, 4, ".xls") == 0 && !HasXlsExtension(stem) ? stem : path;
 }
 
 }  // namespace
@@ -115,8 +131,23 @@ int RunMigrate(const Args& args) {
       source = {NodeKind::Table, *parsed->objects.table, database};
       break;
   }
+  runner.SetStopHint(parsed->objects.scope == Scope::Table
+                         ? "run the same command again to copy [" + *parsed->objects.table + "]"
+                         : "copy each table named above as removed or not reached with --table "
+                           "NAME");
   const std::string workbook = WorkbookDatabase(target);
   const bool exists = std::filesystem::exists(target);
+  // A workbook is made only where nothing of the name is: not over a file
+  // whose name differs only in case, nor over a link.
+  if (const std::string there = EntryNamedLike(target); !exists && !there.empty()) {
+    runner.Complain("the workbook " + target + " does not exist, and " + there +
+                    " is there already; it is left as it is. Name an existing workbook exactly, "
+                    "or a new file.");
+    return kExitNotRun;
+  }
+  ConfigForm options;
+  ConfigFile(ws.programDir()).LoadOptions(options, runner.frontend());
+  ws.SetAutoBackup(options.autoBackup);
 
   if (parsed->objects.scope == Scope::Whole && !exists) {
     // A clone: the task makes the workbook itself, so no target is open

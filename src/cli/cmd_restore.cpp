@@ -10,6 +10,7 @@
 
 #include "adapters/excel/excel_adapter.h"
 #include "cli/commands.h"
+#include "cli/interrupts.h"
 #include "cli/options.h"
 #include "cli/task_runner.h"
 #include "oledb/operations.h"
@@ -27,9 +28,15 @@ void RestoreUsage(std::FILE* f) {
                "  (or only T) is created from its .tbl file and filled from its .data file.\n"
                "  FILE.xls is made when it does not exist. A table that already holds rows\n"
                "  is not overwritten without --replace (and then nothing changes).\n"
-               "  Exit code: 0 every table arrived whole, 1 a table or some rows did not,\n"
-               "  2 wrong arguments, 3 nothing was changed (the workbook did not open, or\n"
-               "  tables hold rows and --replace was not given).\n");
+               "  Each table is restored whole or not at all: its old rows stay until the\n"
+               "  new ones are saved. A data file that ends before its row count is not\n"
+               "  restored. The first Ctrl-C (SIGINT) or SIGTERM stops after the current\n"
+               "  row and leaves the table under way as it was; a second one ends at once.\n"
+               "  Exit code: 0 every table arrived whole, 1 a table did not (it is left as\n"
+               "  it was), 2 wrong arguments, 3 nothing was changed (the workbook did not\n"
+               "  open, or tables hold rows and --replace was not given), 4 stopped by\n"
+               "  SIGINT or SIGTERM.\n");
+  std::fputs(kWorkbookLockUsage, f);
 }
 
 struct RestoreArgs {
@@ -95,8 +102,13 @@ int RunRestore(const Args& args) {
     }
   }
   if (!runner.ConnectTarget(target)) return kExitNotRun;
+  // The first SIGINT or SIGTERM ends the restore between two rows; the table
+  // under way stays as it was.
+  const StopOnSignals signals;
+  RestoreOptions options = parsed->options;
+  options.stopRequested = [&signals] { return signals.Requested(); };
   const RestoreOutcome outcome =
-      RestoreBackup(runner.frontend(), &ws.target.session, parsed->from, parsed->options);
+      RestoreBackup(runner.frontend(), &ws.target.session, parsed->from, options);
   // The rows are saved now; a save that fails is a failed restore.
   const bool saved =
       oledb::CloseConnection(runner.frontend(), ws.target.session, ws.target.dataSource);
@@ -104,7 +116,15 @@ int RunRestore(const Args& args) {
     runner.Complain("tables that hold rows are not overwritten without --replace; nothing changed");
     return kExitNotRun;
   }
-  return outcome == RestoreOutcome::Restored && saved ? kExitSucceeded : kExitFailed;
+  if (outcome == RestoreOutcome::Restored && saved) return kExitSucceeded;
+  if (signals.Requested()) {
+    runner.Complain(std::string("stopped by ") + signals.SignalName() +
+                    "; the tables named above as not restored are as they were: run the same "
+                    "command again (with --replace for the tables restored whole) to restore "
+                    "them");
+    return kExitStopped;
+  }
+  return kExitFailed;
 }
 
 }  // namespace migrator::cli

@@ -15,6 +15,7 @@
 #include "app/workspace.h"
 #include "cli/commands.h"
 #include "cli/configured_source.h"
+#include "cli/options.h"
 #include "cli/print_rows.h"
 #include "cli/source_url.h"
 #include "cli/sql_target.h"
@@ -39,7 +40,9 @@ void SqlUsage() {
                "  Rows print as tab-separated lines; \\ \\t \\n \\r stand for a backslash,\n"
                "  tab, line feed and carriage return in a value; NULL prints as (NULL)\n"
                "  and a text reading (NULL) as \\(NULL); results are separated by an\n"
-               "  empty line.\n");
+               "  empty line.\n"
+               "  sql [--quiet] --target FILE.xls STATEMENT runs it on a workbook instead.\n");
+  std::fputs(kWorkbookLockUsage, stderr);
 }
 
 struct SqlArgs {

@@ -1,9 +1,12 @@
 // migrator-cli: the headless front end. It runs the same core as the window.
 
+#include <strings.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "cli/commands.h"
 #include "platform/memory_tuning.h"
@@ -41,6 +44,28 @@ void Usage(std::FILE* f) {
       "  --help                       this text\n");
 }
 
+// Once the arguments are read, a password among them (in a mysql:// URL,
+// or after --password) is overwritten in the process's own arguments, as
+// database clients do, so that ps and /proc no longer show it.
+void HidePasswords(int argc, char** argv) {
+  constexpr std::string_view kScheme = "mysql://";
+  for (int i = 2; i < argc; ++i) {
+    char* arg = argv[i];
+    const std::size_t length = std::strlen(arg);
+    if (std::strcmp(argv[i - 1], "--password") == 0) {
+      std::memset(arg, 'x', length);
+      continue;
+    }
+    if (length < kScheme.size() || strncasecmp(arg, kScheme.data(), kScheme.size()) != 0) continue;
+    char* user = arg + kScheme.size();
+    char* at = std::strchr(user, '@');
+    if (!at) continue;
+    if (char* colon =
+            static_cast<char*>(std::memchr(user, ':', static_cast<std::size_t>(at - user))))
+      std::memset(colon + 1, 'x', static_cast<std::size_t>(at - colon - 1));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -54,6 +79,7 @@ int main(int argc, char** argv) {
   }
   std::string cmd = argv[1];
   migrator::cli::Args args(argv + 2, argv + argc);
+  HidePasswords(argc, argv);
   if (cmd == "--version" || cmd == "-V") {
     std::printf("%s %s\n", MIGRATOR_PRODUCT, MIGRATOR_VERSION);
     return 0;

@@ -9,6 +9,15 @@
 
 namespace migrator::cli {
 
+// What the commands that write a workbook print about other writers of it.
+inline constexpr const char* kWorkbookLockUsage =
+    "  Other writers: while a change is written the workbook is locked (an fcntl\n"
+    "  lock on .NAME.~lock beside it). A change waits up to 10 seconds while another\n"
+    "  migrator-cli or the window writes the workbook, or LibreOffice has it open\n"
+    "  (.~lock.NAME#), then fails naming the holder. A workbook changed by another\n"
+    "  program since it was read is never saved over, and a read-only one (no\n"
+    "  write permission) is not written.\n";
+
 // Takes the argument after args[i] into `into` and moves i onto it; false when
 // there is none or `into` already holds a value (an option given twice).
 bool TakeValue(const Args& args, std::size_t& i, std::optional<std::string>& into);

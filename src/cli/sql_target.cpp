@@ -7,6 +7,7 @@
 
 #include "adapters/excel/excel_adapter.h"
 #include "app/workspace.h"
+#include "cli/options.h"
 #include "cli/print_rows.h"
 #include "oledb/data_source.h"
 #include "oledb/errors.h"
@@ -17,6 +18,7 @@ namespace {
 
 void TargetUsage() {
   std::fprintf(stderr, "Usage: migrator-cli sql [--quiet] --target FILE.xls STATEMENT\n");
+  std::fputs(kWorkbookLockUsage, stderr);
 }
 
 struct TargetArgs {

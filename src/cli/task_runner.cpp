@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "adapters/excel/excel_adapter.h"
+#include "cli/interrupts.h"
 #include "platform/program_dir.h"
 #include "tasks/controller.h"
 #include "workflows/connect.h"
@@ -91,18 +92,27 @@ int TaskRunner::Run(const std::function<std::optional<TaskId>(Workspace&)>& queu
   }
   // The controller runs the task on its own thread; the window would go on
   // drawing meanwhile, this process only waits for the outcome.
+  const StopOnSignals signals;
+  bool stopping = false;
   std::optional<Task> task;
   for (;;) {
     task = ws_.tasks.Find(*id);
     if (!task || task->state != kTaskWaiting) break;
     // A controller that ended without running it never will.
     if (ws_.State() == ControllerState::Idle && ws_.controller().Stopped()) break;
+    if (signals.Requested() && !stopping) stopping = ws_.TryStop();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   // Nothing else is queued: the controller's last wait is cut short.
   ws_.controller().BeginShutdown();
   ws_.controller().Join();
-  return task && task->state == kTaskSucceeded ? kExitSucceeded : kExitFailed;
+  if (task && task->state == kTaskSucceeded) return kExitSucceeded;
+  if (signals.Requested()) {
+    Complain(std::string("stopped by ") + signals.SignalName() + "; what arrived whole is named " +
+             "above" + (stopHint_.empty() ? "" : "; " + stopHint_));
+    return kExitStopped;
+  }
+  return kExitFailed;
 }
 
 }  // namespace migrator::cli

@@ -30,6 +30,8 @@ enum TaskExitCode : int {
   kExitUsage = 2,      // wrong arguments
   kExitNotRun = 3,     // no task ran: a side did not connect, a question was
                        // refused or declined, or the command queued nothing
+  kExitStopped = 4,    // SIGINT or SIGTERM stopped the task: what arrived whole
+                       // is kept and named, the rest is not
 };
 
 // --yes answers every question; otherwise a terminal on standard input is
@@ -60,14 +62,19 @@ class TaskRunner {
   // Runs `queue` on this thread, as the window runs a command; it returns the
   // task it appended (having started the controller), or nothing. Then waits
   // until that task has ended and the controller has stopped, and returns
-  // the exit code of its outcome.
+  // the exit code of its outcome. Meanwhile the first SIGINT or SIGTERM stops
+  // the controller as its stop button would (interrupts.h); a task that then
+  // fails ends with kExitStopped and `stopHint` on standard error.
   int Run(const std::function<std::optional<TaskId>(Workspace&)>& queue);
+  // What to do after a stop, for the last line (how to run the rest).
+  void SetStopHint(std::string hint) { stopHint_ = std::move(hint); }
 
   // "migrator-cli COMMAND: message" on standard error.
   void Complain(const std::string& message) const;
 
  private:
   std::string command_;
+  std::string stopHint_;
   ConsoleFrontend ui_;
   Workspace ws_;
 };

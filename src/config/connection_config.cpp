@@ -228,7 +228,9 @@ std::string ConnectionConfig::ChooserDirectory(const std::string& current) const
 }
 
 void ConnectionConfig::TakeWorkbook(DataSourceSide side, std::string path) {
-  if (path.find(".xls") == std::string::npos) path += ".xls";
+  // A file that is there is taken as it is ("Book.XLS"); a new name gets
+  // ".xls" unless it ends in it, in any case.
+  if (EntryAt(path) == Entry::Missing && !HasXlsExtension(path)) path += ".xls";
   if (EntryAt(path) == Entry::Missing) {
     ExcelAdapter::CreateDatabase(ws_, path, 1, services_.excel);
   }

@@ -54,7 +54,23 @@ void Leave(ErrorStore& store, HRESULT h, ErrorRecords records) {
   store.Set(std::move(records));
 }
 
+HRESULT NoTransactions(ErrorRecords& errors) {
+  errors.push_back(
+      LayerError(hr::DB_E_NOTSUPPORTED, "The data provider does not support transactions."));
+  return hr::DB_E_NOTSUPPORTED;
+}
+
 }  // namespace
+
+HRESULT ProviderSession::StartTransaction(ErrorRecords& errors) {
+  return NoTransactions(errors);
+}
+HRESULT ProviderSession::Commit(ErrorRecords& errors) {
+  return NoTransactions(errors);
+}
+HRESULT ProviderSession::Abort(ErrorRecords& errors) {
+  return NoTransactions(errors);
+}
 
 // ---------------------------------------------------------------------------
 // DataSource
@@ -215,15 +231,31 @@ HRESULT Session::OpenSchemaRowset(Schema schema, const Restrictions& restriction
   return h;
 }
 
-HRESULT Session::Flush() {
+HRESULT Session::Call(HRESULT (ProviderSession::*method)(ErrorRecords&)) {
   ErrorRecords records;
   HRESULT h;
   {
     std::lock_guard lock(core_->ds->lock);
-    h = Guarded(records, [&] { return core_->provider->Flush(records); });
+    h = Guarded(records, [&] { return (core_->provider.get()->*method)(records); });
   }
   Leave(errors(), h, std::move(records));
   return h;
+}
+
+HRESULT Session::Flush() {
+  return Call(&ProviderSession::Flush);
+}
+
+HRESULT Session::StartTransaction() {
+  return Call(&ProviderSession::StartTransaction);
+}
+
+HRESULT Session::Commit() {
+  return Call(&ProviderSession::Commit);
+}
+
+HRESULT Session::Abort() {
+  return Call(&ProviderSession::Abort);
 }
 
 bool Session::InterfaceSupportsErrorInfo(Iid iid) const {

@@ -104,10 +104,17 @@ class Session : public ErrorInfoSource {
   // with Iid::ITransaction).
   HRESULT Flush();
 
+  // A transaction on the session (ProviderSession::StartTransaction, Commit,
+  // Abort); failures leave their records like Flush.
+  HRESULT StartTransaction();
+  HRESULT Commit();
+  HRESULT Abort();
+
   bool InterfaceSupportsErrorInfo(Iid iid) const override;
 
  private:
   friend class DataSource;
+  HRESULT Call(HRESULT (ProviderSession::*method)(ErrorRecords&));
   explicit Session(std::shared_ptr<detail::SessionCore> core);
   std::shared_ptr<detail::SessionCore> core_;
 };

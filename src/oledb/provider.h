@@ -96,6 +96,15 @@ class ProviderSession {
   // that writes at once has nothing to do). A failure says the changes since
   // the last successful flush may be lost.
   virtual HRESULT Flush(ErrorRecords& /*errors*/) { return hr::S_OK; }
+
+  // ITransactionLocal::StartTransaction, ITransaction::Commit and Abort: the
+  // changes made through the session between a start and its commit become
+  // durable together, or (after Abort, or when the session goes without a
+  // commit) not at all. One transaction at a time; Flush does not end it. A
+  // provider without transactions answers hr::DB_E_NOTSUPPORTED.
+  virtual HRESULT StartTransaction(ErrorRecords& errors);
+  virtual HRESULT Commit(ErrorRecords& errors);
+  virtual HRESULT Abort(ErrorRecords& errors);
 };
 
 // A data source object.

@@ -25,6 +25,13 @@ std::string ToLowerAscii(std::string_view s) {
   return out;
 }
 
+std::string NameList(const std::vector<std::string>& names) {
+  std::string out;
+  for (const auto& n : names)
+    out += (out.empty() ? "" : ", ") + n;
+  return out.empty() ? "none" : out;
+}
+
 std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
   const auto c = static_cast<unsigned char>(s[i]);
   if (c < 0x80) return 1;

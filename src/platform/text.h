@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace migrator {
 
@@ -13,6 +14,9 @@ namespace migrator {
 bool EqualNoCase(std::string_view a, std::string_view b);
 // ASCII letters lowered; every other byte kept.
 std::string ToLowerAscii(std::string_view s);
+
+// Names for a line of text: "a, b, c", or "none" for no name.
+std::string NameList(const std::vector<std::string>& names);
 
 // The number of bytes at the start of `s` below 0x80 (plain ASCII), found a
 // word at a time: long texts are mostly ASCII, and those bytes need no decoding.

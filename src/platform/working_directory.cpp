@@ -1,5 +1,6 @@
 #include "platform/working_directory.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,6 +106,18 @@ Result<WorkingDirectory> WorkingDirectory::Enter(const std::string& path) {
     return Fail(target + ": not a directory", ENOTDIR);
   }
   return dir;
+}
+
+std::FILE* OpenOwnerOnly(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  std::FILE* f = ::fchmod(fd, 0600) == 0 ? ::fdopen(fd, "w") : nullptr;
+  if (!f) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+  }
+  return f;
 }
 
 SafePath WorkingDirectory::File(std::string_view fileName) const {

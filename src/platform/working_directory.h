@@ -16,6 +16,7 @@
 // Any other name is kept as it is. The result says whether the name changed,
 // so the caller can report the name it really used.
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -64,5 +65,10 @@ class WorkingDirectory {
  private:
   std::string path_;
 };
+
+// Opens a file for writing that only its owner may read (an existing one is
+// emptied and made so); a symbolic link in its place is refused, not
+// followed. Null (errno set) when it cannot be.
+std::FILE* OpenOwnerOnly(const std::string& path);
 
 }  // namespace migrator

@@ -61,11 +61,22 @@ std::string ConditionEditor::OneLine(std::string_view condition) {
   return s;
 }
 
-bool ConditionEditor::Test(const std::string& text) {
+std::string ConditionEditor::TestStatement(const std::string& text) const {
   const std::string condition = OneLine(text);
-  const std::string answer =
-      query_ ? query_(CountStatement(database_, table_, Blank(condition) ? "" : condition))
-             : std::string("No Connection!");
+  return CountStatement(database_, table_, Blank(condition) ? "" : condition);
+}
+
+bool ConditionEditor::Test(const std::string& text) {
+  return TakeAnswer(text, query_ ? query_(TestStatement(text)) : std::string("No Connection!"));
+}
+
+bool ConditionEditor::SaveNeedsTest(const std::string& text) const {
+  const std::string condition = OneLine(text);
+  return !Blank(condition) && condition != lastTested_;
+}
+
+bool ConditionEditor::TakeAnswer(const std::string& text, const std::string& answer) {
+  const std::string condition = OneLine(text);
   lastTested_ = condition;
   lastAnswer_ = answer;
   lastPassed_ = DigitsOnly(answer);
@@ -85,7 +96,8 @@ bool ConditionEditor::Save(const std::string& text) {
             Buttons::Ok, Icon::Exclamation);
     return false;
   }
-  if (!condition.empty() && !(lastPassed_ && lastTested_ == condition) && !Test(condition)) {
+  // A condition tested as it stands is not counted again.
+  if (!condition.empty() && !(lastTested_ == condition ? lastPassed_ : Test(condition))) {
     const Answer insist = ui_.Ask(
         "The source database does not accept this condition for [" + table_ + "]:\n\n" +
             lastAnswer_ + "\n\nA migration of the table would fail with it. Store it anyway?",

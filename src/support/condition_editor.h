@@ -54,9 +54,19 @@ class ConditionEditor {
   static std::string OneLine(std::string_view condition);
 
   // The Test button: counts the rows; true when the source answered a count.
+  // Test is TestStatement, the query, then TakeAnswer, which a window may run
+  // apart, the query on another thread.
   bool Test(const std::string& condition);
-  // The Save button: stores the condition. One that has not passed a test as
-  // it stands is tested first; when the source rejects it, the person is asked
+  // The count statement for a condition as it is tested.
+  std::string TestStatement(const std::string& condition) const;
+  // The query's answer to TestStatement(condition): the result text and Save
+  // as Test sets them; true for a count.
+  bool TakeAnswer(const std::string& condition, const std::string& answer);
+  // Save would count the rows first: the condition is not blank and has not
+  // been tested as it stands.
+  bool SaveNeedsTest(const std::string& condition) const;
+  // The Save button: stores the condition. One that has not been tested as it
+  // stands is tested first; when the source rejected it, the person is asked
   // whether to store it all the same. An empty condition (no restriction) is
   // stored without a test. True when it was stored.
   bool Save(const std::string& condition);

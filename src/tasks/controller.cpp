@@ -163,7 +163,8 @@ void MainController::Pass() {
                     task->targetDatabase,
                     task->mode,
                     &ws_.source.session,
-                    &ws_.target.session};
+                    &ws_.target.session,
+                    task->directory};
     RunTask(ctx, fn->second);
   }
 }

@@ -33,6 +33,7 @@ struct TaskContext {
   std::string mode;
   oledb::SessionRef sourceSession;
   oledb::SessionRef targetSession;
+  std::string directory = {};  // the task's directory (a backup's), when it has one
 
   // The percent of the task; its row is drawn again at once.
   void SetProgress(int percent) const;

@@ -156,6 +156,8 @@ std::vector<TaskRow> TaskList::Rebuild() {
     r.cells[9] = t.targetObject;
     r.progress = t.progress;
     r.rows = t.rows;
+    r.state = t.state;
+    r.working = t.state == kTaskWaiting && t.stateText == "Working";
     rows.push_back(std::move(r));
   }
   refreshCounter_ = 0;

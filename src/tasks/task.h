@@ -59,6 +59,7 @@ struct Task {
   std::string sourceDatabase;
   std::string targetObject;
   std::string targetDatabase;
+  std::string directory;  // a backup's directory, as chosen when it was queued
   std::string stateText = "Waiting";
   int progress = 0;
   RowProgress rows;
@@ -74,6 +75,8 @@ struct TaskRow {
   std::string cells[10];
   int progress = 0;  // position of the row's progress bar
   RowProgress rows;
+  int state = kTaskWaiting;
+  bool working = false;  // started and not finished
 };
 
 class TaskList {

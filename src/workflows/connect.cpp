@@ -10,7 +10,9 @@
 #include "browser/refresh_tree.h"
 #include "config/driver_check.h"
 #include "oledb/operations.h"
+#include "oledb/properties.h"
 #include "oledb/text.h"
+#include "oledb/text_rows.h"
 #include "providers/registry.h"
 #include "support/regexp_service.h"
 
@@ -26,22 +28,28 @@ std::string Trim(std::string s) {
 
 // Steps 2 to 4 failed: the hint, the message box, and the side stays closed.
 // `reason` is what the provider or the adapter said about the failure; it is
-// written as an error line so that the user learns why (a wrong password, an
-// unknown host) and not only that.
+// written as an error line and put into the message box so that the user
+// learns why (a wrong password, an unknown host) and not only that. What the
+// side's tree showed of an earlier connection goes: none of it is usable.
 void ConnectFailed(Workspace& ws, DataSourceSide side, const std::string& reason) {
   Frontend& ui = ws.frontend();
   SideConnection& sc = ws.Side(side);
-  if (!reason.empty() && reason != oledb::kUnknownError) {
+  const bool known = !reason.empty() && reason != oledb::kUnknownError;
+  if (known) {
     WriteOutputText(ui, std::string("E::") + SideWord(side) + " Connection error: " + reason);
   }
   // A data source that did not initialise is of no use to anyone.
   sc.dataSource.Reset();
+  sc.SetDbmsTitle({});
+  RefreshTree(ws, side, 0);
+  ui.SetSideState(side, SideState::Failed, known ? reason : std::string());
+  const std::string because = known ? "\n\n" + reason : std::string();
   if (side == DataSourceSide::Source) {
     ui.ShowHint("Source Connection error! Please comfirm source database connection properties !");
-    ui.Tell("Source Connection error!");
+    ui.Tell("Source Connection error!" + because);
   } else {
     ui.ShowHint("Target Connection error! Please comfirm target database connection properties !");
-    ui.Tell("Target Connection error!");
+    ui.Tell("Target Connection error!" + because);
   }
   ui.SetBusy(false);
 }
@@ -161,6 +169,7 @@ void Connect(Workspace& ws, DataSourceSide side, const ConnectServices& services
   // 13.
   sc.SetDbmsTitle(title);
   ui.SetFolderTitle(side, title);
+  ui.SetSideState(side, SideState::Connected, {});
   ui.SetBusy(false);
 }
 
@@ -168,18 +177,57 @@ std::string UseStatement(std::string_view name) {
   return "use " + oledb::QuoteIdentifier(name) + ";";
 }
 
-bool UseDatabase(Workspace& ws, const std::string& name, int side) {
+bool UseDatabase(Workspace& ws, const std::string& name, int side, std::string* error) {
   if (side != 0 && side != 1) return true;
   const auto which = static_cast<DataSourceSide>(side);
   // Only the last path component: "a/b\\c" gives "c".
   const std::string database = RegExpService::Replace(name, ".*(\\\\|/)", "");
   SideConnection& sc = ws.Side(which);
   sc.tree.SetCurrentDatabase(database);
-  if (!oledb::ExecuteStatement(ws.frontend(), &sc.session, UseStatement(database), 0)) {
-    return false;
-  }
+  if (!ExecuteReporting(ws.frontend(), &sc.session, UseStatement(database), error)) return false;
   RefreshTree(ws, which, 0);
   return true;
+}
+
+bool ExecuteReporting(Frontend& ui, oledb::SessionRef session, std::string_view statement,
+                      std::string* error) {
+  const auto s = oledb::Resolve(session);
+  if (!s) {
+    WriteOutputText(ui, std::string("E::") + oledb::kNoConnection);
+    if (error) *error = oledb::kNoConnection;
+    return false;
+  }
+  const oledb::CommandRun run = oledb::RunCommand(*s, statement, oledb::StandardRowsetProperties());
+  if (hr::Failed(run.hr)) {
+    if (error) *error = run.ErrorText();
+    return false;
+  }
+  return true;
+}
+
+bool CheckSideConnection(Workspace& ws, DataSourceSide side) {
+  if (side != DataSourceSide::Source) return true;
+  SideConnection& sc = ws.Side(side);
+  const auto session = sc.session.Get();
+  if (!session) return true;
+  // A statement the provider runs on the connection itself (not on another
+  // connection of the same login, as it may run a plain query).
+  std::string answer;
+  const oledb::TextReadResult read =
+      oledb::ReadTextRows(session, "select connection_id()", [&](const oledb::TextRow& row) {
+        answer = row.size() > 0 ? row.Value(0) : std::string();
+        return true;
+      });
+  if (read.outcome == oledb::TextReadOutcome::Rows && !answer.empty()) return true;
+  const std::string reason =
+      read.errorText.empty() ? std::string("the server gives no answer") : read.errorText;
+  // The side is closed: every command now says that it has no connection,
+  // and Connect opens it again.
+  Frontend& ui = ws.frontend();
+  WriteOutputText(ui, std::string("E::") + SideWord(side) + " connection lost: " + reason);
+  oledb::CloseConnection(ui, sc.session, sc.dataSource);
+  ui.SetSideState(side, SideState::Lost, reason);
+  return false;
 }
 
 bool ReopenDatabase(Workspace& ws, const std::string& name, int side) {

@@ -10,6 +10,7 @@
 
 #include "app/frontend.h"
 #include "oledb/data_source.h"
+#include "oledb/slot.h"
 #include "support/hresult.h"
 
 namespace migrator {
@@ -48,8 +49,23 @@ void Connect(Workspace& ws, DataSourceSide side, const ConnectServices& services
 // path before the last "/" or "\" is dropped, the name is recorded as the
 // tree's current database before the statement runs, and the tree is rebuilt
 // when it succeeds. side: 0 Source, 1 Target; any other value does nothing
-// and returns true. Reports nothing; false when the statement failed.
-bool UseDatabase(Workspace& ws, const std::string& name, int side);
+// and returns true. Reports nothing but a missing session ("E::No
+// Connection!"); false when the statement failed, with the provider's words
+// in `error` when given.
+bool UseDatabase(Workspace& ws, const std::string& name, int side, std::string* error = nullptr);
+
+// Runs a statement, its rows unread, as ExecuteStatement does with report 0,
+// and hands the failure's text to the caller instead.
+bool ExecuteReporting(Frontend& ui, oledb::SessionRef session, std::string_view statement,
+                      std::string* error);
+
+// After a failure on a side: asks the side's connection whether it still
+// works. When it does not, the side is closed and marked lost: a red line
+// with the provider's reason, the session and data source released, the
+// frontend told (SideState::Lost); the tree keeps what it showed. True when
+// the connection works or the side has none to ask about (a workbook is
+// always there).
+bool CheckSideConnection(Workspace& ws, DataSourceSide side);
 
 // Re-opens a side on another database: a name without a folder takes the
 // folder of the target tree's current database; for the workbook provider the

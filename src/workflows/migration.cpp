@@ -1,19 +1,26 @@
 #include "workflows/migration.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <ctime>
 #include <memory>
 #include <vector>
 
 #include "adapters/excel/excel_adapter.h"
+#include "adapters/excel/excel_automation.h"
 #include "adapters/mysql/mysql_adapter.h"
 #include "app/output.h"
 #include "browser/refresh_tree.h"
 #include "oledb/operations.h"
 #include "oledb/schema_reader.h"
+#include "oledb/text.h"
 #include "platform/text.h"
+#include "providers/workbook/tables.h"
 #include "tasks/controller.h"
+#include "workflows/auto_backup.h"
 #include "workflows/connect.h"
+#include "workflows/restore.h"
 
 namespace migrator {
 namespace {
@@ -28,9 +35,23 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// A scratch file in the data cache, truncated; the name is made safe.
+// A scratch file in the data cache, truncated, readable by its owner only;
+// the name is made safe.
 File OpenScratch(const Conversion& c, const std::string& name) {
-  return File(std::fopen(c.directory.File(name).path.c_str(), "w+"));
+  return File(OpenOwnerOnly(c.directory.File(name).path));
+}
+
+// The names the target gives a table made from `ddl`, when they differ from
+// the source's: the workbook's rules for sheet and table names (characters,
+// length) and the definition's own (case).
+void SayNameChanges(Frontend& ui, const std::string& table, const std::string& ddl) {
+  const std::string made = CreatedTableName(ddl).value_or(table);
+  const std::string sheet = providers::workbook::SheetNameForTable(made);
+  const std::string name = providers::workbook::DefinedNameForTable(made);
+  if (sheet != table || name != table) {
+    WriteOutput(ui, "T::TABLE: [%s] is named [%s] in the workbook, on the sheet [%s]",
+                table.c_str(), name.c_str(), sheet.c_str());
+  }
 }
 
 bool Stopping(const Workspace& ws) {
@@ -61,12 +82,30 @@ bool ListTables(oledb::SessionRef session, const char* type, std::vector<oledb::
   return true;
 }
 
+// The target workbook holds a table of this name, under the name itself or
+// the name the workbook provider makes of it.
+bool TargetHasTable(Workspace& ws, const std::string& table) {
+  const std::string defined = providers::workbook::DefinedNameForTable(table);
+  oledb::TablesReader tables;
+  if (hr::Failed(tables.Open(&ws.target.session))) return false;
+  while (tables.MoveNext() == hr::S_OK) {
+    const std::string name = excel::SheetNameOf(tables.record().tableName);
+    if (EqualNoCase(name, table) || EqualNoCase(name, defined)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 Result<WorkingDirectory> DataCacheDirectory(const Workspace& ws) {
   WorkingDirectory dir(ws.programDir());
   auto step = dir.Step("data_cache");
   if (!step) return step.error();
+  // The scratch files hold copies of the tables: the directory is the
+  // owner's alone (not a directory a link leads to).
+  struct stat st {};
+  if (::lstat(dir.path().c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    ::chmod(dir.path().c_str(), 0700);
   return dir;
 }
 
@@ -219,21 +258,40 @@ void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
   std::vector<oledb::TableRecord> tables;
   std::string error;
   if (!ListTables(c.source, "TABLE", tables, error)) {
-    WriteOutputText(ui, "Open tables Error: " + error);
+    WriteOutputText(ui, "E::Open tables Error: " + error);
     // Nothing is known to have arrived.
     c.whole = false;
+    CheckSideConnection(c.ws, DataSourceSide::Source);
     return;
   }
   for (std::size_t i = 0; i < tables.size(); ++i) {
     if (tables[i].tableType == "VIEW") continue;
+    const bool wholeBefore = c.whole;
+    c.whole = true;
     ConvertOneTable(c, sourceDatabase, tables[i].tableName);
+    const bool tableWhole = c.whole;
+    c.whole = wholeBefore && tableWhole;
+    // A table that did not arrive may have lost the source with it: the
+    // other tables would only fail the same way.
+    if (!tableWhole && !CheckSideConnection(c.ws, DataSourceSide::Source)) {
+      WriteOutputText(ui, "E::Tables Converting stopped: the source connection is lost!");
+      break;
+    }
     if (Stopping(c.ws)) {
       WriteOutputText(ui, "Tables Converting Terminaled!");
-      if (i + 1 < tables.size()) c.whole = false;
+      c.stopped = true;
+      for (std::size_t j = i + 1; j < tables.size(); ++j) {
+        if (tables[j].tableType != "VIEW") c.notReached.push_back(tables[j].tableName);
+      }
+      if (!c.notReached.empty()) c.whole = false;
       break;
     }
   }
-  ExcelAdapter::FormatTableHeads(c.ws, targetDatabase);
+  // The tables made here, and no sheet of the person's.
+  const bool formatted = c.newWorkbook
+                             ? ExcelAdapter::FormatTableHeads(c.ws, targetDatabase)
+                             : ExcelAdapter::FormatTableHeads(c.ws, targetDatabase, c.made);
+  if (!formatted) c.whole = false;
 }
 
 int ConvertOneTable(Conversion& c, const std::string& database, const std::string& table) {
@@ -253,43 +311,115 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
     WriteOutput(ui, "T::TABLE: [%s] its scratch files are named %s", table.c_str(),
                 safe.name.c_str());
   }
-  // 3, 4.
+  // 3, 4. What is not a definition is the source's word why there is none
+  // (the table is missing, say): it is said as it is, never run.
   std::string ddl = MySqlAdapter::GetTableDdl(ui, c.source, database, table);
-  std::fputs(ddl.c_str(), file.get());
+  const bool definition = CreatedTableName(ddl).has_value();
+  bool created = false;
+  if (definition) {
+    std::fputs(ddl.c_str(), file.get());
+    file.reset();
+    created = oledb::ExecuteStatement(ui, &ws.target.session, ddl, 1);
+  }
   file.reset();
 
   // 5. When the target does not take the rewritten definition, the table is
   // made from its column list instead: every table the server shows arrives.
-  bool created = oledb::ExecuteStatement(ui, &ws.target.session, ddl, 1);
   if (!created) {
+    const std::string given = ddl;
     ddl = MySqlAdapter::GetColumnsDdl(c.source, table);
     if (!ddl.empty()) {
-      WriteOutput(ui,
-                  "T::TABLE: [%s].[%s] is made from its column list instead, every column as "
-                  "text",
-                  database.c_str(), table.c_str());
+      if (definition) {
+        WriteOutput(ui,
+                    "T::TABLE: [%s].[%s] is made from its column list instead, every column as "
+                    "text",
+                    database.c_str(), table.c_str());
+      } else {
+        WriteOutput(ui,
+                    "T::TABLE: [%s].[%s] the source gave no definition (%s): it is made from "
+                    "its column list, every column as text",
+                    database.c_str(), table.c_str(), given.c_str());
+      }
       if (File again = OpenScratch(c, table)) std::fputs(ddl.c_str(), again.get());
       created = oledb::ExecuteStatement(ui, &ws.target.session, ddl, 1);
+    } else if (!definition) {
+      WriteOutput(ui, "E::TABLE: [%s].[%s] cannot be read from the source: %s", database.c_str(),
+                  table.c_str(), given.c_str());
     }
   }
   // 6.
   if (!created) {
     WriteOutput(ui, "E::TABLE: Create [%s].[%s] ERROR !", database.c_str(), table.c_str());
+    if (TargetHasTable(ws, table)) {
+      WriteOutput(ui,
+                  "T::TABLE: [%s] is in the workbook already; to migrate it again, drop it in "
+                  "the target tree first (Table > Drop Table)",
+                  table.c_str());
+    }
     c.whole = false;
     return -1;
   }
   WriteOutput(ui, "Create table [%s] SUCCESSFULLY!!!", table.c_str());
+  SayNameChanges(ui, table, ddl);
+  c.made.push_back(table);
   TransferOptions options;
   options.scratchFile = c.directory.File(table + ".data").path;
   options.maxRows = kExcelTableRows;
   options.maxValueUnits = kExcelCellUnits;
   if (c.task && ui.ShowsRowProgress())
     options.onProgress = [task = c.task](const RowProgress& p) { task->SetRowProgress(p); };
-  if (!MySqlAdapter::TransferTableRows(ws, c.source, &ws.target.session, database, table, options)
-           .whole) {
-    c.whole = false;
+  const TransferResult rows =
+      MySqlAdapter::TransferTableRows(ws, c.source, &ws.target.session, database, table, options);
+  if (rows.cutValues > 0) c.cut.emplace_back(table, rows.cutValues);
+  if (rows.whole) {
+    c.arrived.push_back(table);
+    std::remove(c.directory.File(table).path.c_str());
+    std::remove(options.scratchFile.c_str());
+    return 1;
+  }
+  c.whole = false;
+  if (rows.stopped) {
+    // Made by this step and cut by the stop: it goes again, so a partial
+    // table never passes for the table and the same migration can run again.
+    c.stopped = true;
+    const std::string made = CreatedTableName(ddl).value_or(table);
+    if (oledb::ExecuteStatement(ui, &ws.target.session,
+                                "DROP TABLE " + oledb::QuoteIdentifier(made), 1)) {
+      WriteOutput(ui,
+                  "E::TABLE: [%s].[%s] was stopped after %lld records: the unfinished table is "
+                  "removed, so that it can be migrated again",
+                  database.c_str(), table.c_str(), static_cast<long long>(rows.arrived));
+      c.removed.push_back(table);
+    } else {
+      WriteOutput(ui,
+                  "E::TABLE: [%s].[%s] was stopped after %lld records and the unfinished table "
+                  "could not be removed: drop it before migrating it again",
+                  database.c_str(), table.c_str(), static_cast<long long>(rows.arrived));
+    }
   }
   return 1;
+}
+
+bool FinishConversion(const Conversion& c) {
+  Frontend& ui = c.ws.frontend();
+  if (!c.cut.empty()) {
+    std::string where;
+    for (const auto& [table, count] : c.cut)
+      where += Format("%s%lld in [%s]", where.empty() ? "" : ", ", static_cast<long long>(count),
+                      table.c_str());
+    WriteOutput(ui,
+                "E::Not every value arrived whole: values longer than a cell holds were cut to "
+                "its %zu characters (%s)",
+                kExcelCellUnits, where.c_str());
+  }
+  if (c.stopped) {
+    WriteOutput(ui,
+                "E::The migration was stopped. Arrived whole: %s. Stopped half-way and removed: "
+                "%s. Not reached: %s",
+                NameList(c.arrived).c_str(), NameList(c.removed).c_str(),
+                NameList(c.notReached).c_str());
+  }
+  return c.whole;
 }
 
 void ConvertAllViews(Conversion& c, const std::string& sourceDatabase) {
@@ -346,9 +476,15 @@ namespace {
 
 constexpr const char* kThreadModule = "Converters/Thread";
 
-void SourceNotSelected(Frontend& ui, int line, const std::string& database) {
-  WriteOutput(ui, "[%s](%d)Select Source Database[%s] Error!", kThreadModule, line,
-              database.c_str());
+// The source database could not be made current: said in red with the
+// provider's words, and the source connection is asked whether it still
+// works (the server may have gone away since it was opened).
+void SourceNotSelected(Workspace& ws, int line, const std::string& database,
+                       const std::string& error) {
+  const std::string where = line > 0 ? Format("[%s](%d)", kThreadModule, line) : std::string();
+  WriteOutput(ws.frontend(), "E::%sSelect Source Database[%s] Error! %s", where.c_str(),
+              database.c_str(), error.c_str());
+  CheckSideConnection(ws, DataSourceSide::Source);
 }
 
 // The conversion state of a task: its data cache and the source session.
@@ -359,7 +495,13 @@ std::optional<Conversion> StartConversion(TaskContext& ctx) {
                 dir.message().c_str());
     return std::nullopt;
   }
-  return Conversion{ctx.ws, ctx.sourceSession, std::move(*dir), true, &ctx};
+  return Conversion{ctx.ws, ctx.sourceSession, std::move(*dir), true, &ctx, {}};
+}
+
+// The workbook a task is about to change, copied aside first when Auto
+// Backup is on.
+bool BackUpTarget(Workspace& ws) {
+  return AutoBackupWorkbook(ws, ws.target.Settings().sourceName);
 }
 
 }  // namespace
@@ -372,25 +514,29 @@ bool CloneDatabaseTask(TaskContext& ctx) {
     return false;
   }
   ReopenDatabase(ws, ctx.targetDatabase, 1);
-  if (!UseDatabase(ws, ctx.sourceDatabase, 0)) {
-    SourceNotSelected(ui, __LINE__, ctx.sourceDatabase);
+  std::string error;
+  if (!UseDatabase(ws, ctx.sourceDatabase, 0, &error)) {
+    SourceNotSelected(ws, __LINE__, ctx.sourceDatabase, error);
     return false;
   }
   auto c = StartConversion(ctx);
   if (!c) return false;
+  c->newWorkbook = true;
   ConvertAllTables(*c, ctx.sourceDatabase, ctx.targetDatabase);
   ctx.SetProgress(50);
   ConvertAllViews(*c, ctx.sourceDatabase);
   ctx.SetProgress(100);
   RefreshTree(ws, DataSourceSide::Target, 0);
-  return c->whole;
+  return FinishConversion(*c);
 }
 
 bool MigrateDatabaseTask(TaskContext& ctx) {
   Workspace& ws = ctx.ws;
   ReopenDatabase(ws, ctx.targetDatabase, 1);
-  if (!UseDatabase(ws, ctx.sourceDatabase, 0)) {
-    WriteOutput(ws.frontend(), "Select Source Database[%s] Error!", ctx.sourceDatabase.c_str());
+  if (!BackUpTarget(ws)) return false;
+  std::string error;
+  if (!UseDatabase(ws, ctx.sourceDatabase, 0, &error)) {
+    SourceNotSelected(ws, 0, ctx.sourceDatabase, error);
     return false;
   }
   auto c = StartConversion(ctx);
@@ -399,16 +545,18 @@ bool MigrateDatabaseTask(TaskContext& ctx) {
   ctx.SetProgress(50);
   RefreshTree(ws, DataSourceSide::Target, 0);
   ctx.SetProgress(100);
-  return c->whole;
+  return FinishConversion(*c);
 }
 
 bool MigrateTablesTask(TaskContext& ctx) {
   Workspace& ws = ctx.ws;
   ReopenDatabase(ws, ctx.targetDatabase, 1);
+  if (!BackUpTarget(ws)) return false;
   ws.source.tree.SetCurrentDatabase(ctx.sourceDatabase);
-  if (!oledb::ExecuteStatement(ws.frontend(), ctx.sourceSession, UseStatement(ctx.sourceDatabase),
-                               0)) {
-    SourceNotSelected(ws.frontend(), __LINE__, ctx.sourceDatabase);
+  std::string error;
+  if (!ExecuteReporting(ws.frontend(), ctx.sourceSession, UseStatement(ctx.sourceDatabase),
+                        &error)) {
+    SourceNotSelected(ws, __LINE__, ctx.sourceDatabase, error);
     return false;
   }
   auto c = StartConversion(ctx);
@@ -417,24 +565,26 @@ bool MigrateTablesTask(TaskContext& ctx) {
   ctx.SetProgress(90);
   RefreshTree(ws, DataSourceSide::Target, 0);
   ctx.SetProgress(100);
-  return c->whole;
+  return FinishConversion(*c);
 }
 
 bool MigrateTableTask(TaskContext& ctx) {
   Workspace& ws = ctx.ws;
   ReopenDatabase(ws, ctx.targetDatabase, 1);
-  if (!UseDatabase(ws, ctx.sourceDatabase, 0)) {
-    SourceNotSelected(ws.frontend(), __LINE__, ctx.sourceDatabase);
+  if (!BackUpTarget(ws)) return false;
+  std::string error;
+  if (!UseDatabase(ws, ctx.sourceDatabase, 0, &error)) {
+    SourceNotSelected(ws, __LINE__, ctx.sourceDatabase, error);
     return false;
   }
   auto c = StartConversion(ctx);
   if (!c) return false;
   ConvertOneTable(*c, ctx.sourceDatabase, ctx.sourceObject);
   ctx.SetProgress(90);
-  ExcelAdapter::FormatTableHeads(ws, ctx.targetDatabase);
+  if (!ExcelAdapter::FormatTableHeads(ws, ctx.targetDatabase, c->made)) c->whole = false;
   RefreshTree(ws, DataSourceSide::Target, 0);
   ctx.SetProgress(100);
-  return c->whole;
+  return FinishConversion(*c);
 }
 
 // Views cannot be migrated into a workbook.

@@ -3,8 +3,11 @@
 // one queued task, and the conversion steps that the migration tasks run on
 // the controller thread (all tables, all views, one table, one view).
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/workspace.h"
 #include "browser/db_tree.h"
@@ -58,7 +61,18 @@ struct Conversion {
   WorkingDirectory directory;         // where the scratch files go
   bool whole = true;                  // every table the steps took on arrived whole
   const TaskContext* task = nullptr;  // receives the row copy's progress, when set
+  // For the summary at the end of the task.
+  std::vector<std::string> arrived;                            // tables that arrived whole
+  std::vector<std::pair<std::string, std::int64_t>> cut = {};  // values cut, by table
+  bool stopped = false;                                        // a stop ended the steps
+  std::vector<std::string> removed = {};                       // tables a stop cut, removed again
+  std::vector<std::string> notReached = {};                    // tables a stop left untouched
+  std::vector<std::string> made = {};  // the tables the steps created on the target
+  bool newWorkbook = false;            // the target was made for them: every sheet is theirs
 };
+// Says what the steps left to say (values cut, what a stop left) and returns
+// whether every table arrived whole.
+bool FinishConversion(const Conversion& c);
 
 // The conversion steps. Tables and views are named to the source as they
 // are, quoted; the target session is the target side's.
@@ -66,7 +80,11 @@ void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
                       const std::string& targetDatabase);
 void ConvertAllViews(Conversion& c, const std::string& sourceDatabase);
 // 1 after a successful CREATE (the rows then transferred), -1 when the
-// CREATE failed, -2 when the scratch file did not open.
+// CREATE failed, -2 when the scratch file did not open. A definition the
+// source does not give is said with the source's words; a name the target
+// changes (case, characters, length) in orange. A table a stop cuts is
+// removed again, so that it can be migrated anew. The scratch files
+// (owner-only) go once the table arrived whole.
 int ConvertOneTable(Conversion& c, const std::string& database, const std::string& table);
 // False when the scratch file did not open or the view's CREATE failed.
 bool ConvertOneView(Conversion& c, const std::string& database, const std::string& view);
@@ -74,8 +92,9 @@ bool ConvertOneView(Conversion& c, const std::string& database, const std::strin
 // The task functions of the migration types: 257 (clone a database into a
 // new workbook), 258 (a database), 259 (its tables), 261 (one table), 260
 // and 262 (views, which a workbook cannot hold). A migration task succeeds
-// when its database was created and selected and every table it took on
-// arrived whole.
+// when its database was created and selected, every table it took on
+// arrived whole and the header rows of the tables it made were formatted.
+// With Auto Backup on, a workbook that exists is copied aside first.
 bool CloneDatabaseTask(TaskContext& ctx);
 bool MigrateDatabaseTask(TaskContext& ctx);
 bool MigrateTablesTask(TaskContext& ctx);

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -79,18 +81,6 @@ bool TakeName(std::string_view s, std::size_t& i, std::string& name) {
   while (i < s.size() && !IsBlank(s[i]) && s[i] != '(')
     name += s[i++];
   return !name.empty();
-}
-
-// The table a CREATE TABLE text makes, or nothing when the text is another
-// statement.
-std::optional<std::string> CreatedTable(std::string_view text) {
-  std::size_t i = 0;
-  std::string name;
-  if (!TakeKeyword(text, i, "create") || !TakeKeyword(text, i, "table") ||
-      !TakeName(text, i, name)) {
-    return std::nullopt;
-  }
-  return name;
 }
 
 // Whether a statement is an INSERT into `table` (its values are the
@@ -170,40 +160,76 @@ std::string BackupsBelow(const fs::path& dir) {
   return out;
 }
 
-// Replays the .data file of one created table. True when every row arrived.
-bool RestoreRows(Frontend& ui, oledb::Session& session, const Entry& e, const fs::path& dataPath,
-                 const oledb::PropertySet& properties) {
-  std::FILE* f = std::fopen(dataPath.c_str(), "rb");
-  if (!f) {
-    WriteOutput(ui, "E::Cannot read [%s]: %s; the rows of [%s] are not restored", dataPath.c_str(),
-                SystemErrorMessage(errno).c_str(), e.table.c_str());
-    return false;
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// The row count of a data file's last line ("-- end: 12 rows"), if it is one.
+std::optional<long long> EndLineCount(std::string_view line) {
+  const std::string_view prefix = kDataFileEndPrefix, suffix = kDataFileEndSuffix;
+  while (!line.empty() && IsBlank(line.back()))
+    line.remove_suffix(1);
+  if (line.size() <= prefix.size() + suffix.size() || line.substr(0, prefix.size()) != prefix ||
+      line.substr(line.size() - suffix.size()) != suffix) {
+    return std::nullopt;
   }
-  int restored = 0, failed = 0;
+  const std::string_view digits =
+      line.substr(prefix.size(), line.size() - prefix.size() - suffix.size());
+  long long n = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+  if (ec != std::errc() || end != digits.data() + digits.size() || n < 0) return std::nullopt;
+  return n;
+}
+
+// Replays the .data file of one created table, inside the table's
+// transaction. True when every row arrived and the file was whole; it stops
+// at the first statement that fails, and between statements when asked to.
+bool RestoreRows(Frontend& ui, oledb::Session& session, const Entry& e, std::FILE* f,
+                 const std::string& dataPath, const RestoreOptions& options,
+                 const oledb::PropertySet& properties, bool& stopped) {
+  long long restored = 0, statements = 0;
+  bool counted = false;               // the file starts with the header line
+  std::optional<long long> endCount;  // its last line's count
+  std::string error;
   auto onStatement = [&](const std::string& statement) {
-    std::string error;
-    if (!IsInsertInto(statement, e.table)) {
+    if (!error.empty() || stopped) return;
+    ++statements;
+    if (statement.rfind("--", 0) == 0) {
+      std::string_view line = statement;
+      while (!line.empty() && IsBlank(line.back()))
+        line.remove_suffix(1);
+      if (statements == 1 && line == kDataFileHeader) {
+        counted = true;
+        return;
+      }
+      if (auto n = EndLineCount(line); n && !endCount) {
+        endCount = n;
+        return;
+      }
+    }
+    if (endCount) {
+      error = "it comes after the file's last line";
+    } else if (!IsInsertInto(statement, e.table)) {
       error = "not a row of this table";
     } else {
       error = Run(session, statement, properties);
     }
     if (!error.empty()) {
-      if (failed == 0) {
-        WriteOutput(ui, "E::[%s] statement %d of [%s] was not restored: %s", e.table.c_str(),
-                    restored + failed + 1, dataPath.c_str(), error.c_str());
-      }
-      ++failed;
+      WriteOutput(ui, "E::[%s] statement %lld of [%s] was not restored: %s", e.table.c_str(),
+                  statements, dataPath.c_str(), error.c_str());
       return;
     }
     ++restored;
     if (restored % kProgressEvery == 0) {
-      WriteOutput(ui, "[%s] %d records restored!", e.table.c_str(), restored);
+      WriteOutput(ui, "[%s] %lld records restored!", e.table.c_str(), restored);
     }
+    if (options.stopRequested && options.stopRequested()) stopped = true;
   };
   StatementSplitter splitter;
   std::vector<char> buffer(1 << 16);
   bool readError = false;
-  for (;;) {
+  while (error.empty() && !stopped) {
     const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), f);
     splitter.Feed(std::string_view(buffer.data(), got), onStatement);
     if (got < buffer.size()) {
@@ -211,22 +237,91 @@ bool RestoreRows(Frontend& ui, oledb::Session& session, const Entry& e, const fs
       break;
     }
   }
-  std::fclose(f);
-  if (!readError) splitter.Finish(onStatement);
-  WriteOutput(ui, "[%s]%8d records restored!", e.table.c_str(), restored);
+  if (!readError && !stopped) splitter.Finish(onStatement);
+  WriteOutput(ui, "[%s]%8lld records restored!", e.table.c_str(), restored);
+  if (stopped || !error.empty()) return false;
   if (readError) {
-    WriteOutput(ui, "E::Reading [%s] failed after %d rows: the rest is not restored",
-                dataPath.c_str(), restored + failed);
+    WriteOutput(ui, "E::Reading [%s] failed after %lld rows", dataPath.c_str(), restored);
     return false;
   }
-  if (failed > 0) {
-    WriteOutput(ui, "E::[%s] %d rows were not restored", e.table.c_str(), failed);
+  if (counted && !endCount) {
+    WriteOutput(ui, "E::[%s] ends after %lld rows without its last line: the file was cut short",
+                dataPath.c_str(), restored);
     return false;
+  }
+  if (endCount && *endCount != restored) {
+    WriteOutput(ui, "E::[%s] counts %lld rows on its last line but holds %lld", dataPath.c_str(),
+                *endCount, restored);
+    return false;
+  }
+  if (!counted) {
+    WriteOutput(ui,
+                "T::[%s] has no row count (a backup of an earlier version): whether it is whole "
+                "cannot be told",
+                dataPath.c_str());
   }
   return true;
 }
 
+// One table, whole or not at all: dropped (when it exists), created and
+// filled inside one transaction, which is committed only when every row of a
+// whole file arrived. Otherwise the workbook stays as it was.
+bool RestoreTable(Frontend& ui, oledb::Session& s, const Entry& e, const fs::path& dir,
+                  const RestoreOptions& options, const oledb::PropertySet& properties,
+                  bool& stopped) {
+  WriteOutput(ui, "Restore table [%s]", e.table.c_str());
+  const char* kept = e.exists ? "; the table keeps its rows" : "";
+  const std::string dataPath = (dir / "DATA" / (e.stem + ".data")).string();
+  File data(std::fopen(dataPath.c_str(), "rb"));
+  if (!data) {
+    WriteOutput(ui, "E::Cannot read [%s]: %s; [%s] is not restored%s", dataPath.c_str(),
+                SystemErrorMessage(errno).c_str(), e.table.c_str(), kept);
+    return false;
+  }
+  if (hr::Failed(s.StartTransaction())) {
+    WriteOutput(ui, "E::Table [%s] is not restored: %s", e.table.c_str(),
+                oledb::ErrorDescription(&s, oledb::Iid::ITransaction).c_str());
+    return false;
+  }
+  bool whole = true;
+  if (e.exists) {
+    if (const std::string error =
+            Run(s, "DROP TABLE " + oledb::QuoteIdentifier(e.table), properties);
+        !error.empty()) {
+      WriteOutput(ui, "E::Drop table [%s] failed: %s", e.table.c_str(), error.c_str());
+      whole = false;
+    }
+  }
+  if (whole) {
+    if (const std::string error = Run(s, e.create, properties); !error.empty()) {
+      WriteOutput(ui, "E::Create table [%s] failed: %s", e.table.c_str(), error.c_str());
+      whole = false;
+    }
+  }
+  whole = whole && RestoreRows(ui, s, e, data.get(), dataPath, options, properties, stopped);
+  if (whole) {
+    if (hr::Succeeded(s.Commit())) return true;
+    WriteOutput(ui, "E::Table [%s] could not be saved: %s%s", e.table.c_str(),
+                oledb::ErrorDescription(&s, oledb::Iid::ITransaction).c_str(), kept);
+    return false;
+  }
+  s.Abort();
+  WriteOutput(ui, "E::Table [%s] is not restored%s", e.table.c_str(),
+              e.exists ? ": the workbook keeps it as it was" : "");
+  return false;
+}
+
 }  // namespace
+
+std::optional<std::string> CreatedTableName(std::string_view text) {
+  std::size_t i = 0;
+  std::string name;
+  if (!TakeKeyword(text, i, "create") || !TakeKeyword(text, i, "table") ||
+      !TakeName(text, i, name)) {
+    return std::nullopt;
+  }
+  return name;
+}
 
 bool StatementSplitter::Take(char c) {
   if (quote_ != 0) {
@@ -301,7 +396,7 @@ RestoreOutcome RestoreBackup(Frontend& ui, oledb::SessionRef session, const std:
     }
     if (*text == kUserDefinedName) {
       e.sheetEntry = true;
-    } else if (auto table = CreatedTable(*text)) {
+    } else if (auto table = CreatedTableName(*text)) {
       e.table = std::move(*table);
       e.create = std::move(*text);
     } else {
@@ -332,34 +427,30 @@ RestoreOutcome RestoreBackup(Frontend& ui, oledb::SessionRef session, const std:
   if (refused) return RestoreOutcome::Refused;
 
   const oledb::PropertySet properties = oledb::StandardRowsetProperties();
-  for (const auto& e : entries) {
+  std::vector<std::string> restored;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const Entry& e = entries[i];
     if (e.sheetEntry) {
       WriteOutput(ui, "T::[%s] is a sheet entry, not a table: its rows are not restored from it",
                   e.stem.c_str());
       continue;
     }
-    WriteOutput(ui, "Restore table [%s]", e.table.c_str());
-    if (e.exists) {
-      const std::string error =
-          Run(*s, "DROP TABLE " + oledb::QuoteIdentifier(e.table), properties);
-      if (!error.empty()) {
-        WriteOutput(ui, "E::Drop table [%s] failed: %s", e.table.c_str(), error.c_str());
-        all = false;
-        continue;
-      }
+    bool stopped = options.stopRequested && options.stopRequested();
+    if (!stopped) {
+      const bool whole = RestoreTable(ui, *s, e, dir, options, properties, stopped);
+      if (whole) restored.push_back(e.table);
+      all = whole && all;
     }
-    if (const std::string error = Run(*s, e.create, properties); !error.empty()) {
-      WriteOutput(ui, "E::Create table [%s] failed: %s", e.table.c_str(), error.c_str());
-      all = false;
-      continue;
+    if (stopped) {
+      std::vector<std::string> left;
+      for (std::size_t j = i; j < entries.size(); ++j)
+        if (!entries[j].sheetEntry) left.push_back(entries[j].table);
+      WriteOutput(ui,
+                  "E::The restore was stopped. Restored whole: %s. Not restored (each left as it "
+                  "was): %s",
+                  NameList(restored).c_str(), NameList(left).c_str());
+      return RestoreOutcome::Failed;
     }
-    bool whole = RestoreRows(ui, *s, e, dir / "DATA" / (e.stem + ".data"), properties);
-    if (hr::Failed(s->Flush())) {
-      WriteOutput(ui, "E::Table [%s] could not be saved: %s", e.table.c_str(),
-                  oledb::ErrorDescription(s.get(), oledb::Iid::ITransaction).c_str());
-      whole = false;
-    }
-    all = whole && all;
   }
   return all ? RestoreOutcome::Restored : RestoreOutcome::Failed;
 }

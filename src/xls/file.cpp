@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/workbook_guard.h"
 #include "xls/biff/book.h"
 #include "xls/big_alloc.h"
 #include "xls/model.h"
@@ -227,6 +228,9 @@ Status Workbook::Save(const std::string& path) const {
   const size_t slash = real->find_last_of('/');
   const std::string base = slash == std::string::npos ? *real : real->substr(slash + 1);
   if (base.empty()) return Fail("cannot save: " + path + " names a directory");
+  // A workbook the person made read-only stays as it is.
+  if (auto writable = CheckWritable(*real); !writable)
+    return Fail("cannot save " + path + ": " + writable.message());
   RemoveStaleSaveFiles(*real);
 
   // A temporary file beside the target, so that the rename is atomic.

@@ -37,8 +37,10 @@ inline NodeId FindNode(const DbTree& tree, NodeKind kind, const std::string& tex
 
 class RecordingHost : public TreeHost {
  public:
-  std::optional<std::string> ChooseCharset(const std::string& current) override {
+  std::optional<std::string> ChooseCharset(const std::string& current,
+                                           const std::vector<CharsetChoice>& offeredSets) override {
     offered.push_back(current);
+    choices = offeredSets;
     return charsetAnswer;
   }
   void OpenCondition(const std::string& database, const std::string& table) override {
@@ -50,6 +52,7 @@ class RecordingHost : public TreeHost {
 
   std::optional<std::string> charsetAnswer;
   std::vector<std::string> offered;
+  std::vector<CharsetChoice> choices;
   std::vector<std::string> conditions;
   std::string storageItem = kStorageItemMyIsam;
   std::vector<NodeId> renamed;

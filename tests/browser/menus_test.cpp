@@ -81,11 +81,12 @@ TEST(TreeCommands, StorageEngineTogglesAndTheCharsetDialogSeesTheCurrentName) {
   EXPECT_EQ(host.offered, std::vector<std::string>{"LATIN1"});
   EXPECT_EQ(ws.Charset(), "LATIN1");
 
-  EXPECT_EQ(Charsets().size(), 36u);
+  EXPECT_EQ(Charsets().size(), 37u);
   EXPECT_EQ(CharsetIndex("LATIN1"), 5);
   EXPECT_EQ(CharsetIndex("latin1"), -1);  // names compare exactly
   EXPECT_EQ(CharsetName(35), "EUCJPMS");
-  EXPECT_EQ(CharsetName(36), "UNKOWNEN");
+  EXPECT_EQ(CharsetName(36), "UTF8MB4");
+  EXPECT_EQ(CharsetName(37), "UNKOWNEN");
   EXPECT_EQ(CharsetName(-1), "UNKOWNEN");
 }
 

@@ -86,6 +86,12 @@ TEST_F(SourceTree, TheCurrentDatabaseShowsItsTablesViewsFieldsAndIndexes) {
   const std::string dump = Dump(ws.source.tree);
   EXPECT_NE(dump.find("  1 brw_shop\n"
                       "    3 Tables\n"
+                      "      2 a b\n"
+                      "        5 Fields ...\n"
+                      "        7 Indexes ...\n"
+                      "      2 a$b\n"
+                      "        5 Fields ...\n"
+                      "        7 Indexes ...\n"
                       "      2 orders\n"
                       "        5 Fields ...\n"
                       "        7 Indexes ...\n"
@@ -93,7 +99,8 @@ TEST_F(SourceTree, TheCurrentDatabaseShowsItsTablesViewsFieldsAndIndexes) {
                       "      8 v_orders\n"
                       "        5 Fields ...\n"),
             std::string::npos)
-      << dump;  // "a b" and "a$b" are left out
+      << dump;  // names with a blank or "$" too: every name is quoted where it is used
+  EXPECT_EQ(Entries(NodeKind::Table, "a b", NodeKind::FieldsFolder), std::vector<std::string>{"x"});
   EXPECT_EQ(Entries(NodeKind::Table, "orders", NodeKind::FieldsFolder),
             (std::vector<std::string>{"id", "name"}));
   // The two-column index comes once per column.
@@ -133,8 +140,38 @@ TEST_F(SourceTree, ChangeCharsetSetsTheSessionsCharacterSets) {
             "latin1");
   EXPECT_EQ(oledb::QuerySingleValue(ui, &ws.source.session, "select @@character_set_results"),
             "latin1");
+  // The table's sets come first, utf8mb4 among them; then those of the
+  // server's that the table lacks.
+  ASSERT_GT(host.choices.size(), Charsets().size());
+  EXPECT_EQ(host.choices[5].name, "LATIN1");
+  EXPECT_GE(ChoiceIndex(host.choices, "UTF8MB4"), 0);
+  const int utf16 = ChoiceIndex(host.choices, "UTF16");
+  EXPECT_GE(utf16, static_cast<int>(Charsets().size()));
+  host.charsetAnswer = "UTF8MB4";
+  RunTreeCommand(ws, DataSourceSide::Source, kCmdChangeCharset, host);
+  EXPECT_EQ(oledb::QuerySingleValue(ui, &ws.source.session, "select @@character_set_results"),
+            "utf8mb4");
   // The tree was rebuilt and still shows the database.
   EXPECT_NE(FindNode(ws.source.tree, NodeKind::Table, "orders"), kNoNode);
+}
+
+// The server goes away (the connection is killed here): a folder that
+// cannot be read says why in red instead of showing empty, and the side is
+// found lost and closed.
+TEST_F(SourceTree, AFolderThatCannotBeReadSaysWhyAndTheSideIsFoundLost) {
+  MIGRATOR_REQUIRE_MYSQL(server);
+  Open(server, "brw_shop");
+  const std::string id = oledb::QuerySingleValue(ui, &ws.source.session, "select connection_id()");
+  RootSql(server, "KILL " + id);
+  ui.ClearLines();
+  EXPECT_TRUE(Entries(NodeKind::Table, "orders", NodeKind::FieldsFolder).empty());
+  bool said = false;
+  for (const OutputLine& line : ui.Lines())
+    said = said || (line.text.find("Fields of [orders]: ") != std::string::npos &&
+                    line.textColour == Rgb{255, 0, 0});
+  EXPECT_TRUE(said) << ::testing::PrintToString(ui.Texts());
+  EXPECT_FALSE(ws.source.Connected());
+  EXPECT_EQ(ui.CallsStartingWith("side Source: lost: ").size(), 1u);
 }
 
 }  // namespace

@@ -243,7 +243,8 @@ TEST_F(TargetTree, RenameCommitsWithEnterAndIsAbandonedOrRefusedOtherwise) {
 
   // Refused, each with its message; the label and the workbook stay.
   for (const std::string& name :
-       {std::string("  "), std::string("sales$"), std::string("ITEMS"), std::string("Sheet3")}) {
+       {std::string("  "), std::string("sales$"), std::string("ITEMS"), std::string("Sheet3"),
+        std::string("in/out"), std::string("'quoted'"), std::string(32, 'x')}) {
     ws.target.tree.SetRenameCommitted(true);
     ui.ClearCalls();
     EXPECT_FALSE(FinishRename(ws, name)) << name;
@@ -257,6 +258,19 @@ TEST_F(TargetTree, RenameCommitsWithEnterAndIsAbandonedOrRefusedOtherwise) {
   EXPECT_TRUE(FinishRename(ws, "sales"));
   EXPECT_EQ(ws.target.tree.Node(orders)->text, "sales");
   EXPECT_EQ(SheetNames(db + ".xls"), (std::vector<std::string>{"Sheet3", "sales", "items"}));
+
+  // A blank is fine in a sheet's name: the tree then shows the sheet's name
+  // and says in the tooltip what the table is called in SQL.
+  SelectNode(NodeKind::Table, "sales");
+  ws.target.tree.SetRenameCommitted(true);
+  ui.ClearCalls();
+  EXPECT_TRUE(FinishRename(ws, "my sales"));
+  EXPECT_TRUE(ui.CallsStartingWith("ask").empty());
+  EXPECT_EQ(SheetNames(db + ".xls"), (std::vector<std::string>{"Sheet3", "my sales", "items"}));
+  RefreshTree(ws, DataSourceSide::Target, 0);
+  EXPECT_NE(FindNode(ws.target.tree, NodeKind::Table, "my sales"), kNoNode) << Dump(ws.target.tree);
+  EXPECT_EQ(WorkbookTableTip("my sales"), "Sheet \"my sales\": the table named my_sales in SQL");
+  EXPECT_EQ(WorkbookTableTip("items"), "Table items");
 }
 
 TEST_F(TargetTree, ADropSelectsTheTargetNodeAndTheMigrateCommandChoosesByBothKinds) {

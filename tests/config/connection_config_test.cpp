@@ -126,6 +126,14 @@ TEST_F(ConfigDialog, TheProposedWorkbookNeverReplacesWhatIsThereAndChoosersTakeN
   EXPECT_TRUE(dlg.OpenSourceNameList(kTarget));  // cancelled
   EXPECT_EQ(dlg.form().target.sourceName, (dir_ / "Fresh.xls").string());
   EXPECT_TRUE(ui_.HasCall("open-file: Open the database file @" + dir_.str() + "/"));
+  // An existing workbook is taken as it is, whatever the case of its
+  // extension: no "Book.XLS.xls" is made beside it.
+  WriteFile(dir_ / "Book.XLS", "the person's workbook");
+  ui_.QueueFile((dir_ / "Book.XLS").string());
+  EXPECT_TRUE(dlg.OpenSourceNameList(kTarget));
+  EXPECT_EQ(dlg.form().target.sourceName, (dir_ / "Book.XLS").string());
+  EXPECT_FALSE(fs::exists(dir_ / "Book.XLS.xls"));
+  EXPECT_EQ(ReadFile(dir_ / "Book.XLS"), "the person's workbook");
 
   // Catalog Name's chooser: only for a file kind and a provider other than
   // the workbook provider; it clears the source name.

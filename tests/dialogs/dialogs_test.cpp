@@ -4,11 +4,14 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
@@ -60,6 +63,18 @@ bool RootSql(const testing::MySqlServer& server, const std::string& sql) {
                                      server.socket + "' -e \"" + sql + "\" 2>&1");
   if (r.status != 0) qWarning("%s", r.out.c_str());
   return r.status == 0;
+}
+
+// The source side on the private server, as the test user.
+void ConnectSource(Workspace& ws, const testing::MySqlServer& server) {
+  ConnectionSettings settings;
+  settings.providerText = "TCP/IP:Port";
+  settings.providerId = "MSDASQL";
+  settings.sourceName = server.host + ":" + server.port;
+  settings.userId = server.user;
+  settings.password = server.password;
+  ws.source.SetSettings(settings);
+  Connect(ws, DataSourceSide::Source);
 }
 
 }  // namespace
@@ -222,14 +237,7 @@ class DialogsTest : public QObject {
     TempDir dir;
     ScriptedFrontend ui;
     Workspace ws(ui, dir.str());
-    ConnectionSettings settings;
-    settings.providerText = "TCP/IP:Port";
-    settings.providerId = "MSDASQL";
-    settings.sourceName = server->host + ":" + server->port;
-    settings.userId = server->user;
-    settings.password = server->password;
-    ws.source.SetSettings(settings);
-    Connect(ws, DataSourceSide::Source);
+    ConnectSource(ws, *server);
     QVERIFY(ws.source.Connected());
 
     ConditionDialog dlg(ws, db, "t");
@@ -245,7 +253,9 @@ class DialogsTest : public QObject {
 
     // A rejected condition: the server's words, and not stored on "No".
     edit->setPlainText("idd > 10");
-    Child<QPushButton>(&dlg, "testButton")->click();
+    auto* test = Child<QPushButton>(&dlg, "testButton");
+    test->click();
+    QTRY_VERIFY(test->isEnabled());  // the count runs off the window thread
     const QString failed = Child<QPlainTextEdit>(&dlg, "resultEdit")->toPlainText();
     QVERIFY2(failed.startsWith("Test failed!\n  Because:  ") && failed.contains("idd"),
              qPrintable(failed));
@@ -259,9 +269,9 @@ class DialogsTest : public QObject {
     columns->setCurrentRow(0);
     emit columns->itemDoubleClicked(columns->item(0));
     edit->insertPlainText(" > 10");
-    Child<QPushButton>(&dlg, "testButton")->click();
-    QCOMPARE(Child<QPlainTextEdit>(&dlg, "resultEdit")->toPlainText(),
-             QString("Test successfully!\n  10 Records can be converted."));
+    test->click();
+    QTRY_COMPARE(Child<QPlainTextEdit>(&dlg, "resultEdit")->toPlainText(),
+                 QString("Test successfully!\n  10 Records can be converted."));
     QVERIFY(save->isEnabled());
     save->click();
     QVERIFY(!save->isEnabled());
@@ -290,7 +300,7 @@ class DialogsTest : public QObject {
     QVERIFY(ws.target.Connected());
     auto cache = DataCacheDirectory(ws);
     QVERIFY(cache.ok());
-    Conversion conversion{ws, &ws.source.session, *cache};
+    Conversion conversion{ws, &ws.source.session, *cache, true, nullptr, {}};
     QCOMPARE(ConvertOneTable(conversion, db, "t"), 1);
     ws.target.session.Reset();  // a released session has saved its rows
     ws.target.dataSource.Reset();
@@ -303,6 +313,57 @@ class DialogsTest : public QObject {
       ids.push_back(wb->sheet(*sheet).GetValue(r, 0).text);
     QCOMPARE(int(ids.size()), 10);
     QCOMPARE(Q(ids.front()), QString("11"));
+    RootSql(*server, "drop database " + db);
+  }
+
+  // A slow count shows that the dialog is testing and leaves Close usable,
+  // which ends the wait at once; a server's error message fits the result
+  // box whole.
+  void conditionDialogShowsItsTestAndCloseEndsTheWait() {
+    const auto server = testing::TestMySqlServer();
+    if (!server) QSKIP("no private MariaDB server (run scripts/test.sh)");
+    const std::string db = "cond_slow_" + std::to_string(::getpid());
+    QVERIFY(RootSql(*server, "create database " + db + "; use " + db +
+                                 "; create table t (id int);"
+                                 " insert into t select seq from seq_1_to_20;"));
+    TempDir dir;
+    ScriptedFrontend ui;
+    Workspace ws(ui, dir.str());
+    ConnectSource(ws, *server);
+    QVERIFY(ws.source.Connected());
+
+    {
+      ConditionDialog dlg(ws, db, "t");
+      dlg.show();
+      auto* edit = Child<QPlainTextEdit>(&dlg, "conditionEdit");
+      auto* test = Child<QPushButton>(&dlg, "testButton");
+      auto* close = Child<QPushButton>(&dlg, "closeButton");
+      auto* result = Child<QPlainTextEdit>(&dlg, "resultEdit");
+      edit->setPlainText("sleep(0.2) = 0");  // four seconds over 20 rows
+      test->click();
+      QVERIFY(dlg.TestRunning());
+      QVERIFY(!test->isEnabled());
+      QVERIFY(close->isEnabled());
+      QVERIFY(Child<QProgressBar>(&dlg, "testBusy")->isVisible());
+      QVERIFY2(result->toPlainText().startsWith("Testing"), qPrintable(result->toPlainText()));
+      QElapsedTimer clock;
+      clock.start();
+      close->click();
+      QVERIFY(!dlg.isVisible());
+      QVERIFY(clock.elapsed() < 1000);
+      QVERIFY(dlg.TestRunning());  // the count goes on out of sight, its answer dropped
+      QTRY_VERIFY_WITH_TIMEOUT(!dlg.TestRunning(), 30000);
+
+      dlg.show();
+      edit->setPlainText("no_such_function_of_the_server(id, id, id) > 0");
+      test->click();
+      QTRY_VERIFY(test->isEnabled());
+      QVERIFY2(result->toPlainText().startsWith("Test failed!") &&
+                   result->toPlainText().contains("no_such_function_of_the_server"),
+               qPrintable(result->toPlainText()));
+      QApplication::processEvents();
+      QCOMPARE(result->verticalScrollBar()->maximum(), 0);
+    }
     RootSql(*server, "drop database " + db);
   }
 };

@@ -142,6 +142,15 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// The statements of a data file: its lines without the header line and the
+// count line.
+std::vector<std::string> Statements(const std::string& text) {
+  auto lines = Lines(text);
+  if (!lines.empty() && lines.front() == kDataFileHeader) lines.erase(lines.begin());
+  if (!lines.empty() && lines.back().rfind(kDataFileEndPrefix, 0) == 0) lines.pop_back();
+  return lines;
+}
+
 class BackupTest : public ExcelTest {
  protected:
   BackupTest() {
@@ -220,7 +229,9 @@ TEST_F(BackupTest, RowsBecomeInsertStatementsWithProgressEveryThousand) {
   }
 
   EXPECT_EQ(ExcelAdapter::BackupTableData(ws, &slot, "db", "t", DataDir()), "true");
-  const auto lines = Lines(DataFile());
+  EXPECT_EQ(Lines(DataFile()).front(), kDataFileHeader);
+  EXPECT_EQ(Lines(DataFile()).back(), "-- end: 2500 rows");
+  const auto lines = Statements(DataFile());
   ASSERT_EQ(lines.size(), 2500u);
   EXPECT_EQ(lines[0], "insert into `t` values (1,'O''Brien','2024-01-31')");
   EXPECT_EQ(lines[1], "insert into `t` values (NULL,NULL,NULL)");
@@ -244,8 +255,9 @@ TEST_F(BackupTest, AStopEndsTheBackupAfterTheCurrentRow) {
   ws.SetState(ControllerState::Running);
 
   ExcelAdapter::BackupTableData(ws, &slot, "db", "t", DataDir());
+  // The header and ten rows: no count, the file is not whole.
   const auto lines = Lines(DataFile());
-  ASSERT_EQ(lines.size(), 10u);
+  ASSERT_EQ(lines.size(), 11u);
   EXPECT_EQ(lines.back(), "insert into `t` values (10)");
   EXPECT_EQ(ui.Texts(),
             (std::vector<std::string>{"Data Backup Terminaled!", "[t]      10 records backuped!"}));
@@ -287,7 +299,7 @@ TEST_F(BackupTest, FailuresCreateNoFile) {
   ui.ClearLines();
   EXPECT_EQ(ExcelAdapter::BackupTableData(ws, &slot, "db", "t", DataDir()),
             "The connection was lost.");
-  EXPECT_EQ(Lines(DataFile()).size(), 2u);
+  EXPECT_EQ(Lines(DataFile()).size(), 3u);  // the header and two rows, no count
   ASSERT_EQ(ui.Texts().size(), 2u);
   EXPECT_EQ(ui.Texts()[1], "[t] the rows after row 2 could not be read: The connection was lost.");
   EXPECT_EQ(ui.Lines()[1].textColour, kRed);
@@ -310,7 +322,7 @@ TEST_F(ExcelTest, BackupOfAWorkbookTableReplaysIntoAnotherWorkbook) {
 
   fs::create_directory(dir / "DATA");
   EXPECT_EQ(ExcelAdapter::BackupTableData(ws, &ws.target.session, db, "t", Path("DATA")), "true");
-  const auto lines = Lines(ReadFile(dir / "DATA" / "t.data"));
+  const auto lines = Statements(ReadFile(dir / "DATA" / "t.data"));
   EXPECT_EQ(lines, (std::vector<std::string>{"insert into `t` values (1,'it''s')",
                                              "insert into `t` values (2.5,NULL)",
                                              "insert into `t` values (NULL,'plain')"}));
@@ -344,7 +356,8 @@ TEST_F(BackupTest, ATableNameCannotPlaceTheDataFileElsewhere) {
   EXPECT_EQ(texts[0].rfind("../t.data \r\n failed with error code:[0x00000016]", 0), 0u);
   // A name that merely looks odd is fine.
   EXPECT_EQ(ExcelAdapter::BackupTableData(ws, &slot, "db", "[x$]", DataDir()), "true");
-  EXPECT_EQ(ReadFile(dir / "DATA" / "[x$].data"), "insert into `[x$]` values (1)\n");
+  EXPECT_EQ(Statements(ReadFile(dir / "DATA" / "[x$].data")),
+            std::vector<std::string>{"insert into `[x$]` values (1)"});
 }
 
 }  // namespace

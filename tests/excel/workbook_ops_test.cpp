@@ -137,6 +137,44 @@ TEST_F(DropTest, ATableMadeThroughTheProviderCanBeDroppedAfterTheRowsAreSaved) {
   EXPECT_EQ(wb.sheet(1).GetValue(1, 1).text, "one");
 }
 
+// Dropping a table takes its defined name with its sheet, on every path, so
+// the table can be made again; dropping several finds the sheet of a table
+// by either of its names (the sheet "order details", the name
+// "order_details") and names each table that stays.
+TEST_F(DropTest, ADroppedTableLeavesNoNameBehindAndCanBeMadeAgain) {
+  const std::string db = Path("shop");
+  ASSERT_TRUE(ExcelAdapter::CreateDatabase(ws, db, 1));
+  ConnectTarget(db + ".xls");
+  for (const char* table : {"orders", "`order details`", "items", "extra"})
+    ASSERT_TRUE(Run(std::string("CREATE TABLE ") + table + " (id NUMERIC)"));
+
+  ASSERT_TRUE(ExcelAdapter::DropTable(ws, db, "orders"));
+  EXPECT_FALSE(LoadWorkbook(db + ".xls").FindName("orders").has_value());
+  ASSERT_TRUE(Run("CREATE TABLE orders (id NUMERIC)"));
+
+  ui.ClearLines();
+  ASSERT_TRUE(ExcelAdapter::DropTables(ws, db, {"orders", "order_details", "items"}));
+  EXPECT_EQ(SheetNames(db + ".xls"), (std::vector<std::string>{"Sheet3", "extra"}));
+  auto wb = LoadWorkbook(db + ".xls");
+  ASSERT_EQ(wb.nameCount(), 1u);
+  EXPECT_EQ(wb.name(0).name, "extra");
+  int lines = 0;
+  for (const std::string& text : ui.Texts())
+    lines += text == "Drop Table SUCCESSFULLY!!!";
+  EXPECT_EQ(lines, 3);
+
+  EXPECT_FALSE(ExcelAdapter::DropTables(ws, db, {"extra", "nosuch"}));
+  EXPECT_TRUE(ui.HasText("Drop Table [nosuch] failed: the workbook has no sheet of it"));
+  EXPECT_EQ(SheetNames(db + ".xls"), std::vector<std::string>{"Sheet3"});
+  EXPECT_EQ(LoadWorkbook(db + ".xls").nameCount(), 0u);
+
+  // By the sheet's name, as the tree shows such a table.
+  ASSERT_TRUE(Run("CREATE TABLE `order details` (id NUMERIC)"));
+  ASSERT_TRUE(ExcelAdapter::DropTable(ws, db, "order details"));
+  EXPECT_EQ(LoadWorkbook(db + ".xls").nameCount(), 0u);
+  ASSERT_TRUE(Run("CREATE TABLE `order details` (id NUMERIC)"));
+}
+
 // Records whether the workbook still existed when a message box came up.
 class WatchingFrontend : public ScriptedFrontend {
  public:
@@ -251,6 +289,42 @@ TEST_F(RenameTest, ATableGetsTheNewSheetNameAndDefinedName) {
   wb = LoadWorkbook(db + ".xls");
   EXPECT_EQ(wb.sheet(1).name(), "ORDERS");
   EXPECT_TRUE(wb.FindName("ORDERS").has_value());
+}
+
+// A sheet name may hold a blank that a defined name may not: the sheet takes
+// the name as typed, the table's name the provider's form of it, and the
+// table is found again by the name the tree then shows.
+TEST_F(RenameTest, ANameWithABlankRenamesTheSheetAndTheTable) {
+  const std::string db = Path("shop");
+  ASSERT_TRUE(ExcelAdapter::CreateDatabase(ws, db, 1));
+  ConnectTarget(db + ".xls");
+  ASSERT_TRUE(Run("CREATE TABLE t (id NUMERIC)"));
+  ASSERT_TRUE(Run("INSERT INTO t VALUES (7)"));
+  ShowTable(ws.target.tree, db, "t");
+
+  ASSERT_TRUE(ExcelAdapter::RenameTable(ws, "t", "my items"));
+  EXPECT_TRUE(ui.CallsStartingWith("ask").empty());
+  EXPECT_EQ(SheetNames(db + ".xls"), (std::vector<std::string>{"Sheet3", "my items"}));
+  auto wb = LoadWorkbook(db + ".xls");
+  EXPECT_FALSE(wb.FindName("t").has_value());
+  const auto name = wb.FindName("my_items");
+  ASSERT_TRUE(name.has_value());
+  EXPECT_EQ(wb.name(*name).reference, "'my items'!$A$1:$A$2");
+  std::string id;
+  auto read = oledb::ReadTextRows(&ws.target.session, "select * from `my items`",
+                                  [&](const oledb::TextRow& row) {
+                                    id = row.Value(0);
+                                    return true;
+                                  });
+  ASSERT_TRUE(read.ok()) << read.errorText;
+  EXPECT_EQ(id, "7");
+
+  ShowTable(ws.target.tree, db, "my items");
+  ASSERT_TRUE(ExcelAdapter::RenameTable(ws, "my items", "stock"));
+  wb = LoadWorkbook(db + ".xls");
+  EXPECT_EQ(wb.sheet(1).name(), "stock");
+  EXPECT_TRUE(wb.FindName("stock").has_value());
+  EXPECT_FALSE(wb.FindName("my_items").has_value());
 }
 
 TEST_F(RenameTest, ADefinedNameThatIsNotATableIsOfferedForDeletionOnly) {

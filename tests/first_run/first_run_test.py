@@ -25,16 +25,9 @@ import xlrd
 
 SRC, BUILD = sys.argv[1], sys.argv[2]
 sys.path.insert(0, os.path.join(SRC, "scripts"))
+sys.path.insert(0, os.path.join(SRC, "tests", "testlib"))
 import sample_shop  # noqa: E402
-
-failures = []
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
-        print("FAILED:", what)
-    return ok
+from checks import check, failures  # noqa: E402
 
 
 def run(home):

@@ -74,6 +74,18 @@ NodePath PathTo(MainWindow& w, DataSourceSide side, NodeKind kind, const std::st
   return {};
 }
 
+// Queues the migration of the table shop.orders into /data/book and starts
+// the controller.
+void StartOrdersTask(MainWindow& w) {
+  Task t;
+  t.typeCode = kMigrateTable;
+  t.sourceDatabase = "shop";
+  t.sourceObject = "orders";
+  t.targetDatabase = "/data/book";
+  w.workspace().tasks.Append(t);
+  w.workspace().controller().StartIfIdle();
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -269,6 +281,16 @@ class MainWindowTest : public QObject {
     QCOMPARE(opened[0],
              QUrl::fromLocalFile(QString::fromStdString((dir / "manual/index.html").string())));
     QCOMPARE(opened[1], QUrl(kProjectPageUrl));
+    // Without a web browser a message says so, naming the manual's file.
+    w.SetUrlOpener([](const QUrl&) { return false; });
+    answers.asked.clear();
+    w.RunCommand(kCmdManual);
+    w.RunCommand(kCmdWebsite);
+    QCOMPARE(answers.asked.size(), size_t(2));
+    QVERIFY2(answers.asked[0].find("No web browser") != std::string::npos &&
+                 answers.asked[0].find((dir / "manual/index.html").string()) != std::string::npos,
+             answers.asked[0].c_str());
+    QVERIFY2(answers.asked[1].find(kProjectPageUrl) != std::string::npos, answers.asked[1].c_str());
     w.frontend().PostCommand(4242);
     QTRY_VERIFY(LogHas(w.outputPane(), "Command 4242 is not known to the window; ignored."));
   }
@@ -346,13 +368,7 @@ class MainWindowTest : public QObject {
     answers.Install(*w);
     int status = -1;
     w->SetAbandonHandler([&](int s) { status = s; });
-    Task t;
-    t.typeCode = kMigrateTable;
-    t.sourceDatabase = "shop";
-    t.sourceObject = "orders";
-    t.targetDatabase = "/data/book";
-    w->workspace().tasks.Append(t);
-    w->workspace().controller().StartIfIdle();
+    StartOrdersTask(*w);
     QTRY_VERIFY(!WorkingTasksText(w->workspace().tasks).empty());
 
     // Cancel keeps the window; OK closes it, and the stuck task ends the
@@ -363,9 +379,64 @@ class MainWindowTest : public QObject {
     QCOMPARE(answers.asked.back(),
              std::string("OkCancel: Some Tasks is Processing, STOP ALL and EXIT?"));
     w->close();
-    QVERIFY(!w->isVisible());
+    QVERIFY(w->isVisible());  // saying what it waits for, until the limit
+    QVERIFY(w->closingBanner()->isVisible());
+    QVERIFY2(w->closingBanner()->text().contains("the migration of [shop].[orders] into "
+                                                 "[/data/book]"),
+             qPrintable(w->closingBanner()->text()));
     QTRY_COMPARE_WITH_TIMEOUT(status, kExitTaskAbandoned, 5000);
     release = true;
+    w.reset();
+  }
+
+  // A task that takes a while to stop keeps the closing window up, saying
+  // what it waits for and how far the copy got; when it has ended the window
+  // says what the closing cut short and goes.
+  void closingWaitsForTheTaskAndSaysWhatItCutShort() {
+    TempDir dir;
+    MainWindow::Options options;
+    options.timing.period = std::chrono::milliseconds(20);
+    options.timing.taskStart = options.timing.afterStart = options.timing.stopWait =
+        std::chrono::milliseconds(1);
+    options.taskFunctions = TaskFunctionTable{};
+    options.taskFunctions->functions[kMigrateTable] = [](TaskContext& ctx) {
+      RowProgress rows;
+      rows.table = "orders";
+      rows.expected = 5000;
+      rows.active = true;
+      while (ctx.ws.State() != ControllerState::Stopping) {
+        rows.done = std::min<std::int64_t>(rows.done + 10, 1000);
+        ctx.SetRowProgress(rows);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));  // winding down
+      rows.done = 1234;
+      rows.active = false;
+      ctx.SetRowProgress(rows);
+      return false;
+    };
+    auto w = std::make_unique<MainWindow>(dir.str(), options);
+    w->show();
+    Answers answers;
+    answers.Install(*w);
+    bool closed = false;
+    w->SetClosedHandler([&] { closed = true; });
+    StartOrdersTask(*w);
+    QTRY_VERIFY(w->workspace().tasks.Snapshot()[0].rows.done > 0);
+
+    w->close();
+    QVERIFY(w->isVisible());
+    QVERIFY(w->closingBanner()->isVisible());
+    QVERIFY(!w->toolBar()->isEnabled());
+    QCOMPARE(w->CurrentTab(), int(kLogTab));
+    QTRY_VERIFY2(w->closingBanner()->text().contains("now at [orders] "),
+                 qPrintable(w->closingBanner()->text()));
+    QTRY_VERIFY_WITH_TIMEOUT(closed, 5000);
+    QVERIFY(!w->isVisible());
+    QVERIFY2(answers.asked.back().find("[shop].[orders] into [/data/book] was stopped before its "
+                                       "end. Of the table [orders] 1234 of 5000 rows arrived.") !=
+                 std::string::npos,
+             answers.asked.back().c_str());
     w.reset();
   }
 };

@@ -269,6 +269,61 @@ class PanesTest : public QObject {
     QCOMPARE(pane.bar(1)->toolTip(), QString("[orders] 6000 of 6000 rows, 1234 rows/s"));
   }
 
+  // A finished task's bar says how it ended in words and colour; the bar's
+  // column holds the whole row figures of a large table; a task that starts
+  // below the visible rows is scrolled into view.
+  void aBarShowsTheOutcomeTheWholeFiguresAndAStartedTaskComesIntoView() {
+    TaskPane pane;
+    pane.resize(900, 160);
+    pane.show();
+    TaskList list;
+    std::vector<TaskId> ids;
+    for (int i = 0; i < 12; ++i) {
+      Task t;
+      t.typeCode = kMigrateTable;
+      t.sourceObject = "t" + std::to_string(i);
+      ids.push_back(list.Append(t));
+    }
+    list.MarkStarted(ids[0], 1);
+    list.Finish(ids[0], true);
+    list.MarkStarted(ids[1], 1);
+    list.Finish(ids[1], false);
+    pane.ShowRows(list.Rebuild());
+    // The filled part's colour, away from the centred text.
+    auto fill = [&](int row) {
+      TaskProgressBar* bar = pane.bar(row);
+      return bar->grab().toImage().pixelColor(bar->width() / 10, bar->height() / 2);
+    };
+    QCOMPARE(pane.bar(0)->text(), QString("SUCCESS"));
+    QCOMPARE(pane.bar(1)->text(), QString("FAILURE"));
+    const QColor success = fill(0), failure = fill(1);
+    QVERIFY2(success.green() > success.red() && success.green() > success.blue(),
+             qPrintable(success.name()));
+    QVERIFY2(failure.red() > failure.green() && failure.red() > failure.blue(),
+             qPrintable(failure.name()));
+
+    // The last task starts while the view shows the first rows.
+    const int last = 11;
+    list.MarkStarted(ids[last], 2);
+    RowProgress rows;
+    rows.table = "t11";
+    rows.done = 768;
+    rows.expected = 5000;
+    rows.rowsPerSecond = 1234;
+    rows.active = true;
+    list.SetRowProgress(ids[last], rows);
+    QTableWidget* table = pane.table();
+    table->scrollToTop();
+    pane.ShowRows(list.Rebuild());
+    QTRY_COMPARE(pane.bar(last)->text(), QString("768/5000 rows, 1234 rows/s"));
+    const QRect shown = table->visualRect(table->model()->index(last, 0));
+    QVERIFY2(table->viewport()->rect().contains(shown),
+             qPrintable(QStringLiteral("row at %1..%2 of %3")
+                            .arg(shown.top())
+                            .arg(shown.bottom())
+                            .arg(table->viewport()->height())));
+  }
+
   void aMigrationReportsItsRowsToItsTask() {
     const auto server = testing::TestMySqlServer();
     if (!server) QSKIP("no private MariaDB server (run scripts/test.sh)");

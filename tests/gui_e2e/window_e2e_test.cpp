@@ -6,9 +6,12 @@
 
 // The core's headers come before Qt's.
 #include "app/workspace.h"
+#include "oledb/operations.h"
 #include "tasks/controller.h"
 #include "testlib/testlib.h"
+#include "workflows/connect.h"
 #include "workflows/main_commands.h"
+#include "workflows/migration.h"
 #include "xls/workbook.h"
 
 #include <unistd.h>
@@ -19,6 +22,7 @@
 #include <filesystem>
 
 #include "app/qt/main_window.h"
+#include "app/qt/output_pane.h"
 #include "app/qt/qt_frontend.h"
 #include "app/qt/task_pane.h"
 #include "browser/qt/db_tree_model.h"
@@ -67,6 +71,20 @@ QStringList Shown(DbTreeView* view) {
   return out;
 }
 
+// An empty workbook of one sheet.
+bool MakeBook(const std::string& path) {
+  auto wb = xls::Workbook::New();
+  return wb.AddSheet("Sheet1").ok() && wb.Save(path).ok();
+}
+
+// Every question gets OK; the texts are kept.
+void AnswerOk(MainWindow& w, std::vector<std::string>& asked) {
+  w.qtFrontend().SetAnswerer([&asked](const std::string& text, Buttons, const std::string&) {
+    asked.push_back(text);
+    return std::optional<Answer>(Answer::Ok);
+  });
+}
+
 }  // namespace
 
 class WindowEndToEndTest : public QObject {
@@ -85,21 +103,14 @@ class WindowEndToEndTest : public QObject {
 
     TempDir dir;
     const std::string book = (dir / "Start.xls").string();
-    {
-      auto wb = xls::Workbook::New();
-      QVERIFY(wb.AddSheet("Sheet1").ok());
-      QVERIFY(wb.Save(book).ok());
-    }
+    QVERIFY(MakeBook(book));
     MainWindow::Options options;
     options.timing.period = std::chrono::milliseconds(200);
     MainWindow w(dir.str(), options);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     std::vector<std::string> asked;
-    w.qtFrontend().SetAnswerer([&](const std::string& text, Buttons, const std::string&) {
-      asked.push_back(text);
-      return std::optional<Answer>(Answer::Ok);
-    });
+    AnswerOk(w, asked);
 
     // Configure: the dialog opens from the tool bar; the person fills in both
     // sides and presses Connect, which connects them.
@@ -172,17 +183,103 @@ class WindowEndToEndTest : public QObject {
     RootSql(*server, "drop database " + db);
   }
 
+  // A source whose server went away (its connection killed here) is found
+  // by the next migration and marked: title, note with the reason, greyed
+  // tree, red lines. A failed target Connect leaves no usable old tree and
+  // its message box gives the reason.
+  void aLostOrFailedSideIsMarkedWithItsReason() {
+    const auto server = testing::TestMySqlServer();
+    if (!server) QSKIP("no private MariaDB server (run scripts/with-mariadb.sh)");
+    const std::string db = "window_lost_" + std::to_string(::getpid());
+    QVERIFY(RootSql(*server, "create database " + db + "; use " + db +
+                                 "; create table t (id int); insert into t values (1);"));
+    TempDir dir;
+    const std::string book = (dir / "Start.xls").string();
+    QVERIFY(MakeBook(book));
+    MainWindow::Options options;
+    options.timing.period = std::chrono::milliseconds(50);
+    MainWindow w(dir.str(), options);
+    w.show();
+    std::vector<std::string> asked;
+    AnswerOk(w, asked);
+    Workspace& ws = w.workspace();
+    ConnectionSettings source;
+    source.providerText = "TCP/IP:Port";
+    source.providerId = "MSDASQL";
+    source.sourceName = server->host + ":" + server->port;
+    source.userId = server->user;
+    source.password = server->password;
+    source.catalogName = db;
+    ws.source.SetSettings(source);
+    ConnectionSettings target;
+    target.providerId = "Microsoft.Jet.OLEDB.4.0";
+    target.sourceName = book;
+    ws.target.SetSettings(target);
+    w.RunWork("Connect", [&] {
+      Connect(ws, DataSourceSide::Source);
+      Connect(ws, DataSourceSide::Target);
+    });
+    QVERIFY(w.WaitForCommands());
+    QVERIFY(ws.source.Connected() && ws.target.Connected());
+    QVERIFY(!w.sideNote(DataSourceSide::Source)->isVisible());
+    QVERIFY(w.tree(DataSourceSide::Source)->isEnabled());
+
+    const std::string id =
+        oledb::QuerySingleValue(w.frontend(), &ws.source.session, "select connection_id()");
+    QVERIFY(RootSql(*server, "kill " + id));
+    Task task;
+    task.kind = kMigrationTask;
+    task.typeCode = kMigrateTable;
+    task.sourceDatabase = db;
+    task.sourceObject = "t";
+    task.targetDatabase = book;
+    const TaskId queued = QueueMigrationTask(ws, task);
+    QTRY_VERIFY_WITH_TIMEOUT(ws.tasks.Find(queued)->state != kTaskWaiting, 60000);
+    QTRY_VERIFY(w.folder(DataSourceSide::Source)->title().endsWith("connection lost"));
+    QVERIFY(w.folder(DataSourceSide::Source)->title().contains("MariaDB"));
+    QVERIFY(w.sideNote(DataSourceSide::Source)->isVisible());
+    QVERIFY(w.sideNote(DataSourceSide::Source)->text().startsWith("Connection lost: "));
+    QVERIFY(!w.tree(DataSourceSide::Source)->isEnabled());
+    bool red = false;
+    OutputPane* log = w.outputPane();
+    QTRY_VERIFY(log->count() > 0);
+    for (int i = 0; i < log->count(); ++i) {
+      if (log->item(i)->text().contains("Source connection lost: "))
+        red = log->item(i)->data(OutputPane::kTextColourRole).value<QColor>() == QColor(255, 0, 0);
+    }
+    QVERIFY(red);
+
+    // The target's Connect fails: the message box says why, and the tree of
+    // the workbook before is gone.
+    QVERIFY(Shown(w.tree(DataSourceSide::Target)).size() > 0);
+    target.sourceName = (dir / "no such folder" / "gone.xls").string();
+    ws.target.SetSettings(target);
+    asked.clear();
+    w.RunWork("Connect", [&] { Connect(ws, DataSourceSide::Target); });
+    QVERIFY(w.WaitForCommands());
+    QCOMPARE(int(asked.size()), 1);
+    QVERIFY2(asked[0].rfind("Target Connection error!\n\n", 0) == 0 && asked[0].size() > 30,
+             asked[0].c_str());
+    QTRY_VERIFY(Shown(w.tree(DataSourceSide::Target)).isEmpty());
+    QVERIFY(!w.tree(DataSourceSide::Target)->isEnabled());
+    QCOMPARE(w.folder(DataSourceSide::Target)->title(), QString("Excel - not connected"));
+
+    // Connected again, the source is usable and unmarked.
+    w.RunWork("Connect", [&] { Connect(ws, DataSourceSide::Source); });
+    QVERIFY(w.WaitForCommands());
+    QTRY_VERIFY(w.tree(DataSourceSide::Source)->isEnabled());
+    QVERIFY(!w.sideNote(DataSourceSide::Source)->isVisible());
+    QVERIFY(!w.folder(DataSourceSide::Source)->title().contains("lost"));
+    RootSql(*server, "drop database " + db);
+  }
+
   // migrator --connect: both sides connected from the fields the file keeps.
   void connectAtStartUsesTheFieldsOfTheFile() {
     const auto server = testing::TestMySqlServer();
     if (!server) QSKIP("no private MariaDB server (run scripts/with-mariadb.sh)");
     TempDir dir;
     const std::string book = (dir / "Start.xls").string();
-    {
-      auto wb = xls::Workbook::New();
-      QVERIFY(wb.AddSheet("Sheet1").ok());
-      QVERIFY(wb.Save(book).ok());
-    }
+    QVERIFY(MakeBook(book));
     testing::WriteFile(dir / "migrator.cfg",
                        "[Public]\nConfig=true\nTips=false\nAutoBackup=false\n[SourceDB]\n"
                        "Provider=TCP/IP:Port\nSourceName=" +
@@ -194,10 +291,7 @@ class WindowEndToEndTest : public QObject {
     MainWindow w(dir.str());
     w.show();
     std::vector<std::string> asked;
-    w.qtFrontend().SetAnswerer([&](const std::string& text, Buttons, const std::string&) {
-      asked.push_back(text);
-      return std::optional<Answer>(Answer::Ok);
-    });
+    AnswerOk(w, asked);
     w.PostConnectFromConfig();
     QTRY_VERIFY_WITH_TIMEOUT(w.workspace().target.Connected(), 30000);
     QVERIFY(w.WaitForCommands());

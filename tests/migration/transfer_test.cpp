@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,9 +41,13 @@ class StoppingFrontend : public ScriptedFrontend {
   void AppendOutput(const OutputLine& line) override {
     ScriptedFrontend::AppendOutput(line);
     if (ws && !stopOn.empty() && line.text.find(stopOn) != std::string::npos) ws->TryStop();
+    if (act && !actOn.empty() && line.text.find(actOn) != std::string::npos) act();
   }
   Workspace* ws = nullptr;
   std::string stopOn;
+  // What else happens when a line holding `actOn` is shown.
+  std::string actOn;
+  std::function<void()> act;
 };
 
 ControllerTiming Quick() {
@@ -93,6 +98,16 @@ class TransferTest : public ::testing::Test {
     const auto r = testing::RunCommand(testing::RootClient(*server_) + " -e " +
                                        testing::ShellQuote(sql) + " 2>&1");
     ASSERT_EQ(r.status, 0) << r.out;
+  }
+
+  // Queues the migration of one table into the workbook.
+  TaskId QueueTable(const std::string& table) {
+    Task task;
+    task.typeCode = kMigrateTable;
+    task.sourceObject = table;
+    task.sourceDatabase = db;
+    task.targetDatabase = book;
+    return ws.tasks.Append(task);
   }
 
   // The rows of a sheet below its header, as text.
@@ -174,10 +189,10 @@ TEST_F(TransferTest, RefusedRowsAndRowsPastTheLimitAreCountedAndSaidInRed) {
   ASSERT_EQ(cut.size(), 1u);
   EXPECT_EQ(cut[0].textColour, kRed);
   EXPECT_EQ(ui.Texts().back(), "[t] 3 records converted, 2 records not converted!");
-  // Quotes doubled, NULL as an empty text; the scratch file holds what was sent.
+  // Quotes doubled, NULL as NULL; the scratch file holds what was sent.
   EXPECT_EQ(testing::ReadFile(dir / "t.data"),
             "insert into `t` values ('1','it''s');\n"
-            "insert into `t` values ('2','');\n"
+            "insert into `t` values ('2',NULL);\n"
             "insert into `t` values ('3','c');\n");
 
   // A stored condition restricts the rows; the name is quoted on both sides.
@@ -222,7 +237,7 @@ TEST_F(TransferTest, RowsTheTargetCannotSaveFailTheirTable) {
 // Three table migrations queued together each arrive whole: the header
 // formatting after the first does not stop the controller under the other
 // two. A fourth, stopped in the middle of its rows, ends after the current
-// row and leaves exactly the rows it reported.
+// row and removes the table it cut, so that it can be migrated again.
 TEST_F(TransferTest, AQueueOfTableMigrationsRunsWholeAndAStopEndsAfterTheCurrentRow) {
   MIGRATOR_REQUIRE_MYSQL(server);
   std::string sql;
@@ -232,16 +247,8 @@ TEST_F(TransferTest, AQueueOfTableMigrationsRunsWholeAndAStopEndsAfterTheCurrent
   }
   SetUpSides(server, sql);
 
-  auto queue = [&](const std::string& table) {
-    Task task;
-    task.typeCode = kMigrateTable;
-    task.sourceObject = table;
-    task.sourceDatabase = db;
-    task.targetDatabase = book;
-    return ws.tasks.Append(task);
-  };
   for (const char* t : {"t1", "t2", "t3"})
-    queue(t);
+    QueueTable(t);
   ws.controller().StartIfIdle();
   ASSERT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
   for (const auto& task : ws.tasks.Snapshot())
@@ -262,20 +269,121 @@ TEST_F(TransferTest, AQueueOfTableMigrationsRunsWholeAndAStopEndsAfterTheCurrent
   Connect(ws, DataSourceSide::Target);
   ui.ClearLines();
   ui.stopOn = "[stopme] 2000 records converted!";
-  const TaskId stopped = queue("stopme");
+  const TaskId stopped = QueueTable("stopme");
   ws.controller().StartIfIdle();
   ASSERT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
   const auto texts = ui.Texts();
   const auto at = std::find(texts.begin(), texts.end(), "[stopme] 2000 records converted!");
   ASSERT_NE(at, texts.end());
-  ASSERT_GE(texts.end() - at, 3);
+  ASSERT_GE(texts.end() - at, 4);
   EXPECT_EQ(at[1], "Data Converting Terminaled!");
-  EXPECT_EQ(at[2], "[stopme] 2000 records converted, convertion completed SUCCESSFULLY!");
+  EXPECT_EQ(at[2],
+            "[stopme] 2000 records converted, the copy was stopped: the rest of the table was not "
+            "converted!");
+  EXPECT_TRUE(LinesWith("convertion completed").empty());
+  EXPECT_NE(std::find(at, texts.end(),
+                      "TABLE: [" + db +
+                          "].[stopme] was stopped after 2000 records: the unfinished table is "
+                          "removed, so that it can be migrated again"),
+            texts.end());
+  EXPECT_NE(std::find(at, texts.end(),
+                      "The migration was stopped. Arrived whole: none. Stopped half-way and "
+                      "removed: stopme. Not reached: none"),
+            texts.end());
   // Not every row arrived, so the task did not succeed.
   EXPECT_EQ(ws.tasks.Find(stopped)->stateText, "FAILURE");
-  const auto rows = SheetRows("stopme");
-  ASSERT_EQ(rows.size(), 2000u);
-  EXPECT_EQ(rows.back(), (std::vector<std::string>{"2000", "v2000"}));
+  EXPECT_TRUE(SheetRows("stopme").empty());
+}
+
+// A migration formats the header rows of the tables it made and of no other
+// sheet: the person's own sheet keeps its header fill, widths and scrolling,
+// and a hidden sheet is no obstacle. When the formatting fails, the task does.
+TEST_F(TransferTest, HeaderFormattingKeepsToTheNewTablesAndItsFailureFailsTheTask) {
+  MIGRATOR_REQUIRE_MYSQL(server);
+  SetUpSides(server,
+             "create table t1 (id int primary key, customer_name varchar(20)); "
+             "insert into t1 values (1, 'a'), (2, 'b'); "
+             "create table t2 (id int primary key); insert into t2 values (1);");
+  ws.target.session.Reset();
+  ws.target.dataSource.Reset();
+  {
+    auto wb = xls::Workbook::New();
+    ASSERT_TRUE(wb.AddSheet("mine").ok());
+    ASSERT_TRUE(wb.AddSheet("secret").ok());
+    ASSERT_TRUE(wb.sheet(0).SetText(0, 0, "own header").ok());
+    ASSERT_TRUE(wb.sheet(1).SetText(0, 0, "hidden").ok());
+    xls::RowFormat fill;
+    fill.fillColor = 10;
+    ASSERT_TRUE(wb.sheet(0).FormatRow(0, fill).ok());
+    ASSERT_TRUE(wb.sheet(0).SetColumnWidth(0, 40).ok());
+    ASSERT_TRUE(wb.sheet(1).SetVisibility(xls::Visibility::kHidden).ok());
+    ASSERT_TRUE(wb.Save(book + ".xls").ok());
+  }
+  const auto mineFormat = xls::Workbook::Load(book + ".xls")->sheet(0).RowFormatIndex(0);
+  Connect(ws, DataSourceSide::Target);
+  ASSERT_TRUE(ws.target.Connected());
+
+  auto migrate = [&](const std::string& table) {
+    const TaskId id = QueueTable(table);
+    ws.controller().StartIfIdle();
+    EXPECT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
+    return ws.tasks.Find(id)->stateText;
+  };
+  EXPECT_EQ(migrate("t1"), "SUCCESS");
+  {
+    auto wb = xls::Workbook::Load(book + ".xls");
+    ASSERT_TRUE(wb.ok());
+    const xls::Sheet& mine = wb->sheet(0);
+    EXPECT_EQ(mine.frozenRows(), 0u);
+    EXPECT_EQ(mine.RowFormatIndex(0), mineFormat);
+    EXPECT_DOUBLE_EQ(mine.ColumnWidth(0), 40);
+    EXPECT_EQ(wb->sheet(1).visibility(), xls::Visibility::kHidden);
+    const auto t1 = wb->FindSheet("t1");
+    ASSERT_TRUE(t1);
+    EXPECT_EQ(wb->sheet(*t1).frozenRows(), 1u);
+    EXPECT_DOUBLE_EQ(wb->sheet(*t1).ColumnWidth(1), 15);
+  }
+
+  // The workbook goes away while the header rows are being formatted.
+  ui.actOn = "MSEXCEL_SetTableHead of";
+  ui.act = [&] { fs::rename(book + ".xls", book + "-moved.xls"); };
+  EXPECT_EQ(migrate("t2"), "FAILURE");
+  EXPECT_FALSE(LinesWith("] are not formatted: ").empty());
+}
+
+// The server goes away under an open source side (here its connection is
+// killed): the next migration says why in red, the side is found lost,
+// closed and marked, and the task fails. A working side is not taken for
+// lost.
+TEST_F(TransferTest, ALostSourceIsSaidInRedWithItsReasonAndTheSideMarked) {
+  MIGRATOR_REQUIRE_MYSQL(server);
+  SetUpSides(server, "create table t (id int); insert into t values (1);");
+  const std::string id = oledb::QuerySingleValue(ui, &ws.source.session, "select connection_id()");
+  Sql("kill " + id);
+
+  Task task;
+  task.typeCode = kMigrateTable;
+  task.sourceObject = "t";
+  task.sourceDatabase = db;
+  task.targetDatabase = book;
+  const TaskId queued = ws.tasks.Append(task);
+  ws.controller().StartIfIdle();
+  ASSERT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
+  EXPECT_EQ(ws.tasks.Find(queued)->stateText, "FAILURE");
+  const auto select = LinesWith("Select Source Database[" + db + "] Error! ");
+  ASSERT_EQ(select.size(), 1u);
+  EXPECT_EQ(select[0].textColour, kRed);
+  EXPECT_NE(select[0].text.find("connection"), std::string::npos) << select[0].text;
+  const auto lost = LinesWith("Source connection lost: ");
+  ASSERT_EQ(lost.size(), 1u);
+  EXPECT_EQ(lost[0].textColour, kRed);
+  EXPECT_FALSE(ws.source.Connected());
+  EXPECT_EQ(ui.CallsStartingWith("side Source: lost: ").size(), 1u);
+
+  Connect(ws, DataSourceSide::Source);
+  ASSERT_TRUE(ws.source.Connected());
+  EXPECT_TRUE(CheckSideConnection(ws, DataSourceSide::Source));
+  EXPECT_TRUE(ws.source.Connected());
 }
 
 }  // namespace

@@ -156,10 +156,14 @@ TEST_F(ConnectTest, FailuresTakeTheFailurePathWithTheSidesOwnTexts) {
   EXPECT_EQ(ui_.CallsStartingWith("hint"),
             (std::vector<std::string>{"hint: Target Connection error! Please comfirm target "
                                       "database connection properties !"}));
-  EXPECT_EQ(ui_.CallsStartingWith("ask"),
-            (std::vector<std::string>{"ask Ok: Target Connection error!"}));
-  ASSERT_EQ(ui_.Texts().size(), 1u);  // the provider's reason, as an error line
+  // The provider's reason, as an error line and in the message box; the
+  // side is marked failed.
+  ASSERT_EQ(ui_.Texts().size(), 1u);
   EXPECT_EQ(ui_.Texts()[0].rfind("Target Connection error: ", 0), 0u) << ui_.Texts()[0];
+  const std::string reason = ui_.Texts()[0].substr(std::string("Target Connection error: ").size());
+  EXPECT_EQ(ui_.CallsStartingWith("ask"),
+            (std::vector<std::string>{"ask Ok: Target Connection error!\n\n" + reason}));
+  EXPECT_TRUE(ui_.HasCall("side Target: failed: " + reason));
 
   // Source: an unknown provider identifier.
   ui_.ClearCalls();
@@ -173,7 +177,9 @@ TEST_F(ConnectTest, FailuresTakeTheFailurePathWithTheSidesOwnTexts) {
             (std::vector<std::string>{"hint: Source Connection error! Please comfirm source "
                                       "database connection properties !"}));
   EXPECT_EQ(ui_.CallsStartingWith("ask"),
-            (std::vector<std::string>{"ask Ok: Source Connection error!"}));
+            (std::vector<std::string>{
+                "ask Ok: Source Connection error!\n\nthe provider NoSuch.Provider is not "
+                "registered"}));
   EXPECT_EQ(ui_.busy_.back(), false);
 }
 
@@ -193,7 +199,7 @@ TEST_F(ConnectTest, AnOpenSideIsReleasedEvenWhenTheNewAttemptFails) {
   EXPECT_EQ(fake_.log.alive, 0);
   EXPECT_FALSE(ws_.source.Connected());
   EXPECT_EQ(ws_.source.tree.SideMarker(), -1);
-  EXPECT_TRUE(ui_.HasCall("ask Ok: Source Connection error!"));
+  EXPECT_EQ(ui_.CallsStartingWith("ask Ok: Source Connection error!").size(), 1u);
   EXPECT_FALSE(oledb::ExecuteStatement(ui_, ws_.source.tree.SessionRef(), "select 1", 0));
 }
 
@@ -405,7 +411,7 @@ TEST_F(ConnectTest, ReopenDatabaseMovesTheTargetToAnotherWorkbook) {
   fake_.script.initialize = [](const PropertySet&) { return hr::E_FAIL; };
   EXPECT_TRUE(ReopenDatabase(ws_, "x", 1, fake_.Services()));
   EXPECT_FALSE(ws_.target.Connected());
-  EXPECT_TRUE(ui_.HasCall("ask Ok: Target Connection error!"));
+  EXPECT_EQ(ui_.CallsStartingWith("ask Ok: Target Connection error!").size(), 1u);
 }
 
 TEST(AdapterStubs, LaterOperationsSayTheyAreMissing) {

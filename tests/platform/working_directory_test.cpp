@@ -35,6 +35,75 @@ TEST(ProgramDirectory, IsTheExecutablesDirectoryUnlessMigratorHomeIsSet) {
   }
 }
 
+mode_t Mode(const fs::path& p) {
+  struct stat st {};
+  return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// An installed executable never gets files beside it: its directory is the
+// user's, made private when missing; a build tree keeps today's behaviour.
+TEST(ProgramDirectory, InstalledCopyUsesThePrivateUserDirectoryAndABuildItsOwn) {
+  TempDir t;
+  fs::create_directories(t / "usr/bin");
+  const fs::path installed = t / "usr/bin/migrator";
+  ScopedEnv migratorHome("MIGRATOR_HOME", std::nullopt);
+  ScopedEnv home("HOME", (t / "home").string());
+  {
+    ScopedEnv xdg("XDG_DATA_HOME", (t / "xdg").string());
+    EXPECT_EQ(ProgramDirectoryFor(installed), (t / "xdg/migrator").string());
+    EXPECT_EQ(Mode(t / "xdg"), 0700u);
+    EXPECT_EQ(Mode(t / "xdg/migrator"), 0700u);
+  }
+  {
+    // A relative XDG_DATA_HOME is not a base directory: the default applies,
+    // every directory made on the way is private.
+    ScopedEnv xdg("XDG_DATA_HOME", "relative/data");
+    EXPECT_EQ(ProgramDirectoryFor(installed), (t / "home/.local/share/migrator").string());
+    EXPECT_EQ(Mode(t / "home"), 0700u);
+    EXPECT_EQ(Mode(t / "home/.local/share/migrator"), 0700u);
+  }
+  {
+    // A directory the user made already keeps its permissions.
+    ScopedEnv xdg("XDG_DATA_HOME", (t / "open").string());
+    fs::create_directories(t / "open/migrator");
+    ::chmod((t / "open/migrator").c_str(), 0750);
+    EXPECT_EQ(ProgramDirectoryFor(installed), (t / "open/migrator").string());
+    EXPECT_EQ(Mode(t / "open/migrator"), 0750u);
+  }
+  {
+    ScopedEnv set("MIGRATOR_HOME", (t / "elsewhere").string());
+    EXPECT_EQ(ProgramDirectoryFor(installed), (t / "elsewhere").string());
+    EXPECT_FALSE(fs::exists(t / "elsewhere"));
+  }
+  EXPECT_TRUE(fs::is_empty(t / "usr/bin"));
+
+  // The marker at the top of a build tree covers the directories below it.
+  fs::create_directories(t / "build/tests");
+  testing::WriteFile(t / "build" / kBuildTreeMarker, "");
+  EXPECT_TRUE(RunsFromBuildTree(t / "build/tests/test_x"));
+  EXPECT_FALSE(RunsFromBuildTree(installed));
+  EXPECT_EQ(ProgramDirectoryFor(t / "build/tests/test_x"), (t / "build/tests").string());
+  EXPECT_TRUE(RunsFromBuildTree(fs::read_symlink("/proc/self/exe")));
+
+  // The guide: beside a built program, in the documentation directory of an
+  // installed one (named there when it is missing, not in the program
+  // directory), in the program directory of a copied one.
+  const std::string programDir = (t / "elsewhere").string();
+  const fs::path doc = t / "usr/share/doc/migrator/manual/index.html";
+  EXPECT_EQ(ManualIndexFor(installed, programDir), doc.string());
+  fs::create_directories(t / "elsewhere/manual");
+  testing::WriteFile(t / "elsewhere/manual/index.html", "");
+  EXPECT_EQ(ManualIndexFor(installed, programDir), programDir + "/manual/index.html");
+  fs::create_directories(doc.parent_path());
+  testing::WriteFile(doc, "");
+  EXPECT_EQ(ManualIndexFor(installed, programDir), doc.string());
+  EXPECT_EQ(ManualIndexFor(t / "build/migrator", programDir), programDir + "/manual/index.html");
+  fs::create_directories(t / "build/manual");
+  testing::WriteFile(t / "build/manual/index.html", "");
+  EXPECT_EQ(ManualIndexFor(t / "build/migrator", programDir),
+            (t / "build/manual/index.html").string());
+}
+
 TEST(SafeFileName, ChangesOnlyNamesThatCouldLeaveTheDirectory) {
   struct Case {
     std::string in, out;

@@ -355,12 +355,16 @@ TEST(DefaultTaskFunctions, EveryTypeCodeRunsWithoutConnections) {
     EXPECT_EQ(t.stateText, t.typeCode == 513 ? "SUCCESS" : "FAILURE") << t.typeCode;
   auto texts = fe.Texts();
   EXPECT_EQ(std::count(texts.begin(), texts.end(), "Operation FAILURE!"), 7);
-  EXPECT_EQ(std::count(texts.begin(), texts.end(), "Select Source Database[shop] Error!"), 1);
-  EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
-                          [](const std::string& s) {
-                            return s.find("Select Source Database[shop] Error!") != s.npos;
-                          }),
-            4);
+  // Each in red, with the reason.
+  EXPECT_EQ(
+      std::count(texts.begin(), texts.end(), "Select Source Database[shop] Error! No Connection!"),
+      1);
+  int red = 0;
+  for (const OutputLine& line : fe.Lines())
+    red +=
+        line.text.find("Select Source Database[shop] Error! No Connection!") != std::string::npos &&
+        line.textColour == Rgb{255, 0, 0};
+  EXPECT_EQ(red, 4);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "testlib/testlib.h"
 
 #include <cctype>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -9,8 +10,11 @@
 #include <stdexcept>
 #include <thread>
 
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+
+extern char** environ;
 
 namespace migrator::testing {
 
@@ -92,6 +96,35 @@ CommandResult RunCommand(const std::string& command) {
   int st = pclose(p);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return r;
+}
+
+BackgroundCommand::BackgroundCommand(const std::string& command) {
+  const std::string line = "exec " + command;
+  char* argv[] = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"),
+                  const_cast<char*>(line.c_str()), nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) == 0) pid_ = pid;
+}
+
+BackgroundCommand::~BackgroundCommand() {
+  if (pid_ > 0 && status_ < 0) {
+    ::kill(pid_, SIGKILL);
+    Wait();
+  }
+}
+
+void BackgroundCommand::Signal(int signal) const {
+  if (pid_ > 0 && status_ < 0) ::kill(pid_, signal);
+}
+
+int BackgroundCommand::Wait() {
+  if (pid_ <= 0 || status_ >= 0) return status_;
+  int st = 0;
+  while (::waitpid(pid_, &st, 0) < 0) {
+    if (errno != EINTR) return status_;
+  }
+  status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  return status_;
 }
 
 std::string ShellQuote(const std::string& s) {

@@ -69,6 +69,24 @@ struct CommandResult {
 };
 CommandResult RunCommand(const std::string& command);
 
+// A shell command run in the background as a child of the test ("exec"ed,
+// so its process id is the program's). Signals reach the program itself.
+class BackgroundCommand {
+ public:
+  explicit BackgroundCommand(const std::string& command);
+  ~BackgroundCommand();  // a program still running is killed and reaped
+  BackgroundCommand(const BackgroundCommand&) = delete;
+  BackgroundCommand& operator=(const BackgroundCommand&) = delete;
+  int pid() const { return pid_; }
+  void Signal(int signal) const;
+  // Waits for the end: the exit status, or 128 + the signal that ended it.
+  int Wait();
+
+ private:
+  int pid_ = -1;
+  int status_ = -1;
+};
+
 // A text as one word of a shell command line, in single quotes.
 std::string ShellQuote(const std::string& s);
 // Appends a text as a JSON string ("..." with quotes, backslashes and control

@@ -24,20 +24,6 @@ xls::Workbook LoadBook(const std::filesystem::path& path) {
   return std::move(book.value());
 }
 
-// Runs a statement with ExecuteStatement (report 1) and gives the line it
-// wrote, if any.
-struct Exec {
-  ScriptedFrontend ui;
-  bool Run(oledb::SessionRef s, const std::string& statement) {
-    ui.ClearLines();
-    return oledb::ExecuteStatement(ui, s, statement, 1);
-  }
-  std::string Line() const {
-    auto texts = ui.Texts();
-    return texts.empty() ? std::string() : texts.back();
-  }
-};
-
 TEST(WorkbookProvider, InitializeFailsClearlyForMissingUnreadableAndForeignFiles) {
   TempDir dir;
   Connection c;

@@ -5,13 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/scripted_frontend.h"
 #include "oledb/data_source.h"
+#include "oledb/operations.h"
 #include "oledb/schema_reader.h"
 #include "oledb/slot.h"
 #include "oledb/text_rows.h"
@@ -55,13 +59,14 @@ struct Connection {
   oledb::SessionSlot session;
 
   HRESULT Open(const std::string& path, const std::string& providerString = "Excel 8.0;HDR=Yes;",
-               int mode = oledb::DB_MODE_SHARE_DENY_NONE) {
+               int mode = oledb::DB_MODE_SHARE_DENY_NONE, std::optional<int> waitSeconds = {}) {
     HRESULT h = providers::CreateDataSource(providers::workbook::kProviderId, dataSource);
     if (hr::Failed(h)) return h;
     oledb::PropertySet init;
     init.Add(oledb::DBPROP_INIT_DATASOURCE, oledb::Variant::Bstr(path));
     init.Add(oledb::DBPROP_INIT_MODE, oledb::Variant::I4(mode));
     init.Add(oledb::DBPROP_INIT_PROVIDERSTRING, oledb::Variant::Bstr(providerString));
+    if (waitSeconds) init.Add(oledb::DBPROP_INIT_GENERALTIMEOUT, oledb::Variant::I4(*waitSeconds));
     h = dataSource->SetProperties(init);
     if (hr::Failed(h)) return h;
     h = dataSource->Initialize();
@@ -81,6 +86,34 @@ struct Connection {
   }
   oledb::SessionRef ref() const { return &session; }
 };
+
+// Runs statements and flushes with the report flag 1, and gives the line the
+// last one wrote, if any.
+struct Exec {
+  ScriptedFrontend ui;
+  bool Run(oledb::SessionRef s, const std::string& statement) {
+    ui.ClearLines();
+    return oledb::ExecuteStatement(ui, s, statement, 1);
+  }
+  bool Flush(oledb::SessionRef s) {
+    ui.ClearLines();
+    return oledb::FlushSession(ui, s, 1);
+  }
+  std::string Line() const {
+    auto texts = ui.Texts();
+    return texts.empty() ? std::string() : texts.back();
+  }
+};
+
+// The names in a directory, sorted, but `leaveOut`.
+inline std::vector<std::string> DirectoryEntries(const std::filesystem::path& dir,
+                                                 const std::string& leaveOut = {}) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    if (e.path().filename() != leaveOut) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 // The rows of a statement as text ("(NULL)" for NULL); the error text, when
 // it fails, in `error`.

@@ -162,17 +162,30 @@ TEST_F(RestoreTest, RowsAreOverwrittenOnlyWhenAskedAndOnlyTheTablesOwnRowsRun) {
   EXPECT_EQ(oledb::QuerySingleValue(ui, &ws.target.session, "select * from orders"), "4");
   Close();
 
-  // Statements that are not rows of the table are not run.
+  // Statements that are not rows of the table are not run, and the table
+  // they are in is not restored; the others are.
   const fs::path data = dir / "bk" / "shop" / "DATA" / "order_details.data";
-  WriteFile(data, ReadFile(data) +
-                      "DROP TABLE orders\ninsert into `orders` values (9,'x','y',TRUE,1,NULL)\n");
-  ui.ClearLines();
-  EXPECT_EQ(RestoreInto("copy2"), RestoreOutcome::Failed);
-  EXPECT_TRUE(ui.HasText("[order_details]       2 records restored!"));
-  EXPECT_TRUE(ui.HasText("[order_details] 2 rows were not restored"));
-  ConnectTarget(Path("copy2.xls"));
-  EXPECT_EQ(oledb::QuerySingleValue(ui, &ws.target.session, "select * from orders"), "4");
-  Close();
+  const std::string whole = ReadFile(data);
+  const std::string foreign =
+      "DROP TABLE orders\ninsert into `orders` values (9,'x','y',TRUE,1,NULL)\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {whole + foreign, "5 of [" + data.string() +
+                            "] was not restored: it comes after the file's "
+                            "last line"},
+      {whole.substr(0, whole.find('\n') + 1) + foreign,
+       "2 of [" + data.string() + "] was not restored: not a row of this table"}};
+  for (const auto& [text, said] : cases) {
+    WriteFile(data, text);
+    ui.ClearLines();
+    EXPECT_EQ(RestoreInto("copy2"), RestoreOutcome::Failed);
+    EXPECT_TRUE(ui.HasText("[order_details] statement " + said));
+    EXPECT_TRUE(ui.HasText("Table [order_details] is not restored"));
+    ConnectTarget(Path("copy2.xls"));
+    EXPECT_EQ(oledb::QuerySingleValue(ui, &ws.target.session, "select * from orders"), "4");
+    EXPECT_FALSE(oledb::ExecuteStatement(ui, &ws.target.session, "select * from order_details", 0));
+    Close();
+    fs::remove(Path("copy2.xls"));
+  }
 }
 
 TEST(StatementSplitter, EndsStatementsOnlyAtLineBreaksOutsideQuotes) {

@@ -19,11 +19,13 @@
 namespace migrator::testing {
 
 // A table for MakeTableBook: a sheet of that name holding the header and the
-// rows (text cells; "" leaves a cell empty) and a defined name over them.
+// rows (text cells; "" leaves a cell empty) and a defined name over them
+// (none for a sheet filled by hand).
 struct TableSpec {
   std::string name;
   std::vector<std::string> header;
   std::vector<std::vector<std::string>> rows;
+  bool named = true;
 };
 
 inline void MakeTableBook(const std::string& path, const std::vector<TableSpec>& tables) {
@@ -40,6 +42,7 @@ inline void MakeTableBook(const std::string& path, const std::vector<TableSpec>&
         ASSERT_TRUE(sheet.SetText(r + 1, c, t.rows[r][c]).ok());
       }
     }
+    if (!t.named) continue;
     const auto lastCol = static_cast<std::uint32_t>(t.header.size() - 1);
     const auto lastRow = static_cast<std::uint32_t>(t.rows.size());
     ASSERT_TRUE(wb.DefineName(t.name, *index, xls::Range{0, 0, lastRow, lastCol}).ok());

@@ -28,6 +28,13 @@ inline constexpr const char* kJetProviderString = "Excel 8.0;HDR=Yes;";
 inline constexpr const char* kUserDefinedName = "User Defined Name!";
 inline constexpr const char* kDataBackupDone = "true";
 inline constexpr const char* kDataBackupStopped = "Data Backup Terminaled!";
+// The first and the last line of a table's data file. The last one counts
+// the rows, so that a file cut at a line boundary is told from a whole one;
+// files of earlier versions have neither line.
+inline constexpr const char* kDataFileHeader =
+    "-- table data: one INSERT statement a line, the number of rows on the last line";
+inline constexpr const char* kDataFileEndPrefix = "-- end: ";
+inline constexpr const char* kDataFileEndSuffix = " rows";
 
 inline constexpr const char* kExcelOdbcProviderString =
     "Driver={Microsoft Excel Driver (*.xls)};DriverId=790;ReadOnly=0;";
@@ -84,9 +91,10 @@ struct ExcelAdapter {
   // closes the target side first and asks for a new connection afterwards
   // (command 1026). False when the file could not be deleted.
   static bool DropDatabase(Workspace& ws, const std::string& name);
-  // Deletes the sheet of a table (its "$" and "'" removed) from the workbook
-  // database + ".xls". The target side is closed meanwhile and re-opened when
-  // the workbook was saved.
+  // Deletes the sheet of a table (its "$" and "'" removed; the sheet its
+  // defined name refers to when no sheet has that name) and the table's
+  // defined names from the workbook database + ".xls". The target side is
+  // closed meanwhile and re-opened when the workbook was saved.
   static bool DropTable(Workspace& ws, const std::string& database, const std::string& table);
   static bool DropTable(Workspace& ws, const std::string& database, const std::string& table,
                         const ExcelServices& services);
@@ -100,23 +108,35 @@ struct ExcelAdapter {
   static bool RecreateDatabase(Workspace& ws, const std::string& name);
   static bool RecreateDatabase(Workspace& ws, const std::string& name,
                                const ExcelServices& services);
-  // Deletes the sheets of several tables (names as for DropTable; a name
-  // that is no sheet is passed over) with one save: either all of them go or,
-  // on a failure, none. The target side is closed meanwhile and re-opened
-  // when the workbook was saved.
+  // Deletes the sheets of several tables (names as for DropTable) and their
+  // defined names with one save: all of them or, when one cannot be deleted
+  // (the workbook's last sheet), none. A name without a sheet of its own is
+  // passed over and named in a red line; false then, and when nothing was
+  // saved. The target side is closed meanwhile and re-opened when the
+  // workbook was saved.
   static bool DropTables(Workspace& ws, const std::string& database,
                          const std::vector<std::string>& tables);
   static bool DropTables(Workspace& ws, const std::string& database,
                          const std::vector<std::string>& tables, const ExcelServices& services);
-  // Makes row 1 of every sheet of the target's current workbook a header:
-  // frozen, centred, bold, framed, shaded, columns as wide as their names.
-  // `database` is only named in the first output line.
-  static void FormatTableHeads(Workspace& ws, const std::string& database);
-  static void FormatTableHeads(Workspace& ws, const std::string& database,
+  // Makes row 1 of sheets of the target's current workbook (the file the
+  // target side is connected to) a header: frozen, centred, bold, framed,
+  // shaded, columns as wide as their names. With `tables` only the sheets of
+  // those tables (the tables a migration made: each table's sheet name,
+  // without regard to case), else every sheet; hidden sheets are left as they are. `database` is
+  // only named in the first output line. True when the workbook was formatted and saved (or no
+  // table was named); false, with a red line, otherwise.
+  static bool FormatTableHeads(Workspace& ws, const std::string& database);
+  static bool FormatTableHeads(Workspace& ws, const std::string& database,
+                               const ExcelServices& services);
+  static bool FormatTableHeads(Workspace& ws, const std::string& database,
+                               const std::vector<std::string>& tables);
+  static bool FormatTableHeads(Workspace& ws, const std::string& database,
+                               const std::vector<std::string>& tables,
                                const ExcelServices& services);
   // Renames a table (sheet and defined name) of the workbook two levels above
-  // the target tree's selected node. A defined name that is not a table's is
-  // offered for deletion instead.
+  // the target tree's selected node. The sheet takes the new name as it is
+  // (blanks included), the defined name the form the workbook provider gives
+  // it. A defined name that is not a table's is offered for deletion instead.
   static bool RenameTable(Workspace& ws, const std::string& oldName, const std::string& newName);
   static bool RenameTable(Workspace& ws, const std::string& oldName, const std::string& newName,
                           const ExcelServices& services);
@@ -135,18 +155,31 @@ struct ExcelAdapter {
   // Connection!" without a session.
   static std::string BackupTableStructure(Workspace& ws, oledb::SessionRef session,
                                           const std::string& table);
+  // The same for a sheet entry taken as a table: the columns of `sheetEntry`
+  // ("S$") under the name `tableName`.
+  static std::string BackupSheetStructure(Workspace& ws, oledb::SessionRef session,
+                                          const std::string& sheetEntry,
+                                          const std::string& tableName);
   // Writes the table's rows as INSERT statements, one a line (a line break
   // inside a quoted value stays as it is), to directory/<fileStem>.data; the
-  // stem is the table's name when empty and may not hold a "/". Text values
-  // go between quotes with a quote doubled, an empty cell is NULL. Reports
-  // every 1000 rows and the total. Stops after the current row when the
-  // controller is stopping. Returns kDataBackupDone when every row was
-  // written, kDataBackupStopped after a stop, "No Connection!" without a
-  // session, otherwise the failure's text (also reported).
+  // stem is the table's name when empty and may not hold a "/". The file
+  // starts with kDataFileHeader and, when every row was written, ends with
+  // the row count (kDataFileEndPrefix). Text values go between quotes with
+  // a quote doubled, an empty cell is NULL. Reports every 1000 rows and the
+  // total. Stops after the current row when the controller is stopping.
+  // Returns kDataBackupDone when every row was written, kDataBackupStopped
+  // after a stop, "No Connection!" without a session, otherwise the
+  // failure's text (also reported). A symbolic link in the file's place is
+  // not followed: the file is not written.
   static std::string BackupTableData(Workspace& ws, oledb::SessionRef session,
                                      const std::string& database, const std::string& table,
                                      const std::string& directory,
                                      const std::string& fileStem = {});
+  // The same into the file `path`, the statements naming the table
+  // `insertName` (the rows of a sheet entry saved as a table of its own).
+  static std::string BackupTableDataTo(Workspace& ws, oledb::SessionRef session,
+                                       const std::string& table, const std::string& insertName,
+                                       const std::string& path);
   // A workbook has no views: always an empty text.
   static std::string BackupView(Frontend& out, oledb::SessionRef session,
                                 const std::string& database, const std::string& view);

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <thread>
 
 #include "app/output.h"
 #include "app/workspace.h"
@@ -90,6 +93,22 @@ void ExcelObjects::Abandon() noexcept {
   app.reset();
 }
 
+std::unique_lock<std::recursive_mutex> ExcludeTasks(Workspace& ws, const char* operation) {
+  std::unique_lock lock(ws.taskLock(), std::defer_lock);
+  const auto deadline = std::chrono::steady_clock::now() + ws.timing().workbookWait;
+  while (!lock.try_lock()) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      WriteOutput(ws.frontend(),
+                  "E::%s: a task is still running on the workbooks and was asked to stop; "
+                  "nothing was changed. Try again when the Task List shows it has ended.",
+                  operation);
+      return lock;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return lock;
+}
+
 void CloseTargetSide(Workspace& ws) {
   SideConnection& target = ws.target;
   target.session.Reset();
@@ -102,6 +121,28 @@ void CloseTargetSide(Workspace& ws) {
 std::string FolderOf(std::string_view path) {
   const auto cut = path.find_last_of("/\\");
   return cut == std::string_view::npos ? std::string() : std::string(path.substr(0, cut + 1));
+}
+
+std::string WorkbookFileOf(const Workspace& ws, const std::string& database) {
+  namespace fs = std::filesystem;
+  const ConnectionSettings target = ws.target.Settings();
+  const std::string& connected = target.sourceName;
+  if (IsJetProvider(target.providerId) && HasXlsExtension(connected) &&
+      connected.size() == database.size() + 4 &&
+      connected.compare(0, database.size(), database) == 0)
+    return connected;
+  const std::string path = database + ".xls";
+  std::error_code ec;
+  if (fs::exists(path, ec)) return path;
+  const std::string folder = FolderOf(database);
+  const std::string base = database.substr(folder.size());
+  for (const auto& entry : fs::directory_iterator(folder.empty() ? "." : folder, ec)) {
+    const std::string file = entry.path().filename().string();
+    if (file.size() == base.size() + 4 && file.compare(0, base.size(), base) == 0 &&
+        HasXlsExtension(file))
+      return folder + file;
+  }
+  return path;
 }
 
 }  // namespace excel

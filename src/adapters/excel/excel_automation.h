@@ -4,6 +4,7 @@
 // the target side and the text helpers for names and paths.
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,14 @@ struct ExcelObjects {
   void Abandon() noexcept;
 };
 
+// Keeps tasks from running while an operation of the window changes a
+// workbook: the task lock, which a running task's pass holds, waited for up
+// to the workspace's workbook wait (after the operation asked running tasks
+// to stop). Empty, with a red line naming the operation, when a task still
+// runs then. On the controller thread (a task's own operation) it is had at
+// once.
+std::unique_lock<std::recursive_mutex> ExcludeTasks(Workspace& ws, const char* operation);
+
 // Closes the target side for an operation on its workbook: session and data
 // source released, the database name cleared, the tree's side marker -1 and
 // its references cleared.
@@ -56,5 +65,12 @@ void CloseTargetSide(Workspace& ws);
 // The folder of a path: the text up to and including its last "/" or "\";
 // empty when it has none.
 std::string FolderOf(std::string_view path);
+
+// The workbook file of a database (a path without the extension): the file
+// the target side is connected to when the database is that file's
+// ("Book.XLS" even while "Book.xls" lies beside it); otherwise database +
+// ".xls", or, when that file is missing, a file beside it whose extension
+// differs only in case ("Book.XLS" is the workbook of the database "Book").
+std::string WorkbookFileOf(const Workspace& ws, const std::string& database);
 
 }  // namespace migrator::excel

@@ -1,8 +1,12 @@
 // Backup of target tables: the structure as a CREATE TABLE text, the rows as
 // INSERT statements in a ".data" file, and views (which workbooks lack).
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "adapters/excel/excel_adapter.h"
@@ -89,21 +93,15 @@ void NoConnection(Frontend& out) {
 
 }  // namespace
 
-std::string ExcelAdapter::BackupTableStructure(Workspace& ws, oledb::SessionRef session,
-                                               const std::string& table) {
-  auto s = oledb::Resolve(session);
-  if (!s) {
-    NoConnection(ws.frontend());
-    return oledb::kNoConnection;
-  }
-  // The sheet entry of the provider's list; its defined name (without the
-  // dollar) is the table.
-  if (IsSheetEntry(table)) return kUserDefinedName;
+namespace {
 
-  std::string text = "CREATE TABLE " + oledb::QuoteIdentifier(table) + "(\n";
+// CREATE TABLE `name`( with the columns of `source` as the schema lists them.
+std::string StructureOf(Workspace& ws, const std::shared_ptr<oledb::Session>& s,
+                        const std::string& source, const std::string& name) {
+  std::string text = "CREATE TABLE " + oledb::QuoteIdentifier(name) + "(\n";
   oledb::ColumnsReader columns;
   if (hr::Failed(
-          columns.Open(s, oledb::Restrictions().Set(oledb::restriction::kTableName, table)))) {
+          columns.Open(s, oledb::Restrictions().Set(oledb::restriction::kTableName, source)))) {
     return {};
   }
   const bool jet = IsJetProvider(ws.target.Settings().providerId);
@@ -113,8 +111,9 @@ std::string ExcelAdapter::BackupTableStructure(Workspace& ws, oledb::SessionRef 
     if (!first) text += ",\n";
     first = false;
     text += oledb::QuoteIdentifier(c.columnName) + " ";
-    text += jet ? JetColumnTypeName(c.columnFlags, c.dataType, c.characterMaximumLength)
-                : OtherColumnTypeName(c.columnFlags, c.dataType);
+    text +=
+        jet ? ExcelAdapter::JetColumnTypeName(c.columnFlags, c.dataType, c.characterMaximumLength)
+            : ExcelAdapter::OtherColumnTypeName(c.columnFlags, c.dataType);
     text += " ";
     if (c.columnHasDefault) {
       text += "default ";
@@ -126,10 +125,69 @@ std::string ExcelAdapter::BackupTableStructure(Workspace& ws, oledb::SessionRef 
   return text;
 }
 
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// Opens a data file for writing, made when missing and emptied when there;
+// a symbolic link in its place is refused (ELOOP), never followed.
+std::FILE* OpenDataFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  std::FILE* f = ::fdopen(fd, "w");
+  if (!f) ::close(fd);
+  return f;
+}
+
+}  // namespace
+
+std::string ExcelAdapter::BackupTableStructure(Workspace& ws, oledb::SessionRef session,
+                                               const std::string& table) {
+  auto s = oledb::Resolve(session);
+  if (!s) {
+    NoConnection(ws.frontend());
+    return oledb::kNoConnection;
+  }
+  // The sheet entry of the provider's list; its defined name (without the
+  // dollar) is the table.
+  if (IsSheetEntry(table)) return kUserDefinedName;
+  return StructureOf(ws, s, table, table);
+}
+
+std::string ExcelAdapter::BackupSheetStructure(Workspace& ws, oledb::SessionRef session,
+                                               const std::string& sheetEntry,
+                                               const std::string& tableName) {
+  auto s = oledb::Resolve(session);
+  if (!s) {
+    NoConnection(ws.frontend());
+    return oledb::kNoConnection;
+  }
+  return StructureOf(ws, s, sheetEntry, tableName);
+}
+
 std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef session,
                                           const std::string& /*database*/, const std::string& table,
                                           const std::string& directory,
                                           const std::string& fileStem) {
+  // A name that would leave the directory is refused.
+  const std::string fileName = (fileStem.empty() ? table : fileStem) + ".data";
+  if (fileName.find('/') != std::string::npos) {
+    if (!oledb::Resolve(session)) {
+      NoConnection(ws.frontend());
+      return oledb::kNoConnection;
+    }
+    const std::string line = SystemErrorLine(fileName, EINVAL);
+    WriteOutputText(ws.frontend(), "E::" + line);
+    return line;
+  }
+  std::string path = directory;
+  if (!path.empty() && path.back() != '/') path += '/';
+  return BackupTableDataTo(ws, session, table, table, path + fileName);
+}
+
+std::string ExcelAdapter::BackupTableDataTo(Workspace& ws, oledb::SessionRef session,
+                                            const std::string& table, const std::string& insertName,
+                                            const std::string& path) {
   Frontend& ui = ws.frontend();
   auto s = oledb::Resolve(session);
   if (!s) {
@@ -170,26 +228,20 @@ std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef sessi
     if (c.ordinal >= 1 && c.ordinal <= count) types[c.ordinal - 1] = c.type;
   }
 
-  // 4. The data file. A name that would leave the directory is refused.
-  const std::string fileName = (fileStem.empty() ? table : fileStem) + ".data";
-  if (fileName.find('/') != std::string::npos) {
-    const std::string line = SystemErrorLine(fileName, EINVAL);
-    WriteOutputText(ui, "E::" + line);
-    return line;
-  }
-  std::string path = directory;
-  if (!path.empty() && path.back() != '/') path += '/';
-  path += fileName;
-  std::FILE* file = std::fopen(path.c_str(), "w+");
+  // 4. The data file.
+  std::unique_ptr<std::FILE, FileCloser> file(OpenDataFile(path));
   if (!file) {
     const std::string line = SystemErrorLine(path, errno);
     WriteOutputText(ui, "E::" + line);
     return line;
   }
+  std::fputs(kDataFileHeader, file.get());
+  std::fputc('\n', file.get());
 
   // 5. One statement a line. An empty cell is NULL, whatever its column.
+  const std::string head = "insert into " + oledb::QuoteIdentifier(insertName) + " values (";
   oledb::TextRow row;
-  int counter = 0;
+  long long counter = 0;
   bool stopped = false;
   HRESULT failed = hr::S_OK;
   std::string statement;
@@ -203,7 +255,7 @@ std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef sessi
       failed = got;
       break;
     }
-    statement = "insert into " + quoted + " values (";
+    statement = head;
     for (std::size_t j = 0; j < count; ++j) {
       if (j > 0) statement += ',';
       if (row.IsNull(j)) {
@@ -217,20 +269,25 @@ std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef sessi
     statement += ")\n";
     ++counter;
     if (counter % kProgressEvery == 0) {
-      WriteOutput(ui, "[%s] %d records backuped!", table.c_str(), counter);
+      WriteOutput(ui, "[%s] %lld records backuped!", table.c_str(), counter);
     }
-    std::fwrite(statement.data(), 1, statement.size(), file);
+    std::fwrite(statement.data(), 1, statement.size(), file.get());
     if (ws.State() == ControllerState::Stopping) {
       WriteOutputText(ui, "Data Backup Terminaled!");
       stopped = true;
       break;
     }
   }
+  // The count goes last, and only under every row: a file that ends
+  // anywhere else was cut short.
+  if (!stopped && !hr::Failed(failed)) {
+    std::fprintf(file.get(), "%s%lld%s\n", kDataFileEndPrefix, counter, kDataFileEndSuffix);
+  }
 
   // 6.
-  WriteOutput(ui, "[%s]%8d records backuped!", table.c_str(), counter);
-  const bool written = !std::ferror(file);
-  const int closeError = std::fclose(file) == 0 ? 0 : errno;
+  WriteOutput(ui, "[%s]%8lld records backuped!", table.c_str(), counter);
+  const bool written = !std::ferror(file.get());
+  const int closeError = std::fclose(file.release()) == 0 ? 0 : errno;
   if (!written || closeError != 0) {
     // A backup that did not reach the disk must not pass for one that did.
     const std::string line = SystemErrorLine(path, closeError != 0 ? closeError : EIO);
@@ -240,7 +297,7 @@ std::string ExcelAdapter::BackupTableData(Workspace& ws, oledb::SessionRef sessi
   if (hr::Failed(failed)) {
     // The rows after this one are missing from the file.
     const std::string error = oledb::ErrorDescription(&rowset, oledb::Iid::IRowset);
-    WriteOutput(ui, "E::[%s] the rows after row %d could not be read: %s", table.c_str(), counter,
+    WriteOutput(ui, "E::[%s] the rows after row %lld could not be read: %s", table.c_str(), counter,
                 error.c_str());
     return error;
   }

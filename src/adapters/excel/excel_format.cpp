@@ -9,6 +9,8 @@
 #include "adapters/excel/excel_automation.h"
 #include "app/output.h"
 #include "app/workspace.h"
+#include "platform/text.h"
+#include "providers/workbook/tables.h"
 #include "providers/workbook/workbook_provider.h"
 
 namespace migrator {
@@ -81,20 +83,28 @@ int HeaderColumnWidth(float fontSize, std::size_t length) {
 
 }  // namespace excel
 
-void ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database) {
-  FormatTableHeads(ws, database, DefaultExcelServices());
-}
-
 namespace {
 
-// Step 5: row 1 of every sheet, the first first, becomes a frozen, bold,
-// centred, bordered and filled header, its columns as wide as their names.
-// Raises the program's failures.
-void FormatSheets(excel::ExcelObjects& x) {
+// Whether a sheet is one of the tables named (by the sheet name each table
+// got), or there is no list.
+bool Named(const std::vector<std::string>* tables, const std::string& sheet) {
+  if (!tables) return true;
+  for (const std::string& t : *tables)
+    if (EqualNoCase(providers::workbook::SheetNameForTable(t), sheet)) return true;
+  return false;
+}
+
+// Step 5: row 1 of every sheet (or of the sheets named), the first first,
+// becomes a frozen, bold, centred, bordered and filled header, its columns as
+// wide as their names. A hidden sheet cannot be shown to freeze its panes,
+// and is not one a migration made: it stays as it is. Raises the program's
+// failures.
+void FormatSheets(excel::ExcelObjects& x, const std::vector<std::string>* only) {
   namespace xl = automation;
   // The count is read again each time.
   for (int n = 1; n <= x.sheets->Count(); ++n) {
     auto sheet = x.sheets->Item(n);
+    if (!Named(only, sheet->Name()) || sheet->Visible() != xl::xlSheetVisible) continue;
     sheet->Activate();
     auto window = x.app->ActiveWindow();
     window->SetSplitRow(1);
@@ -130,6 +140,7 @@ void FormatSheets(excel::ExcelObjects& x) {
 // shown once the workbook is back (no question is asked while the side is
 // held).
 bool FormatHeldWorkbook(Workspace& ws, excel::ExcelObjects& x, const std::string& path,
+                        const std::vector<std::string>* only,
                         std::optional<automation::AutomationError>& failure) {
   if (!IsJetProvider(ws.target.Settings().providerId)) return false;
   const auto dataSource = ws.target.dataSource.Get();
@@ -140,7 +151,7 @@ bool FormatHeldWorkbook(Workspace& ws, excel::ExcelObjects& x, const std::string
                                              try {
                                                x.AdoptWorkbook(std::move(book), file);
                                                held = x.book;
-                                               FormatSheets(x);
+                                               FormatSheets(x, only);
                                                x.SaveAndQuit();
                                                book = held->Release();
                                                return true;
@@ -155,28 +166,38 @@ bool FormatHeldWorkbook(Workspace& ws, excel::ExcelObjects& x, const std::string
                                            });
 }
 
-}  // namespace
-
-void ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
-                                    const ExcelServices& services) {
+bool FormatHeads(Workspace& ws, const std::string& database, const std::vector<std::string>* only,
+                 const ExcelServices& services) {
   Frontend& ui = ws.frontend();
+  auto failed = [&](const std::string& why) {
+    WriteOutput(ui, "E::The header rows of [%s] are not formatted: %s", database.c_str(),
+                why.c_str());
+    return false;
+  };
+  auto reason = [](const automation::AutomationError& e) {
+    return e.description().empty() ? automation::ErrorMessage(e.code()) : e.description();
+  };
   // 1, 2.
   WriteOutput(ui, "MSEXCEL_SetTableHead of [%s]", database.c_str());
   // Without a current workbook (a reconnect failed) there is nothing to open.
   if (ws.target.Settings().catalogName.empty()) {
     WriteOutputText(ui, "E::No target workbook is open: the header rows are not formatted!");
-    return;
+    return false;
   }
   ws.StopRunningTasks();
-  const std::string path = ws.target.Settings().catalogName + ".xls";
+  if (only && only->empty()) return true;  // no table was made
+  const auto tasks = excel::ExcludeTasks(ws, "MSEXCEL_SetTableHead");
+  if (!tasks) return false;
+  const std::string path = excel::WorkbookFileOf(ws, ws.target.Settings().catalogName);
 
   excel::ExcelObjects x;
   x.app = excel::StartExcel(ui, services);
   if (x.app) {
     std::optional<automation::AutomationError> failure;
-    if (FormatHeldWorkbook(ws, x, path, failure)) {
-      if (failure) excel::ShowAutomationError(ui, *failure);
-      return;
+    if (FormatHeldWorkbook(ws, x, path, only, failure)) {
+      if (!failure) return true;
+      excel::ShowAutomationError(ui, *failure);
+      return failed(reason(*failure));
     }
   }
 
@@ -186,16 +207,18 @@ void ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
   ws.target.tree.SetSideMarker(static_cast<int>(DataSourceSide::Reconnecting));
 
   // 4.
-  if (!x.app) return;
+  if (!x.app) return failed(excel::kExcelMissing);
+  std::string failure;
   try {
     x.OpenWorkbook(path, false);
     // 5.
-    FormatSheets(x);
+    FormatSheets(x, only);
     // 6.
     x.SaveAndQuit();
   } catch (const automation::AutomationError& e) {
     excel::ShowAutomationError(ui, e);
     x.Abandon();
+    failure = reason(e);
   }
 
   // 7. The target side comes back in either case.
@@ -203,6 +226,29 @@ void ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
     ws.target.EditSettings([](ConnectionSettings& s) { s.catalogName.clear(); });
   }
   Connect(ws, DataSourceSide::Target, services.connect);
+  return failure.empty() || failed(failure);
+}
+
+}  // namespace
+
+bool ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database) {
+  return FormatHeads(ws, database, nullptr, DefaultExcelServices());
+}
+
+bool ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
+                                    const ExcelServices& services) {
+  return FormatHeads(ws, database, nullptr, services);
+}
+
+bool ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
+                                    const std::vector<std::string>& tables) {
+  return FormatHeads(ws, database, &tables, DefaultExcelServices());
+}
+
+bool ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
+                                    const std::vector<std::string>& tables,
+                                    const ExcelServices& services) {
+  return FormatHeads(ws, database, &tables, services);
 }
 
 namespace {

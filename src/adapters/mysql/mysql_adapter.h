@@ -43,6 +43,7 @@ std::string MySqlConnectionString(std::string_view driver, const ServerAddress& 
 // What the row transfer keeps to.
 struct TransferOptions {
   // The file that receives every INSERT sent, one a line; none when empty.
+  // It is made readable by its owner only.
   std::string scratchFile;
   // The rows the target table takes; more are counted, not sent. -1: any.
   std::int64_t maxRows = -1;
@@ -59,11 +60,13 @@ struct TransferResult {
   // "true" after the row loop; otherwise the text of what kept it from
   // starting ("No Source Connection!", the provider's error text, ...).
   std::string status;
-  // Every selected row arrived: none was rejected, left behind at the row
-  // limit or unread after an error, the loop was not stopped, and the target
-  // made the rows durable.
+  // Every selected row arrived whole: none was rejected, left behind at the
+  // row limit or unread after an error, no value was cut, the loop was not
+  // stopped, and the target made the rows durable.
   bool whole = false;
-  std::int64_t arrived = 0;  // rows the target accepted
+  std::int64_t arrived = 0;    // rows the target accepted
+  std::int64_t cutValues = 0;  // values cut at maxValueUnits (the rows went on)
+  bool stopped = false;        // a stop request ended the row loop
 };
 
 struct MySqlAdapter {
@@ -104,7 +107,9 @@ struct MySqlAdapter {
   static std::string GetColumnsDdl(oledb::SessionRef session, const std::string& table);
 
   // Copies a table's rows into the target table of the same name, one INSERT
-  // per row (see TransferOptions and TransferResult).
+  // per row (see TransferOptions and TransferResult). A NULL is sent as NULL
+  // (no cell in a workbook), an empty text as ''. A stored migration
+  // condition that filters the rows is named in an orange line.
   static TransferResult TransferTableRows(Workspace& ws, oledb::SessionRef source,
                                           oledb::SessionRef target, const std::string& database,
                                           const std::string& table,

@@ -17,6 +17,7 @@
 #include "oledb/text.h"
 #include "oledb/text_rows.h"
 #include "platform/text.h"
+#include "platform/working_directory.h"
 #include "support/condition_file.h"
 #include "support/error_text.h"
 
@@ -112,7 +113,7 @@ class ScratchFile {
   ScratchFile(Frontend& ui, const std::string& table, const std::string& path)
       : ui_(ui), table_(table), path_(path) {
     if (path.empty()) return;
-    file_.reset(std::fopen(path.c_str(), "w+"));
+    file_.reset(OpenOwnerOnly(path));
     if (!file_) {
       GiveUp();
       return;
@@ -179,8 +180,12 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
   }
 
   // 2, 3. Names are quoted on both sides, so any table name stays one name.
-  const std::string from =
-      oledb::QuoteIdentifier(table) + ConditionFile(ws.programDir()).WhereClause(database, table);
+  const ConditionFile conditions(ws.programDir());
+  const std::string from = oledb::QuoteIdentifier(table) + conditions.WhereClause(database, table);
+  if (const std::string condition = conditions.Read(database, table); !condition.empty()) {
+    WriteOutput(ui, "T::[%s] only the rows that meet its migration condition in %s are copied: %s",
+                name, conditions.path().c_str(), condition.c_str());
+  }
   const std::string select = "select * from " + from;
   const std::string insertHead = "insert into " + oledb::QuoteIdentifier(table) + " values (";
   const oledb::PropertySet properties = oledb::StandardRowsetProperties();
@@ -221,12 +226,13 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
       return true;
     }
 
-    // 4. Every value as a quoted text, a quote in it doubled; NULL as ''.
+    // 4. Every value as a quoted text, a quote in it doubled; NULL as NULL,
+    // so that it stays apart from the empty text.
     statement.assign(insertHead);
     for (std::size_t j = 0; j < row.size(); ++j) {
       if (j > 0) statement += ',';
       if (row.IsNull(j)) {
-        statement += "''";
+        statement += "NULL";
         continue;
       }
       std::string_view value = row.Value(j);
@@ -234,6 +240,7 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
           Utf16Length(value) > options.maxValueUnits) {
         const std::size_t units = Utf16Length(value);
         value = CutUtf16(value, options.maxValueUnits);
+        ++result.cutValues;
         WriteOutput(ui, "T::[%s] row %lld, column [%s]: a value of %zu characters is cut to %zu",
                     name, static_cast<long long>(counter + 1),
                     j < columns.size() ? columns[j].c_str() : "?", units, options.maxValueUnits);
@@ -310,9 +317,20 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
 
   result.status = "true";
   result.arrived = counter - rejected;
+  result.stopped = stopped;
   const bool complete = !readError && rejected == 0 && leftBehind == 0 && durable;
-  result.whole = complete && !stopped;
-  if (complete) {
+  result.whole = complete && !stopped && result.cutValues == 0;
+  if (complete && stopped) {
+    // Stopped between two rows: what arrived is a part of the table.
+    WriteOutput(ui,
+                "E::[%s] %lld records converted, the copy was stopped: the rest of the table "
+                "was not converted!",
+                name, static_cast<long long>(result.arrived));
+  } else if (complete && result.cutValues > 0) {
+    WriteOutput(ui, "E::[%s] %lld records converted, %lld values cut to %zu characters!", name,
+                static_cast<long long>(counter), static_cast<long long>(result.cutValues),
+                options.maxValueUnits);
+  } else if (complete) {
     WriteOutput(ui, "[%s] %lld records converted, convertion completed SUCCESSFULLY!", name,
                 static_cast<long long>(counter));
   } else if (readError) {

@@ -4,6 +4,7 @@
 #include "browser/tree_commands.h"
 #include "config/config_file.h"
 #include "config/connection_config.h"
+#include "platform/program_dir.h"
 #include "support/condition_file.h"
 #include "tasks/controller.h"
 #include "workflows/backup.h"
@@ -29,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/qt/fit_screen.h"
 #include "app/qt/output_pane.h"
 #include "app/qt/qt_frontend.h"
 #include "app/qt/task_pane.h"
@@ -123,6 +125,7 @@ MainWindow::MainWindow(const std::string& programDir, Options options, QWidget* 
   frontend_->setParent(nullptr);  // owned here, destroyed after the workspace
   openUrl_ = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
   abandon_ = [](int status) { std::_Exit(status); };
+  closed_ = [] { QApplication::quit(); };
   // The timer runs from the start; its ticks drive the clock and the task list.
   timer_.setInterval(1000);
   connect(&timer_, &QTimer::timeout, this, &MainWindow::Tick);
@@ -140,6 +143,8 @@ MainWindow::MainWindow(const std::string& programDir, Options options, QWidget* 
   // The Tips tab follows the configuration; without one the tips show.
   ConfigForm form;
   ConfigFile(programDir).LoadOptions(form, *frontend_);
+  // Auto Backup is in force from the start, not only after the Config dialog.
+  ws_->SetAutoBackup(form.autoBackup);
   SetCurrentTab(kTipsTab);
   SetCurrentTab(kTaskListTab);
 }
@@ -155,6 +160,8 @@ MainWindow::~MainWindow() {
     QThread::msleep(2);
   }
   if (worker_.joinable()) worker_.join();
+  // A condition dialog still counting uses the workspace: it goes first.
+  qDeleteAll(findChildren<ConditionDialog*>());
   ws_.reset();  // stops and joins the controller
 }
 
@@ -181,7 +188,8 @@ void MainWindow::Build() {
 
   auto* help = new QShortcut(QKeySequence::HelpContents, this);
   connect(help, &QShortcut::activated, this, [this] { RunCommand(kCmdManual); });
-  resize(1000, 720);
+  // No larger than the screen (a small one, or one at a large scale factor).
+  resize(QSize(1000, 720).boundedTo(ScreenRoom(this)));
 }
 
 void MainWindow::BuildActions() {
@@ -221,6 +229,15 @@ void MainWindow::BuildActions() {
 void MainWindow::BuildPanes() {
   auto* central = new QWidget(this);
   auto* layout = new QVBoxLayout(central);
+  closingBanner_ = new QLabel(central);
+  closingBanner_->setObjectName("closingBanner");
+  closingBanner_->setWordWrap(true);
+  closingBanner_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  closingBanner_->setStyleSheet(
+      "QLabel { background: rgb(255,243,205); color: rgb(102,77,3); border: 1px solid "
+      "rgb(230,200,120); padding: 6px; font-weight: bold; }");
+  closingBanner_->hide();
+  layout->addWidget(closingBanner_);
   auto* split = new QSplitter(Qt::Vertical, central);
 
   auto* folders = new QSplitter(Qt::Horizontal, split);
@@ -230,7 +247,15 @@ void MainWindow::BuildPanes() {
   for (int i = 0; i < 2; ++i) {
     const auto side = i == 0 ? DataSourceSide::Source : DataSourceSide::Target;
     folders_[i] = new QGroupBox(titles[i], folders);
+    folderTitles_[i] = titles[i];
     auto* box = new QVBoxLayout(folders_[i]);
+    sideNotes_[i] = new QLabel(folders_[i]);
+    sideNotes_[i]->setObjectName(i == 0 ? "sourceState" : "targetState");
+    sideNotes_[i]->setWordWrap(true);
+    sideNotes_[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    sideNotes_[i]->setStyleSheet("QLabel { color: rgb(200,0,0); font-weight: bold; }");
+    sideNotes_[i]->hide();
+    box->addWidget(sideNotes_[i]);
     trees_[i] = new DbTreeView(*ws_, side, folders_[i]);
     trees_[i]->setObjectName(names[i]);
     trees_[i]->SetRunner([this](const QString& label, std::function<void()> work) {
@@ -242,8 +267,14 @@ void MainWindow::BuildPanes() {
     box->addWidget(trees_[i]);
   }
   trees_[0]->SetConditionOpener([this](const std::string& database, const std::string& table) {
-    ConditionDialog dialog(*ws_, database, table, this);
-    dialog.exec();
+    auto* dialog = new ConditionDialog(*ws_, database, table, this);
+    dialog->exec();
+    // Closed while its count runs, the dialog waits for the count out of
+    // sight and goes when it ends.
+    if (dialog->TestRunning())
+      connect(dialog, &ConditionDialog::TestEnded, dialog, &QObject::deleteLater);
+    else
+      delete dialog;
     trees_[0]->viewport()->update();  // the condition is the table's tooltip
   });
   folders->setSizes({1, 1});
@@ -389,13 +420,9 @@ void MainWindow::OpenDriverCheck() {
 }
 
 QString MainWindow::ManualPath() const {
-  // Installed and built, the manual sits beside the executable; the program
-  // directory (MIGRATOR_HOME) is where a copied program keeps it.
-  const QString beside = QCoreApplication::applicationDirPath() + "/manual/index.html";
-  if (QFileInfo(beside).isFile()) return beside;
-  QString dir = QString::fromStdString(programDir_);
-  if (!dir.endsWith('/')) dir += '/';
-  return dir + QStringLiteral("manual/index.html");
+  // Beside the executable in a build, in the documentation directory when
+  // installed, in the program directory for a copied program.
+  return QString::fromStdString(ManualIndex(programDir_));
 }
 
 void MainWindow::OpenManual() {
@@ -407,12 +434,20 @@ void MainWindow::OpenManual() {
                     "Manual");
     return;
   }
-  OpenUrl(QUrl::fromLocalFile(path));
+  if (openUrl_(QUrl::fromLocalFile(path))) return;
+  // Without a browser nothing would show at all: say where the manual is.
+  WriteOutput(*frontend_, "E::No web browser could be started for the manual %s",
+              path.toUtf8().constData());
+  frontend_->Tell("No web browser could be started to show the manual.\nIt is the file " +
+                      path.toStdString() + "; open it with any web browser.",
+                  "Manual");
 }
 
 void MainWindow::OpenUrl(const QUrl& url) {
-  if (!openUrl_(url))
-    WriteOutput(*frontend_, "E::Could not open %s", url.toString().toUtf8().constData());
+  if (openUrl_(url)) return;
+  const std::string address = url.toString().toStdString();
+  WriteOutput(*frontend_, "E::No web browser could be started for %s", address.c_str());
+  frontend_->Tell("No web browser could be started to show " + address + ".");
 }
 
 // --- The command thread ---------------------------------------------------
@@ -503,7 +538,34 @@ void MainWindow::RedrawTree(DataSourceSide side) {
 }
 
 void MainWindow::SetFolderTitle(DataSourceSide side, const QString& title) {
-  folders_[Index(side)]->setTitle(title);
+  const int i = Index(side);
+  folderTitles_[i] = title.isEmpty() ? QString(i == 0 ? "MySQL" : "Excel") : title;
+  ShowFolderTitle(i);
+}
+
+void MainWindow::ShowFolderTitle(int i) {
+  QString title = folderTitles_[i];
+  if (sideStates_[i] == SideState::Failed) title += QStringLiteral(" - not connected");
+  if (sideStates_[i] == SideState::Lost) title += QStringLiteral(" - connection lost");
+  folders_[i]->setTitle(title);
+}
+
+void MainWindow::SetSideState(DataSourceSide side, SideState state, const QString& reason) {
+  const int i = Index(side);
+  sideStates_[i] = state;
+  // A failed Connect leaves nothing of the earlier connection: the folder
+  // takes its name again.
+  if (state == SideState::Failed) folderTitles_[i] = i == 0 ? "MySQL" : "Excel";
+  QString note;
+  if (state == SideState::Failed)
+    note = reason.isEmpty() ? tr("Not connected.") : tr("Not connected: %1").arg(reason);
+  if (state == SideState::Lost)
+    note = tr("Connection lost: %1\nConnect again once the server is back.").arg(reason);
+  sideNotes_[i]->setText(note);
+  sideNotes_[i]->setToolTip(note);
+  sideNotes_[i]->setVisible(!note.isEmpty());
+  trees_[i]->setEnabled(state == SideState::Connected);
+  ShowFolderTitle(i);
 }
 
 void MainWindow::Tick() {
@@ -581,33 +643,114 @@ void MainWindow::closeEvent(QCloseEvent* event) {
       return;
     }
   }
-  // From here on nothing waits for the person: the window goes away at once,
-  // the controller is told to stop, and the program ends when it and the
-  // command thread have.
+  // From here on nothing waits for the person: the controller is told to
+  // stop, and the program ends when it and the command thread have. Until
+  // then the window stays, saying what it waits for.
   closing_ = true;
-  timer_.stop();
   frontend_->SetClosing();
   queue_.clear();
+  closingTasks_.clear();
+  for (const Task& t : ws_->tasks.Snapshot())
+    if (t.state == kTaskWaiting && t.stateText == "Working") closingTasks_.push_back(t.id);
   ws_->controller().BeginShutdown();
   if (ws_->controller().Stopped() && !working_) {
+    timer_.stop();
     event->accept();
     return;
   }
   event->ignore();
-  hide();
   closeStarted_ = std::chrono::steady_clock::now();
+  ShowClosing();
   closeTimer_.setInterval(50);
   connect(&closeTimer_, &QTimer::timeout, this, &MainWindow::FinishClosing);
   closeTimer_.start();
 }
 
+void MainWindow::ShowClosing() {
+  // Nothing new can start; the log and the task list go on showing what
+  // happens.
+  toolBar_->setEnabled(false);
+  menuBar()->setEnabled(false);
+  for (QGroupBox* f : folders_)
+    f->setEnabled(false);
+  tasks_->SetToolsEnabled(false);
+  SetCurrentTab(kLogTab);
+  status_[1]->setText(QStringLiteral("Closing: stopping the tasks..."));
+  UpdateClosingBanner();
+  closingBanner_->show();
+}
+
+void MainWindow::UpdateClosingBanner() {
+  QStringList waiting;
+  for (const Task& t : ws_->tasks.Snapshot()) {
+    if (t.state != kTaskWaiting || t.stateText != "Working") continue;
+    QString line =
+        t.kind == kBackupTask
+            ? QStringLiteral("the backup of [%1]").arg(QString::fromStdString(t.targetDatabase))
+            : QStringLiteral("the migration of [%1]%2 into [%3]")
+                  .arg(QString::fromStdString(t.sourceDatabase),
+                       t.sourceObject.empty()
+                           ? QString()
+                           : QStringLiteral(".[%1]").arg(QString::fromStdString(t.sourceObject)),
+                       QString::fromStdString(t.targetDatabase));
+    if (t.rows.active) line += QStringLiteral(", now at ") + RowProgressText(t.rows);
+    waiting << line;
+  }
+  if (working_) waiting << QStringLiteral("the command %1").arg(workingLabel_.trimmed());
+  if (waiting.isEmpty()) waiting << QStringLiteral("the task thread to end");
+  const auto left = std::chrono::duration_cast<std::chrono::seconds>(
+      options_.closeLimit - (std::chrono::steady_clock::now() - closeStarted_));
+  const QString text = QStringLiteral(
+                           "Closing: the running tasks are told to stop. Waiting for %1.\n"
+                           "The window closes when that has ended, at the latest in %2 s.")
+                           .arg(waiting.join(QStringLiteral("; ")))
+                           .arg(std::max<long long>(0, left.count()));
+  if (closingBanner_->text() != text) closingBanner_->setText(text);
+}
+
+std::string MainWindow::CutShortText() const {
+  std::string text;
+  for (TaskId id : closingTasks_) {
+    const auto t = ws_->tasks.Find(id);
+    if (!t || t->state == kTaskSucceeded) continue;
+    text += t->kind == kBackupTask
+                ? "The backup of [" + t->targetDatabase + "]"
+                : "The migration of [" + t->sourceDatabase + "]" +
+                      (t->sourceObject.empty() ? "" : ".[" + t->sourceObject + "]") + " into [" +
+                      t->targetDatabase + "]";
+    text += " was stopped before its end.";
+    if (!t->rows.table.empty()) {
+      text += " Of the table [" + t->rows.table + "] " + std::to_string(t->rows.done) +
+              (t->rows.expected >= 0 ? " of " + std::to_string(t->rows.expected) : "") +
+              " rows arrived.";
+    }
+    text += "\n";
+  }
+  if (text.empty()) return text;
+  return text +
+         "\nThe tables that arrived whole stay in the workbook. A table the stop cut is "
+         "removed again, so that the same migration can run again (the log says so, or names "
+         "a table that could not be removed).";
+}
+
 void MainWindow::FinishClosing() {
   if (ws_->controller().Stopped() && !working_) {
     closeTimer_.stop();
-    QApplication::quit();
+    timer_.stop();
+    const std::string cut = CutShortText();
+    if (!cut.empty()) {
+      std::fprintf(stderr, "migrator: %s\n", cut.c_str());
+      std::fflush(stderr);
+      frontend_->TellWhileClosing(cut);
+    }
+    hide();
+    closed_();
     return;
   }
-  if (std::chrono::steady_clock::now() - closeStarted_ < options_.closeLimit) return;
+  if (std::chrono::steady_clock::now() - closeStarted_ < options_.closeLimit) {
+    UpdateClosingBanner();
+    return;
+  }
   // A task or command stuck in a call that never returns: end the process
   // without unwinding anything that thread may still be using, and say what
   // was left unfinished.

@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "app/frontend.h"
 #include "app/workspace.h"
@@ -75,6 +76,9 @@ class MainWindow : public QMainWindow {
   QToolBar* toolBar() const { return toolBar_; }
   DbTreeView* tree(DataSourceSide side) const { return trees_[Index(side)]; }
   QGroupBox* folder(DataSourceSide side) const { return folders_[Index(side)]; }
+  // The note above a side's tree that says why the side is not usable
+  // (hidden while it is).
+  QLabel* sideNote(DataSourceSide side) const { return sideNotes_[Index(side)]; }
   // A menu item or tool button by its command id (nullptr for none).
   QAction* action(int commandId) const;
   // The top-level menus in order: "&Connect", "&Operation", "D&atabases",
@@ -108,6 +112,13 @@ class MainWindow : public QMainWindow {
   // What ends the program when a closing window gives up waiting; std::_Exit
   // unless a test sets its own.
   void SetAbandonHandler(std::function<void(int status)> h) { abandon_ = std::move(h); }
+  // What ends the program once a closing window has waited for everything
+  // (the window is hidden first); QApplication::quit unless a test sets its
+  // own.
+  void SetClosedHandler(std::function<void()> h) { closed_ = std::move(h); }
+  // The banner over the panes that says, while the window closes, what it
+  // waits for (hidden otherwise).
+  QLabel* closingBanner() const { return closingBanner_; }
 
   // What the frontend delivers, on the window thread.
   void AppendOutput(const OutputLine& line);
@@ -115,6 +126,10 @@ class MainWindow : public QMainWindow {
   void ShowHint(const QString& hint);
   void RedrawTree(DataSourceSide side);
   void SetFolderTitle(DataSourceSide side, const QString& title);
+  // A side whose Connect failed or whose connection was lost is marked: its
+  // folder's title says so, the note above its tree gives the reason, and
+  // the tree is greyed and takes no commands until the side is connected.
+  void SetSideState(DataSourceSide side, SideState state, const QString& reason);
   void Tick();
   int CurrentTab() const;
   void SetCurrentTab(int tab);
@@ -140,6 +155,12 @@ class MainWindow : public QMainWindow {
   void StartNextWork();
   void WorkDone();
   void FinishClosing();
+  void ShowClosing();
+  void UpdateClosingBanner();
+  // What the closing cut short: the tasks at work when it began that did not
+  // succeed, and how far their row copy got; empty when nothing was.
+  std::string CutShortText() const;
+  void ShowFolderTitle(int i);
 
   const std::string programDir_;
   Options options_;
@@ -150,6 +171,9 @@ class MainWindow : public QMainWindow {
   std::map<int, QAction*> actions_;
   QMenu* nodeMenus_[3] = {nullptr, nullptr, nullptr};  // D&atabases, &Database, &Table
   QGroupBox* folders_[2] = {nullptr, nullptr};
+  QString folderTitles_[2];  // the DBMS title, or the folder's name
+  SideState sideStates_[2] = {SideState::Connected, SideState::Connected};
+  QLabel* sideNotes_[2] = {nullptr, nullptr};
   DbTreeView* trees_[2] = {nullptr, nullptr};
   QTabWidget* tabs_ = nullptr;
   OutputPane* output_ = nullptr;
@@ -159,6 +183,9 @@ class MainWindow : public QMainWindow {
   QTimer timer_;
   QTimer closeTimer_;
   bool closing_ = false;
+  QLabel* closingBanner_ = nullptr;
+  std::vector<TaskId> closingTasks_;  // at work when the closing began
+  std::function<void()> closed_;
   std::chrono::steady_clock::time_point closeStarted_;
   std::function<bool(const QUrl&)> openUrl_;
   std::function<void(int)> abandon_;

@@ -89,40 +89,45 @@ Answer QtFrontend::Ask(const std::string& text, Buttons buttons, Icon icon,
   Answer negative = buttons == Buttons::Ok         ? Answer::Ok
                     : buttons == Buttons::OkCancel ? Answer::Cancel
                                                    : Answer::No;
-  return Call<Answer>(
-      [&]() -> Answer {
-        if (answerer_)
-          if (auto a = answerer_(text, buttons, caption)) return *a;
-        QMessageBox box(window_);
-        box.setWindowTitle(caption.empty() ? QString(MIGRATOR_PRODUCT) : Q(caption));
-        box.setText(Q(text));
-        box.setIcon(icon == Icon::Exclamation   ? QMessageBox::Warning
-                    : icon == Icon::Information ? QMessageBox::Information
-                    : icon == Icon::Error       ? QMessageBox::Critical
-                                                : QMessageBox::NoIcon);
-        switch (buttons) {
-          case Buttons::Ok:
-            box.setStandardButtons(QMessageBox::Ok);
-            break;
-          case Buttons::OkCancel:
-            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-            break;
-          case Buttons::YesNo:
-            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-            break;
-        }
-        switch (box.exec()) {
-          case QMessageBox::Ok:
-            return Answer::Ok;
-          case QMessageBox::Yes:
-            return Answer::Yes;
-          case QMessageBox::No:
-            return Answer::No;
-          default:
-            return buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
-        }
-      },
-      negative);
+  return Call<Answer>([&]() -> Answer { return Show(text, buttons, icon, caption); }, negative);
+}
+
+void QtFrontend::TellWhileClosing(const std::string& text) {
+  Show(text, Buttons::Ok, Icon::Exclamation, {});
+}
+
+Answer QtFrontend::Show(const std::string& text, Buttons buttons, Icon icon,
+                        const std::string& caption) {
+  if (answerer_)
+    if (auto a = answerer_(text, buttons, caption)) return *a;
+  QMessageBox box(window_);
+  box.setWindowTitle(caption.empty() ? QString(MIGRATOR_PRODUCT) : Q(caption));
+  box.setText(Q(text));
+  box.setIcon(icon == Icon::Exclamation   ? QMessageBox::Warning
+              : icon == Icon::Information ? QMessageBox::Information
+              : icon == Icon::Error       ? QMessageBox::Critical
+                                          : QMessageBox::NoIcon);
+  switch (buttons) {
+    case Buttons::Ok:
+      box.setStandardButtons(QMessageBox::Ok);
+      break;
+    case Buttons::OkCancel:
+      box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+      break;
+    case Buttons::YesNo:
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      break;
+  }
+  switch (box.exec()) {
+    case QMessageBox::Ok:
+      return Answer::Ok;
+    case QMessageBox::Yes:
+      return Answer::Yes;
+    case QMessageBox::No:
+      return Answer::No;
+    default:
+      return buttons == Buttons::Ok ? Answer::Ok : Answer::Cancel;
+  }
 }
 
 std::optional<std::string> QtFrontend::ChooseSaveFile(const std::string& title,
@@ -147,9 +152,10 @@ std::optional<std::string> QtFrontend::ChooseOpenFile(const std::string& title,
       {}));
 }
 
-std::optional<std::string> QtFrontend::ChooseFolder(const std::string& title) {
+std::optional<std::string> QtFrontend::ChooseFolder(const std::string& title,
+                                                    const std::string& initialDir) {
   return Chosen(Call<std::string>(
-      [&] { return S(QFileDialog::getExistingDirectory(window_, Q(title))); }, {}));
+      [&] { return S(QFileDialog::getExistingDirectory(window_, Q(title), Q(initialDir))); }, {}));
 }
 
 void QtFrontend::TreeChanged(DataSourceSide side) {
@@ -158,6 +164,10 @@ void QtFrontend::TreeChanged(DataSourceSide side) {
 
 void QtFrontend::SetFolderTitle(DataSourceSide side, const std::string& title) {
   Post([this, side, title] { window_->SetFolderTitle(side, Q(title)); });
+}
+
+void QtFrontend::SetSideState(DataSourceSide side, SideState state, const std::string& reason) {
+  Post([this, side, state, reason] { window_->SetSideState(side, state, Q(reason)); });
 }
 
 void QtFrontend::PostCommand(int commandId) {

@@ -27,6 +27,9 @@ class QtFrontend : public QObject, public Frontend {
   using Answerer = std::function<std::optional<Answer>(const std::string& text, Buttons buttons,
                                                        const std::string& caption)>;
   void SetAnswerer(Answerer answerer) { answerer_ = std::move(answerer); }
+  // A message box shown on the window thread even while the window closes:
+  // the window's last word on what its closing cut short.
+  void TellWhileClosing(const std::string& text);
 
   void AppendOutput(const OutputLine& line) override;
   void SetStatusText(const std::string& text) override;
@@ -39,9 +42,11 @@ class QtFrontend : public QObject, public Frontend {
   std::optional<std::string> ChooseOpenFile(const std::string& title,
                                             const std::vector<FileFilter>& filters,
                                             const std::string& initialDir) override;
-  std::optional<std::string> ChooseFolder(const std::string& title) override;
+  std::optional<std::string> ChooseFolder(const std::string& title,
+                                          const std::string& initialDir = {}) override;
   void TreeChanged(DataSourceSide side) override;
   void SetFolderTitle(DataSourceSide side, const std::string& title) override;
+  void SetSideState(DataSourceSide side, SideState state, const std::string& reason) override;
   void PostCommand(int commandId) override;
   void RequestTick() override;
   int CurrentTab() override;
@@ -53,6 +58,8 @@ class QtFrontend : public QObject, public Frontend {
   void SetBusy(bool busy) override;
 
  private:
+  // The message box (or the answerer's answer), on the window thread.
+  Answer Show(const std::string& text, Buttons buttons, Icon icon, const std::string& caption);
   bool OnWindowThread() const;
   // Runs f on the window thread: now when called there, queued otherwise.
   template <class F>

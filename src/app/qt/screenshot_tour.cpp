@@ -8,6 +8,7 @@
 #include "browser/tree_commands.h"
 #include "config/config_file.h"
 #include "config/connection_config.h"
+#include "support/condition_file.h"
 #include "tasks/task.h"
 #include "workflows/main_commands.h"
 #include "xls/workbook.h"
@@ -22,6 +23,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -30,7 +32,9 @@
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -115,23 +119,31 @@ QPixmap Composite(QWidget* base, QWidget* popup) {
 // A window's picture inside a plain frame with its title, as a desktop
 // would draw it (the off-screen platform draws no frames).
 QPixmap Framed(const QPixmap& inside, const QString& title) {
-  constexpr int kTitle = 26, kBorder = 1;
-  QPixmap canvas(inside.width() + 2 * kBorder, inside.height() + kTitle + kBorder);
+  // In the picture's own pixels: a window grabbed at a scale factor of 2
+  // gets a frame twice as large.
+  const qreal scale = inside.devicePixelRatio();
+  QPixmap body = inside;
+  body.setDevicePixelRatio(1);
+  const int kTitle = qRound(26 * scale), kBorder = qRound(scale);
+  QPixmap canvas(body.width() + 2 * kBorder, body.height() + kTitle + kBorder);
   canvas.fill(QColor(0x5a, 0x5e, 0x63));
   QPainter p(&canvas);
   p.fillRect(QRect(0, 0, canvas.width(), kTitle), QColor(0x3b, 0x3f, 0x45));
   QFont f = QApplication::font();
   f.setBold(true);
+  f.setPointSizeF(f.pointSizeF() * scale);
   p.setFont(f);
   p.setPen(Qt::white);
-  p.drawText(QRect(10, 0, canvas.width() - 40, kTitle), Qt::AlignVCenter | Qt::AlignLeft, title);
+  p.drawText(QRect(qRound(10 * scale), 0, canvas.width() - qRound(40 * scale), kTitle),
+             Qt::AlignVCenter | Qt::AlignLeft, title);
   // The close button's cross.
-  p.setPen(QPen(QColor(0xdd, 0xdd, 0xdd), 1.5));
+  p.setPen(QPen(QColor(0xdd, 0xdd, 0xdd), 1.5 * scale));
   p.setRenderHint(QPainter::Antialiasing);
-  const QPoint c(canvas.width() - 16, kTitle / 2);
-  p.drawLine(c + QPoint(-4, -4), c + QPoint(4, 4));
-  p.drawLine(c + QPoint(-4, 4), c + QPoint(4, -4));
-  p.drawPixmap(kBorder, kTitle, inside);
+  const QPointF c(canvas.width() - 16 * scale, kTitle / 2.0);
+  const QPointF d(4 * scale, 4 * scale), e(4 * scale, -4 * scale);
+  p.drawLine(c - d, c + d);
+  p.drawLine(c - e, c + e);
+  p.drawPixmap(kBorder, kTitle, body);
   return canvas;
 }
 
@@ -139,6 +151,9 @@ class Tour {
  public:
   explicit Tour(const QString& outDir) : out_(outDir) {}
   int Run();
+  // The main window alone, connected, at the scale factor and on the screen
+  // the process was started with; photographed on that screen.
+  int RunScaled();
 
  private:
   bool Prepare();
@@ -163,7 +178,13 @@ class Tour {
   void ShootMigration();
   void ShootBackup();
   void ShootTips();
+  void ShootFailedTask();
+  void ShootScaled();
+  void ShootClosingWhileRunning();
+  void ShootConnectionLost();
   bool WaitForTasks();
+  void MakeWindow();
+  void SelectAndMigrate(NodeId from, NodeId to);
 
   void ShootMenus();
 
@@ -194,6 +215,7 @@ class Tour {
   bool cancelNextQuestion_ = false;  // Cancel or No instead of OK or Yes
   QString lastQuestion_;
   bool shooting_ = false;
+  bool closed_ = false;  // the window finished closing
   QStringList written_;
   int problems_ = 0;
 };
@@ -562,11 +584,15 @@ void Tour::ShootDialogs() {
   ShootCommandDialog(kCmdMigrationCondition, "condition-dialog.png", [this](QDialog* dialog) {
     if (auto* edit = dialog->findChild<QPlainTextEdit*>("conditionEdit"))
       edit->setPlainText("status = 'paid' and total > 100");
-    if (auto* test = dialog->findChild<QPushButton*>("testButton")) test->click();
+    auto* test = dialog->findChild<QPushButton*>("testButton");
+    if (test) test->click();
     // The count runs off the window thread; its result fills the result box.
     auto* result = dialog->findChild<QPlainTextEdit*>("resultEdit");
-    WaitFor([&] { return dialog->isEnabled() && result && !result->toPlainText().isEmpty(); },
-            kConnectWaitMs);
+    WaitFor(
+        [&] {
+          return test && test->isEnabled() && result && result->toPlainText().startsWith("Test ");
+        },
+        kConnectWaitMs);
     if (!result || !result->toPlainText().startsWith("Test successfully"))
       Problem("the condition's test did not count the rows");
   });
@@ -677,15 +703,180 @@ void Tour::ShootMigration() {
   SaveWindow("after-migration.png");
 }
 
+// Selects a source node and a target node, then the tool bar's Migrate and
+// OK.
+void Tour::SelectAndMigrate(NodeId from, NodeId to) {
+  View(DataSourceSide::Source)->setCurrentIndex(IndexOf(DataSourceSide::Source, from));
+  View(DataSourceSide::Target)->setCurrentIndex(IndexOf(DataSourceSide::Target, to));
+  Pump(50);
+  if (QAction* migrate = window_->action(kCmdMigrateButton)) migrate->trigger();
+  Pump(100);
+  window_->WaitForCommands(kConnectWaitMs);
+}
+
+// A task that fails beside those that succeeded: the views of the source
+// database, which a workbook cannot take.
+void Tour::ShootFailedTask() {
+  const NodeId views = FindNode(DataSourceSide::Source, NodeKind::ViewsFolder, "Views");
+  const NodeId to = FindNode(DataSourceSide::Target, NodeKind::Database, database_);
+  if (views == kNoNode || to == kNoNode) {
+    Problem("no views folder or workbook for failed-task.png");
+    return;
+  }
+  const size_t before = ws().tasks.Size();
+  SelectAndMigrate(views, to);
+  if (ws().tasks.Size() == before || !WaitForTasks()) {
+    Problem("the views' migration did not run");
+    return;
+  }
+  if (ws().tasks.Snapshot().back().state != kTaskFailed)
+    Problem("the views' migration did not fail");
+  ShowTab("Task List");
+  window_->Tick();
+  Pump(1200);  // the task list redraws on the window's timer
+  SaveWindow("failed-task.png");
+}
+
+// The window at a scale factor of 2 on a 1400 x 900 screen, in a program of
+// its own (the factor is the process's).
+void Tour::ShootScaled() {
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_SCALE_FACTOR", "2");
+  child.setProcessEnvironment(env);
+  child.setProcessChannelMode(QProcess::ForwardedChannels);
+  child.start(QCoreApplication::applicationFilePath(),
+              {"--screenshot-scaled", out_.absolutePath()});
+  if (!child.waitForFinished(kMigrationWaitMs) || child.exitStatus() != QProcess::NormalExit ||
+      child.exitCode() != 0) {
+    Problem("the scaled window's picture was not taken");
+    return;
+  }
+  written_ << "scaled-2x.png";
+}
+
+// A migration that runs when the window is closed: the window stays,
+// saying what it waits for. The table's rows come slowly (a condition that
+// waits a little for each row); the table is dropped from the workbook first
+// so that it can be made again.
+void Tour::ShootClosingWhileRunning() {
+  const std::string table = "products";
+  const NodeId from = FindNode(DataSourceSide::Source, NodeKind::Table, table);
+  const NodeId to = FindNode(DataSourceSide::Target, NodeKind::Database, database_);
+  const NodeId old = FindNode(DataSourceSide::Target, NodeKind::Table, table);
+  if (from == kNoNode || to == kNoNode || old == kNoNode) {
+    Problem("no table to migrate for closing-while-running.png");
+    return;
+  }
+  Select(DataSourceSide::Target, old);
+  View(DataSourceSide::Target)->RunCommand(kCmdDropTable);
+  window_->WaitForCommands(kConnectWaitMs);
+  Pump(200);
+  ExpandTrees();
+  if (!ConditionFile(programDir_).Write(database_, table, "sleep(0.003) = 0").ok())
+    Problem("cannot store the slow condition");
+  const size_t before = ws().tasks.Size();
+  SelectAndMigrate(FindNode(DataSourceSide::Source, NodeKind::Table, table),
+                   FindNode(DataSourceSide::Target, NodeKind::Database, database_));
+  if (ws().tasks.Size() == before) {
+    Problem("the slow migration was not queued");
+    return;
+  }
+  // Closed while its rows flow.
+  const bool flowing = WaitFor(
+      [&] {
+        const Task last = ws().tasks.Snapshot().back();
+        return last.rows.active && last.rows.done >= 200;
+      },
+      kMigrationWaitMs);
+  if (!flowing) Problem("the slow migration did not copy rows");
+  window_->SetClosedHandler([this] { closed_ = true; });
+  window_->close();
+  Pump(30);  // laid out and drawn; the closing checks every 50 ms
+  if (!window_->isVisible() || !window_->closingBanner()->isVisible())
+    Problem("the closing window did not stay to say what it waits for");
+  SaveWindow("closing-while-running.png");
+  if (!WaitFor([&] { return closed_; }, 90'000)) Problem("the closing window did not close");
+  (void)ConditionFile(programDir_).Write(database_, table, "");
+  window_.reset();
+}
+
+// The server stops while both sides are connected; the next migration finds
+// the source lost and the window marks it.
+void Tour::ShootConnectionLost() {
+  MakeWindow();
+  if (!ConnectBothSides()) return;
+  ExpandTrees();
+  const std::string socket = Env("MIGRATOR_TEST_MYSQL_SOCKET");
+  int stopped = -1;
+  for (const char* client : {"mariadb", "mysql"}) {
+    stopped =
+        QProcess::execute(client, {"--no-defaults", "-uroot",
+                                   QString::fromStdString("--socket=" + socket), "-e", "shutdown"});
+    if (stopped == 0) break;
+  }
+  if (stopped != 0) {
+    Problem("the server could not be stopped for connection-lost.png");
+    return;
+  }
+  Pump(1000);  // the server goes
+  const NodeId from = FindNode(DataSourceSide::Source, NodeKind::Table, "orders");
+  const NodeId to = FindNode(DataSourceSide::Target, NodeKind::Database, database_);
+  SelectAndMigrate(from, to);
+  WaitForTasks();
+  WaitFor([&] { return window_->sideNote(DataSourceSide::Source)->isVisible(); }, 10'000);
+  if (!window_->folder(DataSourceSide::Source)->title().endsWith("connection lost"))
+    Problem("the window did not mark the source lost");
+  ShowTab("Log");
+  Pump(kSettleMs);
+  SaveWindow("connection-lost.png");
+}
+
+void Tour::MakeWindow() {
+  window_ = std::make_unique<MainWindow>(programDir_);
+  window_->resize(1100, 760);
+  window_->show();
+  Pump(500);  // start-up: what the window posts after it shows
+}
+
+int Tour::RunScaled() {
+  if (!Prepare()) return 1;
+  QObject::connect(&watcher_, &QTimer::timeout, [this] { AnswerModals(); });
+  watcher_.start(50);
+  // At the size the window takes by itself on this screen.
+  window_ = std::make_unique<MainWindow>(programDir_);
+  window_->show();
+  Pump(500);
+  if (ConnectBothSides()) {
+    ExpandTrees();
+    ShowTab("Log");
+    Pump(kSettleMs);
+    // The whole screen, with the window where it stands on it.
+    const QScreen* screen = window_->screen();
+    const qreal scale = window_->devicePixelRatioF();
+    QPixmap shot(screen->geometry().size() * scale);
+    shot.fill(QColor(0x2e, 0x34, 0x40));
+    QPainter p(&shot);
+    const QPixmap framed = Framed(window_->grab(), window_->windowTitle());
+    const QPoint at = window_->geometry().topLeft() * scale;
+    p.drawPixmap(at.x(), std::max(0, at.y() - qRound(26 * scale)), framed);
+    p.end();
+    const QRect inside(window_->frameGeometry());
+    if (!screen->availableGeometry().contains(inside))
+      Problem("the scaled window is larger than the screen");
+    Save(shot, "scaled-2x.png");
+  }
+  watcher_.stop();
+  window_.reset();
+  return written_.contains("scaled-2x.png") && problems_ == 0 ? 0 : 1;
+}
+
 int Tour::Run() {
   if (!Prepare()) return 1;
   QObject::connect(&watcher_, &QTimer::timeout, [this] { AnswerModals(); });
   watcher_.start(50);
 
-  window_ = std::make_unique<MainWindow>(programDir_);
-  window_->resize(1100, 760);
-  window_->show();
-  Pump(500);  // start-up: what the window posts after it shows
+  MakeWindow();
   if (ConnectBothSides()) {
     ExpandTrees();
     ShootMainWindow();
@@ -700,6 +891,10 @@ int Tour::Run() {
     ShootMigration();
     ShootBackup();
     ShootTips();
+    ShootFailedTask();
+    ShootScaled();
+    ShootClosingWhileRunning();
+    ShootConnectionLost();
   }
   watcher_.stop();
   window_.reset();
@@ -716,7 +911,9 @@ int Tour::Run() {
 QStringList ScreenshotNames() {
   return {"main-window.png",         "after-migration.png", "source-context-menu.png",
           "target-context-menu.png", "drag-and-drop.png",   "charset-dialog.png",
-          "config-dialog.png",       "driver-check.png",    "condition-dialog.png"};
+          "config-dialog.png",       "driver-check.png",    "condition-dialog.png",
+          "failed-task.png",         "scaled-2x.png",       "closing-while-running.png",
+          "connection-lost.png"};
 }
 
 int RunScreenshotTour(const QString& outDir) {
@@ -724,26 +921,55 @@ int RunScreenshotTour(const QString& outDir) {
   return tour.Run();
 }
 
-int ScreenshotTourMain(int argc, char** argv, const char* outDir) {
-  // The off-screen platform's notes about what it cannot do (raise a window,
-  // grab the keyboard) say nothing about the pictures.
+namespace {
+
+// The off-screen platform's notes about what it cannot do (raise a window,
+// grab the keyboard) say nothing about the pictures.
+void QuietPlatformNotes() {
   qInstallMessageHandler(
       [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
         if (text.startsWith("This plugin does not support")) return;
         std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
       });
+}
+
+// Draws off screen on one screen of this size: the platform's configuration
+// is written into `dir`. False when it cannot be.
+bool UseOffscreenScreen(const QTemporaryDir& dir, int width, int height) {
+  if (!dir.isValid()) return false;
+  QFile screen(dir.filePath("screen.json"));
+  if (!screen.open(QIODevice::WriteOnly)) return false;
+  screen.write(QStringLiteral(R"({"screens": [{"name": "tour", "x": 0, "y": 0, "width": %1,)"
+                              R"( "height": %2, "logicalDpi": 96, "logicalBaseDpi": 96,)"
+                              R"( "dpr": 1}]})")
+                   .arg(width)
+                   .arg(height)
+                   .toUtf8());
+  screen.close();
+  qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + screen.fileName().toLocal8Bit());
+  return true;
+}
+
+}  // namespace
+
+int ScaledScreenshotMain(int argc, char** argv, const char* outDir) {
+  QuietPlatformNotes();
+  // A 1400 x 900 screen; the scale factor comes from QT_SCALE_FACTOR.
+  QTemporaryDir scratch;
+  if (!UseOffscreenScreen(scratch, 1400, 900)) return 1;
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(MIGRATOR_PRODUCT);
+  QApplication::setApplicationVersion(MIGRATOR_VERSION);
+  Tour tour(QString::fromLocal8Bit(outDir));
+  return tour.RunScaled();
+}
+
+int ScreenshotTourMain(int argc, char** argv, const char* outDir) {
+  QuietPlatformNotes();
   // Off screen on a screen large enough for the window and its menus.
   QTemporaryDir scratch;
   const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-  if ((platform.isEmpty() || platform == "offscreen") && scratch.isValid()) {
-    QFile screen(scratch.filePath("screen.json"));
-    if (screen.open(QIODevice::WriteOnly)) {
-      screen.write(R"({"screens": [{"name": "tour", "x": 0, "y": 0, "width": 1400,)"
-                   R"( "height": 1000, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
-      screen.close();
-      qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + screen.fileName().toLocal8Bit());
-    }
-  }
+  if (platform.isEmpty() || platform == "offscreen") UseOffscreenScreen(scratch, 1400, 1000);
   QApplication app(argc, argv);
   QApplication::setApplicationName(MIGRATOR_PRODUCT);
   QApplication::setApplicationVersion(MIGRATOR_VERSION);

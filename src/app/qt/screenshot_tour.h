@@ -30,4 +30,9 @@ int RunScreenshotTour(const QString& outDir);
 // says otherwise, makes the application and runs the tour.
 int ScreenshotTourMain(int argc, char** argv, const char* outDir);
 
+// The tour's picture of the main window on a 1400 x 900 screen at the scale
+// factor QT_SCALE_FACTOR gives (the tour starts it as a program of its own
+// with 2): scaled-2x.png in OUTDIR. 0 when it was written.
+int ScaledScreenshotMain(int argc, char** argv, const char* outDir);
+
 }  // namespace migrator::gui

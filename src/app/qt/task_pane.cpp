@@ -41,18 +41,38 @@ QString RowProgressText(const RowProgress& rows) {
   return text;
 }
 
+namespace {
+const QColor kWorkingColour(27, 156, 213);
+const QColor kSucceededColour(46, 160, 67);
+const QColor kFailedColour(214, 48, 49);
+}  // namespace
+
 TaskProgressBar::TaskProgressBar(QWidget* parent) : QProgressBar(parent) {
   setRange(0, 100);
   setTextVisible(false);
   setAlignment(Qt::AlignCenter);
-  setStyleSheet("QProgressBar::chunk { background-color: rgb(27,156,213); }");
 }
 
 void TaskProgressBar::Show(const TaskRow& row) {
   const RowProgress& rows = row.rows;
   int value = row.progress;
   texts_.clear();
-  if (rows.active) {
+  const bool ended = row.state == kTaskSucceeded || row.state == kTaskFailed;
+  const QColor chunk = row.state == kTaskSucceeded ? kSucceededColour
+                       : row.state == kTaskFailed  ? kFailedColour
+                                                   : kWorkingColour;
+  if (chunk != chunk_) {
+    chunk_ = chunk;
+    // Dark text on the bar whatever its fill: the words stay readable.
+    setStyleSheet(QStringLiteral("QProgressBar { color: black; text-align: center; } "
+                                 "QProgressBar::chunk { background-color: %1; }")
+                      .arg(chunk.name()));
+  }
+  if (ended) {
+    // The outcome; the tooltip keeps the figures of the last table copied.
+    texts_ << QString::fromUtf8(row.cells[3]);
+    value = 100;  // the whole bar in the outcome's colour
+  } else if (rows.active) {
     if (rows.expected > 0)
       value = static_cast<int>(std::min<std::int64_t>(100, rows.done * 100 / rows.expected));
     else if (rows.expected == 0)
@@ -67,7 +87,7 @@ void TaskProgressBar::Show(const TaskRow& row) {
     texts_ << counts;
   }
   setValue(std::clamp(value, 0, 100));
-  setTextVisible(rows.active);
+  setTextVisible(ended || rows.active);
   const QString tip = RowProgressText(rows);
   if (toolTip() != tip) setToolTip(tip);
   update();
@@ -131,9 +151,16 @@ TaskPane::TaskPane(QWidget* parent) : QWidget(parent) {
   const QFontMetrics cells(table_->font());
   const int type = cells.horizontalAdvance(QStringLiteral("MIGRATION")) + 16;
   const int state = cells.horizontalAdvance(QStringLiteral("SUCCESS")) + 16;
-  const std::pair<int, int> widths[] = {
-      {0, 32},  {1, 72}, {2, std::max(62, type)}, {3, std::max(60, state)}, {4, 160},
-      {7, 160}, {8, 220}};
+  // The bar's whole text of a large table fits: counts and rate.
+  const int progress =
+      cells.horizontalAdvance(QStringLiteral("65535/65535 rows, 99999 rows/s")) + 16;
+  const std::pair<int, int> widths[] = {{0, 32},
+                                        {1, std::max(72, progress)},
+                                        {2, std::max(62, type)},
+                                        {3, std::max(60, state)},
+                                        {4, 160},
+                                        {7, 160},
+                                        {8, 220}};
   for (auto [c, w] : widths)
     table_->setColumnWidth(c, w);
   layout->addWidget(table_);
@@ -146,6 +173,7 @@ void TaskPane::ShowRows(const std::vector<TaskRow>& rows) {
   // Rows, their cells and bars are kept and filled again: a rebuild during a
   // copy (several a second) neither flickers nor makes widgets.
   const int n = static_cast<int>(rows.size());
+  const int before = table_->rowCount();
   table_->setRowCount(n);
   for (int r = 0; r < n; ++r) {
     const QString tip = RowProgressText(rows[r].rows);
@@ -162,6 +190,10 @@ void TaskPane::ShowRows(const std::vector<TaskRow>& rows) {
       const QString cellTip = tip.isEmpty() ? text : tip;
       if (item->toolTip() != cellTip) item->setToolTip(cellTip);
     }
+    if (QTableWidgetItem* state = table_->item(r, 3)) {
+      const QBrush colour = rows[r].state == kTaskFailed ? QBrush(kFailedColour) : QBrush();
+      if (state->foreground() != colour) state->setForeground(colour);
+    }
     TaskProgressBar* b = bar(r);
     if (!b) {
       b = new TaskProgressBar(table_);
@@ -172,6 +204,22 @@ void TaskPane::ShowRows(const std::vector<TaskRow>& rows) {
   if (selected >= 0 && selected < table_->rowCount()) SelectRow(selected);
   table_->horizontalScrollBar()->setValue(h);
   table_->verticalScrollBar()->setValue(v);
+  // A task just added, or just started, is brought into view (whole, not
+  // half hidden below the last visible row); otherwise the view stays where
+  // the person left it.
+  int show = n > before ? n - 1 : -1;
+  for (int r = 0; r < n; ++r) {
+    if (!rows[r].working) continue;
+    if (rows[r].id != shownWorking_) {
+      shownWorking_ = rows[r].id;
+      show = r;
+    }
+    break;
+  }
+  if (show >= 0) {
+    table_->scrollTo(table_->model()->index(show, 0), QAbstractItemView::EnsureVisible);
+    table_->horizontalScrollBar()->setValue(h);
+  }
 }
 
 TaskProgressBar* TaskPane::bar(int row) const {

@@ -23,17 +23,23 @@ enum TaskCommand : int {
   kCmdStopTasks = 5560,
 };
 
-// The bar of one row. Its text is the longest of its texts that fits.
+// The bar of one row. Its text is the longest of its texts that fits. A
+// finished task's bar says how it ended, in words and in its colour (green
+// for success, red for failure); a waiting or working one is blue.
 class TaskProgressBar : public QProgressBar {
   Q_OBJECT
  public:
   explicit TaskProgressBar(QWidget* parent = nullptr);
-  // Shows a row: the rows copied while a copy runs, the percent otherwise.
+  // Shows a row: the rows copied while a copy runs, the outcome once the
+  // task has ended, the percent otherwise.
   void Show(const TaskRow& row);
   QString text() const override;
+  // The colour of the bar's filled part.
+  QColor chunkColour() const { return chunk_; }
 
  private:
   QStringList texts_;  // longest first; the percent when none fits
+  QColor chunk_;
 };
 
 // "[t] 1200 of 5000 rows, 850 rows/s": the figures of a task's row copy
@@ -45,7 +51,8 @@ class TaskPane : public QWidget {
  public:
   explicit TaskPane(QWidget* parent = nullptr);
 
-  // Replaces the rows, keeping the selection and the scroll position.
+  // Replaces the rows, keeping the selection and the scroll position; a
+  // task that was added or has just started is scrolled into view.
   void ShowRows(const std::vector<TaskRow>& rows);
   int SelectedRow() const;
   void SelectRow(int row);
@@ -53,6 +60,8 @@ class TaskPane : public QWidget {
   TaskProgressBar* bar(int row) const;
   void SetControllerImage(int image);
   void SetControllerToolTip(const QString& tip);
+  // The tool bar's commands on or off (off while the window closes).
+  void SetToolsEnabled(bool enabled) { tools_->setEnabled(enabled); }
 
  signals:
   void Command(int id);
@@ -61,6 +70,7 @@ class TaskPane : public QWidget {
   QToolBar* tools_;
   QTableWidget* table_;
   QAction* controllerAction_ = nullptr;
+  TaskId shownWorking_ = 0;  // the working task last scrolled into view
 };
 
 }  // namespace migrator::gui

@@ -243,6 +243,8 @@ QVariant DbTreeModel::data(const QModelIndex& index, int role) const {
       if (side_ == DataSourceSide::Source && n->kind == NodeKind::Table &&
           generation_ == ws_.source.tree.Generation())
         return Q(ConditionTip(ws_, n->id));
+      if (side_ == DataSourceSide::Target && n->kind == NodeKind::Table)
+        return Q(WorkbookTableTip(n->text));
       return {};
     case Qt::BackgroundRole:
       if (n->id == highlight_) return QApplication::palette().brush(QPalette::Highlight);

@@ -292,9 +292,10 @@ void DbTreeView::dropEvent(QDropEvent* event) {
   DropOnNode(ws_, side_, target, model_->generation());
 }
 
-std::optional<std::string> DbTreeView::ChooseCharset(const std::string& current) {
+std::optional<std::string> DbTreeView::ChooseCharset(const std::string& current,
+                                                     const std::vector<CharsetChoice>& choices) {
   return OnThreadOf(this, [&]() -> std::optional<std::string> {
-    CharsetDialog dialog(current, window());
+    CharsetDialog dialog(current, choices, window());
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.choice();
   });

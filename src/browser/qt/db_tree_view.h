@@ -64,7 +64,8 @@ class DbTreeView : public QTreeView, public TreeHost {
   QPixmap DragImage(NodeId node) const;
 
   // TreeHost
-  std::optional<std::string> ChooseCharset(const std::string& current) override;
+  std::optional<std::string> ChooseCharset(const std::string& current,
+                                           const std::vector<CharsetChoice>& choices) override;
   void OpenCondition(const std::string& database, const std::string& table) override;
   std::string StorageItemText() override;
   void SetStorageItemText(const std::string& text) override;

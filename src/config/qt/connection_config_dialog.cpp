@@ -9,6 +9,7 @@
 #include <QWindow>
 #include <algorithm>
 
+#include "app/qt/fit_screen.h"
 #include "app/qt/off_window_thread.h"
 
 namespace migrator::gui {
@@ -63,6 +64,7 @@ ConnectionConfigDialog::ConnectionConfigDialog(Workspace& ws, ConnectionConfigSe
   Build();
   model_.Open();
   ShowState();
+  FitToScreen(this);
 }
 
 QGroupBox* ConnectionConfigDialog::BuildSide(DataSourceSide side, const char* name) {
@@ -142,10 +144,15 @@ QGroupBox* ConnectionConfigDialog::BuildSide(DataSourceSide side, const char* na
 void ConnectionConfigDialog::Build() {
   setWindowTitle(QStringLiteral("Config"));
   auto* layout = new QVBoxLayout(this);
+  // The fields and options scroll on a screen too small for them; the
+  // buttons stay below, in view.
+  auto* body = new QWidget(this);
+  auto* fields = new QVBoxLayout(body);
+  fields->setContentsMargins(0, 0, 0, 0);
   auto* sidesRow = new QHBoxLayout;
   sidesRow->addWidget(BuildSide(DataSourceSide::Source, "source"), 1);
   sidesRow->addWidget(BuildSide(DataSourceSide::Target, "target"), 1);
-  layout->addLayout(sidesRow);
+  fields->addLayout(sidesRow);
 
   auto* options = new QGroupBox(tr("Options"), this);
   auto* grid = new QGridLayout(options);
@@ -164,7 +171,11 @@ void ConnectionConfigDialog::Build() {
   grid->addWidget(tipsOption_, 2, 0);
   grid->addWidget(overwriteDatabase, 0, 1);
   grid->addWidget(overwriteTable, 1, 1);
-  layout->addWidget(options);
+  fields->addWidget(options);
+  // Side by side when the screen has the room, one above the other when not.
+  if (body->sizeHint().width() > ScreenRoom(this).width() - 2 * layout->contentsMargins().left())
+    sidesRow->setDirection(QBoxLayout::TopToBottom);
+  layout->addWidget(new FittingScrollArea(body, this), 1);
   connect(configOption_, &QCheckBox::clicked, this,
           [this](bool on) { model_.SetConfigOption(on); });
   connect(autoBackupOption_, &QCheckBox::clicked, this,

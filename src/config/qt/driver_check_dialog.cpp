@@ -8,8 +8,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/frontend.h"
+#include "app/qt/fit_screen.h"
 #include "config/connection_config.h"
 
 namespace migrator::gui {
@@ -51,10 +53,16 @@ DriverCheckDialog::DriverCheckDialog(Frontend& ui, std::string programDir,
     : QDialog(parent), ui_(ui), programDir_(std::move(programDir)), env_(std::move(env)) {
   setWindowTitle(tr("ODBC Driver/OLEDB Provider Check"));
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(BuildSection(QStringLiteral("MySQL"), CheckDialogSourceRows(SourceProbe(env_)),
-                                 "sourceRows", true));
-  layout->addWidget(BuildSection(QStringLiteral("Excel"), ParseProbeRows(TargetProbe(env_)),
-                                 "targetRows", false));
+  // The sections scroll on a screen too small for them; the buttons stay
+  // below, in view.
+  auto* body = new QWidget(this);
+  auto* sections = new QVBoxLayout(body);
+  sections->setContentsMargins(0, 0, 0, 0);
+  sections->addWidget(BuildSection(QStringLiteral("MySQL"),
+                                   CheckDialogSourceRows(SourceProbe(env_)), "sourceRows", true));
+  sections->addWidget(BuildSection(QStringLiteral("Excel"), ParseProbeRows(TargetProbe(env_)),
+                                   "targetRows", false));
+  layout->addWidget(new FittingScrollArea(body, this), 1);
 
   auto* buttons = new QDialogButtonBox(this);
   auto* open = buttons->addButton(tr("Open Config"), QDialogButtonBox::AcceptRole);
@@ -68,7 +76,7 @@ DriverCheckDialog::DriverCheckDialog(Frontend& ui, std::string programDir,
     ui_.PostCommand(ConnectionConfig::kOpenCommand);
   });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  resize(sizeHint().expandedTo(QSize(620, 0)));
+  FitToScreen(this, QSize(std::max(620, sizeHint().width()), 0));
 }
 
 QWidget* DriverCheckDialog::BuildSection(const QString& title, const std::vector<ProbeRow>& rows,

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include "oledb/data_source.h"
 #include "oledb/memory_rowset.h"
 #include "oledb/text.h"
+#include "platform/workbook_guard.h"
 #include "providers/workbook/sql.h"
 #include "providers/workbook/tables.h"
 #include "xls/big_alloc.h"
@@ -38,27 +40,6 @@ HRESULT CodeOf(const Error& e) {
 // A file's bytes, in memory that is mapped in large pages: a workbook is
 // read in one piece, and fresh memory costs a fault per page.
 using FileBytes = std::vector<std::uint8_t, xls::BigUninitAlloc<std::uint8_t>>;
-
-// Which file a path named at some moment: a file moved, replaced or written
-// since has another stamp.
-struct FileStamp {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = -1;
-  std::int64_t mtimeSeconds = 0;
-  long mtimeNanoseconds = 0;
-
-  static FileStamp Of(const struct stat& st) {
-    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
-  }
-  bool operator==(const FileStamp&) const = default;
-};
-
-// The stamp of the file at `path` now; an empty stamp when there is none.
-FileStamp StampOf(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? FileStamp::Of(st) : FileStamp{};
-}
 
 // Reads a whole file and the stamp of what was read; an errno text on failure.
 Status ReadWholeFile(const std::string& path, FileBytes& out, FileStamp& stamp) {
@@ -113,10 +94,20 @@ struct WorkbookFile {
   bool readOnly = false;
   std::unique_ptr<xls::Workbook> book;
   std::unique_ptr<WorkbookTables> tables;
-  bool dirty = false;            // rows were inserted since the last save
+  bool dirty = false;  // rows were inserted since the last save
+  // A session's open transaction: nothing is saved until it commits.
+  const void* transaction = nullptr;
+  bool transactionLost = false;  // a failed statement read the file again under it
   std::uint64_t generation = 0;  // counts replacements of `book`; rowsets check it
   std::string broken;            // why the workbook cannot be used any more
   FileStamp stamp;               // the file as `book` was last read from or saved to
+  // Held from the first change until the workbook is saved again: no other
+  // writer (process or data source) changes the file meanwhile.
+  WorkbookLock lock;
+  std::chrono::milliseconds lockWait = kWorkbookLockWait;
+  // A wait for the lock ran out: the changes that follow (the other rows of
+  // a table) try once each, without waiting again, until one gets it.
+  bool waitedInVain = false;
 
   Status Load() {
     FileBytes bytes;
@@ -136,8 +127,51 @@ struct WorkbookFile {
     return {};
   }
 
+  // Before a change: takes the lock (waiting for another writer, within
+  // bounds) and, when the file is no longer the one read and nothing is
+  // held for it, reads it again, so that the change goes into the file as
+  // it is now. A workbook that may not be written is refused here, before
+  // anything changes.
+  Status BeginWrite() {
+    if (!book) return Fail(broken);
+    if (lock.held()) return {};
+    if (auto writable = CheckWritable(filePath); !writable)
+      return Fail("The workbook \"" + displayPath + "\" cannot be changed: " + writable.message() +
+                  ".");
+    auto taken =
+        WorkbookLock::Acquire(filePath, waitedInVain ? std::chrono::milliseconds(0) : lockWait);
+    waitedInVain = !taken;
+    if (!taken) return Fail(taken.message());
+    lock = std::move(*taken);
+    if (!dirty && !(StampOf(filePath) == stamp)) {
+      if (auto st = Load(); !st) {
+        lock.Release();
+        return st;
+      }
+    }
+    return {};
+  }
+
+  // After a change: with nothing held for the file any more, others may
+  // write. An open transaction keeps the lock until it ends.
+  void EndWrite() {
+    if (!dirty && !transaction) lock.Release();
+  }
+  // Calls EndWrite when it goes out of scope.
+  struct WriteEnd {
+    WorkbookFile& file;
+    ~WriteEnd() { file.EndWrite(); }
+  };
+
+  // Replaces the file by the workbook, unless the file is no longer the one
+  // the workbook was read from or saved to (another program wrote it): that
+  // is never overwritten.
   Status Save() {
     if (!book) return Fail(broken);
+    if (!(StampOf(filePath) == stamp))
+      return Fail("the workbook \"" + displayPath +
+                  "\" was changed by another program since it was read, and is not "
+                  "overwritten");
     if (auto st = book->Save(filePath); !st) return st;
     stamp = StampOf(filePath);
     dirty = false;
@@ -268,20 +302,84 @@ class WorkbookSession : public ProviderSession {
 
   // Inserted rows are saved when the session goes at the latest. A failure
   // here has no one to tell (callers that must know flush first); the data
-  // source tries again when it goes.
+  // source tries again when it goes. A transaction left open is undone.
   ~WorkbookSession() override {
-    if (file_.dirty) (void)file_.Save();
+    if (file_.transaction == this) {
+      EndTransaction();
+      file_.Restore();
+    }
+    if (file_.dirty && !file_.transaction) (void)file_.Save();
+    file_.EndWrite();
   }
 
   // Saves the rows inserted since the last save. When that fails they stay
   // held (a later flush or release tries again) and the file on disk is the
   // one before, whole.
   HRESULT Flush(ErrorRecords& errors) override {
+    if (file_.transaction)
+      return Failure(errors, hr::E_UNEXPECTED,
+                     "A transaction is open on the workbook \"" + file_.displayPath +
+                         "\": its changes are saved when it commits.");
     if (!file_.dirty) return hr::S_OK;
     if (auto st = file_.Save(); !st)
       return Failure(errors, hr::E_FAIL,
                      "The rows added to the workbook \"" + file_.displayPath +
                          "\" since it was last saved are not in the file: " + st.message());
+    file_.EndWrite();
+    return hr::S_OK;
+  }
+
+  // A transaction: statements change the workbook in memory only, and Commit
+  // saves them all at once (the file is replaced whole, so it holds either
+  // every change or none). Abort reads the file again.
+  HRESULT StartTransaction(ErrorRecords& errors) override {
+    if (!file_.tables) return Failure(errors, hr::E_UNEXPECTED, file_.broken);
+    if (file_.readOnly) return ReadOnly(errors);
+    if (file_.transaction)
+      return Failure(errors, hr::E_UNEXPECTED, "A transaction is already open on the workbook.");
+    // Held until the transaction ends: nobody else writes the file meanwhile.
+    if (auto st = file_.BeginWrite(); !st)
+      return Failure(errors, hr::E_FAIL, "The transaction was not started: " + st.message());
+    // The rows inserted before it are not part of it.
+    if (file_.dirty) {
+      if (auto st = file_.Save(); !st)
+        return Failure(errors, hr::E_FAIL,
+                       "The transaction was not started: the rows added before it cannot be "
+                       "saved: " +
+                           st.message());
+    }
+    file_.transaction = this;
+    file_.transactionLost = false;
+    return hr::S_OK;
+  }
+
+  HRESULT Commit(ErrorRecords& errors) override {
+    if (file_.transaction != this)
+      return Failure(errors, hr::E_UNEXPECTED, "No transaction is open on this session.");
+    const bool lost = file_.transactionLost;
+    EndTransaction();
+    WorkbookFile::WriteEnd end{file_};
+    if (lost)
+      return Failure(errors, hr::E_FAIL,
+                     "The transaction was undone: a statement in it failed and the workbook "
+                     "was read again.");
+    if (!file_.dirty) return hr::S_OK;
+    if (auto st = file_.Save(); !st) {
+      file_.Restore();
+      return Failure(errors, hr::E_FAIL,
+                     "The changes were undone because the workbook \"" + file_.displayPath +
+                         "\" cannot be saved: " + st.message());
+    }
+    return hr::S_OK;
+  }
+
+  HRESULT Abort(ErrorRecords& errors) override {
+    if (file_.transaction != this)
+      return Failure(errors, hr::E_UNEXPECTED, "No transaction is open on this session.");
+    const bool changed = file_.dirty || file_.transactionLost;
+    EndTransaction();
+    if (changed) file_.Restore();
+    file_.EndWrite();
     return hr::S_OK;
   }
 
@@ -303,8 +401,12 @@ class WorkbookSession : public ProviderSession {
       }
       case Statement::Kind::Insert: {
         if (file_.readOnly) return ReadOnly(errors);
-        if (auto st = tables.Insert(statement_); !st)
+        if (auto st = file_.BeginWrite(); !st) return Failure(errors, hr::E_FAIL, st.message());
+        // The workbook may have been read again: its tables are new.
+        if (auto st = file_.tables->Insert(statement_); !st) {
+          file_.EndWrite();
           return Failure(errors, CodeOf(st.error()), st.message());
+        }
         file_.dirty = true;
         return hr::S_OK;
       }
@@ -339,18 +441,32 @@ class WorkbookSession : public ProviderSession {
   }
 
  private:
+  void EndTransaction() {
+    file_.transaction = nullptr;
+    file_.transactionLost = false;
+  }
+
   HRESULT ReadOnly(ErrorRecords& errors) {
     return Failure(errors, hr::DB_SEC_E_PERMISSIONDENIED,
                    "The workbook \"" + file_.displayPath + "\" is open read-only.");
   }
 
-  // CREATE TABLE and DROP TABLE: saved at once, or nothing changes.
+  // CREATE TABLE and DROP TABLE: saved at once, or nothing changes. Inside
+  // a transaction they wait for its commit.
   HRESULT RunDdl(ErrorRecords& errors) {
     if (file_.readOnly) return ReadOnly(errors);
     const char* what = StatementName(statement_.kind);
+    if (auto st = file_.BeginWrite(); !st)
+      return Failure(errors, hr::E_FAIL, std::string(what) + " was not run: " + st.message());
+    HRESULT h = ApplyDdl(errors, what);
+    file_.EndWrite();
+    return h;
+  }
+
+  HRESULT ApplyDdl(ErrorRecords& errors, const char* what) {
     // The rows inserted so far go first, so that the file on disk is the
     // state to go back to.
-    if (file_.dirty) {
+    if (file_.dirty && !file_.transaction) {
       if (auto st = file_.Save(); !st)
         return Failure(
             errors, hr::E_FAIL,
@@ -363,8 +479,15 @@ class WorkbookSession : public ProviderSession {
     if (!applied) {
       // CREATE TABLE undoes its own changes; DROP TABLE may have cleared some
       // cells before it failed.
-      if (!create) file_.Restore();
+      if (!create) {
+        file_.Restore();
+        if (file_.transaction) file_.transactionLost = true;
+      }
       return Failure(errors, CodeOf(applied.error()), applied.message());
+    }
+    if (file_.transaction) {
+      file_.dirty = true;
+      return hr::S_OK;
     }
     if (auto st = file_.Save(); !st) {
       file_.Restore();
@@ -484,7 +607,7 @@ Status CheckProviderString(std::string_view s) {
 class WorkbookDataSource : public ProviderDataSource {
  public:
   ~WorkbookDataSource() override {
-    if (file_.dirty) (void)file_.Save();
+    if (file_.dirty && !file_.transaction) (void)file_.Save();
   }
 
   HRESULT Initialize(const PropertySet& init, ErrorRecords& errors) override {
@@ -497,6 +620,9 @@ class WorkbookDataSource : public ProviderDataSource {
         return Failure(errors, hr::DB_E_BADINITSTRING, st.message());
     }
     if (const auto mode = init.FindI4(DBPROP_INIT_MODE)) file_.readOnly = (*mode & 3) == 1;
+    // How long a change waits for another writer of the workbook.
+    if (const auto wait = init.FindI4(DBPROP_INIT_GENERALTIMEOUT); wait && *wait >= 0)
+      file_.lockWait = std::chrono::seconds(*wait);
 
     file_.displayPath = *path;
     std::error_code ec;
@@ -514,7 +640,10 @@ class WorkbookDataSource : public ProviderDataSource {
     if (S_ISDIR(st.st_mode))
       return Failure(errors, hr::E_FAIL, "\"" + *path + "\" is a folder, not a workbook.");
     // What saves that never finished left beside it goes now.
-    if (!file_.readOnly) xls::RemoveStaleSaveFiles(file_.filePath);
+    if (!file_.readOnly) {
+      xls::RemoveStaleSaveFiles(file_.filePath);
+      RemoveStaleWorkbookLock(file_.filePath);
+    }
     if (auto loaded = file_.Load(); !loaded) return Failure(errors, hr::E_FAIL, loaded.message());
     return hr::S_OK;
   }
@@ -550,14 +679,37 @@ class WorkbookDataSource : public ProviderDataSource {
     return hr::S_OK;
   }
 
+  std::optional<std::vector<std::string>> SheetsOutsideTables() const {
+    if (!file_.tables) return std::nullopt;
+    const std::vector<TableRef> tables = file_.tables->List();
+    std::vector<std::string> out;
+    for (const TableRef& sheet : tables) {
+      if (!sheet.isSheet || !sheet.range) continue;
+      const xls::Range& used = *sheet.range;
+      bool covered = false;
+      for (const TableRef& t : tables) {
+        if (t.isSheet || t.sheet != sheet.sheet || !t.range) continue;
+        const xls::Range& r = *t.range;
+        covered = covered || (r.firstRow <= used.firstRow && used.lastRow <= r.lastRow &&
+                              r.firstCol <= used.firstCol && used.lastCol <= r.lastCol);
+      }
+      if (!covered) out.push_back(sheet.listedName);
+    }
+    return out;
+  }
+
   bool Lend(const std::string& path,
             const std::function<bool(xls::Workbook&, const std::string&)>& use) {
-    if (!file_.book || file_.readOnly) return false;
+    if (!file_.book || file_.readOnly || file_.transaction) return false;
+    // Held for the length of the loan; a workbook read again here is lent
+    // as the file holds it now.
+    if (!file_.BeginWrite()) return false;
+    WorkbookFile::WriteEnd end{file_};
     if (file_.dirty && !file_.Save()) return false;
     // The file must be the one the workbook was read from or saved to; an
     // empty stamp (nothing there, a torn read) matches nothing.
     const FileStamp now = StampOf(path);
-    if (now == FileStamp{} || !(now == file_.stamp)) return false;
+    if (now.empty() || !(now == file_.stamp)) return false;
     bool same = false;
     try {
       same = use(*file_.book, file_.filePath);
@@ -579,6 +731,15 @@ class WorkbookDataSource : public ProviderDataSource {
 };
 
 }  // namespace
+
+std::optional<std::vector<std::string>> SheetsOutsideTables(oledb::DataSource& dataSource) {
+  std::optional<std::vector<std::string>> sheets;
+  dataSource.WithProvider([&](ProviderDataSource& provider) {
+    if (auto* ours = dynamic_cast<WorkbookDataSource*>(&provider))
+      sheets = ours->SheetsOutsideTables();
+  });
+  return sheets;
+}
 
 bool LendWorkbook(oledb::DataSource& dataSource, const std::string& path,
                   const std::function<bool(xls::Workbook& book, const std::string& file)>& use) {

@@ -25,12 +25,27 @@
 // path is made absolute at initialisation, so a change of the working
 // directory does not move the file.
 //
+// Other writers: a change takes the workbook's lock (platform/workbook_guard.h)
+// and holds it until the workbook is saved again, so that two data sources, in
+// this process or in others, take turns instead of saving over each other. A
+// change waits for another holder, and for LibreOffice's lock file, up to
+// DBPROP_INIT_GENERALTIMEOUT seconds (default 10), and is refused with a
+// sentence naming the holder after that; the changes that follow such a
+// refusal (the other rows of a table) try once each without waiting, until
+// one gets the lock. When the file is not the one read
+// any more and nothing is held for it, it is read again before the change;
+// rows held for a file that another program rewrote meanwhile are refused at
+// the save, never saved over it. A workbook without write permission is
+// refused at the first change, in the system's words.
+//
 // Rowsets of SELECT report a bookmark column (ordinal 0) before the data
 // columns; schema rowsets have exactly their standard columns.
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "oledb/provider.h"
 
@@ -59,11 +74,15 @@ std::unique_ptr<oledb::ProviderDataSource> CreateDataSource();
 // works on it in place. No statement of the data source runs meanwhile. Rows
 // not saved yet are saved first.
 //
+// The workbook's lock is held for the length of the loan. A file that another
+// program rewrote since it was read (and that nothing is held for) is read
+// again first, and lent as it is now.
+//
 // Refused (false, `use` not called) when the data source is another
-// provider's or holds no workbook, when that save fails, or when `path` is
-// not the very file the workbook was last read from or saved to (another
-// file, or this one moved, replaced or changed since): the caller then reads
-// the file itself.
+// provider's or holds no workbook, when the lock cannot be had, when that
+// save fails, or when `path` is not the very file the workbook is read from
+// (another file, or this one moved away): the caller then reads the file
+// itself.
 //
 // `use` gets the workbook and its absolute path, may move the workbook away
 // and must put it back, and returns true when the file holds the workbook as
@@ -72,5 +91,13 @@ std::unique_ptr<oledb::ProviderDataSource> CreateDataSource();
 // lock: it must not wait for another thread.
 bool LendWorkbook(oledb::DataSource& dataSource, const std::string& path,
                   const std::function<bool(xls::Workbook& book, const std::string& file)>& use);
+
+// The sheets of the workbook that `dataSource` holds that have cells outside
+// every table (defined name) on them: sheets filled by hand, whose rows no
+// table gives. Listed as the tables rowset lists them ("S$", 'My sheet$').
+// A sheet whose cells all lie inside one table's range, and an empty sheet,
+// are not listed. Nothing when the data source is another provider's or
+// holds no workbook.
+std::optional<std::vector<std::string>> SheetsOutsideTables(oledb::DataSource& dataSource);
 
 }  // namespace migrator::providers::workbook

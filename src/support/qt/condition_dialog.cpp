@@ -6,7 +6,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/qt/off_window_thread.h"
+#include <QApplication>
+
+#include "app/qt/fit_screen.h"
 #include "app/workspace.h"
 #include "oledb/operations.h"
 #include "oledb/schema_reader.h"
@@ -52,7 +54,8 @@ ConditionDialog::ConditionDialog(Workspace& ws, std::string database, std::strin
                                  QWidget* parent)
     : QDialog(parent),
       editor_(ws.programDir(), std::move(database), std::move(table), ws.frontend(),
-              SourceCount(ws)) {
+              SourceCount(ws)),
+      query_(SourceCount(ws)) {
   setWindowTitle(tr("Migration Condition - %1.%2").arg(Q(editor_.database()), Q(editor_.table())));
   auto* grid = new QGridLayout(this);
 
@@ -87,48 +90,118 @@ ConditionDialog::ConditionDialog(Workspace& ws, std::string database, std::strin
   });
 
   grid->addWidget(new QLabel(tr("Result:"), this), 3, 0);
+  // Room for a server's error message: it wraps and the box grows with the
+  // dialog.
   result_ = new QPlainTextEdit(this);
   result_->setObjectName("resultEdit");
   result_->setReadOnly(true);
-  result_->setMaximumHeight(fontMetrics().lineSpacing() * 4 + 12);
+  result_->setMinimumHeight(fontMetrics().lineSpacing() * 5 + 12);
   grid->addWidget(result_, 4, 0);
+  busy_ = new QProgressBar(this);
+  busy_->setObjectName("testBusy");
+  busy_->setRange(0, 0);  // moving: no end is known
+  busy_->setTextVisible(false);
+  busy_->setMaximumHeight(fontMetrics().height());
+  busy_->hide();
+  grid->addWidget(busy_, 5, 0);
 
-  auto* test = new QPushButton(tr("Test"), this);
+  test_ = new QPushButton(tr("Test"), this);
   save_ = new QPushButton(tr("Save"), this);
   auto* close = new QPushButton(tr("Close"), this);
-  test->setObjectName("testButton");
+  test_->setObjectName("testButton");
   save_->setObjectName("saveButton");
   close->setObjectName("closeButton");
-  test->setDefault(true);
+  test_->setDefault(true);
   save_->setEnabled(false);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  buttons->addWidget(test);
+  buttons->addWidget(test_);
   buttons->addWidget(save_);
   buttons->addWidget(close);
-  grid->addLayout(buttons, 5, 0, 1, 2);
-  grid->setRowStretch(2, 1);
+  grid->addLayout(buttons, 6, 0, 1, 2);
+  grid->setRowStretch(2, 3);
+  grid->setRowStretch(4, 2);
   grid->setColumnStretch(0, 1);
 
-  connect(test, &QPushButton::clicked, this, [this] {
-    // Counting the rows of a large table can take a while.
-    const std::string condition = condition_->toPlainText().toStdString();
-    gui::RunOffWindowThread(this, [this, &condition] { editor_.Test(condition); });
-    ShowResult();
-  });
+  connect(test_, &QPushButton::clicked, this,
+          [this] { StartTest(condition_->toPlainText(), [this] { ShowResult(); }); });
   connect(save_, &QPushButton::clicked, this, [this] {
-    if (editor_.Save(condition_->toPlainText().toStdString())) {
-      condition_->setPlainText(Q(editor_.condition()));
-    }
-    ShowResult();
+    const std::string text = condition_->toPlainText().toStdString();
+    auto save = [this, text] {
+      if (editor_.Save(text)) condition_->setPlainText(Q(editor_.condition()));
+      ShowResult();
+    };
+    // A condition edited since its test is counted first, here as by Test.
+    if (editor_.SaveNeedsTest(text))
+      StartTest(condition_->toPlainText(), save);
+    else
+      save();
   });
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
-  setTabOrder(condition_, test);
-  setTabOrder(test, save_);
+  setTabOrder(condition_, test_);
+  setTabOrder(test_, save_);
   setTabOrder(save_, close);
   setTabOrder(close, columns_);
   condition_->setFocus();
-  resize(560, 340);
+  FitToScreen(this, QSize(600, 420));
+}
+
+ConditionDialog::~ConditionDialog() {
+  SetBusyCursor(false);
+  if (worker_.joinable()) worker_.join();
+}
+
+void ConditionDialog::done(int result) {
+  // Closed while counting: the wait ends here, the answer is dropped.
+  SetBusyCursor(false);
+  QDialog::done(result);
+}
+
+void ConditionDialog::SetBusyCursor(bool busy) {
+  if (busy == busyCursor_) return;
+  busyCursor_ = busy;
+  if (busy)
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+  else
+    QApplication::restoreOverrideCursor();
+}
+
+void ConditionDialog::SetTesting(bool testing) {
+  condition_->setReadOnly(testing);
+  columns_->setEnabled(!testing);
+  test_->setEnabled(!testing);
+  if (testing) save_->setEnabled(false);
+  busy_->setVisible(testing);
+  SetBusyCursor(testing && isVisible());
+}
+
+void ConditionDialog::StartTest(const QString& condition, std::function<void()> then) {
+  if (TestRunning()) return;
+  if (worker_.joinable()) worker_.join();  // an earlier count, ended
+  const std::string text = condition.toStdString();
+  const std::string statement = editor_.TestStatement(text);
+  result_->setPlainText(tr("Testing: counting the rows of %1.%2 that the condition selects...\n"
+                           "Close stops waiting for the answer.")
+                            .arg(Q(editor_.database()), Q(editor_.table())));
+  SetTesting(true);
+  testEnded_ = false;
+  // The count may take long on a large table or a slow condition; the
+  // window goes on meanwhile.
+  worker_ = std::thread([this, statement, text, then = std::move(then)] {
+    std::string answer = query_ ? query_(statement) : std::string("No Connection!");
+    QMetaObject::invokeMethod(
+        this,
+        [this, answer = std::move(answer), text, then] {
+          testEnded_ = true;
+          SetTesting(false);
+          if (isVisible()) {
+            editor_.TakeAnswer(text, answer);
+            then();
+          }
+          emit TestEnded();
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 void ConditionDialog::ShowResult() {
