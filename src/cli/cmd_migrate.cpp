@@ -21,25 +21,27 @@ namespace migrator::cli {
 namespace {
 
 void MigrateUsage(std::FILE* f) {
-  std::fprintf(
-      f,
-      "Usage: migrator-cli migrate [--yes] [--quiet] SOURCE --target FILE.xls [--database D]\n"
-      "                            [--table T | --tables | --views]\n%s"
-      "  Without --table, --tables or --views the whole database goes: a workbook that\n"
-      "  does not exist yet is made as its clone, an existing one receives its tables.\n"
-      "  --table and --tables add to the workbook (made empty first when missing).\n"
-      "  --database defaults to the database of the URL or of migrator.cfg.\n"
-      "  --yes answers the confirmations; without it a terminal asks, a pipe refuses.\n"
-      "  The first Ctrl-C (SIGINT) or SIGTERM stops after the current row: the tables\n"
-      "  that arrived whole stay, the one under way is removed again, and the last\n"
-      "  lines say what arrived and how to copy the rest; a second one ends at once.\n"
-      "  Exit code: 0 every table arrived whole, 1 the task failed (a table was not\n"
-      "  created, rows were refused, cut at a sheet's 65,535 rows or not read, or\n"
-      "  values were cut at the 32,767 characters a cell holds), 2 wrong arguments,\n"
-      "  3 nothing ran (no connection, not confirmed), 4 stopped by SIGINT or SIGTERM.\n",
-      kSourceOptionsUsage);
+  std::fprintf(f,
+               "Usage: migrator-cli migrate [--yes] [--quiet] SOURCE --target FILE.xls|FILE.xlsx\n"
+               "                            [--database D]\n"
+               "                            [--table T | --tables | --views]\n%s"
+               "  Without --table, --tables or --views the whole database goes: a workbook that\n"
+               "  does not exist yet is made as its clone, an existing one receives its tables.\n"
+               "  --table and --tables add to the workbook (made empty first when missing).\n"
+               "  --database defaults to the database of the URL or of migrator.cfg.\n"
+               "  --yes answers the confirmations; without it a terminal asks, a pipe refuses.\n"
+               "  The first Ctrl-C (SIGINT) or SIGTERM stops after the current row: the tables\n"
+               "  that arrived whole stay, the one under way is removed again, and the last\n"
+               "  lines say what arrived and how to copy the rest; a second one ends at once.\n"
+               "  Exit code: 0 every table arrived whole, 1 the task failed (a table was not\n"
+               "  created, rows were refused, cut at the rows of a sheet (65,535 in .xls,\n"
+               "  1,048,575 in .xlsx) or not read, or\n"
+               "  values were cut at the 32,767 characters a cell holds), 2 wrong arguments,\n"
+               "  3 nothing ran (no connection, not confirmed), 4 stopped by SIGINT or SIGTERM.\n",
+               kSourceOptionsUsage);
   std::fputs(
-      "  FILE.xls is never replaced: a missing one is made only when no file of that\n"
+      "  The workbook is never replaced: a missing one is made, in the format its\n"
+      "  name says, only when no file of that\n"
       "  name, in any case, is there. Only the tables this migration makes get\n"
       "  formatted header rows. With AutoBackup=true in migrator.cfg an existing\n"
       "  workbook is first copied into the backup directory.\n",
@@ -104,8 +106,8 @@ int RunMigrate(const Args& args) {
   }
   TaskRunner runner("migrate", parsed->yes, parsed->quiet);
   const std::string target = std::filesystem::absolute(parsed->target).lexically_normal().string();
-  if (target.size() <= 4 || !EqualNoCase(target.substr(target.size() - 4), ".xls")) {
-    runner.Complain("the target must be a workbook file ending in .xls");
+  if (!HasWorkbookExtension(target)) {
+    runner.Complain("the target must be a workbook file ending in .xls or .xlsx");
     return kExitUsage;
   }
   if (!runner.ConnectSource(parsed->source)) return kExitNotRun;

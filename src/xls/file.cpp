@@ -191,6 +191,13 @@ static bool IsPackageFile(const std::string& path, uint64_t& size) {
   return zip;
 }
 
+FileFormat FormatOfFile(const std::string& path) {
+  uint64_t size = 0;
+  if (IsPackageFile(path, size)) return FileFormat::kXlsx;
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? FileFormat::kXls : FormatForPath(path);
+}
+
 Result<Workbook> Workbook::Load(const std::string& path) {
   RemoveStaleSaveFiles(path);
   // A package is read from its file as its parts are: its image is not

@@ -64,6 +64,9 @@ constexpr size_t kMaxSheetNameLength = 31;
 // The format a file name's extension names: .xlsx (in any case) for
 // kXlsx, anything else kXls.
 FileFormat FormatForPath(std::string_view path);
+// The format of the workbook at `path`: by its content (a zip package is
+// .xlsx), or by its name when nothing is there yet.
+FileFormat FormatOfFile(const std::string& path);
 
 // A block of cells, corners inclusive.
 struct Range {

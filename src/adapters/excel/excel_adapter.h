@@ -52,6 +52,8 @@ bool IsJetProvider(const std::string& providerId);
 // A workbook's extension at the very end of a path, in any case.
 inline constexpr const char* kXlsExtensionPattern = "\\.[xX][lL][sS]$";
 bool HasXlsExtension(std::string_view path);
+// The same for either workbook format: .xls or .xlsx, in any case.
+bool HasWorkbookExtension(std::string_view path);
 
 // What the workbook operations take from their surroundings: how the
 // spreadsheet program is started and how a side is (re)connected. Tests pass

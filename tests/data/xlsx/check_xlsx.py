@@ -11,6 +11,9 @@
                                      row more at the end
   check_xlsx.py rows FILE N          N rows of the pattern the test writes, cell
                                      for cell (openpyxl's read-only mode)
+  check_xlsx.py migrated FILE N      the table "whole" the migration test fills
+                                     from a sequence: a header and N rows, cell
+                                     for cell
 
 Prints what differs and exits 1, or exits 0.
 """
@@ -147,6 +150,30 @@ def check_rows(path, n):
     expect("rows", count, n)
 
 
+def day_text(value):
+    if isinstance(value, datetime.datetime):
+        return value.date().isoformat()
+    return str(value)[:10]
+
+
+def check_migrated(path, n):
+    wb = openpyxl.load_workbook(path, read_only=True)
+    ws = wb["whole"]
+    rows = ws.iter_rows(values_only=True)
+    expect("header", tuple(next(rows, ())[:5]), ("id", "name", "amount", "day", "note"))
+    count = 0
+    for i, row in enumerate(rows, start=1):
+        day = (datetime.date(2020, 1, 1) + datetime.timedelta(days=i % 3000)).isoformat()
+        got = (row[0], row[1], float(row[2]), day_text(row[3]), row[4] if len(row) > 4 else None)
+        want = (i, "row %d" % i, i / 8, day, None if i % 4 == 0 else "t%d" % (i % 100))
+        if got != want:
+            problems.append("row %d: %r, expected %r" % (i + 1, row, want))
+            if len(problems) > 10:
+                break
+        count += 1
+    expect("rows", count, n)
+
+
 if __name__ == "__main__":
     args = sys.argv[1:]
     if len(args) == 2 and args[0] == "engine":
@@ -155,6 +182,8 @@ if __name__ == "__main__":
         check_same(args[1], args[2], args[4] if len(args) == 5 and args[3] == "--grown" else None)
     elif len(args) == 3 and args[0] == "rows":
         check_rows(args[1], int(args[2]))
+    elif len(args) == 3 and args[0] == "migrated":
+        check_migrated(args[1], int(args[2]))
     else:
         print(__doc__)
         sys.exit(2)
