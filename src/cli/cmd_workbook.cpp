@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "cli/commands.h"
+#include "platform/workbook_guard.h"
 #include "xls/workbook.h"
 
 namespace migrator::cli {
@@ -18,7 +21,10 @@ int Usage() {
   std::fprintf(stderr,
                "Usage: migrator-cli workbook info FILE\n"
                "       migrator-cli workbook cat FILE [SHEET]\n"
-               "       migrator-cli workbook copy IN OUT   (OUT named .xls or .xlsx converts)\n");
+               "       migrator-cli workbook copy [--replace] IN OUT\n"
+               "  copy: OUT named .xls or .xlsx for the other format converts; an existing\n"
+               "  OUT (or one whose name differs only in case) is replaced only with\n"
+               "  --replace, and then only when no one holds it.\n");
   return 2;
 }
 
@@ -176,7 +182,30 @@ std::optional<xls::FileFormat> NamedFormat(const std::string& path) {
   return std::nullopt;
 }
 
-int Copy(const std::string& in, const std::string& out) {
+// The copy is saved beside OUT under a name of its own and then renamed to
+// OUT in a step that fails when OUT was made meanwhile: a file that is there
+// is never replaced unless `replace` says so.
+Status SaveAsNew(const xls::Workbook& wb, const std::string& out) {
+  const std::string tmp = out + ".~" + std::to_string(::getpid()) + ".new";
+  if (auto st = wb.Save(tmp); !st) {
+    ::unlink(tmp.c_str());
+    return st;
+  }
+  if (auto moved = RenameNoReplace(tmp, out); !moved) {
+    ::unlink(tmp.c_str());
+    return Fail("cannot save " + out + ": " + moved.message());
+  }
+  return {};
+}
+
+int Copy(const std::string& in, const std::string& out, bool replace) {
+  if (const std::string there = EntryNamedLike(out); !there.empty() && !replace) {
+    std::fprintf(stderr,
+                 "migrator-cli workbook: %s is there already; it is not replaced (give "
+                 "--replace to replace it)\n",
+                 there.c_str());
+    return 1;
+  }
   auto wb = xls::Workbook::Load(in);
   if (!wb) {
     std::fprintf(stderr, "migrator-cli workbook: %s\n", wb.message().c_str());
@@ -195,8 +224,21 @@ int Copy(const std::string& in, const std::string& out) {
       std::fprintf(stderr, "migrator-cli workbook: %s\n", n.c_str());
     *wb = std::move(*converted);
   }
-  if (auto st = wb->Save(out); !st) {
-    std::fprintf(stderr, "migrator-cli workbook: %s\n", st.message().c_str());
+  Status saved;
+  if (replace) {
+    // One writer at a time: a workbook a data source holds is not replaced
+    // under it.
+    auto lock = WorkbookLock::Acquire(out);
+    if (!lock) {
+      std::fprintf(stderr, "migrator-cli workbook: %s\n", lock.message().c_str());
+      return 1;
+    }
+    saved = wb->Save(out);
+  } else {
+    saved = SaveAsNew(*wb, out);
+  }
+  if (!saved) {
+    std::fprintf(stderr, "migrator-cli workbook: %s\n", saved.message().c_str());
     return 1;
   }
   return 0;
@@ -210,7 +252,9 @@ int RunWorkbook(const Args& args) {
   if (sub == "info" && args.size() == 2) return Info(args[1]);
   if (sub == "cat" && (args.size() == 2 || args.size() == 3))
     return Cat(args[1], args.size() == 3 ? &args[2] : nullptr);
-  if (sub == "copy" && args.size() == 3) return Copy(args[1], args[2]);
+  if (sub == "copy" && args.size() == 3) return Copy(args[1], args[2], false);
+  if (sub == "copy" && args.size() == 4 && args[1] == "--replace")
+    return Copy(args[2], args[3], true);
   return Usage();
 }
 
