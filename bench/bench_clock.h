@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <string>
 
 namespace migrator::bench {
 
@@ -22,6 +25,26 @@ inline double CpuSeconds() {
   timespec ts{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Saves a workbook built from `t0` to `t1` at `path`: F's build, save and
+// total seconds, the file's size in fileMb, and ok. False (said on standard
+// error) when the save failed.
+template <class F, class Book>
+bool TimedSave(const Book& wb, const std::string& path, Clock::time_point t0, Clock::time_point t1,
+               F& f) {
+  auto st = wb.Save(path);
+  auto t2 = Clock::now();
+  if (!st) {
+    std::fprintf(stderr, "save failed: %s\n", st.message().c_str());
+    return false;
+  }
+  f.build = Seconds(t0, t1);
+  f.save = Seconds(t1, t2);
+  f.seconds = Seconds(t0, t2);
+  f.fileMb = static_cast<double>(std::filesystem::file_size(path)) / 1048576.0;
+  f.ok = 1;
+  return true;
 }
 
 // A stopwatch over wall and processor time.

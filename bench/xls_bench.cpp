@@ -49,18 +49,7 @@ Figures Write(const std::string& path) {
   for (uint32_t r = 0; r < kRows; ++r)
     for (uint32_t c = 0; c < kCols; ++c)
       if (!s.SetText(r, c, CellText(r, c))) return f;
-  auto t1 = Clock::now();
-  auto st = wb.Save(path);
-  auto t2 = Clock::now();
-  if (!st) {
-    std::fprintf(stderr, "save failed: %s\n", st.message().c_str());
-    return f;
-  }
-  f.build = Seconds(t0, t1);
-  f.save = Seconds(t1, t2);
-  f.seconds = Seconds(t0, t2);
-  f.fileMb = std::filesystem::file_size(path) / 1048576.0;
-  f.ok = 1;
+  TimedSave(wb, path, t0, Clock::now(), f);
   return f;
 }
 

@@ -87,18 +87,7 @@ Figures Write(const std::string& path) {
   auto t0 = Clock::now();
   Workbook wb = Workbook::New(migrator::xls::FileFormat::kXlsx);
   if (!Fill(wb)) return f;
-  auto t1 = Clock::now();
-  auto st = wb.Save(path);
-  auto t2 = Clock::now();
-  if (!st) {
-    std::fprintf(stderr, "save failed: %s\n", st.message().c_str());
-    return f;
-  }
-  f.build = Seconds(t0, t1);
-  f.save = Seconds(t1, t2);
-  f.seconds = Seconds(t0, t2);
-  f.fileMb = std::filesystem::file_size(path) / 1048576.0;
-  f.ok = 1;
+  TimedSave(wb, path, t0, Clock::now(), f);
   return f;
 }
 
