@@ -584,6 +584,19 @@ TEST(XlsxHostile, PackagesAreRefusedWithTheirReasons) {
   // Missing parts.
   refused(RawZip({good.begin() + 1, good.end()}), "no [Content_Types].xml");
   refused(RawZip({good.begin(), good.end() - 1}), "the part of sheet S is missing");
+  {
+    // A sheet whose relationship says it is the shared strings (the fuzzer's):
+    // a save, which writes no such part, would lose it.
+    auto entries = good;
+    std::string rels = kBookRels;
+    rels.replace(rels.find("relationships/worksheet"), 23, "relationships/sharedStrings");
+    rels.replace(rels.find("worksheets/sheet1.xml"), 21, "sharedStrings.xml");
+    entries[3].second = rels;
+    entries.emplace_back("xl/sharedStrings.xml",
+                         "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/"
+                         "main\"><si><t>a</t></si></sst>");
+    refused(RawZip(entries), "names the workbook's shared strings or styles as its part");
+  }
   // Document type declarations: entity expansion and external entities.
   refused(SmallPackage("<?xml version=\"1.0\"?><!DOCTYPE workbook [<!ENTITY a \"aaaaaaaaaa\">"
                        "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"

@@ -1158,6 +1158,12 @@ Status Loader::Run() {
         return Fail("the workbook has two sheets named " + *name);
     const Relationship* r = b_.workbookRels.Find(*id);
     if (!r || r->external) return Fail("the part of sheet " + *name + " is missing");
+    // The parts a save writes anew are never a sheet's: a sheet that names
+    // one would be lost with it.
+    if (r->type == rel::kSharedStrings || r->type == rel::kStyles)
+      return Fail("the sheet " + *name +
+                  " names the workbook's shared strings or styles as its part; the package is "
+                  "damaged");
     auto part = ResolveTarget(b_.workbookPart, r->target);
     if (!part || zip_.Find(*part) < 0) return Fail("the part of sheet " + *name + " is missing");
     if (!sheetParts.insert(LowerAscii(*part)).second)
