@@ -3,11 +3,13 @@
 // formatting included), then again with --typed (the same table with typed
 // cells; the two take turns at going first), and, in the same run, times
 //   - the floor: `mariadb --quick -B -e "select * from ..." > /dev/null`;
-//   - the peer: migrate_peer.py, the same copy with MySQLdb and xlwt;
+//   - the peer: migrate_peer.py, the same copy with MySQLdb and xlwt (for
+//     .xlsx: XlsxWriter in its constant-memory mode);
 // and prints each time, the ratios and each program's peak memory. The best of
 // five rounds counts for each: the machine it runs on is shared.
 //
 // Needs the private server: scripts/with-mariadb.sh build/bench/migrate_bench
+// [ROWS [xls|xlsx [ROUNDS]]]; with xlsx the workbook is an .xlsx one.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -90,8 +92,11 @@ std::string PercentEncode(const std::string& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const bool xlsx = argc > 2 && std::string(argv[2]) == "xlsx";
   const long rows = argc > 1 ? std::atol(argv[1]) : 65535;
-  const int rounds = 5;
+  const std::string ext = xlsx ? ".xlsx" : ".xls";
+  const char* peerName = xlsx ? "MySQLdb + XlsxWriter" : "MySQLdb + xlwt";
+  const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
   const std::string host = Env("MIGRATOR_TEST_MYSQL_HOST"), port = Env("MIGRATOR_TEST_MYSQL_PORT"),
                     user = Env("MIGRATOR_TEST_MYSQL_USER"),
                     password = Env("MIGRATOR_TEST_MYSQL_PASSWORD"),
@@ -131,8 +136,8 @@ int main(int argc, char** argv) {
 
   const std::string url = "mysql://" + PercentEncode(user) + ":" + PercentEncode(password) + "@" +
                           host + ":" + port + "/" + db;
-  const std::string book = (work / "clone.xls").string();
-  const std::string typedBook = (work / "typed.xls").string();
+  const std::string book = (work / ("clone" + ext)).string();
+  const std::string typedBook = (work / ("typed" + ext)).string();
   const std::string home = "MIGRATOR_HOME=" + (work / "home").string();
   fs::create_directories(work / "home");
 
@@ -160,7 +165,7 @@ int main(int argc, char** argv) {
     Run p;
     if (!peerMissing) {
       p = Spawn({"/usr/bin/python3", peer, host, port, user, password, db, "t",
-                 (work / "peer.xls").string()});
+                 (work / ("peer" + ext)).string()});
       peerMissing = p.status == 3;
     }
     if (f.status != 0 || o.status != 0 || t.status != 0 || (!peerMissing && p.status != 0)) {
@@ -194,12 +199,13 @@ int main(int argc, char** argv) {
       "workbook)\n",
       typed.seconds, rows / typed.seconds, typed.peakMiB, static_cast<double>(typedBytes) / 1e6);
   if (peerMissing) {
-    std::printf("MySQLdb + xlwt (peer)     : skipped, python3-mysqldb or python3-xlwt missing\n");
+    std::printf("%s (peer): skipped, python3-mysqldb or the writer module missing\n", peerName);
   } else {
-    std::printf("MySQLdb + xlwt (peer)     : %7.3f s  %9.0f rows/s  peak %6.1f MiB\n",
-                python.seconds, rows / python.seconds, python.peakMiB);
+    std::printf("%-20s (peer): %7.3f s  %9.0f rows/s  peak %6.1f MiB\n", peerName, python.seconds,
+                rows / python.seconds, python.peakMiB);
   }
-  std::printf("migrator-cli / floor: %.2fx (target: at most 5x)\n", ours.seconds / floor.seconds);
+  std::printf("migrator-cli / floor: %.2fx (target: at most %dx)\n", ours.seconds / floor.seconds,
+              xlsx ? 4 : 5);
   std::printf("--typed / plain     : %.2fx (target: at most 1.20x)\n",
               typed.seconds / ours.seconds);
   if (!peerMissing) {

@@ -40,30 +40,6 @@ struct Figures {
   int ok = 0;
 };
 
-// Runs `fn` in a child process; the child writes its figures back through a pipe.
-template <class Fn>
-Figures InChild(Fn fn) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    double c0 = CpuSeconds();
-    Figures f = fn();
-    f.cpu = CpuSeconds() - c0;
-    f.peakMb = migrator::bench::PeakMiB();
-    if (write(fds[1], &f, sizeof f) != sizeof f) _exit(1);
-    _exit(0);
-  }
-  close(fds[1]);
-  Figures f;
-  if (read(fds[0], &f, sizeof f) != sizeof f) f.ok = 0;
-  close(fds[0]);
-  int st = 0;
-  waitpid(pid, &st, 0);
-  return f;
-}
-
 Figures Write(const std::string& path) {
   Figures f;
   auto t0 = Clock::now();
@@ -73,18 +49,7 @@ Figures Write(const std::string& path) {
   for (uint32_t r = 0; r < kRows; ++r)
     for (uint32_t c = 0; c < kCols; ++c)
       if (!s.SetText(r, c, CellText(r, c))) return f;
-  auto t1 = Clock::now();
-  auto st = wb.Save(path);
-  auto t2 = Clock::now();
-  if (!st) {
-    std::fprintf(stderr, "save failed: %s\n", st.message().c_str());
-    return f;
-  }
-  f.build = Seconds(t0, t1);
-  f.save = Seconds(t1, t2);
-  f.seconds = Seconds(t0, t2);
-  f.fileMb = std::filesystem::file_size(path) / 1048576.0;
-  f.ok = 1;
+  TimedSave(wb, path, t0, Clock::now(), f);
   return f;
 }
 
@@ -180,21 +145,21 @@ int main(int argc, char** argv) {
   std::string xlwtFile = dir + "/xls_bench_xlwt.xls";
 
   std::printf("Workbook engine: %u rows x %u columns of distinct strings\n", kRows, kCols);
-  Figures w = InChild([&] { return Write(engineFile); });
+  Figures w = InChild<Figures>([&] { return Write(engineFile); });
   if (!w.ok) return 1;
   std::printf(
       "  write: %.3f s (%.0f rows/s; cells %.3f s, save %.3f s; processor time %.3f s), file %.1f "
       "MB, "
       "peak memory %.0f MB\n",
       w.seconds, kRows / w.seconds, w.build, w.save, w.cpu, w.fileMb, w.peakMb);
-  Figures r = InChild([&] { return Read(engineFile); });
+  Figures r = InChild<Figures>([&] { return Read(engineFile); });
   if (!r.ok) return 1;
   std::printf(
       "  read:  %.3f s (%.0f rows/s; then every value as text in %.3f s; processor time of both "
       "%.3f s), "
       "peak memory %.0f MB\n",
       r.build, kRows / r.build, r.save, r.cpu, r.peakMb);
-  Figures p = InChild([&] { return Provider(providerFile); });
+  Figures p = InChild<Figures>([&] { return Provider(providerFile); });
   if (!p.ok) return 1;
   std::printf(
       "  provider pattern (row by row, name grown each row, then save): %.3f s (%.0f rows/s; save "

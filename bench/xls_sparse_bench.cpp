@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "bench_clock.h"
-#include "xls/cfb.h"
+#include "xls/biff/cfb.h"
 #include "xls/workbook.h"
 
 namespace {

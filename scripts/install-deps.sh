@@ -8,10 +8,10 @@ PACKAGES=(
   qt6-base-dev libgl-dev
   unixodbc unixodbc-dev odbc-mariadb libmariadb-dev
   mariadb-server mariadb-client
-  libpcre2-dev
+  libpcre2-dev libzip-dev libexpat1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  python3 python3-xlrd python3-xlwt python3-openpyxl python3-mysqldb
+  python3 python3-xlrd python3-xlwt python3-openpyxl python3-xlsxwriter python3-mysqldb
   libreoffice-calc-nogui poppler-utils
   xvfb xauth
   dpkg-dev lintian desktop-file-utils appstream

@@ -20,7 +20,7 @@ ROOT=$(pwd)
 PICTURES=(main-window.png after-migration.png source-context-menu.png
   target-context-menu.png drag-and-drop.png charset-dialog.png config-dialog.png
   driver-check.png condition-dialog.png failed-task.png scaled-2x.png
-  closing-while-running.png connection-lost.png typed-workbook.png)
+  closing-while-running.png connection-lost.png typed-workbook.png xlsx-target.png)
 MIN_BYTES=2000  # a blank picture compresses to less
 
 # Inside the private server's environment (the script calls itself there).

@@ -41,7 +41,8 @@ namespace migrator::automation {
 // Constants of the program's type library that the members take.
 inline constexpr int xlNormal = -4143;  // FileFormat: the normal workbook format
 inline constexpr int xlExcel8 = 56;
-inline constexpr int xlNoChange = 1;  // AccessMode
+inline constexpr int xlOpenXMLWorkbook = 51;  // .xlsx
+inline constexpr int xlNoChange = 1;          // AccessMode
 inline constexpr int xlShared = 2;
 inline constexpr int xlExclusive = 3;
 inline constexpr int xlGeneral = 1;  // HorizontalAlignment

@@ -28,9 +28,11 @@ std::shared_ptr<Names> Workbook::Names() {
 
 void Workbook::SaveAs(const SaveAsArgs& args) {
   Check(*app_, *doc_);
-  if (args.fileFormat && *args.fileFormat != xlNormal && *args.fileFormat != xlExcel8) {
-    Raise(hr::E_NOTIMPL, "Only the Excel 97-2003 workbook format (" + std::to_string(xlNormal) +
-                             ") can be written.");
+  if (args.fileFormat && *args.fileFormat != xlNormal && *args.fileFormat != xlExcel8 &&
+      *args.fileFormat != xlOpenXMLWorkbook) {
+    Raise(hr::E_NOTIMPL, "Only the Excel 97-2003 (" + std::to_string(xlExcel8) +
+                             ") and Excel workbook (" + std::to_string(xlOpenXMLWorkbook) +
+                             ") formats can be written.");
   }
   if ((args.password && !args.password->empty()) ||
       (args.writeResPassword && !args.writeResPassword->empty())) {
@@ -48,6 +50,18 @@ void Workbook::SaveAs(const SaveAsArgs& args) {
     Raise(kExcelError, "A file named '" + args.fileName +
                            "' already exists in this location. SaveAs method of Workbook class "
                            "failed");
+  }
+  // The format asked for; without one (or with xlNormal), a workbook never
+  // saved takes the one its name says and a saved one keeps its own.
+  const xls::FileFormat format = args.fileFormat == xlOpenXMLWorkbook ? xls::FileFormat::kXlsx
+                                 : args.fileFormat == xlExcel8        ? xls::FileFormat::kXls
+                                 : doc_->path.empty() ? xls::FormatForPath(args.fileName)
+                                                      : doc_->book.format();
+  if (format != doc_->book.format()) {
+    auto converted = doc_->book.ConvertedTo(format);
+    if (!converted)
+      Raise(kExcelError, "Cannot access '" + args.fileName + "': " + converted.message());
+    doc_->book = std::move(*converted);
   }
   // A shared workbook (AccessMode xlShared) is written as an ordinary one.
   auto saved = doc_->book.Save(args.fileName);

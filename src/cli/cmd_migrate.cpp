@@ -23,8 +23,9 @@ namespace {
 void MigrateUsage(std::FILE* f) {
   std::fprintf(
       f,
-      "Usage: migrator-cli migrate [--yes] [--quiet] SOURCE --target FILE.xls [--database D]\n"
-      "                            [--table T | --tables | --views] [--typed] [--split-sheets]\n"
+      "Usage: migrator-cli migrate [--yes] [--quiet] SOURCE --target FILE.xls|FILE.xlsx\n"
+      "                            [--database D] [--table T | --tables | --views]\n"
+      "                            [--typed] [--split-sheets]\n"
       "                            [--replace-tables] [--replace-workbook]\n%s"
       "  Without --table, --tables or --views the whole database goes: a workbook that\n"
       "  does not exist yet is made as its clone, an existing one receives its tables.\n"
@@ -40,7 +41,7 @@ void MigrateUsage(std::FILE* f) {
       "  --replace-tables replaces a table the workbook already has; the old table\n"
       "  stays until the new one is whole and saved. Without it such a table is left\n"
       "  as it is and the task fails.\n"
-      "  --replace-workbook replaces an existing FILE.xls by a new clone of the whole\n"
+      "  --replace-workbook replaces an existing workbook by a new clone of the whole\n"
       "  database (after its Auto Backup copy): the clone is made beside it and takes\n"
       "  its place only when every table arrived. Without it the database's tables go\n"
       "  into the existing workbook. Example, a fresh clone over last week's:\n"
@@ -53,16 +54,18 @@ void MigrateUsage(std::FILE* f) {
       "  one, left as it was), and the last lines say what arrived and how to copy the\n"
       "  rest; a second one ends at once.\n"
       "  Exit code: 0 every table arrived whole, 1 the task failed (a table was not\n"
-      "  created or, existing, left alone, rows were refused, cut at a sheet's 65,535\n"
-      "  rows or not read, or values were cut at the 32,767 characters a cell holds),\n"
+      "  created or, existing, left alone, rows were refused, cut at the rows of a\n"
+      "  sheet (65,535 in .xls, 1,048,575 in .xlsx) or not read, or values were cut\n"
+      "  at the 32,767 characters a cell holds),\n"
       "  2 wrong arguments, 3 nothing ran (no connection, not confirmed), 4 stopped by\n"
       "  SIGINT or SIGTERM.\n",
       kSourceOptionsUsage);
   std::fputs(
-      "  Without --replace-workbook FILE.xls is never replaced: a missing one is made\n"
-      "  only when no file of that name, in any case, is there. Only the tables this\n"
-      "  migration makes get formatted header rows. With AutoBackup=true in\n"
-      "  migrator.cfg an existing workbook is first copied into the backup directory.\n",
+      "  Without --replace-workbook the workbook is never replaced: a missing one is\n"
+      "  made, in the format its name says, only when no file of that name, in any\n"
+      "  case, is there. Only the tables this migration makes get formatted header\n"
+      "  rows. With AutoBackup=true in migrator.cfg an existing workbook is first\n"
+      "  copied into the backup directory.\n",
       f);
   std::fputs(kWorkbookLockUsage, f);
 }
@@ -133,8 +136,8 @@ int RunMigrate(const Args& args) {
   }
   TaskRunner runner("migrate", parsed->yes, parsed->quiet);
   const std::string target = std::filesystem::absolute(parsed->target).lexically_normal().string();
-  if (target.size() <= 4 || !EqualNoCase(target.substr(target.size() - 4), ".xls")) {
-    runner.Complain("the target must be a workbook file ending in .xls");
+  if (!HasWorkbookExtension(target)) {
+    runner.Complain("the target must be a workbook file ending in .xls or .xlsx");
     return kExitUsage;
   }
   if (!runner.ConnectSource(parsed->source)) return kExitNotRun;

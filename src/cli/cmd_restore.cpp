@@ -26,8 +26,9 @@ void RestoreUsage(std::FILE* f) {
                "  DIR is a directory that holds TABLES and DATA: a workbook's directory of a\n"
                "  backup, or the directory a single table was backed up into. Every table\n"
                "  (or only T) is created from its .tbl file and filled from its .data file.\n"
-               "  FILE.xls is made when it does not exist. A table that already holds rows\n"
-               "  is not overwritten without --replace (and then nothing changes).\n"
+               "  FILE.xls (or FILE.xlsx) is made when it does not exist, in the format its\n"
+               "  name says. A table that already holds rows is not overwritten without\n"
+               "  --replace (and then nothing changes).\n"
                "  Each table is restored whole or not at all: its old rows stay until the\n"
                "  new ones are saved. A data file that ends before its row count is not\n"
                "  restored. The first Ctrl-C (SIGINT) or SIGTERM stops after the current\n"
@@ -92,8 +93,8 @@ int RunRestore(const Args& args) {
   }
   const std::string target = std::filesystem::absolute(parsed->target).lexically_normal().string();
   if (!std::filesystem::exists(target)) {
-    if (target.size() <= 4 || target.compare(target.size() - 4, 4, ".xls") != 0) {
-      runner.Complain("a new workbook's name must end in .xls");
+    if (!HasWorkbookExtension(target)) {
+      runner.Complain("a new workbook's name must end in .xls or .xlsx");
       return kExitUsage;
     }
     if (!ExcelAdapter::CreateDatabase(ws, target, 1)) {

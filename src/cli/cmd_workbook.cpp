@@ -1,11 +1,17 @@
 // migrator-cli workbook: look into a workbook file and copy it through the
 // workbook engine.
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include <unistd.h>
 
 #include "cli/commands.h"
+#include "platform/workbook_guard.h"
 #include "xls/workbook.h"
 
 namespace migrator::cli {
@@ -15,7 +21,10 @@ int Usage() {
   std::fprintf(stderr,
                "Usage: migrator-cli workbook info FILE\n"
                "       migrator-cli workbook cat FILE [SHEET]\n"
-               "       migrator-cli workbook copy IN OUT\n");
+               "       migrator-cli workbook copy [--replace] IN OUT\n"
+               "  copy: OUT named .xls or .xlsx for the other format converts; an existing\n"
+               "  OUT (or one whose name differs only in case) is replaced only with\n"
+               "  --replace, and then only when no one holds it.\n");
   return 2;
 }
 
@@ -161,14 +170,75 @@ int Cat(const std::string& path, const std::string* sheetName) {
   return 0;
 }
 
-int Copy(const std::string& in, const std::string& out) {
+// The format a copy's name asks for: .xls or .xlsx; nothing for another name.
+std::optional<xls::FileFormat> NamedFormat(const std::string& path) {
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return std::nullopt;
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == "xls") return xls::FileFormat::kXls;
+  if (ext == "xlsx") return xls::FileFormat::kXlsx;
+  return std::nullopt;
+}
+
+// The copy is saved beside OUT under a name of its own and then renamed to
+// OUT in a step that fails when OUT was made meanwhile: a file that is there
+// is never replaced unless `replace` says so.
+Status SaveAsNew(const xls::Workbook& wb, const std::string& out) {
+  const std::string tmp = out + ".~" + std::to_string(::getpid()) + ".new";
+  if (auto st = wb.Save(tmp); !st) {
+    ::unlink(tmp.c_str());
+    return st;
+  }
+  if (auto moved = RenameNoReplace(tmp, out); !moved) {
+    ::unlink(tmp.c_str());
+    return Fail("cannot save " + out + ": " + moved.message());
+  }
+  return {};
+}
+
+int Copy(const std::string& in, const std::string& out, bool replace) {
+  if (const std::string there = EntryNamedLike(out); !there.empty() && !replace) {
+    std::fprintf(stderr,
+                 "migrator-cli workbook: %s is there already; it is not replaced (give "
+                 "--replace to replace it)\n",
+                 there.c_str());
+    return 1;
+  }
   auto wb = xls::Workbook::Load(in);
   if (!wb) {
     std::fprintf(stderr, "migrator-cli workbook: %s\n", wb.message().c_str());
     return 1;
   }
-  if (auto st = wb->Save(out); !st) {
-    std::fprintf(stderr, "migrator-cli workbook: %s\n", st.message().c_str());
+  // A copy named for the other format is a conversion.
+  if (auto want = NamedFormat(out); want && *want != wb->format()) {
+    std::vector<std::string> notes;
+    auto converted = wb->ConvertedTo(*want, &notes);
+    if (!converted) {
+      std::fprintf(stderr, "migrator-cli workbook: %s cannot be converted: %s\n", in.c_str(),
+                   converted.message().c_str());
+      return 1;
+    }
+    for (const auto& n : notes)
+      std::fprintf(stderr, "migrator-cli workbook: %s\n", n.c_str());
+    *wb = std::move(*converted);
+  }
+  Status saved;
+  if (replace) {
+    // One writer at a time: a workbook a data source holds is not replaced
+    // under it.
+    auto lock = WorkbookLock::Acquire(out);
+    if (!lock) {
+      std::fprintf(stderr, "migrator-cli workbook: %s\n", lock.message().c_str());
+      return 1;
+    }
+    saved = wb->Save(out);
+  } else {
+    saved = SaveAsNew(*wb, out);
+  }
+  if (!saved) {
+    std::fprintf(stderr, "migrator-cli workbook: %s\n", saved.message().c_str());
     return 1;
   }
   return 0;
@@ -182,7 +252,9 @@ int RunWorkbook(const Args& args) {
   if (sub == "info" && args.size() == 2) return Info(args[1]);
   if (sub == "cat" && (args.size() == 2 || args.size() == 3))
     return Cat(args[1], args.size() == 3 ? &args[2] : nullptr);
-  if (sub == "copy" && args.size() == 3) return Copy(args[1], args[2]);
+  if (sub == "copy" && args.size() == 3) return Copy(args[1], args[2], false);
+  if (sub == "copy" && args.size() == 4 && args[1] == "--replace")
+    return Copy(args[2], args[3], true);
   return Usage();
 }
 

@@ -39,7 +39,7 @@ void Usage(std::FILE* f) {
       "                               (restore --help for more)\n"
       "  workbook info FILE           sheets and defined names of a workbook\n"
       "  workbook cat FILE [SHEET]    a sheet as tab-separated text\n"
-      "  workbook copy IN OUT         load a workbook and save it again\n"
+      "  workbook copy [--replace] IN OUT  load a workbook and save it as OUT\n"
       "  --version                    print the product name and version\n"
       "  --help                       this text\n");
 }

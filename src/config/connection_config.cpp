@@ -107,9 +107,9 @@ bool IsJetProviderText(std::string_view text) {
 }
 
 std::vector<FileFilter> DatabaseFileFilters(std::string_view kind) {
-  if (EqualNoCase(kind, "Excel")) return {{"Excel File", "*.xls"}};
+  if (EqualNoCase(kind, "Excel")) return {{"Excel File", "*.xls;*.xlsx"}};
   if (EqualNoCase(kind, "Access")) return {{"Access File", "*.mdb"}};
-  return {{"All", "*.mdb;*.xls"}, {"Access File", "*.mdb"}, {"Excel File", "*.xls"}};
+  return {{"All", "*.mdb;*.xls;*.xlsx"}, {"Access File", "*.mdb"}, {"Excel File", "*.xls;*.xlsx"}};
 }
 
 ConnectionConfigServices DefaultConnectionConfigServices() {
@@ -230,7 +230,7 @@ std::string ConnectionConfig::ChooserDirectory(const std::string& current) const
 void ConnectionConfig::TakeWorkbook(DataSourceSide side, std::string path) {
   // A file that is there is taken as it is ("Book.XLS"); a new name gets
   // ".xls" unless it ends in it, in any case.
-  if (EntryAt(path) == Entry::Missing && !HasXlsExtension(path)) path += ".xls";
+  if (EntryAt(path) == Entry::Missing && !HasWorkbookExtension(path)) path += ".xls";
   if (EntryAt(path) == Entry::Missing) {
     ExcelAdapter::CreateDatabase(ws_, path, 1, services_.excel);
   }

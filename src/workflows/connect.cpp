@@ -256,7 +256,7 @@ bool ReopenDatabase(Workspace& ws, const std::string& name, int side,
   sc.EditSettings([&](ConnectionSettings& s) {
     s.catalogName.clear();
     if (IsJetProvider(s.providerId)) {
-      if (!HasXlsExtension(path)) path += ".xls";
+      if (!HasWorkbookExtension(path)) path += ".xls";
       s.sourceName = path;
     } else {
       s.catalogName = path;

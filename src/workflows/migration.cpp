@@ -26,6 +26,7 @@
 #include "workflows/auto_backup.h"
 #include "workflows/connect.h"
 #include "workflows/restore.h"
+#include "xls/workbook.h"
 
 namespace migrator {
 namespace {
@@ -302,11 +303,6 @@ void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
 
 namespace {
 
-// The rows a table of the target workbook holds under its header.
-std::int64_t TargetTableRows(const Workspace&) {
-  return kExcelTableRows;
-}
-
 constexpr const char* kReplaceTablesOption = "--replace-tables (\"Overwrite the same-name table\")";
 constexpr const char* kReplaceWorkbookOption =
     "--replace-workbook (\"Overwrite the same-name database\")";
@@ -522,7 +518,18 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
   c.made.push_back(table);
   TransferOptions options;
   options.scratchFile = c.directory.File(table + ".data").path;
-  options.maxRows = TargetTableRows(ws);
+  // The rows of a sheet of the target's format, under the header row.
+  const xls::FileFormat format = xls::FormatOfFile(ws.target.Settings().sourceName);
+  options.maxRows = xls::LimitsOf(format).rows - 1;
+  if (format == xls::FileFormat::kXlsx) {
+    options.rowsHolder = "a sheet of an .xlsx workbook";
+  } else {
+    options.rowsHolder = "a sheet of an .xls workbook";
+    options.cutHint = Format(
+        "; an .xlsx workbook holds %u rows a sheet: migrate into one (FILE.xlsx) to keep the table "
+        "whole",
+        xls::kXlsxLimits.rows - 1);
+  }
   options.maxValueUnits = kExcelCellUnits;
   options.flush = !o.replaceTables;
   if (!typed.empty()) options.typed = &typed;

@@ -1,19 +1,22 @@
 #pragma once
-// The in-memory form of a workbook, shared by the reader, the writer and the
-// editing calls. Records the engine does not model are kept verbatim, in
-// order, with "slots" marking where the modelled ones are written back.
+// The in-memory form of a workbook, shared by both file formats and the
+// editing calls: sheets, rows, cells, column settings, merged ranges, panes
+// and the text pool. What only one file format has (its records or parts,
+// formula forms, cell formats and defined names as that format stores them)
+// lives in the format's own part of the model, behind BookPart and SheetPart.
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "xls/cfb.h"
-#include "xls/records.h"
-#include "xls/strings.h"
+#include "xls/bytes.h"
+#include "xls/output.h"
+#include "xls/text_pool.h"
 #include "xls/workbook.h"
 
 namespace migrator::xls::detail {
@@ -23,41 +26,37 @@ namespace migrator::xls::detail {
 enum class CellKind : uint8_t { kBlank, kNumber, kText, kBool, kError, kFormula };
 
 struct CellRec {
-  double num = 0;    // kNumber
-  uint32_t aux = 0;  // kText: string index; kBool/kError: value; kFormula: formula index
-  uint16_t xf = 15;
-  uint8_t col = 0;
+  union {
+    double num = 0;  // kNumber
+    uint32_t aux;    // kText: text index; kBool/kError: value; kFormula: formula index
+  };
+  uint16_t xf = 0;
+  uint16_t col = 0;
   CellKind kind = CellKind::kBlank;
 };
 static_assert(sizeof(CellRec) == 16);
 
+// Row option bits, laid out as the .xls ROW record lays them out.
+constexpr uint16_t kRowOutlineMask = 0x0007;
+constexpr uint16_t kRowCollapsed = 0x0010;
+constexpr uint16_t kRowHidden = 0x0020;
+constexpr uint16_t kRowCustomHeight = 0x0040;  // the height was set, not derived from the contents
+constexpr uint16_t kRowHasFormat = 0x0080;     // `xf` is the row's format
+// The row's format bits beside its index.
+constexpr uint8_t kRowThickTop = 0x1;
+constexpr uint8_t kRowThickBottom = 0x2;
+constexpr uint8_t kRowPhonetic = 0x4;
+
 struct RowRec {
   std::vector<CellRec> cells;  // sorted by column
   uint16_t height = 0;         // 1/20 point, when hasInfo
-  uint16_t flags = 0x0100;     // ROW record option flags
-  uint16_t xfWord = 0x000F;    // the row's format index and its extra flags
-  bool hasInfo = false;        // the row has a ROW record worth keeping
+  uint16_t flags = 0x0100;     // kRow* option bits (and those a file had besides)
+  uint16_t xf = 0;             // the row's own format, when flags has kRowHasFormat
   uint8_t low = 0;             // the row number's place in its block (RowTable)
+  uint8_t hasInfo : 1 = 0;     // the row has settings worth keeping
+  uint8_t xfBits : 4 = 0;      // kRowThick* and kRowPhonetic (and a reserved bit)
 };
 static_assert(sizeof(RowRec) == 32);
-
-// A formula cell: the FORMULA record from its cached value on, and the
-// records that belong to it (SHRFMLA, ARRAY, TABLE, STRING, CONTINUE).
-struct FormulaRec {
-  Bytes body;  // value(8) flags(2) chn(4) cce(2) rgce extra
-  std::vector<Record> attached;
-  std::span<const uint8_t> rgce() const {
-    if (body.size() < 16) return {};
-    size_t cce = Get16(body.data() + 14);
-    if (16 + cce > body.size()) return {};
-    return {body.data() + 16, cce};
-  }
-  const Record* Find(uint16_t type) const {
-    for (const auto& r : attached)
-      if (r.type == type) return &r;
-    return nullptr;
-  }
-};
 
 // Rows of a sheet: only rows that were touched exist. They are kept in blocks
 // of 256 row numbers; a block holds just its touched rows, in order, so that
@@ -89,6 +88,24 @@ class RowTable {
   // The row, created when it does not exist.
   RowRec& At(uint32_t r);
   // Calls f(row, RowRec&) for every row that exists, in order.
+  // The rows in order, one at a time: a cursor starts empty and moves on;
+  // nullptr past the last row.
+  struct Cursor {
+    size_t block = 0, row = 0;
+  };
+  const RowRec* Next(Cursor& at, uint32_t& row) const {
+    while (at.block < blocks_.size()) {
+      const Block& b = blocks_[at.block];
+      if (at.row < b.rows.size()) {
+        const RowRec& r = b.rows[at.row++];
+        row = b.index << kBlockBits | r.low;
+        return &r;
+      }
+      ++at.block;
+      at.row = 0;
+    }
+    return nullptr;
+  }
   template <class F>
   void ForEach(F&& f) const {
     for (const Block& b : blocks_)
@@ -113,154 +130,183 @@ class RowTable {
   size_t count_ = 0;
 };
 
+// Column option bits, laid out as the .xls COLINFO record lays them out.
+constexpr uint16_t kColHidden = 0x0001;
+constexpr uint16_t kColCustomWidth = 0x0002;
+constexpr uint16_t kColBestFit = 0x0004;
+constexpr uint16_t kColPhonetic = 0x0008;
+constexpr uint16_t kColOutlineMask = 0x0700;
+constexpr uint16_t kColCollapsed = 0x1000;
+
 struct ColInfo {
-  uint16_t width = 0;  // 1/256 character
-  uint16_t xf = 15;
-  uint16_t flags = 0;
+  float width = 0;  // characters of the default font; 1/256 steps in .xls files
+  uint16_t xf = 0;
+  uint16_t flags = 0;  // kCol* bits
   bool set = false;
 };
 
-// Column settings of a sheet, allocated when the first one is set. Column 256
-// does not exist, but writers often let the last COLINFO reach it; it is kept
-// so that such a record goes back unchanged.
+// Column settings of a sheet, allocated when the first one is set. There is
+// room for one column past the last one: writers often let the last column's
+// setting reach it, and it is kept so that such a setting goes back unchanged.
 class ColumnTable {
  public:
-  static constexpr size_t kSize = 257;
-  size_t size() const { return kSize; }
-  bool any() const { return cols_ != nullptr; }
+  explicit ColumnTable(size_t columns = kMaxColumns) : size_(columns + 1) {}
+  size_t size() const { return size_; }
+  bool any() const { return !cols_.empty(); }
   const ColInfo& operator[](size_t c) const {
     static const ColInfo kUnset{};
-    return cols_ ? (*cols_)[c] : kUnset;
+    return c < cols_.size() ? cols_[c] : kUnset;
   }
   ColInfo& Edit(size_t c) {
-    if (!cols_) cols_ = std::make_unique<std::array<ColInfo, kSize>>();
-    return (*cols_)[c];
+    if (cols_.empty()) cols_.resize(size_);
+    return cols_[c];
   }
 
  private:
-  std::unique_ptr<std::array<ColInfo, kSize>> cols_;
+  size_t size_;
+  std::vector<ColInfo> cols_;
 };
 
+// A pane split: frozen panes count rows and columns, split panes 1/20 points.
 struct PaneRec {
-  uint16_t x = 0, y = 0, rwTop = 0, colLeft = 0;
-  uint8_t active = 3;
+  uint32_t x = 0, y = 0;            // columns left and rows above the split
+  uint32_t rwTop = 0, colLeft = 0;  // the first row and column of the lower right pane
+  uint8_t active = 3;               // 0 lower right, 1 upper right, 2 lower left, 3 upper left
   uint8_t unused = 0;
 };
 
 // ---- sheets ----
 
-enum class SlotKind : uint8_t {
-  kRaw,
-  kIndex,      // INDEX, rebuilt
-  kColInfo,    // COLINFO records
-  kCells,      // DIMENSIONS and the cell table (ROW, cells, DBCELL)
-  kWindow2,    // WINDOW2, kept but with its flags kept up to date
-  kPane,       // PANE
-  kSelection,  // SELECTION, kept unless panes are re-frozen
-  kMerged,     // MERGEDCELLS
-};
+struct WorkbookImpl;
+struct SheetModel;
 
-struct SheetItem {
-  SlotKind kind = SlotKind::kRaw;
-  Record rec;
+// What a file format keeps for one sheet beside the shared model, and the
+// calls that depend on it.
+class SheetPart {
+ public:
+  virtual ~SheetPart() = default;
+  virtual SheetType type() const = 0;
+  // The last value of the formula with index `formula` (CellRec::aux).
+  virtual Value FormulaValue(uint32_t formula) const = 0;
+  // The formula as the file holds it: its tokens in an .xls file, its text
+  // in an .xlsx file (the other is empty).
+  virtual std::span<const uint8_t> FormulaTokens(uint32_t) const { return {}; }
+  virtual std::string FormulaText(uint32_t) const { return {}; }
+  // Before the formula cell at (row, col) changes or goes: formulas that
+  // depend on it (a shared formula anchored there) are written out into
+  // their own cells, or keep their last values.
+  virtual Status ReleaseFormula(WorkbookImpl& wb, SheetModel& m, uint32_t row, uint32_t col,
+                                const CellRec& cell) = 0;
+  // After the value of a cell changed or went (only when SheetModel::cellHook).
+  virtual void CellChanged(uint32_t, uint32_t) {}
+  // The width of columns without a setting, in characters.
+  virtual double DefaultColumnWidth() const = 0;
+  // After the shared model gained column settings, panes or merged ranges:
+  // the format makes room to write them.
+  enum class Aspect : uint8_t { kColumns, kPanes, kMerges };
+  virtual void Touched(Aspect) {}
+  // Comments and hyperlinks (see Sheet::RemoveAttached).
+  virtual std::vector<Range> CommentCells() const = 0;
+  virtual std::vector<Range> HyperlinkRanges() const = 0;
+  virtual Status RemoveAttached(const std::string& sheetName, const Range& r) = 0;
 };
 
 struct SheetModel {
+  explicit SheetModel(const Limits& limits) : cols(limits.columns) {}
+
   std::u16string name;
-  uint8_t visibility = 0;  // BOUNDSHEET hsState
-  uint8_t dt = 0;          // BOUNDSHEET sheet type
-  uint16_t tabId = 0;
-  bool modeled = false;  // worksheets; other substreams are kept verbatim
-  std::vector<Record> verbatim;
-  std::vector<SheetItem> items;
+  uint8_t visibility = 0;  // Visibility
+  uint32_t tabId = 0;      // the sheet's id in the file
+  bool modeled = false;    // worksheets; other sheets are kept as the file has them
 
   RowTable rows;
   ColumnTable cols;
   std::vector<Range> merges;
-  std::vector<FormulaRec> formulas;
   std::vector<Range> arrays;  // array and table formula ranges: edited whole only
   uint16_t defaultRowHeight = 255;
   bool hasPane = false;
-  bool frozen = false;  // WINDOW2 says the panes are frozen
+  bool frozen = false;  // the panes are frozen (not split)
   PaneRec pane;
-  bool selectionsReplaced = false;  // SELECTION records are regenerated
+  bool selectionsReplaced = false;  // the selections are written anew
+
+  std::unique_ptr<SheetPart> part;
+  bool cellHook = false;  // the part hears of every change of a cell (SheetPart::CellChanged)
 
   // Cached used range.
   mutable bool usedDirty = true;
   mutable bool usedEmpty = true;
   mutable Range used;
-
-  size_t FindSlot(SlotKind k) const {
-    for (size_t i = 0; i < items.size(); ++i)
-      if (items[i].kind == k) return i;
-    return static_cast<size_t>(-1);
-  }
-  Bytes* Window2() {
-    size_t i = FindSlot(SlotKind::kWindow2);
-    return i == static_cast<size_t>(-1) ? nullptr : &items[i].rec.data;
-  }
-  const Bytes* Window2() const {
-    size_t i = FindSlot(SlotKind::kWindow2);
-    return i == static_cast<size_t>(-1) ? nullptr : &items[i].rec.data;
-  }
 };
 
-// ---- workbook globals ----
+// ---- the workbook ----
 
-enum class GlobalSlot : uint8_t {
-  kRaw,
-  kFonts,
-  kFormats,
-  kXfs,
-  kSheets,       // BOUNDSHEET records
-  kSupBookSelf,  // the SUPBOOK of this workbook's own sheets (sheet count kept up to date)
-  kExternSheet,
-  kNames,
-  kSst,  // SST and EXTSST
-  kTabId,
-  kWindow1,
-};
+// What a file format keeps for the whole workbook beside the shared model:
+// cell formats, fonts and number formats, defined names, and whatever else
+// the file held; and the calls that depend on it.
+class BookPart {
+ public:
+  virtual ~BookPart() = default;
 
-struct GlobalItem {
-  GlobalSlot kind = GlobalSlot::kRaw;
-  Record rec;
-};
+  // Cell formats.
+  virtual size_t fontCount() const = 0;
+  virtual std::optional<Font> font(uint16_t index) const = 0;
+  virtual size_t formatCount() const = 0;
+  virtual CellFormat format(uint16_t xf) const = 0;
+  virtual std::string NumberFormatCode(uint16_t numberFormat) const = 0;
+  virtual bool IsDateFormat(uint16_t xf) const = 0;
+  virtual Result<uint16_t> CellFormatWithNumberFormat(uint16_t xf, std::string_view code) = 0;
+  // The format of cells that have none of their own.
+  virtual uint16_t DefaultXf() const = 0;
+  // True when `xf` exists and can be a cell's format (not a style).
+  virtual bool IsCellXf(uint16_t xf) const = 0;
+  // Fails when the workbook lacks what formatting starts from.
+  virtual Status CheckFormattable() const { return {}; }
+  // The cell format like `xf` with the row formatting `f` applied; `lastCol`
+  // for the cell of the sheet's last column.
+  virtual Result<uint16_t> FormattedXf(uint16_t xf, const RowFormat& f, bool lastCol) = 0;
+  // A cell format that looks like `f` with `font` and number format `code`,
+  // for a workbook of the other format (the nearest this format can show).
+  virtual Result<uint16_t> ImportXf(const CellFormat& f, const Font& font,
+                                    std::string_view code) = 0;
 
-struct FormatRec {
-  uint16_t id = 0;
-  std::u16string code;
-};
+  // Dates counted from 1904 instead of 1900 (WorkbookImpl::date1904).
+  virtual void SetDate1904(bool on) = 0;
 
-struct Xti {
-  uint16_t supBook = 0;
-  uint16_t first = 0;
-  uint16_t last = 0;
-};
-constexpr uint16_t kXtiDeleted = 0xFFFF;
+  // Defined names.
+  virtual size_t nameCount() const = 0;
+  virtual DefinedName name(size_t index) const = 0;
+  // The name in UTF-8 and in UTF-16, both (callers converted it already).
+  virtual std::optional<size_t> FindName(std::string_view name, std::u16string_view wide,
+                                         std::optional<size_t> scope) const = 0;
+  virtual Status DefineName(std::string_view name, std::u16string_view wide, size_t sheet,
+                            const Range& area, std::optional<size_t> scope) = 0;
+  virtual Status MoveNameArea(size_t index, size_t sheet, const Range& area) = 0;
+  virtual Status DeleteName(size_t index) = 0;
 
-struct NameRec {
-  uint16_t flags = 0;
-  uint8_t key = 0;
-  uint16_t reserved = 0;
-  uint16_t itab = 0;                 // 0 = workbook, else 1-based sheet
-  std::array<uint8_t, 4> lengths{};  // menu, description, help, status text lengths
-  std::u16string name;               // for built-in names: one character, the code
-  Bytes rgce;
-  Bytes tail;  // extra formula data and the optional texts
-  bool builtin() const { return flags & 0x0020; }
-  bool hidden() const { return flags & 0x0001; }
+  // Sheets.
+  virtual std::unique_ptr<SheetModel> NewSheet(std::u16string name) = 0;
+  // Before a sheet goes in at `pos` (references by position move).
+  virtual void SheetInserting(size_t pos) = 0;
+  // Before the sheet at `index` goes: its own names go, references into it
+  // become invalid.
+  virtual Status SheetDeleting(size_t index) = 0;
+  // After the sheet at `index` was renamed from `old`.
+  virtual void SheetRenamed(size_t index, std::u16string_view old) = 0;
+
+  // The file's bytes: what can be made before the file is opened (and fail
+  // without one), then the file itself, right after.
+  virtual Status Prepare() const { return {}; }
+  virtual Status Write(Output& out) const = 0;
 };
 
 struct WorkbookImpl {
-  cfb::CompoundFile container;  // other streams and storages, kept for saving
-  long workbookEntry = -1;      // the Workbook stream's entry in `container`
+  explicit WorkbookImpl(FileFormat format = FileFormat::kXls)
+      : fileFormat(format), limits(LimitsOf(format)) {}
 
-  std::vector<GlobalItem> globals;
-  std::vector<Bytes> fonts;  // FONT record data
-  std::vector<FormatRec> formats;
-  std::vector<std::array<uint8_t, 20>> xfs;
-  std::vector<Xti> xtis;
-  std::vector<NameRec> names;
+  FileFormat fileFormat = FileFormat::kXls;
+  Limits limits = kXlsLimits;
+  std::unique_ptr<BookPart> book;
+
   SharedStrings sst;
   std::vector<std::unique_ptr<Sheet>> sheets;
   bool date1904 = false;
@@ -268,45 +314,35 @@ struct WorkbookImpl {
   bool selectionDirty = false;  // re-mark the active sheet's tab on save
 
   std::u16string scratch;  // reused conversion buffer
-  // The workbook stream of the last save, kept for the next one: a stream
-  // the size of the workbook costs a fresh page fault per 4 KB otherwise.
-  // Saves of one workbook never run at the same time.
-  mutable OutBytes saveBuffer;
 
-  size_t FindGlobal(GlobalSlot k) const {
-    for (size_t i = 0; i < globals.size(); ++i)
-      if (globals[i].kind == k) return i;
-    return static_cast<size_t>(-1);
-  }
   SheetModel& model(size_t i) { return *sheets[i]->m_; }
   const SheetModel& model(size_t i) const { return *sheets[i]->m_; }
   std::unique_ptr<Sheet> MakeSheet(std::unique_ptr<SheetModel> m) {
     return std::unique_ptr<Sheet>(new Sheet(this, std::move(m)));
   }
-  // The index of the SUPBOOK for the workbook's own sheets, creating it and the
-  // EXTERNSHEET when missing.
-  uint16_t SelfSupBookIndex(bool create);
-  // Finds or adds the XTI for one sheet of this workbook.
-  uint16_t XtiForSheet(size_t sheet);
-  // Where a new global slot goes, in the order spreadsheet programs write.
-  size_t InsertGlobalSlot(GlobalSlot k);
-  // Formats.
-  uint16_t AddFont(const Bytes& data);
-  Result<uint16_t> FindOrAddXf(const std::array<uint8_t, 20>& xf);
-  std::string NameText(const NameRec& n) const;
 };
 
-// Reading and writing (reader.cpp, writer.cpp).
-Status ParseWorkbookStream(std::span<const uint8_t> stream, WorkbookImpl& wb,
-                           const LoadLimits& limits);
-// Into `out`, emptied first (its memory is reused).
-Status WriteWorkbookStream(const WorkbookImpl& wb, OutBytes& out);
-void InitNewWorkbook(WorkbookImpl& wb);
-std::unique_ptr<SheetModel> NewSheetModel(std::u16string name);
 void SetCellRaw(SheetModel& s, uint32_t row, const CellRec& c);
+// Makes `c` hold `v` (a formula's last value, a text added to the pool).
+Status SetCellValue(WorkbookImpl& wb, CellRec& c, const Value& v);
 
-// Decoded FONT and XF (workbook.cpp).
-Font DecodeFont(const Bytes& data);
-CellFormat DecodeXf(const std::array<uint8_t, 20>& xf);
+// Which texts of the pool the cells use, equal plain texts merged: the order
+// in which a save writes them and the new index of each entry.
+struct StringUse {
+  std::vector<uint32_t, BigAlloc<uint32_t>> remap;  // entry -> written index; empty: as they are
+  std::vector<uint32_t, BigAlloc<uint32_t>> order;  // written index -> entry
+  uint32_t total = 0;                               // text cells
+  uint32_t Index(uint32_t entry) const { return remap.empty() ? entry : remap[entry]; }
+};
+StringUse CountStrings(const WorkbookImpl& wb);
+
+// Number formats both file formats know by number, and what a code shows.
+const char* BuiltinNumberFormat(uint16_t id);
+bool IsBuiltinDateFormat(uint16_t id);
+bool IsDateFormatCode(std::u16string_view code);
+
+// Checks of names both formats share.
+Status CheckDefinedName(std::u16string_view n);
+bool ValidArea(const Range& area, const Limits& limits);
 
 }  // namespace migrator::xls::detail

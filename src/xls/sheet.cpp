@@ -4,22 +4,108 @@
 #include <cmath>
 #include <unordered_map>
 
-#include "xls/formula.h"
 #include "xls/model.h"
 #include "xls/unicode.h"
 #include "xls/workbook.h"
 
 namespace migrator::xls {
 
+namespace detail {
+
+RowRec& RowTable::At(uint32_t r) {
+  const uint32_t bi = r >> kBlockBits;
+  const uint8_t low = static_cast<uint8_t>(r);
+  if (bi >= where_.size()) where_.resize(bi + 1, 0);
+  if (where_[bi] == 0) {
+    auto at = std::lower_bound(blocks_.begin(), blocks_.end(), bi,
+                               [](const Block& b, uint32_t i) { return b.index < i; });
+    at = blocks_.insert(at, Block{bi, {}});
+    // A block after a full one will most likely fill up too.
+    if (at != blocks_.begin() && std::prev(at)->index + 1 == bi &&
+        std::prev(at)->rows.size() == kBlock)
+      at->rows.reserve(kBlock);
+    for (auto b = at; b != blocks_.end(); ++b)
+      where_[b->index] = static_cast<uint16_t>(b - blocks_.begin() + 1);
+  }
+  std::vector<RowRec>& rows = blocks_[where_[bi] - 1].rows;
+  // Rows mostly come in order: the last one again, or a new one after it.
+  auto it = rows.end();
+  if (!rows.empty() && rows.back().low >= low) {
+    if (rows.back().low == low) return rows.back();
+    if (low < rows.size() && rows[low].low == low) return rows[low];
+    it = std::lower_bound(rows.begin(), rows.end(), low,
+                          [](const RowRec& x, uint8_t l) { return x.low < l; });
+    if (it->low == low) return *it;
+  }
+  it = rows.insert(it, RowRec{});
+  it->low = low;
+  ++count_;
+  if (r >= size_) size_ = r + 1;
+  return *it;
+}
+
+void SetCellRaw(SheetModel& s, uint32_t row, const CellRec& c) {
+  auto& cells = s.rows.At(row).cells;
+  if (cells.empty() || cells.back().col < c.col) {
+    cells.push_back(c);
+  } else {
+    auto it = std::lower_bound(cells.begin(), cells.end(), c.col,
+                               [](const CellRec& a, uint16_t col) { return a.col < col; });
+    if (it != cells.end() && it->col == c.col)
+      *it = c;
+    else
+      cells.insert(it, c);
+  }
+  if (!s.usedDirty) {
+    if (s.usedEmpty) {
+      s.used = {row, c.col, row, c.col};
+      s.usedEmpty = false;
+    } else {
+      s.used.firstRow = std::min(s.used.firstRow, row);
+      s.used.lastRow = std::max(s.used.lastRow, row);
+      s.used.firstCol = std::min<uint32_t>(s.used.firstCol, c.col);
+      s.used.lastCol = std::max<uint32_t>(s.used.lastCol, c.col);
+    }
+  }
+}
+
+Status SetCellValue(WorkbookImpl& wb, CellRec& c, const Value& v) {
+  switch (v.kind) {
+    case Value::Kind::kNumber:
+      c.kind = CellKind::kNumber;
+      c.num = v.number;
+      break;
+    case Value::Kind::kBoolean:
+      c.kind = CellKind::kBool;
+      c.aux = v.boolean;
+      break;
+    case Value::Kind::kError:
+      c.kind = CellKind::kError;
+      c.aux = v.error;
+      break;
+    case Value::Kind::kText: {
+      std::u16string t;
+      Utf8ToUtf16(v.text, t);
+      auto idx = wb.sst.Add(t);
+      if (!idx) return idx.error();
+      c.kind = CellKind::kText;
+      c.aux = *idx;
+      break;
+    }
+    default:
+      c.kind = CellKind::kBlank;
+      break;
+  }
+  return {};
+}
+
+}  // namespace detail
+
 using detail::CellKind;
 using detail::CellRec;
-using detail::FormulaRec;
-using detail::Record;
-using detail::SheetItem;
 using detail::SheetModel;
-using detail::SlotKind;
+using detail::SheetPart;
 using detail::WorkbookImpl;
-namespace rt = detail::rt;
 
 namespace {
 
@@ -39,140 +125,48 @@ CellRec* FindCell(SheetModel& m, uint32_t row, uint32_t col) {
   return const_cast<CellRec*>(FindCell(static_cast<const SheetModel&>(m), row, col));
 }
 
-std::vector<const Bytes*> StringParts(const FormulaRec& f) {
-  std::vector<const Bytes*> parts;
-  bool in = false;
-  for (const auto& a : f.attached) {
-    if (a.type == rt::kString) {
-      in = true;
-      parts.push_back(&a.data);
-    } else if (in && a.type == rt::kContinue) {
-      parts.push_back(&a.data);
-    } else {
-      in = false;
-    }
-  }
-  return parts;
-}
-
-Value FormulaValue(const FormulaRec& f) {
-  if (f.body.size() < 8) return {};
-  const uint8_t* v = f.body.data();
-  if (Get16(v + 6) != 0xFFFF) return Value::Number(GetDouble(v));
-  switch (v[0]) {
-    case 0: {
-      std::u16string s;
-      if (detail::ReadStringRecord(StringParts(f), s)) return Value::Text(Utf16ToUtf8(s));
-      return Value::Text("");
-    }
-    case 1:
-      return Value::Boolean(v[2] != 0);
-    case 2: {
-      Value x;
-      x.kind = Value::Kind::kError;
-      x.error = v[2];
-      return x;
-    }
-    case 3:
-      return Value::Text("");
-    default:
-      return {};
-  }
-}
-
 std::string Where(uint32_t row, uint32_t col) {
   return CellName(row, col);
 }
 
-Status CheckCell(const SheetModel& m, uint32_t row, uint32_t col) {
+// 1048576 as "1,048,576".
+std::string Grouped(uint64_t n) {
+  std::string s = std::to_string(n);
+  for (size_t i = s.size(); i > 3; i -= 3)
+    s.insert(i - 3, 1, ',');
+  return s;
+}
+
+// Why a cell cannot be set; kept out of the way of the calls that can.
+[[gnu::noinline, gnu::cold]] Status CellRefusal(const WorkbookImpl& wb, const SheetModel& m,
+                                                uint32_t row, uint32_t col) {
   if (!m.modeled)
     return Fail("sheet " + Utf16ToUtf8(m.name) + " is not a worksheet; it has no cells");
-  if (row >= kMaxRows)
+  if (row >= wb.limits.rows)
     return Fail("row " + std::to_string(static_cast<uint64_t>(row) + 1) +
-                " is beyond the last row of a sheet (65,536)");
-  if (col >= kMaxColumns)
-    return Fail("column " + std::to_string(static_cast<uint64_t>(col) + 1) +
-                " is beyond the last column of a sheet (256, IV)");
-  return {};
+                " is beyond the last row of a sheet (" + Grouped(wb.limits.rows) + ")");
+  return Fail("column " + std::to_string(static_cast<uint64_t>(col) + 1) +
+              " is beyond the last column of a sheet (" + Grouped(wb.limits.columns) + ", " +
+              ColumnName(wb.limits.columns - 1) + ")");
+}
+
+inline Status CheckCell(const WorkbookImpl& wb, const SheetModel& m, uint32_t row, uint32_t col) {
+  if (m.modeled && row < wb.limits.rows && col < wb.limits.columns) [[likely]]
+    return {};
+  return CellRefusal(wb, m, row, col);
 }
 
 uint16_t DefaultXf(const WorkbookImpl& wb, const SheetModel& m, uint32_t row, uint32_t col) {
-  uint16_t xf = 15;
+  const uint16_t fallback = wb.book->DefaultXf();
+  uint16_t xf = fallback;
   const detail::RowRec* rr = m.rows.Find(row);
-  if (rr && rr->hasInfo && (rr->flags & 0x0080))
-    xf = rr->xfWord & 0x0FFF;
+  if (rr && rr->hasInfo && (rr->flags & detail::kRowHasFormat))
+    xf = rr->xf;
   else if (m.cols[col].set)
     xf = m.cols[col].xf;
-  if (xf >= wb.xfs.size()) xf = wb.xfs.size() > 15 ? 15 : 0;
+  const size_t formats = wb.book->formatCount();
+  if (xf >= formats) xf = formats > fallback ? fallback : 0;
   return xf;
-}
-
-// Before a formula cell changes: a shared formula anchored here is written
-// out into each cell that uses it (or, when that cannot be done, the cell
-// keeps its last value).
-Status ReleaseFormula(WorkbookImpl& wb, SheetModel& m, uint32_t row, uint32_t col,
-                      const CellRec& cell) {
-  if (cell.kind != CellKind::kFormula || cell.aux >= m.formulas.size()) return {};
-  const Record* shr = m.formulas[cell.aux].Find(rt::kShrFmla);
-  if (!shr || shr->data.size() < 10) return {};
-  const Bytes& d = shr->data;
-  Range range{Get16(d.data()), d[4], Get16(d.data() + 2), d[5]};
-  size_t cce = Get16(d.data() + 8);
-  if (10 + cce > d.size()) return {};
-  std::span<const uint8_t> shared(d.data() + 10, cce);
-  Bytes extra(d.begin() + 10 + static_cast<long>(cce), d.end());
-  for (uint32_t r = range.firstRow; r <= range.lastRow && r < m.rows.size(); ++r) {
-    detail::RowRec* rr = m.rows.Find(r);
-    if (!rr) continue;
-    for (auto& c : rr->cells) {
-      if (c.col < range.firstCol || c.col > range.lastCol || c.kind != CellKind::kFormula) continue;
-      if (r == row && c.col == col) continue;
-      FormulaRec& f = m.formulas[c.aux];
-      auto rgce = f.rgce();
-      if (rgce.size() != 5 || rgce[0] != 0x01) continue;
-      uint16_t er = Get16(rgce.data() + 1), ec = Get16(rgce.data() + 3);
-      bool ours = (er == row && ec == col) || (er == range.firstRow && ec == range.firstCol);
-      if (!ours) continue;
-      if (auto expanded = detail::ExpandSharedFormula(shared, r, c.col)) {
-        Bytes body(f.body.begin(), f.body.begin() + 14);
-        Put16(body.data() + 8, static_cast<uint16_t>(Get16(body.data() + 8) & ~0x0008));
-        ByteWriter w(&body);
-        w.U16(static_cast<uint16_t>(expanded->size()));
-        w.Append(*expanded);
-        w.Append(extra);
-        f.body = std::move(body);
-      } else {
-        Value v = FormulaValue(f);
-        switch (v.kind) {
-          case Value::Kind::kNumber:
-            c.kind = CellKind::kNumber;
-            c.num = v.number;
-            break;
-          case Value::Kind::kBoolean:
-            c.kind = CellKind::kBool;
-            c.aux = v.boolean;
-            break;
-          case Value::Kind::kError:
-            c.kind = CellKind::kError;
-            c.aux = v.error;
-            break;
-          case Value::Kind::kText: {
-            std::u16string t;
-            Utf8ToUtf16(v.text, t);
-            auto idx = wb.sst.Add(t);
-            if (!idx) return idx.error();
-            c.kind = CellKind::kText;
-            c.aux = *idx;
-            break;
-          }
-          default:
-            c.kind = CellKind::kBlank;
-            break;
-        }
-      }
-    }
-  }
-  return {};
 }
 
 Status CheckArrays(const SheetModel& m, uint32_t row, uint32_t col) {
@@ -184,11 +178,12 @@ Status CheckArrays(const SheetModel& m, uint32_t row, uint32_t col) {
 }
 
 Status Put(WorkbookImpl& wb, SheetModel& m, uint32_t row, uint32_t col, CellRec c) {
-  if (auto st = CheckCell(m, row, col); !st) return st;
+  if (auto st = CheckCell(wb, m, row, col); !st) return st;
   if (auto st = CheckArrays(m, row, col); !st) return st;
   if (CellRec* old = FindCell(m, row, col)) {
     CellRec prev = *old;
-    if (auto st = ReleaseFormula(wb, m, row, col, prev); !st) return st;
+    if (prev.kind == CellKind::kFormula)
+      if (auto st = m.part->ReleaseFormula(wb, m, row, col, prev); !st) return st;
     c.xf = prev.xf;
   } else {
     c.xf = DefaultXf(wb, m, row, col);
@@ -199,8 +194,9 @@ Status Put(WorkbookImpl& wb, SheetModel& m, uint32_t row, uint32_t col, CellRec 
       if (above && above->cells.size() > 1) rr.cells.reserve(above->cells.size());
     }
   }
-  c.col = static_cast<uint8_t>(col);
+  c.col = static_cast<uint16_t>(col);
   detail::SetCellRaw(m, row, c);
+  if (m.cellHook) m.part->CellChanged(row, col);
   return {};
 }
 
@@ -227,65 +223,6 @@ void RecomputeUsed(const SheetModel& m) {
   m.usedDirty = false;
 }
 
-// Slots that a loaded sheet may lack.
-size_t EofIndex(const SheetModel& m) {
-  for (size_t i = m.items.size(); i-- > 0;)
-    if (m.items[i].kind == SlotKind::kRaw && m.items[i].rec.type == rt::kEof) return i;
-  return m.items.size();
-}
-
-void EnsureColInfoSlot(SheetModel& m) {
-  if (m.FindSlot(SlotKind::kColInfo) != kNpos) return;
-  size_t at = m.FindSlot(SlotKind::kCells);
-  if (at == kNpos) at = EofIndex(m);
-  m.items.insert(m.items.begin() + static_cast<long>(at),
-                 SheetItem{SlotKind::kColInfo, {rt::kColInfo, {}}});
-}
-
-size_t EnsureWindowSlot(SheetModel& m) {
-  size_t w = m.FindSlot(SlotKind::kWindow2);
-  if (w != kNpos) return w;
-  Record rec{rt::kWindow2, Bytes(18, 0)};
-  Put16(rec.data.data(), 0x00B6);
-  Put16(rec.data.data() + 6, 0x40);
-  w = EofIndex(m);
-  m.items.insert(m.items.begin() + static_cast<long>(w),
-                 SheetItem{SlotKind::kWindow2, std::move(rec)});
-  return w;
-}
-
-// The index just past WINDOW2 and the records that belong with it.
-size_t AfterWindowBlock(const SheetModel& m, size_t w) {
-  size_t i = w + 1;
-  while (i < m.items.size()) {
-    const auto& it = m.items[i];
-    bool part = it.kind == SlotKind::kPane || it.kind == SlotKind::kSelection ||
-                (it.kind == SlotKind::kRaw && (it.rec.type == rt::kScl || it.rec.type == rt::kPlv));
-    if (!part) break;
-    ++i;
-  }
-  return i;
-}
-
-void EnsurePaneSlot(SheetModel& m) {
-  size_t w = EnsureWindowSlot(m);
-  if (m.FindSlot(SlotKind::kPane) != kNpos) return;
-  size_t i = w + 1;
-  while (i < m.items.size() && m.items[i].kind == SlotKind::kRaw &&
-         (m.items[i].rec.type == rt::kScl || m.items[i].rec.type == rt::kPlv))
-    ++i;
-  m.items.insert(m.items.begin() + static_cast<long>(i),
-                 SheetItem{SlotKind::kPane, {rt::kPane, {}}});
-}
-
-void EnsureMergedSlot(SheetModel& m) {
-  if (m.FindSlot(SlotKind::kMerged) != kNpos) return;
-  size_t w = m.FindSlot(SlotKind::kWindow2);
-  size_t at = w == kNpos ? EofIndex(m) : AfterWindowBlock(m, w);
-  m.items.insert(m.items.begin() + static_cast<long>(at),
-                 SheetItem{SlotKind::kMerged, {rt::kMergedCells, {}}});
-}
-
 }  // namespace
 
 Sheet::Sheet(WorkbookImpl* wb, std::unique_ptr<SheetModel> m) : wb_(wb), m_(std::move(m)) {}
@@ -296,16 +233,7 @@ std::string Sheet::name() const {
 }
 
 SheetType Sheet::type() const {
-  switch (m_->dt) {
-    case 1:
-      return SheetType::kMacro;
-    case 2:
-      return SheetType::kChart;
-    case 6:
-      return SheetType::kVisualBasic;
-    default:
-      return SheetType::kWorksheet;
-  }
+  return m_->part->type();
 }
 
 bool Sheet::isWorksheet() const {
@@ -361,7 +289,7 @@ Cell Sheet::GetCell(uint32_t row, uint32_t col) const {
       break;
     case CellKind::kFormula:
       out.formula = true;
-      out.value = FormulaValue(m_->formulas[c->aux]);
+      out.value = m_->part->FormulaValue(c->aux);
       break;
   }
   return out;
@@ -371,7 +299,14 @@ std::span<const uint8_t> Sheet::FormulaTokens(uint32_t row, uint32_t col) const 
   if (!m_->modeled) return {};
   const CellRec* c = FindCell(*m_, row, col);
   if (!c || c->kind != CellKind::kFormula) return {};
-  return m_->formulas[c->aux].rgce();
+  return m_->part->FormulaTokens(c->aux);
+}
+
+std::string Sheet::FormulaText(uint32_t row, uint32_t col) const {
+  if (!m_->modeled) return {};
+  const CellRec* c = FindCell(*m_, row, col);
+  if (!c || c->kind != CellKind::kFormula) return {};
+  return m_->part->FormulaText(c->aux);
 }
 
 Status Sheet::SetNumber(uint32_t row, uint32_t col, double v) {
@@ -384,7 +319,7 @@ Status Sheet::SetNumber(uint32_t row, uint32_t col, double v) {
 }
 
 Status Sheet::SetText(uint32_t row, uint32_t col, std::string_view utf8) {
-  if (auto st = CheckCell(*m_, row, col); !st) return st;
+  if (auto st = CheckCell(*wb_, *m_, row, col); !st) return st;
   std::u16string& t = wb_->scratch;
   size_t bad = 0;
   if (!Utf8ToUtf16(utf8, t, &bad))
@@ -394,7 +329,10 @@ Status Sheet::SetText(uint32_t row, uint32_t col, std::string_view utf8) {
     return Fail("cell " + Where(row, col) + ": a text of " + std::to_string(t.size()) +
                 " characters is longer than a cell holds (32,767)");
   if (auto st = CheckArrays(*m_, row, col); !st) return st;
-  auto idx = wb_->sst.Add(t);
+  // An .xlsx save writes each text in its cell, and nothing merges equal
+  // texts there: they are shared as they come. (An .xls save merges them
+  // in its string table.)
+  auto idx = wb_->fileFormat == FileFormat::kXlsx ? wb_->sst.AddShared(t) : wb_->sst.Add(t);
   if (!idx) return idx.error();
   CellRec c;
   c.kind = CellKind::kText;
@@ -439,23 +377,25 @@ Status Sheet::SetBlank(uint32_t row, uint32_t col) {
 }
 
 Status Sheet::Clear(uint32_t row, uint32_t col) {
-  if (auto st = CheckCell(*m_, row, col); !st) return st;
+  if (auto st = CheckCell(*wb_, *m_, row, col); !st) return st;
   CellRec* old = FindCell(*m_, row, col);
   if (!old) return {};
   if (auto st = CheckArrays(*m_, row, col); !st) return st;
   CellRec prev = *old;
-  if (auto st = ReleaseFormula(*wb_, *m_, row, col, prev); !st) return st;
+  if (prev.kind == CellKind::kFormula)
+    if (auto st = m_->part->ReleaseFormula(*wb_, *m_, row, col, prev); !st) return st;
   auto& cells = m_->rows.Find(row)->cells;
   cells.erase(
       std::find_if(cells.begin(), cells.end(), [&](const CellRec& c) { return c.col == col; }));
   m_->usedDirty = true;
+  if (m_->cellHook) m_->part->CellChanged(row, col);
   return {};
 }
 
 Status Sheet::SetCellFormat(uint32_t row, uint32_t col, uint16_t xf) {
-  if (auto st = CheckCell(*m_, row, col); !st) return st;
-  if (xf >= wb_->xfs.size()) return Fail("there is no cell format " + std::to_string(xf));
-  if (wb_->xfs[xf][4] & 0x04)
+  if (auto st = CheckCell(*wb_, *m_, row, col); !st) return st;
+  if (xf >= wb_->book->formatCount()) return Fail("there is no cell format " + std::to_string(xf));
+  if (!wb_->book->IsCellXf(xf))
     return Fail("cell format " + std::to_string(xf) + " is a style, not a cell format");
   if (CellRec* c = FindCell(*m_, row, col)) {
     c->xf = xf;
@@ -464,7 +404,7 @@ Status Sheet::SetCellFormat(uint32_t row, uint32_t col, uint16_t xf) {
   CellRec c;
   c.kind = CellKind::kBlank;
   c.xf = xf;
-  c.col = static_cast<uint8_t>(col);
+  c.col = static_cast<uint16_t>(col);
   detail::SetCellRaw(*m_, row, c);
   return {};
 }
@@ -483,136 +423,91 @@ uint16_t Sheet::RowHeight(uint32_t row) const {
 }
 
 namespace {
-detail::RowRec& RowInfo(SheetModel& m, uint32_t row) {
+detail::RowRec& RowInfo(const WorkbookImpl& wb, SheetModel& m, uint32_t row) {
   detail::RowRec& r = m.rows.At(row);
   if (!r.hasInfo) {
     r.hasInfo = true;
     r.height = m.defaultRowHeight;
     r.flags = 0x0100;
-    r.xfWord = 0x000F;
+    r.xf = wb.book->DefaultXf();
+    r.xfBits = 0;
   }
   return r;
 }
 }  // namespace
 
 Status Sheet::SetRowHeight(uint32_t row, uint16_t twips) {
-  if (auto st = CheckCell(*m_, row, 0); !st) return st;
+  if (auto st = CheckCell(*wb_, *m_, row, 0); !st) return st;
   if (twips > 8192) return Fail("a row cannot be higher than 409 points");
-  detail::RowRec& r = RowInfo(*m_, row);
+  detail::RowRec& r = RowInfo(*wb_, *m_, row);
   r.height = twips;
-  r.flags |= 0x0040;  // the height was set, not derived from the contents
+  r.flags |= detail::kRowCustomHeight;  // the height was set, not derived from the contents
   return {};
 }
 
 std::optional<uint16_t> Sheet::RowFormatIndex(uint32_t row) const {
   const detail::RowRec* rr = m_->rows.Find(row);
-  if (rr && rr->hasInfo && (rr->flags & 0x0080)) return static_cast<uint16_t>(rr->xfWord & 0x0FFF);
+  if (rr && rr->hasInfo && (rr->flags & detail::kRowHasFormat)) return rr->xf;
   return std::nullopt;
 }
 
 Status Sheet::FormatRow(uint32_t row, const RowFormat& f) {
-  if (auto st = CheckCell(*m_, row, 0); !st) return st;
+  if (auto st = CheckCell(*wb_, *m_, row, 0); !st) return st;
   WorkbookImpl& wb = *wb_;
-  if (wb.xfs.size() <= 15) return Fail("the workbook has no default cell format to start from");
+  if (auto st = wb.book->CheckFormattable(); !st) return st;
+  // Each format the row's cells have is derived once.
   std::unordered_map<uint32_t, uint16_t> done;
   auto derive = [&](uint16_t xf, bool lastCol) -> Result<uint16_t> {
     uint32_t key = (static_cast<uint32_t>(xf) << 1) | (lastCol ? 1 : 0);
     if (auto it = done.find(key); it != done.end()) return it->second;
-    std::array<uint8_t, 20> x = wb.xfs[xf < wb.xfs.size() ? xf : 15];
-    if (x[4] & 0x04) {
-      // A cell that points at a style gets a cell format inheriting from it.
-      uint16_t parent = xf < wb.xfs.size() ? xf : 0;
-      Put16(x.data() + 4, static_cast<uint16_t>((parent << 4) | (Get16(x.data() + 4) & 0x0003)));
-    }
-    if (f.bold) {
-      uint16_t fi = Get16(x.data());
-      size_t vi = fi < 4 ? fi : fi - 1u;
-      if (fi == 4 || vi >= wb.fonts.size()) vi = 0;
-      if (wb.fonts.empty()) return Fail("the workbook has no fonts");
-      Bytes font = wb.fonts[vi];
-      uint16_t grbit = Get16(font.data() + 2);
-      Put16(font.data() + 2, static_cast<uint16_t>(*f.bold ? (grbit | 1) : (grbit & ~1)));
-      Put16(font.data() + 6, *f.bold ? 700 : 400);
-      Put16(x.data(), wb.AddFont(font));
-      x[9] |= 0x08;
-    }
-    if (f.horizontal) {
-      x[6] = static_cast<uint8_t>((x[6] & ~0x07) | (static_cast<uint8_t>(*f.horizontal) & 0x07));
-      x[9] |= 0x10;
-    }
-    uint32_t b = Get32(x.data() + 10), c = Get32(x.data() + 14);
-    constexpr uint32_t kAuto = 64;
-    if (f.borderTop) {
-      b = (b & ~0x0F00u) | 0x0100u;
-      c = (c & ~0x7Fu) | kAuto;
-    }
-    if (f.borderBottom) {
-      b = (b & ~0xF000u) | 0x1000u;
-      c = (c & ~(0x7Fu << 7)) | (kAuto << 7);
-    }
-    if (f.borderLeft) {
-      b = (b & ~0x000Fu) | 0x0001u;
-      b = (b & ~(0x7Fu << 16)) | (kAuto << 16);
-    }
-    if (f.borderInsideVertical && !lastCol) {
-      b = (b & ~0x00F0u) | 0x0010u;
-      b = (b & ~(0x7Fu << 23)) | (kAuto << 23);
-    }
-    if (f.borderTop || f.borderBottom || f.borderLeft || f.borderInsideVertical) x[9] |= 0x20;
-    if (f.fillColor) {
-      c = (c & ~(0x3Fu << 26)) | (1u << 26);
-      uint16_t p = Get16(x.data() + 18);
-      p = static_cast<uint16_t>((p & 0xC000) | (*f.fillColor & 0x7F) | (65u << 7));
-      Put16(x.data() + 18, p);
-      x[9] |= 0x40;
-    }
-    Put32(x.data() + 10, b);
-    Put32(x.data() + 14, c);
-    auto r = wb.FindOrAddXf(x);
+    auto r = wb.book->FormattedXf(xf, f, lastCol);
     if (!r) return r;
     done[key] = *r;
     return *r;
   };
-  detail::RowRec& rr = RowInfo(*m_, row);
-  uint16_t base = (rr.flags & 0x0080) ? static_cast<uint16_t>(rr.xfWord & 0x0FFF) : 15;
+  const detail::RowRec* had = m_->rows.Find(row);
+  uint16_t base =
+      had && had->hasInfo && (had->flags & detail::kRowHasFormat) ? had->xf : wb.book->DefaultXf();
+  detail::RowRec& rr = RowInfo(wb, *m_, row);
   auto rowXf = derive(base, false);
   if (!rowXf) return rowXf.error();
   for (auto& cell : rr.cells) {
-    auto x = derive(cell.xf, cell.col == kMaxColumns - 1);
+    auto x = derive(cell.xf, cell.col == wb.limits.columns - 1);
     if (!x) return x.error();
     cell.xf = *x;
   }
-  rr.flags |= 0x0080;
-  rr.xfWord = static_cast<uint16_t>((rr.xfWord & 0xF000) | *rowXf);
+  rr.flags |= detail::kRowHasFormat;
+  rr.xf = *rowXf;
   return {};
 }
 
 double Sheet::ColumnWidth(uint32_t col) const {
-  if (col >= kMaxColumns) return 0;
-  if (m_->cols[col].set) return m_->cols[col].width / 256.0;
-  for (const auto& it : m_->items)
-    if (it.kind == SlotKind::kRaw && it.rec.type == rt::kDefColWidth && it.rec.data.size() >= 2)
-      return Get16(it.rec.data.data());
-  return 8;
+  if (col >= wb_->limits.columns) return 0;
+  if (m_->cols[col].set) return m_->cols[col].width;
+  return m_->part ? m_->part->DefaultColumnWidth() : 8;
 }
 
 bool Sheet::HasColumnWidth(uint32_t col) const {
-  return col < kMaxColumns && m_->cols[col].set;
+  return col < wb_->limits.columns && m_->cols[col].set;
 }
 
 Status Sheet::SetColumnWidth(uint32_t col, double characters) {
-  if (auto st = CheckCell(*m_, 0, col); !st) return st;
+  if (auto st = CheckCell(*wb_, *m_, 0, col); !st) return st;
   if (!(characters >= 0 && characters <= 255))
     return Fail("a column width must be between 0 and 255 characters");
   detail::ColInfo& ci = m_->cols.Edit(col);
   if (!ci.set) {
     ci = detail::ColInfo{};
+    ci.xf = wb_->book->DefaultXf();
     ci.set = true;
   }
-  ci.width = static_cast<uint16_t>(std::lround(characters * 256));
-  ci.flags = static_cast<uint16_t>((ci.flags & ~0x0001) | 0x0002 | (ci.width == 0 ? 0x0001 : 0));
-  if (col == kMaxColumns - 1 && m_->cols[kMaxColumns].set) m_->cols.Edit(kMaxColumns) = ci;
-  EnsureColInfoSlot(*m_);
+  // In steps of 1/256 character, as spreadsheet programs keep widths.
+  ci.width = static_cast<float>(std::lround(characters * 256)) / 256.0f;
+  ci.flags = static_cast<uint16_t>((ci.flags & ~detail::kColHidden) | detail::kColCustomWidth |
+                                   (ci.width == 0 ? detail::kColHidden : 0));
+  const uint32_t last = wb_->limits.columns - 1;
+  if (col == last && m_->cols[last + 1].set) m_->cols.Edit(last + 1) = ci;
+  m_->part->Touched(SheetPart::Aspect::kColumns);
   return {};
 }
 
@@ -625,19 +520,19 @@ uint32_t Sheet::frozenColumns() const {
 
 Status Sheet::FreezePanes(uint32_t rows, uint32_t cols) {
   if (!m_->modeled) return Fail("sheet " + name() + " is not a worksheet");
-  if (rows >= kMaxRows || cols >= kMaxColumns)
+  if (rows >= wb_->limits.rows || cols >= wb_->limits.columns)
     return Fail("the frozen panes must leave part of the sheet free");
-  EnsurePaneSlot(*m_);
+  m_->part->Touched(SheetPart::Aspect::kPanes);
   if (rows == 0 && cols == 0) {
     m_->hasPane = false;
     m_->frozen = false;
   } else {
     m_->hasPane = true;
     m_->frozen = true;
-    m_->pane.x = static_cast<uint16_t>(cols);
-    m_->pane.y = static_cast<uint16_t>(rows);
-    m_->pane.rwTop = static_cast<uint16_t>(rows);
-    m_->pane.colLeft = static_cast<uint16_t>(cols);
+    m_->pane.x = cols;
+    m_->pane.y = rows;
+    m_->pane.rwTop = rows;
+    m_->pane.colLeft = cols;
     m_->pane.active = rows && cols ? 0 : (rows ? 2 : 1);
     m_->pane.unused = 0;
   }
@@ -650,7 +545,7 @@ const std::vector<Range>& Sheet::mergedRanges() const {
 }
 
 Status Sheet::AddMergedRange(const Range& r) {
-  if (auto st = CheckCell(*m_, r.lastRow, r.lastCol); !st) return st;
+  if (auto st = CheckCell(*wb_, *m_, r.lastRow, r.lastCol); !st) return st;
   if (r.firstRow > r.lastRow || r.firstCol > r.lastCol)
     return Fail("the merged range is not a valid block of cells");
   for (const Range& g : m_->merges)
@@ -658,7 +553,27 @@ Status Sheet::AddMergedRange(const Range& r) {
           r.firstCol > g.lastCol))
       return Fail("the range " + RangeName(r) + " overlaps the merged range " + RangeName(g));
   m_->merges.push_back(r);
-  EnsureMergedSlot(*m_);
+  m_->part->Touched(SheetPart::Aspect::kMerges);
+  return {};
+}
+
+std::vector<Range> Sheet::commentCells() const {
+  if (!m_->modeled) return {};
+  return m_->part->CommentCells();
+}
+
+std::vector<Range> Sheet::hyperlinkRanges() const {
+  if (!m_->modeled) return {};
+  return m_->part->HyperlinkRanges();
+}
+
+Status Sheet::RemoveAttached(const Range& r) {
+  if (!m_->modeled) return Fail("the sheet " + name() + " is not a worksheet");
+  if (auto st = m_->part->RemoveAttached(name(), r); !st) return st;
+  std::erase_if(m_->merges, [&](const Range& g) {
+    return !(g.lastRow < r.firstRow || g.firstRow > r.lastRow || g.lastCol < r.firstCol ||
+             g.firstCol > r.lastCol);
+  });
   return {};
 }
 

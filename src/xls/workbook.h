@@ -1,13 +1,16 @@
 #pragma once
-// The workbook engine: an Excel 97-2003 workbook (.xls, BIFF8 in an OLE2
-// compound file) held in memory, read from and saved to disk.
+// The workbook engine: a workbook held in memory, read from and saved to
+// disk in either of its file formats, Excel 97-2003 (.xls, BIFF8 in an OLE2
+// compound file) and Excel 2007 and later (.xlsx, an Office Open XML
+// package). A file is recognised by its content; a workbook is saved in the
+// format it was read in, a new one in the format it was made for.
 //
 // What the engine models (cells, fonts, cell formats, column widths, row
 // heights, merged ranges, frozen panes, defined names, sheet order and
 // visibility) can be read and changed; comments and hyperlinks can be listed
 // and removed; everything else in a loaded file (charts, drawings,
-// validation, print settings, other streams) is kept as it was and written
-// back unchanged.
+// validation, print settings, other streams and parts) is kept as it was and
+// written back unchanged.
 //
 // Text is UTF-8 in this API. Rows and columns are 0-based. No call throws;
 // failures come back as Error texts. Sheet and name indexes passed in must be
@@ -31,13 +34,39 @@ namespace migrator::xls {
 namespace detail {
 struct WorkbookImpl;
 struct SheetModel;
+class Output;
 }  // namespace detail
 
-// The format's limits.
-constexpr uint32_t kMaxRows = 65536;
-constexpr uint32_t kMaxColumns = 256;
+enum class FileFormat : uint8_t {
+  kXls,   // Excel 97-2003: BIFF8 in an OLE2 compound file
+  kXlsx,  // Excel 2007 and later: SpreadsheetML in a zip package
+};
+
+// How many rows and columns a sheet of a format has.
+struct Limits {
+  uint32_t rows = 0;
+  uint32_t columns = 0;
+  bool operator==(const Limits&) const = default;
+};
+constexpr Limits kXlsLimits{65536, 256};
+constexpr Limits kXlsxLimits{1048576, 16384};
+constexpr Limits LimitsOf(FileFormat f) {
+  return f == FileFormat::kXlsx ? kXlsxLimits : kXlsLimits;
+}
+
+// The .xls format's limits (a workbook's own are Workbook::limits()).
+constexpr uint32_t kMaxRows = kXlsLimits.rows;
+constexpr uint32_t kMaxColumns = kXlsLimits.columns;
+// Both formats.
 constexpr size_t kMaxTextLength = 32767;  // UTF-16 units in one cell
 constexpr size_t kMaxSheetNameLength = 31;
+
+// The format a file name's extension names: .xlsx (in any case) for
+// kXlsx, anything else kXls.
+FileFormat FormatForPath(std::string_view path);
+// The format of the workbook at `path`: by its content (a zip package is
+// .xlsx), or by its name when nothing is there yet.
+FileFormat FormatOfFile(const std::string& path);
 
 // A block of cells, corners inclusive.
 struct Range {
@@ -51,7 +80,7 @@ struct Range {
   }
 };
 
-// "A", "B", ... "IV".
+// "A", "B", ... "IV", ... "XFD".
 std::string ColumnName(uint32_t col);
 // "B3" or "$B$3".
 std::string CellName(uint32_t row, uint32_t col, bool absolute = false);
@@ -208,11 +237,19 @@ struct DefinedName {
 };
 
 // What loading a file may make the engine hold, against the size of its
-// workbook stream. A file that would need more is refused: it is damaged or
-// made to exhaust memory, since what a file holds never needs that much.
+// workbook stream (.xls) or of its package (.xlsx). A file that would need
+// more is refused: it is damaged or made to exhaust memory, since what a
+// file holds never needs that much.
 struct LoadLimits {
   size_t bytesPerStreamByte = 16;
   size_t baseBytes = size_t{64} << 20;
+  // A package's parts are compressed: its memory is allowed more per byte,
+  // and what its parts inflate to, in all, has a bound of its own against
+  // the package's size and an absolute one.
+  size_t bytesPerPackageByte = 64;
+  size_t inflatedPerPackageByte = 250;
+  size_t baseInflatedBytes = size_t{16} << 20;
+  size_t maxInflatedBytes = size_t{2} << 30;
 };
 
 class Workbook;
@@ -231,8 +268,12 @@ class Sheet {
   // Cells.
   Cell GetCell(uint32_t row, uint32_t col) const;
   Value GetValue(uint32_t row, uint32_t col) const { return GetCell(row, col).value; }
-  // The formula's parsed tokens (empty for other cells).
+  // The formula's parsed tokens, as an .xls file holds them (empty for other
+  // cells and in .xlsx workbooks).
   std::span<const uint8_t> FormulaTokens(uint32_t row, uint32_t col) const;
+  // The formula's text, as an .xlsx file holds it ("SUM(A1:A3)", no "=";
+  // empty for other cells and in .xls workbooks).
+  std::string FormulaText(uint32_t row, uint32_t col) const;
   Status SetNumber(uint32_t row, uint32_t col, double v);
   Status SetText(uint32_t row, uint32_t col, std::string_view utf8);
   Status SetBoolean(uint32_t row, uint32_t col, bool v);
@@ -259,6 +300,8 @@ class Sheet {
   Status SetColumnWidth(uint32_t col, double characters);
 
   // Frozen panes: the rows above and columns left of the split stay put.
+  // A workbook's last row and column are those of its format
+  // (Workbook::limits()).
   uint32_t frozenRows() const;
   uint32_t frozenColumns() const;
   Status FreezePanes(uint32_t rows, uint32_t cols);
@@ -296,15 +339,27 @@ void RemoveStaleSaveFiles(const std::string& path);
 class Workbook {
  public:
   // An empty workbook without sheets (add at least one before saving).
-  static Workbook New();
+  static Workbook New(FileFormat format = FileFormat::kXls);
   static Result<Workbook> Load(const std::string& path);
+  // A workbook file in either format, told apart by its content.
   static Result<Workbook> Parse(std::span<const uint8_t> file, const LoadLimits& limits = {});
 
+  // The format the workbook is saved in, and the size of its sheets.
+  FileFormat format() const;
+  const Limits& limits() const;
+
   // Writes a temporary file beside `path`, syncs it and renames it over
-  // `path`. A symbolic link is followed: the file it names is replaced and
-  // the link stays.
+  // `path`, in the workbook's own format. A symbolic link is followed: the
+  // file it names is replaced and the link stays.
   Status Save(const std::string& path) const;
   Result<std::vector<uint8_t>> Serialize() const;
+
+  // A copy of the workbook in another format: sheets, cells, cell formats,
+  // column widths, row heights, merged ranges, frozen panes, defined names
+  // that name blocks of cells. What the other format cannot take over is
+  // described in `notes` (formulas become their last values; comments,
+  // hyperlinks, drawings and the like stay behind), one line each.
+  Result<Workbook> ConvertedTo(FileFormat format, std::vector<std::string>* notes = nullptr) const;
 
   // Sheets in tab order.
   size_t sheetCount() const;

@@ -97,7 +97,7 @@ TEST(Workbooks, SaveAsRefusesWhatItCannotWrite) {
   auto book = app->Workbooks()->Add();
   SaveAsArgs args;
   args.fileName = (dir / "a.xls").string();
-  args.fileFormat = 51;  // the newer format
+  args.fileFormat = 6;  // text (CSV)
   EXPECT_EQ(CodeOf([&] { book->SaveAs(args); }), hr::E_NOTIMPL);
   args.fileFormat = xlNormal;
   args.password = "secret";
@@ -120,6 +120,19 @@ TEST(Workbooks, SaveAsRefusesWhatItCannotWrite) {
   // A new workbook cannot be saved before it has a file.
   auto other = app->Workbooks()->Add();
   EXPECT_EQ(CodeOf([&] { other->Save(); }), kExcelError);
+  // Its first file's name, or the format given, chooses the format; a saved
+  // workbook keeps its own.
+  args.fileFormat.reset();
+  args.fileName = (dir / "b.xlsx").string();
+  other->SaveAs(args);
+  EXPECT_EQ(LoadOrDie(args.fileName).format(), xls::FileFormat::kXlsx);
+  args.fileName = (dir / "c.xls").string();
+  other->SaveAs(args);
+  EXPECT_EQ(LoadOrDie(args.fileName).format(), xls::FileFormat::kXlsx);
+  args.fileFormat = xlExcel8;
+  other->SaveAs(args);
+  EXPECT_EQ(LoadOrDie(args.fileName).format(), xls::FileFormat::kXls);
+  EXPECT_EQ(LoadOrDie(args.fileName).sheetCount(), 3u);
 }
 
 TEST(Workbooks, OpenAndCloseFailures) {

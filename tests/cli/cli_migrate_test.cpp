@@ -99,8 +99,8 @@ TEST(MigrateCli, ClonesEveryTableCellForCellCutsWhatASheetCannotHoldAndSkipsTheV
   const std::string log = testing::ReadFile(err);
   EXPECT_EQ(r.status, 1) << log;
   for (const char* line :
-       {"[big] a sheet holds 65535 rows under its header: 4465 records of the table were left "
-        "behind",
+       {"[big] a sheet of an .xls workbook holds 65535 rows under its header: 4465 records of the "
+        "table were left behind; an .xlsx workbook holds 1048575 rows a sheet",
         "[big] 65535 records converted, 4465 records not converted!",
         "[long_values] row 1, column [v]: a value of 40003 characters is cut to 32767",
         "[long_values] 2 records converted, 2 values cut to 32767 characters!",

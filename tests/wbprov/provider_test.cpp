@@ -737,6 +737,40 @@ TEST(WorkbookProvider, OneSessionFromTwoThreads) {
   EXPECT_EQ(Select(c.ref(), "select * from b").size(), static_cast<std::size_t>(kRows));
 }
 
+// An .xlsx workbook is opened like any other; its tables grow to the rows
+// of its format, and they are saved in it.
+TEST(WorkbookProvider, XlsxTablesGrowToTheRowsOfTheirFormat) {
+  testing::TempDir dir;
+  const auto path = dir / "big.xlsx";
+  {
+    auto book = xls::Workbook::New(xls::FileFormat::kXlsx);
+    ASSERT_TRUE(book.AddSheet("Sheet1"));
+    ASSERT_TRUE(book.sheet(0).SetText(0, 0, "id"));
+    ASSERT_TRUE(book.sheet(0).SetText(0, 1, "name"));
+    ASSERT_TRUE(book.sheet(0).SetNumber(70000, 0, 1));  // past an .xls sheet
+    ASSERT_TRUE(book.DefineName("t", 0, {0, 0, 70000, 1}));
+    ASSERT_TRUE(book.DefineName("full", 0, {0, 0, xls::kXlsxLimits.rows - 1, 1}));
+    ASSERT_TRUE(book.Save(path.string()));
+  }
+  Connection c;
+  ASSERT_EQ(c.Open(path.string()), hr::S_OK) << c.InitError();
+  std::string version;
+  ASSERT_EQ(c.dataSource->GetInfo(oledb::DBPROP_DBMSVER, version), hr::S_OK);
+  EXPECT_EQ(version, "OOXML");  // the window names the format above the target tree
+  Exec exec;
+  ASSERT_TRUE(exec.Run(c.ref(), "insert into t values (70001, 'beyond .xls')")) << exec.Line();
+  EXPECT_FALSE(exec.Run(c.ref(), "insert into full values (1, 'x')"));
+  EXPECT_EQ(exec.Line(),
+            "The table \"full\" is full: a sheet holds at most 1,048,576 rows, and the table "
+            "reaches the last one.");
+  c.Close();
+  auto book = xls::Workbook::Load(path.string());
+  ASSERT_TRUE(book.ok()) << book.message();
+  EXPECT_EQ(book->format(), xls::FileFormat::kXlsx);
+  EXPECT_EQ(book->sheet(0).GetValue(70001, 1), xls::Value::Text("beyond .xls"));
+  EXPECT_EQ(book->name(*book->FindName("t")).range.lastRow, 70001u);
+}
+
 }  // namespace
 }  // namespace migrator::wbtest
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "xls/cfb.h"
+#include "xls/biff/cfb.h"
 
 namespace migrator::xls::cfb {
 namespace {

@@ -329,6 +329,21 @@ TEST(WorkbookCli, InfoCatAndCopy) {
   std::string copy = (dir / "copy.xls").string();
   EXPECT_EQ(RunCommand(Q(cli) + " workbook copy " + Q(path) + " " + Q(copy)).status, 0);
   EXPECT_EQ(RunCommand(Q(cli) + " workbook cat " + Q(copy) + " Customers").out, cat.out);
+  // A file at OUT (in any case of its name) is the person's: refused by
+  // name and left as it was, unless --replace says otherwise.
+  testing::WriteFile(dir / "Notes.XLSX", "mine");
+  auto refused = RunCommand(Q(cli) + " workbook copy " + Q(path) + " " +
+                            Q(dir.str() + "/notes.xlsx") + " 2>&1");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.out.find("Notes.XLSX is there already"), std::string::npos) << refused.out;
+  EXPECT_EQ(testing::ReadFile(dir / "Notes.XLSX"), "mine");
+  EXPECT_FALSE(fs::exists(dir / "notes.xlsx"));
+  EXPECT_EQ(RunCommand(Q(cli) + " workbook copy --replace " + Q(path) + " " +
+                       Q(dir.str() + "/Notes.XLSX"))
+                .status,
+            0);
+  EXPECT_EQ(RunCommand(Q(cli) + " workbook cat " + Q(dir.str() + "/Notes.XLSX") + " Customers").out,
+            cat.out);
   auto bad = RunCommand(Q(cli) + " workbook info " + Q(dir.str() + "/missing.xls") + " 2>&1");
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.out.find("missing.xls"), std::string::npos);

@@ -14,7 +14,7 @@
 #include <functional>
 #include <string>
 
-#include "xls/cfb.h"
+#include "xls/biff/cfb.h"
 #include "xls/workbook.h"
 
 namespace migrator::xls {

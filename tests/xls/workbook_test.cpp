@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "testlib/testlib.h"
-#include "xls/cfb.h"
-#include "xls/formula.h"
+#include "xls/biff/cfb.h"
+#include "xls/biff/formula.h"
 #include "xls/workbook.h"
 
 namespace migrator::xls {

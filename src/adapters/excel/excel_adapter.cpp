@@ -9,6 +9,7 @@
 #include "app/workspace.h"
 #include "oledb/operations.h"
 #include "support/regexp_service.h"
+#include "xls/workbook.h"
 
 namespace migrator {
 namespace {
@@ -51,6 +52,10 @@ bool IsJetProvider(const std::string& providerId) {
 
 bool HasXlsExtension(std::string_view path) {
   return !RegExpService::LastMatch(std::string(path), kXlsExtensionPattern).empty();
+}
+
+bool HasWorkbookExtension(std::string_view path) {
+  return HasXlsExtension(path) || xls::FormatForPath(path) == xls::FileFormat::kXlsx;
 }
 
 bool ExcelAdapter::BuildInitProperties(ConnectionSettings& settings, oledb::PropertySet& set) {

@@ -42,9 +42,8 @@ inline constexpr const char* kExcelOdbcProviderString =
 inline constexpr const char* kExcelOdbcTestProviderString =
     "Driver={Microsoft Excel Driver (*.xls)};DriverId=790;";
 
-// What one table of a workbook holds: data rows under its header row, and
-// UTF-16 units in one cell.
-inline constexpr std::int64_t kExcelTableRows = 65535;
+// The UTF-16 units one cell of a workbook holds (the rows of a sheet follow
+// the workbook's format).
 inline constexpr std::size_t kExcelCellUnits = 32767;
 
 // The provider identifier names the workbook provider (case-insensitive).
@@ -53,6 +52,8 @@ bool IsJetProvider(const std::string& providerId);
 // A workbook's extension at the very end of a path, in any case.
 inline constexpr const char* kXlsExtensionPattern = "\\.[xX][lL][sS]$";
 bool HasXlsExtension(std::string_view path);
+// The same for either workbook format: .xls or .xlsx, in any case.
+bool HasWorkbookExtension(std::string_view path);
 
 // What the workbook operations take from their surroundings: how the
 // spreadsheet program is started and how a side is (re)connected. Tests pass

@@ -8,6 +8,7 @@
 
 #include "app/output.h"
 #include "app/workspace.h"
+#include "xls/workbook.h"
 
 namespace migrator {
 
@@ -131,6 +132,8 @@ std::string WorkbookFileOf(const Workspace& ws, const std::string& database) {
       connected.size() == database.size() + 4 &&
       connected.compare(0, database.size(), database) == 0)
     return connected;
+  // An .xlsx workbook's database is its path, extension and all.
+  if (xls::FormatForPath(database) == xls::FileFormat::kXlsx) return database;
   const std::string path = database + ".xls";
   std::error_code ec;
   if (fs::exists(path, ec)) return path;

@@ -63,7 +63,9 @@ std::string FreshFileBeside(const std::string& path) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, ".%08x", rd());
-    const std::string fresh = folder + ".~" + name + suffix + ".new.xls";
+    const std::string fresh =
+        folder + ".~" + name + suffix +
+        (xls::FormatForPath(path) == xls::FileFormat::kXlsx ? ".new.xlsx" : ".new.xls");
     const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       ::close(fd);
@@ -91,7 +93,9 @@ bool SaveEmptyWorkbook(Frontend& ui, const std::string& path, const ExcelService
     x.app->SetDisplayAlerts(false);
     automation::SaveAsArgs args;
     args.fileName = path;
-    args.fileFormat = automation::xlNormal;
+    args.fileFormat = xls::FormatForPath(path) == xls::FileFormat::kXlsx
+                          ? automation::xlOpenXMLWorkbook
+                          : automation::xlNormal;
     args.password = "";
     args.writeResPassword = "";
     args.readOnlyRecommended = 0;
@@ -238,14 +242,15 @@ bool ExcelAdapter::CreateDatabase(Workspace& ws, const std::string& name, int no
   if (nonInteractive) {
     path = ResolveName(ws, name);
   } else {
-    auto chosen = ui.ChooseSaveFile("Create Excel Database As",
-                                    {FileFilter{"Excel Data File", "*.xls;*.XLS"}}, name);
+    auto chosen =
+        ui.ChooseSaveFile("Create Excel Database As",
+                          {FileFilter{"Excel Data File", "*.xls;*.XLS;*.xlsx;*.XLSX"}}, name);
     if (!chosen) return false;
     path = InProgramDir(ws, *chosen);
   }
 
   // 2. The extension, in any case, at the end ("Book.XLS" keeps its own).
-  if (!HasXlsExtension(path)) path += ".xls";
+  if (!HasWorkbookExtension(path)) path += ".xls";
 
   // 3 to 9.
   WriteOutput(ui, "Create Excel xls File [%s]", path.c_str());

@@ -49,6 +49,10 @@ struct TransferOptions {
   std::string scratchFile;
   // The rows the target table takes; more are counted, not sent. -1: any.
   std::int64_t maxRows = -1;
+  // What holds those rows, as the line about a cut table names it ("a sheet
+  // of an .xls workbook"), and what that line adds (where the table fits).
+  std::string rowsHolder = "a sheet";
+  std::string cutHint;
   // The UTF-16 units a value may have; a longer one is cut there. 0: any.
   std::size_t maxValueUnits = 0;
   // Told the rows read of the rows expected (counted before the copy) when

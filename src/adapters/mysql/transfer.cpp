@@ -341,10 +341,11 @@ TransferResult MySqlAdapter::TransferTableRows(Workspace& ws, oledb::SessionRef 
   }
   if (leftBehind > 0) {
     WriteOutput(ui,
-                "E::[%s] a sheet holds %lld rows under its header: %lld%s records of the table "
-                "were left behind%s",
-                name, static_cast<long long>(options.maxRows), static_cast<long long>(leftBehind),
-                stopped ? " or more" : "", options.whenFull.c_str());
+                "E::[%s] %s holds %lld rows under its header: %lld%s records of the table "
+                "were left behind%s%s",
+                name, options.rowsHolder.c_str(), static_cast<long long>(options.maxRows),
+                static_cast<long long>(leftBehind), stopped ? " or more" : "",
+                options.cutHint.c_str(), options.whenFull.c_str());
   }
   // The rows a provider holds back are made durable now, so a failed save is
   // this table's failure and not a silent loss later.

@@ -179,6 +179,8 @@ class Tour {
   void ShootBackup();
   void ShootTips();
   void ShootFailedTask();
+  void ShootXlsxTarget();
+  bool ConnectTargetTo(const std::string& workbook);
   void ShootScaled();
   void ShootClosingWhileRunning();
   void ShootConnectionLost();
@@ -738,6 +740,59 @@ void Tour::ShootFailedTask() {
   SaveWindow("failed-task.png");
 }
 
+// The configuration dialog's Connect with another target workbook.
+bool Tour::ConnectTargetTo(const std::string& workbook) {
+  {
+    ConnectionConfig config(ws());
+    config.Open();
+    config.fields(DataSourceSide::Target).sourceName = workbook;
+    config.Connect();
+  }
+  Pump(100);
+  window_->WaitForCommands(kConnectWaitMs);
+  return ws().target.Connected();
+}
+
+// The sample database migrated into an .xlsx workbook: the target tree shows
+// the workbook with its own extension and the tables that arrived. The
+// target is the .xls workbook again afterwards.
+void Tour::ShootXlsxTarget() {
+  const std::string name = database_ + "_2007.xlsx";
+  auto book = xls::Workbook::New(xls::FileFormat::kXlsx);
+  (void)book.AddSheet("Sheet1");
+  if (!book.Save(programDir_ + "/" + name).ok() || !ConnectTargetTo(programDir_ + "/" + name)) {
+    Problem("the .xlsx workbook could not be made or opened");
+    return;
+  }
+  View(DataSourceSide::Target)->Reload();
+  Pump(100);
+  ExpandDatabase(View(DataSourceSide::Target), name);
+  const NodeId from = FindNode(DataSourceSide::Source, NodeKind::Database, database_);
+  const NodeId to = FindNode(DataSourceSide::Target, NodeKind::Database, name);
+  if (from == kNoNode || to == kNoNode) {
+    Problem("the target tree shows no " + QString::fromStdString(name));
+  } else {
+    const size_t before = ws().tasks.Size();
+    SelectAndMigrate(from, to);
+    if (ws().tasks.Size() == before || !WaitForTasks() ||
+        ws().tasks.Snapshot().back().state != kTaskSucceeded)
+      Problem("the migration into the .xlsx workbook failed");
+    View(DataSourceSide::Target)->Reload();
+    Pump(100);
+    ExpandDatabase(View(DataSourceSide::Target), name);
+    const NodeId table = FindNode(DataSourceSide::Target, NodeKind::Table, "orders");
+    if (table == kNoNode)
+      Problem("the .xlsx workbook shows no table orders after the migration");
+    else
+      View(DataSourceSide::Target)->setCurrentIndex(IndexOf(DataSourceSide::Target, table));
+    ShowTab("Log");
+    Pump(kSettleMs);
+    SaveWindow("xlsx-target.png");
+  }
+  if (!ConnectTargetTo(workbook_ + ".xls")) Problem("the .xls workbook did not open again");
+  ExpandTrees();
+}
+
 // The window at a scale factor of 2 on a 1400 x 900 screen, in a program of
 // its own (the factor is the process's).
 void Tour::ShootScaled() {
@@ -902,6 +957,7 @@ int Tour::Run() {
     ShootBackup();
     ShootTips();
     ShootFailedTask();
+    ShootXlsxTarget();
     ShootScaled();
     ShootClosingWhileRunning();
     ShootConnectionLost();
@@ -923,7 +979,7 @@ QStringList ScreenshotNames() {
           "target-context-menu.png", "drag-and-drop.png",   "charset-dialog.png",
           "config-dialog.png",       "driver-check.png",    "condition-dialog.png",
           "failed-task.png",         "scaled-2x.png",       "closing-while-running.png",
-          "connection-lost.png"};
+          "connection-lost.png",     "xlsx-target.png"};
 }
 
 int RunScreenshotTour(const QString& outDir) {

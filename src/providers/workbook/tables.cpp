@@ -225,6 +225,14 @@ bool ParseBooleanText(std::string_view text, bool& out) {
   return false;
 }
 
+// 65536 as "65,536".
+std::string Grouped(std::uint64_t n) {
+  std::string s = std::to_string(n);
+  for (std::size_t i = s.size(); i > 3; i -= 3)
+    s.insert(i - 3, 1, ',');
+  return s;
+}
+
 std::string Quoted(std::string_view s) {
   constexpr std::size_t kShown = 60;
   std::string_view cut = CutUtf16(s, kShown);
@@ -817,9 +825,9 @@ Status WorkbookTables::CreateTable(const Statement& create) {
   const std::string& table = create.table;
   const std::size_t n = create.columns.size();
   if (n == 0) return Fail("CREATE TABLE " + table + " names no columns.");
-  if (n > xls::kMaxColumns)
+  if (n > book_.limits().columns)
     return Fail("The table \"" + table + "\" has " + std::to_string(n) +
-                " columns; a sheet holds at most 256.");
+                " columns; a sheet holds at most " + Grouped(book_.limits().columns) + ".");
   for (const auto& c : create.columns) {
     if (Utf16Length(c.name) > xls::kMaxTextLength)
       return Fail("The column name " + Quoted(c.name) + " is longer than a cell holds (32,767).");
@@ -934,11 +942,10 @@ Status WorkbookTables::Insert(const Statement& insert) {
 
   // The row goes directly below the table.
   const std::uint32_t row = range.lastRow + 1;
-  if (row >= xls::kMaxRows)
-    return Fail(
-        "The table \"" + insert.table +
-            "\" is full: a sheet holds at most 65,536 rows, and the table reaches the last one.",
-        hr::DB_E_DATAOVERFLOW);
+  if (row >= book_.limits().rows)
+    return Fail("The table \"" + insert.table + "\" is full: a sheet holds at most " +
+                    Grouped(book_.limits().rows) + " rows, and the table reaches the last one.",
+                hr::DB_E_DATAOVERFLOW);
   xls::Sheet& sheet = book_.sheet(table.sheet);
   // A row below everything the sheet holds is empty (the usual case: rows
   // appended one after another); otherwise look at its cells.
@@ -1070,9 +1077,9 @@ Status WorkbookTables::DropTable(const Statement& drop) {
   // Comments, hyperlinks and merged ranges on the table's cells go with it,
   // on empty cells too; a sheet's table is the whole sheet.
   const std::optional<xls::Range> attached =
-      table.isSheet
-          ? std::optional<xls::Range>(xls::Range{0, 0, xls::kMaxRows - 1, xls::kMaxColumns - 1})
-          : table.range;
+      table.isSheet ? std::optional<xls::Range>(
+                          xls::Range{0, 0, book_.limits().rows - 1, book_.limits().columns - 1})
+                    : table.range;
   if (attached) {
     if (auto st = sheet.RemoveAttached(*attached); !st)
       return Fail("The table \"" + drop.table + "\" cannot be dropped: " + st.message());

@@ -659,7 +659,10 @@ class WorkbookDataSource : public ProviderDataSource {
         value = kDbmsName;
         return hr::S_OK;
       case DBPROP_DBMSVER:
-        value = kDbmsVersion;
+        // The format of the workbook open: "BIFF8" (.xls) or "OOXML" (.xlsx).
+        value = file_.tables && file_.tables->book().format() == xls::FileFormat::kXlsx
+                    ? kDbmsVersionXlsx
+                    : kDbmsVersion;
         return hr::S_OK;
       case DBPROP_DATASOURCENAME:
         value = file_.displayPath;

@@ -12,7 +12,8 @@
 // used. Initialize fails when the file is missing, unreadable or not a
 // workbook.
 //
-// Information: DBMS name "Excel Workbook", version "BIFF8", data source name
+// Information: DBMS name "Excel Workbook", version "BIFF8" (.xls) or "OOXML"
+// (.xlsx), data source name
 // the path as given, current catalog the path without its ".xls".
 //
 // Saving: the workbook is held in memory and written by the engine's Save (a
@@ -65,6 +66,7 @@ inline constexpr const char* kProviderLibrary = "";
 
 inline constexpr const char* kDbmsName = "Excel Workbook";
 inline constexpr const char* kDbmsVersion = "BIFF8";
+inline constexpr const char* kDbmsVersionXlsx = "OOXML";
 
 std::unique_ptr<oledb::ProviderDataSource> CreateDataSource();
 

@@ -129,17 +129,10 @@ def soffice_convert(src, fmt, outdir):
         shutil.rmtree(profile, ignore_errors=True)
 
 
-def make_lo(outdir):
-    from openpyxl import Workbook
-    from openpyxl.chart import BarChart, LineChart, Reference
-    from openpyxl.comments import Comment
-    from openpyxl.formatting.rule import CellIsRule
+def sales_sheet(ws):
+    """The sheet Sales: regions by quarter with their totals as formulas and
+    a formatted header. Gives the last row of the regions."""
     from openpyxl.styles import Alignment, Border, Font, PatternFill, Side
-    from openpyxl.workbook.defined_name import DefinedName
-    from openpyxl.worksheet.datavalidation import DataValidation
-
-    wb = Workbook()
-    ws = wb.active
     ws.title = "Sales"
     ws.append(["Region", "Q1", "Q2", "Q3", "Q4", "Total"])
     regions = ["North", "South", "East", "West", "Zentral", "Восток", "東部"]
@@ -147,16 +140,30 @@ def make_lo(outdir):
         r = i + 2
         ws.append([name, 100 + i * 11, 90 + i * 7, 120 - i * 3, 80 + i * 13, None])
         ws.cell(row=r, column=6, value="=SUM(B%d:E%d)" % (r, r))
-    last = len(regions) + 1
-    ws.cell(row=last + 1, column=1, value="Sum")
-    for c in "BCDEF":
-        ws["%s%d" % (c, last + 1)] = "=SUM(%s2:%s%d)" % (c, c, last)
     thin = Side(style="thin")
     for cell in ws[1]:
         cell.font = Font(bold=True, name="Arial", size=11)
         cell.alignment = Alignment(horizontal="center")
         cell.fill = PatternFill("solid", fgColor="FFFF00")
         cell.border = Border(top=thin, bottom=thin, left=thin, right=thin)
+    return len(regions) + 1
+
+
+def make_lo(outdir):
+    from openpyxl import Workbook
+    from openpyxl.chart import BarChart, LineChart, Reference
+    from openpyxl.comments import Comment
+    from openpyxl.formatting.rule import CellIsRule
+    from openpyxl.styles import PatternFill
+    from openpyxl.workbook.defined_name import DefinedName
+    from openpyxl.worksheet.datavalidation import DataValidation
+
+    wb = Workbook()
+    ws = wb.active
+    last = sales_sheet(ws)
+    ws.cell(row=last + 1, column=1, value="Sum")
+    for c in "BCDEF":
+        ws["%s%d" % (c, last + 1)] = "=SUM(%s2:%s%d)" % (c, c, last)
     for r in range(2, last + 2):
         ws.cell(row=r, column=2).number_format = "#,##0.00"
         ws.cell(row=r, column=3).number_format = "0%"

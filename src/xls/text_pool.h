@@ -1,58 +1,19 @@
 #pragma once
-// BIFF8 strings: the string fields of records and the shared string table.
+// The workbook's text pool: the text of every text cell, kept once for all
+// sheets, as the shared string table of a file holds it.
 
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/result.h"
+#include "xls/big_alloc.h"
 #include "xls/bytes.h"
-#include "xls/records.h"
 
 namespace migrator::xls::detail {
-
-// Reads a string field: a 1- or 2-byte character count, a flags byte, the
-// run and phonetic sizes when flagged, the characters, then skips the runs
-// and phonetic data. Runs, when wanted, are returned as raw 4-byte entries.
-bool ReadXLString(ByteReader& r, bool longCount, std::u16string& out, Bytes* runs = nullptr);
-// Reads the characters of a string whose count is already known (flags byte first).
-bool ReadXLChars(ByteReader& r, size_t count, std::u16string& out);
-// True when every character fits the compressed (8-bit) form.
-bool Compressible(std::u16string_view s);
-// Writes a string field with a 1- or 2-byte count.
-void WriteXLString(ByteWriter& w, std::u16string_view s, bool longCount);
-// Writes flags byte + characters (no count).
-void WriteXLChars(ByteWriter& w, std::u16string_view s);
-
-// Reads data that may continue over CONTINUE records, where a string's
-// characters carry a fresh flags byte after each record boundary.
-class SegmentedReader {
- public:
-  explicit SegmentedReader(std::vector<std::span<const uint8_t>> segments);
-  bool failed() const { return failed_; }
-  bool AtEnd();
-  uint8_t U8();
-  uint16_t U16();
-  uint32_t U32();
-  void Skip(size_t n);
-  void Read(size_t n, Bytes& out);
-  // Appends `count` characters to `out`, starting with a flags byte.
-  void ReadChars(size_t count, bool highByte, char16_t* out);
-  // Bytes left in all segments.
-  size_t Remaining() const;
-
- private:
-  bool Advance();
-  std::vector<std::span<const uint8_t>> segs_;
-  std::vector<size_t> after_;  // bytes in the segments after each one
-  size_t seg_ = 0;
-  size_t pos_ = 0;
-  bool failed_ = false;
-};
 
 // The shared string table. Text is kept as UTF-16 in one pool. Adding a
 // string is an append; equal strings are merged when the table is written.
@@ -74,6 +35,10 @@ class SharedStrings {
   }
   // Adds a plain string.
   Result<uint32_t> Add(std::u16string_view s);
+  // The same, but a short text met before gives the entry it has already:
+  // a column of a few values (a status, a category) then holds each once.
+  // The table of short texts is bounded; past it texts are added anew.
+  Result<uint32_t> AddShared(std::u16string_view s);
   // Adds an entry as read, with optional runs and phonetic data.
   uint32_t AddLoaded(std::u16string_view s, Bytes runs, Bytes ext);
   // Room for `n` characters of an entry being read (nullptr when the
@@ -134,19 +99,11 @@ class SharedStrings {
   mutable std::vector<uint32_t, BigAlloc<uint32_t>> firstEqual_;
   mutable std::vector<uint64_t, BigAlloc<uint64_t>> textSlots_;
   mutable size_t textsInSlots_ = 0;
+  // AddShared's table: entry + 1 by hash, 0 for a free slot.
+  static constexpr size_t kShortText = 24;
+  static constexpr size_t kShortSlots = size_t{1} << 16;
+  std::unique_ptr<uint32_t[]> shortSlots_;
+  size_t shortTexts_ = 0;
 };
-
-// Parses the SST record and its CONTINUE records into `sst`.
-bool ParseSst(std::vector<std::span<const uint8_t>> segments, SharedStrings& sst,
-              std::string* error);
-
-// Writes SST + EXTSST with the entries `order` lists, in that order. `total`
-// is the number of cells that refer to the table.
-void WriteSst(RecordWriter& w, const SharedStrings& sst, std::span<const uint32_t> order,
-              uint32_t total);
-
-// Reads the text of a STRING record (a formula's cached text), whose
-// characters may continue in following CONTINUE records.
-bool ReadStringRecord(const std::vector<const Bytes*>& parts, std::u16string& out);
 
 }  // namespace migrator::xls::detail

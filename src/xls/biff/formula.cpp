@@ -1,4 +1,4 @@
-#include "xls/formula.h"
+#include "xls/biff/formula.h"
 
 namespace migrator::xls::detail {
 namespace {

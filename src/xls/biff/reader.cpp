@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "xls/model.h"
+#include "xls/biff/book.h"
 #include "xls/unicode.h"
 
 namespace migrator::xls::detail {
@@ -57,7 +57,7 @@ struct BoundSheet {
 class Parser {
  public:
   Parser(std::span<const uint8_t> stream, WorkbookImpl& wb, const LoadLimits& limits)
-      : s_(stream), wb_(wb) {
+      : s_(stream), wb_(wb), book_(Biff(wb)) {
     const size_t perByte = limits.bytesPerStreamByte;
     budget_ = perByte && stream.size() > (SIZE_MAX - limits.baseBytes) / perByte
                   ? SIZE_MAX
@@ -80,8 +80,8 @@ class Parser {
   // A cell. The cells of a row come together in most files: they are
   // gathered until the row is done, so that it gets exactly the room it needs.
   Status Cell(SheetModel& m, uint16_t row, uint16_t col, CellRec c) {
-    if (col >= kMaxColumns) return {};  // not a cell of a BIFF8 sheet
-    c.col = static_cast<uint8_t>(col);
+    if (col >= kBiffColumns) return {};  // not a cell of a BIFF8 sheet
+    c.col = col;
     if (pendingSheet_ != &m || row != pendingRow_ ||
         (!pending_.empty() && pending_.back().col >= c.col)) {
       FlushRow();
@@ -121,6 +121,7 @@ class Parser {
 
   std::span<const uint8_t> s_;
   WorkbookImpl& wb_;
+  BiffBook& book_;
   std::array<bool, 16> seenGlobal_{};
   std::vector<BoundSheet> bound_;
   std::vector<uint16_t> tabIds_;
@@ -144,14 +145,14 @@ Status Parser::ParseName(const Bytes& data) {
   for (auto& l : n.lengths)
     l = r.U8();
   if (r.failed() || !ReadXLChars(r, cch, n.name))
-    return Fail("defined name " + std::to_string(wb_.names.size() + 1) + " is damaged");
+    return Fail("defined name " + std::to_string(book_.names.size() + 1) + " is damaged");
   auto rgce = r.Take(cce);
   if (r.failed()) return Fail("the formula of defined name " + Utf16ToUtf8(n.name) + " is damaged");
   n.rgce = ToBytes(rgce);
   n.tail = ToBytes(r.Rest());
   Charge(sizeof(NameRec) + KeptBytes(n.name.size() * 2) + KeptBytes(n.rgce.size()) +
          KeptBytes(n.tail.size()));
-  wb_.names.push_back(std::move(n));
+  book_.names.push_back(std::move(n));
   return {};
 }
 
@@ -167,7 +168,7 @@ Status Parser::Globals(RecordCursor& cur) {
     auto slot = [&](GlobalSlot k) {
       if (!HaveGlobal(k)) {
         seenGlobal_[static_cast<size_t>(k)] = true;
-        wb_.globals.push_back({k, {r.type, {}}});
+        book_.globals.push_back({k, {r.type, {}}});
       }
     };
     switch (r.type) {
@@ -175,14 +176,15 @@ Status Parser::Globals(RecordCursor& cur) {
         return Fail("the workbook globals hold an unexpected BOF record");
       case rt::kEof:
         eof = true;
-        wb_.globals.push_back({GlobalSlot::kRaw, {r.type, ToBytes(d)}});
+        book_.globals.push_back({GlobalSlot::kRaw, {r.type, ToBytes(d)}});
         break;
       case rt::kFilePass:
         return Fail(
             "the workbook is encrypted (protected by a password to open); it cannot be read");
       case rt::kFont:
-        if (d.size() < 15) return Fail("font " + std::to_string(wb_.fonts.size()) + " is damaged");
-        wb_.fonts.push_back(ToBytes(d));
+        if (d.size() < 15)
+          return Fail("font " + std::to_string(book_.fonts.size()) + " is damaged");
+        book_.fonts.push_back(ToBytes(d));
         slot(GlobalSlot::kFonts);
         break;
       case rt::kFormat: {
@@ -191,16 +193,16 @@ Status Parser::Globals(RecordCursor& cur) {
         f.id = br.U16();
         if (br.failed() || !ReadXLString(br, true, f.code))
           return Fail("a number format record is damaged");
-        wb_.formats.push_back(std::move(f));
+        book_.formats.push_back(std::move(f));
         slot(GlobalSlot::kFormats);
         break;
       }
       case rt::kXf: {
         if (d.size() < 20)
-          return Fail("cell format " + std::to_string(wb_.xfs.size()) + " is damaged");
+          return Fail("cell format " + std::to_string(book_.xfs.size()) + " is damaged");
         std::array<uint8_t, 20> x;
         std::copy_n(d.data(), 20, x.begin());
-        wb_.xfs.push_back(x);
+        book_.xfs.push_back(x);
         slot(GlobalSlot::kXfs);
         break;
       }
@@ -220,9 +222,9 @@ Status Parser::Globals(RecordCursor& cur) {
         if (d.size() >= 4 && Get16(d.data() + 2) == 0x0401 &&
             !HaveGlobal(GlobalSlot::kSupBookSelf)) {
           seenGlobal_[static_cast<size_t>(GlobalSlot::kSupBookSelf)] = true;
-          wb_.globals.push_back({GlobalSlot::kSupBookSelf, {r.type, ToBytes(d)}});
+          book_.globals.push_back({GlobalSlot::kSupBookSelf, {r.type, ToBytes(d)}});
         } else {
-          wb_.globals.push_back({GlobalSlot::kRaw, {r.type, ToBytes(d)}});
+          book_.globals.push_back({GlobalSlot::kRaw, {r.type, ToBytes(d)}});
         }
         break;
       case rt::kExternSheet: {
@@ -235,7 +237,7 @@ Status Parser::Globals(RecordCursor& cur) {
           return Fail("the workbook has two external sheet tables");
         for (size_t i = 0; i < n; ++i) {
           const uint8_t* p = data.data() + 2 + i * 6;
-          wb_.xtis.push_back({Get16(p), Get16(p + 2), Get16(p + 4)});
+          book_.xtis.push_back({Get16(p), Get16(p + 2), Get16(p + 4)});
         }
         slot(GlobalSlot::kExternSheet);
         break;
@@ -271,17 +273,17 @@ Status Parser::Globals(RecordCursor& cur) {
         if (!HaveGlobal(GlobalSlot::kWindow1) && d.size() >= 18) {
           seenGlobal_[static_cast<size_t>(GlobalSlot::kWindow1)] = true;
           wb_.activeSheet = Get16(d.data() + 10);
-          wb_.globals.push_back({GlobalSlot::kWindow1, {r.type, ToBytes(d)}});
+          book_.globals.push_back({GlobalSlot::kWindow1, {r.type, ToBytes(d)}});
         } else {
-          wb_.globals.push_back({GlobalSlot::kRaw, {r.type, ToBytes(d)}});
+          book_.globals.push_back({GlobalSlot::kRaw, {r.type, ToBytes(d)}});
         }
         break;
       case rt::kDateMode:
         if (d.size() >= 2) wb_.date1904 = Get16(d.data()) == 1;
-        wb_.globals.push_back({GlobalSlot::kRaw, {r.type, ToBytes(d)}});
+        book_.globals.push_back({GlobalSlot::kRaw, {r.type, ToBytes(d)}});
         break;
       default:
-        wb_.globals.push_back({GlobalSlot::kRaw, {r.type, ToBytes(d)}});
+        book_.globals.push_back({GlobalSlot::kRaw, {r.type, ToBytes(d)}});
         break;
     }
   }
@@ -292,6 +294,7 @@ Status Parser::Globals(RecordCursor& cur) {
 }
 
 Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
+  BiffSheet& p = Biff(m);
   pending_.clear();
   pendingSheet_ = nullptr;
   RecordView r;
@@ -302,16 +305,16 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
   auto ensureCells = [&] {
     if (have[static_cast<size_t>(SlotKind::kCells)]) return;
     have[static_cast<size_t>(SlotKind::kCells)] = true;
-    m.items.push_back({SlotKind::kCells, {}});
+    p.items.push_back({SlotKind::kCells, {}});
   };
   auto raw = [&] {
     Charge(sizeof(SheetItem) + KeptBytes(r.data.size()));
-    m.items.push_back({SlotKind::kRaw, {r.type, ToBytes(r.data)}});
+    p.items.push_back({SlotKind::kRaw, {r.type, ToBytes(r.data)}});
   };
   auto slotOnce = [&](SlotKind k) {
     if (!have[static_cast<size_t>(k)]) {
       have[static_cast<size_t>(k)] = true;
-      m.items.push_back({k, {r.type, {}}});
+      p.items.push_back({k, {r.type, {}}});
     }
   };
   std::string sheetName = Utf16ToUtf8(m.name);
@@ -339,9 +342,9 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         FlushRow();
         if (!have[static_cast<size_t>(SlotKind::kCells)]) {
           // No cell table: the cells go before the window settings.
-          size_t at = m.FindSlot(SlotKind::kWindow2);
-          if (at == static_cast<size_t>(-1)) at = m.items.size();
-          m.items.insert(m.items.begin() + static_cast<long>(at), SheetItem{SlotKind::kCells, {}});
+          size_t at = p.FindSlot(SlotKind::kWindow2);
+          if (at == static_cast<size_t>(-1)) at = p.items.size();
+          p.items.insert(p.items.begin() + static_cast<long>(at), SheetItem{SlotKind::kCells, {}});
         }
         raw();
         return {};
@@ -361,7 +364,9 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         RowRec& rr = m.rows.At(row);
         rr.height = Get16(d.data() + 6);
         rr.flags = Get16(d.data() + 12);
-        rr.xfWord = Get16(d.data() + 14);
+        const uint16_t xfWord = Get16(d.data() + 14);
+        rr.xf = xfWord & 0x0FFF;
+        rr.xfBits = xfWord >> 12;
         rr.hasInfo = true;
         break;
       }
@@ -481,15 +486,15 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         uint16_t cce = Get16(d.data() + 20);
         if (22u + cce > d.size()) return damaged("FORMULA");
         uint16_t col = Get16(d.data() + 2);
-        if (col >= kMaxColumns) break;
+        if (col >= kBiffColumns) break;
         CellRec c;
         c.kind = CellKind::kFormula;
         c.xf = Get16(d.data() + 4);
-        c.aux = static_cast<uint32_t>(m.formulas.size());
+        c.aux = static_cast<uint32_t>(p.formulas.size());
         FormulaRec f;
         f.body.assign(d.begin() + 6, d.end());
         Charge(sizeof(FormulaRec) + KeptBytes(f.body.size()));
-        m.formulas.push_back(std::move(f));
+        p.formulas.push_back(std::move(f));
         if (auto st = Cell(m, Get16(d.data()), col, c); !st) return st;
         lastFormula = static_cast<long>(c.aux);
         keep = true;
@@ -504,7 +509,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
             if (a.firstRow <= a.lastRow && a.firstCol <= a.lastCol) m.arrays.push_back(a);
           }
           Charge(sizeof(Record) + sizeof(Range) + KeptBytes(d.size()));
-          m.formulas[lastFormula].attached.push_back({r.type, ToBytes(d)});
+          p.formulas[lastFormula].attached.push_back({r.type, ToBytes(d)});
           keep = true;
         }
         // Without its formula the record means nothing and is dropped.
@@ -512,7 +517,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
       case rt::kString:
         if (lastFormula >= 0) {
           Charge(sizeof(Record) + KeptBytes(d.size()));
-          m.formulas[lastFormula].attached.push_back({r.type, ToBytes(d)});
+          p.formulas[lastFormula].attached.push_back({r.type, ToBytes(d)});
           keep = true;
           afterString = true;
         }
@@ -520,7 +525,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
       case rt::kContinue:
         if (afterString && lastFormula >= 0) {
           Charge(sizeof(Record) + KeptBytes(d.size()));
-          m.formulas[lastFormula].attached.push_back({r.type, ToBytes(d)});
+          p.formulas[lastFormula].attached.push_back({r.type, ToBytes(d)});
           keep = true;
         } else {
           raw();
@@ -529,14 +534,14 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
       case rt::kColInfo: {
         if (d.size() < 10) return damaged("COLINFO");
         slotOnce(SlotKind::kColInfo);
-        if (!m.cols.any()) Charge(sizeof(ColInfo) * ColumnTable::kSize);
+        if (!m.cols.any()) Charge(sizeof(ColInfo) * m.cols.size());
         uint16_t first = Get16(d.data()), last = Get16(d.data() + 2);
         ColInfo ci;
-        ci.width = Get16(d.data() + 4);
+        ci.width = Get16(d.data() + 4) / 256.0f;
         ci.xf = Get16(d.data() + 6);
         ci.flags = Get16(d.data() + 8);
         ci.set = true;
-        for (uint32_t c = first; c <= last && c <= kMaxColumns; ++c)
+        for (uint32_t c = first; c <= last && c <= kBiffColumns; ++c)
           m.cols.Edit(c) = ci;
         break;
       }
@@ -545,7 +550,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
           have[static_cast<size_t>(SlotKind::kWindow2)] = true;
           m.frozen = Get16(d.data()) & 0x0008;
           Charge(sizeof(SheetItem) + KeptBytes(d.size()));
-          m.items.push_back({SlotKind::kWindow2, {r.type, ToBytes(d)}});
+          p.items.push_back({SlotKind::kWindow2, {r.type, ToBytes(d)}});
         } else
           raw();
         break;
@@ -565,7 +570,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         break;
       case rt::kSelection:
         Charge(sizeof(SheetItem) + KeptBytes(d.size()));
-        m.items.push_back({SlotKind::kSelection, {r.type, ToBytes(d)}});
+        p.items.push_back({SlotKind::kSelection, {r.type, ToBytes(d)}});
         break;
       case rt::kMergedCells: {
         if (d.size() < 2) return damaged("MERGEDCELLS");
@@ -575,7 +580,7 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
         for (size_t i = 0; i < n; ++i) {
           const uint8_t* p = d.data() + 2 + 8 * i;
           Range g{Get16(p), Get16(p + 4), Get16(p + 2), Get16(p + 6)};
-          if (g.firstRow <= g.lastRow && g.firstCol <= g.lastCol && g.lastCol < kMaxColumns)
+          if (g.firstRow <= g.lastRow && g.firstCol <= g.lastCol && g.lastCol < kBiffColumns)
             m.merges.push_back(g);
         }
         break;
@@ -600,12 +605,13 @@ Status Parser::Worksheet(RecordCursor& cur, SheetModel& m) {
 }
 
 Status Parser::Verbatim(RecordCursor& cur, SheetModel& m) {
+  BiffSheet& p = Biff(m);
   RecordView r;
   int depth = 1;
   while (cur.Next(r, &err_)) {
     if (Overdrawn()) return Refuse();
     Charge(sizeof(Record) + KeptBytes(r.data.size()));
-    m.verbatim.push_back({r.type, ToBytes(r.data)});
+    p.verbatim.push_back({r.type, ToBytes(r.data)});
     if (r.type == rt::kBof) ++depth;
     if (r.type == rt::kEof && --depth == 0) return {};
   }
@@ -629,7 +635,7 @@ Status Parser::Run() {
                 "); only Excel 97-2003 (BIFF8) workbooks can be read");
   if (Get16(r.data.data() + 2) != 0x0005)
     return Fail("the workbook stream does not start with the workbook globals");
-  wb_.globals.push_back({GlobalSlot::kRaw, {r.type, ToBytes(r.data)}});
+  book_.globals.push_back({GlobalSlot::kRaw, {r.type, ToBytes(r.data)}});
   if (auto st = Globals(cur); !st) return st;
 
   // Sheet substreams: each must start where its BOUNDSHEET says and must not
@@ -652,18 +658,19 @@ Status Parser::Run() {
     if (Get16(r.data.data()) != 0x0600) return Fail(label + " is not in the BIFF8 format");
     Charge(sizeof(SheetModel) + sizeof(Sheet) + 2 * kHeapBlock + KeptBytes(b.name.size() * 2));
     if (Overdrawn()) return Refuse();
-    auto m = std::make_unique<SheetModel>();
+    auto m = std::make_unique<SheetModel>(kXlsLimits);
+    m->part = std::make_unique<BiffSheet>();
     m->name = b.name;
     m->visibility = b.visibility;
-    m->dt = b.dt;
+    Biff(*m).dt = b.dt;
     uint16_t kind = Get16(r.data.data() + 2);
     Status st;
     if (b.dt == 0 && kind == 0x0010) {
       m->modeled = true;
-      m->items.push_back({SlotKind::kRaw, {r.type, ToBytes(r.data)}});
+      Biff(*m).items.push_back({SlotKind::kRaw, {r.type, ToBytes(r.data)}});
       st = Worksheet(sc, *m);
     } else {
-      m->verbatim.push_back({r.type, ToBytes(r.data)});
+      Biff(*m).verbatim.push_back({r.type, ToBytes(r.data)});
       st = Verbatim(sc, *m);
     }
     if (!st) return st;
@@ -672,74 +679,17 @@ Status Parser::Run() {
   }
   if (Overdrawn()) return Refuse();
   for (size_t i = 0; i < models.size(); ++i) {
-    models[i]->tabId = tabIds_.size() == models.size() ? tabIds_[i] : static_cast<uint16_t>(i + 1);
+    models[i]->tabId = tabIds_.size() == models.size() ? tabIds_[i] : static_cast<uint32_t>(i + 1);
     wb_.sheets.push_back(wb_.MakeSheet(std::move(models[i])));
   }
   if (wb_.activeSheet >= wb_.sheets.size()) wb_.activeSheet = 0;
   for (GlobalSlot k : {GlobalSlot::kFonts, GlobalSlot::kFormats, GlobalSlot::kXfs,
                        GlobalSlot::kSheets, GlobalSlot::kSst})
-    if (wb_.FindGlobal(k) == static_cast<size_t>(-1)) wb_.InsertGlobalSlot(k);
+    if (book_.FindGlobal(k) == static_cast<size_t>(-1)) book_.InsertGlobalSlot(k);
   return {};
 }
 
 }  // namespace
-
-RowRec& RowTable::At(uint32_t r) {
-  const uint32_t bi = r >> kBlockBits;
-  const uint8_t low = static_cast<uint8_t>(r);
-  if (bi >= where_.size()) where_.resize(bi + 1, 0);
-  if (where_[bi] == 0) {
-    auto at = std::lower_bound(blocks_.begin(), blocks_.end(), bi,
-                               [](const Block& b, uint32_t i) { return b.index < i; });
-    at = blocks_.insert(at, Block{bi, {}});
-    // A block after a full one will most likely fill up too.
-    if (at != blocks_.begin() && std::prev(at)->index + 1 == bi &&
-        std::prev(at)->rows.size() == kBlock)
-      at->rows.reserve(kBlock);
-    for (auto b = at; b != blocks_.end(); ++b)
-      where_[b->index] = static_cast<uint16_t>(b - blocks_.begin() + 1);
-  }
-  std::vector<RowRec>& rows = blocks_[where_[bi] - 1].rows;
-  // Rows mostly come in order: the last one again, or a new one after it.
-  auto it = rows.end();
-  if (!rows.empty() && rows.back().low >= low) {
-    if (rows.back().low == low) return rows.back();
-    if (low < rows.size() && rows[low].low == low) return rows[low];
-    it = std::lower_bound(rows.begin(), rows.end(), low,
-                          [](const RowRec& x, uint8_t l) { return x.low < l; });
-    if (it->low == low) return *it;
-  }
-  it = rows.insert(it, RowRec{});
-  it->low = low;
-  ++count_;
-  if (r >= size_) size_ = r + 1;
-  return *it;
-}
-
-void SetCellRaw(SheetModel& s, uint32_t row, const CellRec& c) {
-  auto& cells = s.rows.At(row).cells;
-  if (cells.empty() || cells.back().col < c.col) {
-    cells.push_back(c);
-  } else {
-    auto it = std::lower_bound(cells.begin(), cells.end(), c.col,
-                               [](const CellRec& a, uint8_t col) { return a.col < col; });
-    if (it != cells.end() && it->col == c.col)
-      *it = c;
-    else
-      cells.insert(it, c);
-  }
-  if (!s.usedDirty) {
-    if (s.usedEmpty) {
-      s.used = {row, c.col, row, c.col};
-      s.usedEmpty = false;
-    } else {
-      s.used.firstRow = std::min(s.used.firstRow, row);
-      s.used.lastRow = std::max(s.used.lastRow, row);
-      s.used.firstCol = std::min<uint32_t>(s.used.firstCol, c.col);
-      s.used.lastCol = std::max<uint32_t>(s.used.lastCol, c.col);
-    }
-  }
-}
 
 Status ParseWorkbookStream(std::span<const uint8_t> stream, WorkbookImpl& wb,
                            const LoadLimits& limits) {

@@ -12,15 +12,9 @@
 
 #include <algorithm>
 
-#include "xls/model.h"
-#include "xls/workbook.h"
+#include "xls/biff/book.h"
 
-namespace migrator::xls {
-
-using detail::SheetItem;
-using detail::SheetModel;
-using detail::SlotKind;
-namespace rt = detail::rt;
+namespace migrator::xls::detail {
 
 namespace {
 
@@ -46,7 +40,7 @@ bool Overlaps(const Range& a, const Range& b) {
 
 // For each item: true when it is one of the sheet's own records, not part of
 // a substream embedded in it (a chart's records) nor the sheet's BOF or EOF.
-std::vector<bool> OwnRecords(const SheetModel& m) {
+std::vector<bool> OwnRecords(const BiffSheet& m) {
   std::vector<bool> own(m.items.size(), false);
   int depth = 0;
   for (size_t i = 0; i < m.items.size(); ++i) {
@@ -83,7 +77,7 @@ struct NoteRef {
   uint16_t objId = 0;
 };
 
-std::vector<NoteRef> Notes(const SheetModel& m, const std::vector<bool>& own) {
+std::vector<NoteRef> Notes(const BiffSheet& m, const std::vector<bool>& own) {
   std::vector<NoteRef> notes;
   for (size_t i = 0; i < m.items.size(); ++i) {
     if (!own[i] || !IsRaw(m.items[i], kNote) || m.items[i].rec.data.size() < 8) continue;
@@ -124,7 +118,7 @@ bool ReadHeader(const Bytes& b, size_t at, size_t end, OfficeArtHeader& h) {
 
 // Joins the MSODRAWING records and finds the shape group in them. False when
 // the drawing is not laid out as spreadsheet programs write it.
-bool ReadDrawing(const SheetModel& m, const std::vector<bool>& own, Drawing& d) {
+bool ReadDrawing(const BiffSheet& m, const std::vector<bool>& own, Drawing& d) {
   for (size_t i = 0; i < m.items.size(); ++i) {
     if (!own[i] || !IsRaw(m.items[i], kMsoDrawing)) continue;
     // Drawing data continued in CONTINUE records is not followed.
@@ -187,7 +181,7 @@ struct Cut {
 // drawing, with the OBJ, TXO and CONTINUE records between their parts. Marks
 // the items to drop in `drop` and rewrites the MSODRAWING records left.
 // False, with nothing changed, when the drawing cannot be followed.
-bool CutShapes(SheetModel& m, const std::vector<bool>& own, const std::vector<uint16_t>& ids,
+bool CutShapes(BiffSheet& m, const std::vector<bool>& own, const std::vector<uint16_t>& ids,
                std::vector<bool>& drop) {
   Drawing d;
   if (!ReadDrawing(m, own, d)) return false;
@@ -268,27 +262,24 @@ bool CutShapes(SheetModel& m, const std::vector<bool>& own, const std::vector<ui
 
 }  // namespace
 
-std::vector<Range> Sheet::commentCells() const {
+std::vector<Range> BiffSheet::CommentCells() const {
   std::vector<Range> out;
-  if (!m_->modeled) return out;
-  for (const NoteRef& n : Notes(*m_, OwnRecords(*m_)))
+  for (const NoteRef& n : Notes(*this, OwnRecords(*this)))
     out.push_back({n.row, n.col, n.row, n.col});
   return out;
 }
 
-std::vector<Range> Sheet::hyperlinkRanges() const {
+std::vector<Range> BiffSheet::HyperlinkRanges() const {
   std::vector<Range> out;
-  if (!m_->modeled) return out;
-  const std::vector<bool> own = OwnRecords(*m_);
-  for (size_t i = 0; i < m_->items.size(); ++i)
-    if (own[i] && IsRaw(m_->items[i], kHlink))
-      if (auto r = LinkRange(m_->items[i].rec.data, 0)) out.push_back(*r);
+  const std::vector<bool> own = OwnRecords(*this);
+  for (size_t i = 0; i < items.size(); ++i)
+    if (own[i] && IsRaw(items[i], kHlink))
+      if (auto r = LinkRange(items[i].rec.data, 0)) out.push_back(*r);
   return out;
 }
 
-Status Sheet::RemoveAttached(const Range& r) {
-  if (!m_->modeled) return Fail("the sheet " + name() + " is not a worksheet");
-  SheetModel& m = *m_;
+Status BiffSheet::RemoveAttached(const std::string& sheetName, const Range& r) {
+  BiffSheet& m = *this;
   const std::vector<bool> own = OwnRecords(m);
   std::vector<bool> drop(m.items.size(), false);
 
@@ -300,7 +291,7 @@ Status Sheet::RemoveAttached(const Range& r) {
     ids.push_back(n.objId);
   }
   if (!ids.empty() && !CutShapes(m, own, ids, drop)) {
-    return Fail("the comments in " + RangeName(r) + " on the sheet " + name() +
+    return Fail("the comments in " + RangeName(r) + " on the sheet " + sheetName +
                 " cannot be removed: the sheet's drawing is not in a form this program follows");
   }
 
@@ -324,9 +315,7 @@ Status Sheet::RemoveAttached(const Range& r) {
     ++kept;
   }
   m.items.resize(kept);
-
-  std::erase_if(m.merges, [&](const Range& g) { return Overlaps(g, r); });
   return {};
 }
 
-}  // namespace migrator::xls
+}  // namespace migrator::xls::detail

@@ -4,14 +4,13 @@
 #include <cmath>
 #include <cstring>
 
-#include "xls/model.h"
+#include "xls/biff/book.h"
 #include "xls/unicode.h"
 
 namespace migrator::xls::detail {
 namespace {
 
 constexpr size_t kNpos = static_cast<size_t>(-1);
-constexpr uint32_t kUnusedString = 0xFFFFFFFF;
 
 void WriteVerbatim(RecordWriter& w, const Record& r) {
   // Kept records go back exactly as they came, whatever their length.
@@ -42,56 +41,6 @@ bool EncodeRk(double v, uint32_t& rk) {
   return false;
 }
 
-// Which shared strings the cells use, equal plain strings merged: the order
-// in which they are written and the new index of each entry.
-struct SstUse {
-  std::vector<uint32_t, BigAlloc<uint32_t>> remap;  // entry -> written index; empty: as they are
-  std::vector<uint32_t, BigAlloc<uint32_t>> order;  // written index -> entry
-  uint32_t total = 0;
-};
-
-SstUse CountStrings(const WorkbookImpl& wb) {
-  SstUse u;
-  const SharedStrings& sst = wb.sst;
-  std::vector<uint8_t, BigAlloc<uint8_t>> used(sst.size(), 0);
-  for (size_t i = 0; i < wb.sheets.size(); ++i) {
-    const SheetModel& m = wb.model(i);
-    if (!m.modeled) continue;
-    m.rows.ForEach([&](uint32_t, const RowRec& row) {
-      for (const auto& c : row.cells)
-        if (c.kind == CellKind::kText) {
-          used[c.aux] = 1;
-          ++u.total;
-        }
-    });
-  }
-  size_t n = 0;
-  for (uint8_t x : used)
-    n += x;
-  if (!sst.changed() && n == sst.size()) {
-    // A table as it was read, every entry in use: written back unchanged.
-    u.order.resize(n);
-    for (uint32_t i = 0; i < n; ++i)
-      u.order[i] = i;
-    return u;
-  }
-  // Equal plain strings are written once, as the first entry of their text,
-  // in the order in which they are first used.
-  const auto& first = sst.FirstEqual();
-  u.remap.assign(sst.size(), kUnusedString);
-  u.order.reserve(n);
-  for (uint32_t i = 0; i < sst.size(); ++i) {
-    if (!used[i]) continue;
-    const uint32_t f = first[i];
-    if (u.remap[f] == kUnusedString) {
-      u.remap[f] = static_cast<uint32_t>(u.order.size());
-      u.order.push_back(f);
-    }
-    u.remap[i] = u.remap[f];
-  }
-  return u;
-}
-
 // A row the sheet writes: its number and its record.
 struct WrittenRow {
   uint32_t number;
@@ -101,15 +50,15 @@ struct WrittenRow {
 class SheetWriter {
  public:
   SheetWriter(RecordWriter& w, const WorkbookImpl& wb, const SheetModel& m, size_t index,
-              const SstUse& sst)
-      : w_(w), wb_(wb), m_(m), index_(index), sst_(sst) {}
+              const StringUse& sst)
+      : w_(w), wb_(wb), m_(m), p_(Biff(m)), index_(index), sst_(sst) {}
 
   void Run() {
     m_.rows.ForEach([&](uint32_t r, const RowRec& row) {
       if (row.hasInfo || !row.cells.empty()) rows_.push_back({r, &row});
     });
     size_t blocks = (rows_.size() + 31) / 32;
-    for (const auto& item : m_.items) {
+    for (const auto& item : p_.items) {
       switch (item.kind) {
         case SlotKind::kRaw:
           if (item.rec.type == rt::kDefColWidth) defColWidthPos_ = w_.pos();
@@ -164,7 +113,7 @@ class SheetWriter {
         uint8_t* p = w_.Begin(rt::kColInfo, 12);
         Put16(p, static_cast<uint16_t>(c));
         Put16(p + 2, static_cast<uint16_t>(e));
-        Put16(p + 4, ci.width);
+        Put16(p + 4, static_cast<uint16_t>(std::lround(ci.width * 256)));
         Put16(p + 6, ci.xf);
         Put16(p + 8, ci.flags);
         Put16(p + 10, 0);
@@ -231,7 +180,7 @@ class SheetWriter {
     Put16(p + 8, 0);
     Put16(p + 10, 0);
     Put16(p + 12, row.hasInfo ? static_cast<uint16_t>(row.flags | 0x0100) : 0x0100);
-    Put16(p + 14, row.hasInfo ? row.xfWord : 0x000F);
+    Put16(p + 14, row.hasInfo ? static_cast<uint16_t>(row.xfBits << 12 | row.xf) : 0x000F);
   }
 
   void RowCells(const WrittenRow& wr) {
@@ -319,7 +268,7 @@ class SheetWriter {
           break;
         }
         case CellKind::kFormula: {
-          const FormulaRec& f = m_.formulas[c.aux];
+          const FormulaRec& f = p_.formulas[c.aux];
           size_t len = std::min<size_t>(6 + f.body.size(), 0xFFFF);
           uint8_t* p = w_.Begin(rt::kFormula, len);
           Put16(p, rw);
@@ -402,8 +351,9 @@ class SheetWriter {
   RecordWriter& w_;
   const WorkbookImpl& wb_;
   const SheetModel& m_;
+  const BiffSheet& p_;
   size_t index_;
-  const SstUse& sst_;
+  const StringUse& sst_;
   std::vector<WrittenRow> rows_;
   std::vector<uint32_t> dbcells_;
   size_t indexPos_ = kNpos;
@@ -430,8 +380,9 @@ void WriteName(RecordWriter& w, const NameRec& n) {
 }  // namespace
 
 Status WriteWorkbookStream(const WorkbookImpl& wb, OutBytes& out) {
+  const BiffBook& book = Biff(wb);
   if (wb.sheets.empty()) return Fail("a workbook needs at least one sheet");
-  SstUse sst = CountStrings(wb);
+  StringUse sst = CountStrings(wb);
   out.clear();
   size_t cells = 0;
   for (size_t i = 0; i < wb.sheets.size(); ++i)
@@ -440,17 +391,17 @@ Status WriteWorkbookStream(const WorkbookImpl& wb, OutBytes& out) {
   out.reserve(64 * 1024 + cells * 16 + wb.sst.poolChars() * 2 + wb.sst.size() * 4);
   RecordWriter w(out);
   std::vector<size_t> sheetPosFields;
-  for (const auto& item : wb.globals) {
+  for (const auto& item : book.globals) {
     switch (item.kind) {
       case GlobalSlot::kRaw:
         WriteVerbatim(w, item.rec);
         break;
       case GlobalSlot::kFonts:
-        for (const auto& f : wb.fonts)
+        for (const auto& f : book.fonts)
           WriteVerbatim(w, {rt::kFont, f});
         break;
       case GlobalSlot::kFormats:
-        for (const auto& f : wb.formats) {
+        for (const auto& f : book.formats) {
           Bytes d;
           ByteWriter b(&d);
           b.U16(f.id);
@@ -459,7 +410,7 @@ Status WriteWorkbookStream(const WorkbookImpl& wb, OutBytes& out) {
         }
         break;
       case GlobalSlot::kXfs:
-        for (const auto& x : wb.xfs) {
+        for (const auto& x : book.xfs) {
           uint8_t* p = w.Begin(rt::kXf, 20);
           std::memcpy(p, x.data(), 20);
         }
@@ -471,7 +422,7 @@ Status WriteWorkbookStream(const WorkbookImpl& wb, OutBytes& out) {
           ByteWriter b(&d);
           b.U32(0);
           b.U8(m.visibility);
-          b.U8(m.dt);
+          b.U8(Biff(m).dt);
           WriteXLString(b, m.name, false);
           sheetPosFields.push_back(w.pos() + 4);
           w.Write(rt::kBoundSheet, d);
@@ -486,8 +437,8 @@ Status WriteWorkbookStream(const WorkbookImpl& wb, OutBytes& out) {
       case GlobalSlot::kExternSheet: {
         Bytes d;
         ByteWriter b(&d);
-        b.U16(static_cast<uint16_t>(wb.xtis.size()));
-        for (const auto& x : wb.xtis) {
+        b.U16(static_cast<uint16_t>(book.xtis.size()));
+        for (const auto& x : book.xtis) {
           b.U16(x.supBook);
           b.U16(x.first);
           b.U16(x.last);
@@ -496,7 +447,7 @@ Status WriteWorkbookStream(const WorkbookImpl& wb, OutBytes& out) {
         break;
       }
       case GlobalSlot::kNames:
-        for (const auto& n : wb.names)
+        for (const auto& n : book.names)
           WriteName(w, n);
         break;
       case GlobalSlot::kSst:
@@ -529,7 +480,7 @@ Status WriteWorkbookStream(const WorkbookImpl& wb, OutBytes& out) {
     if (m.modeled) {
       SheetWriter(w, wb, m, i, sst).Run();
     } else {
-      for (const auto& r : m.verbatim)
+      for (const auto& r : Biff(m).verbatim)
         WriteVerbatim(w, r);
     }
   }
@@ -584,7 +535,8 @@ std::array<uint8_t, 20> MakeXf(uint16_t font, uint16_t fmt, bool style, uint8_t 
 
 }  // namespace
 
-void InitNewWorkbook(WorkbookImpl& wb) {
+void InitNewWorkbook(WorkbookImpl& workbook) {
+  BiffBook& wb = Biff(workbook);
   auto raw = [&](Record r) { wb.globals.push_back({GlobalSlot::kRaw, std::move(r)}); };
   raw(MakeRecord(rt::kBof, {0x0600, 0x0005, 0x0DBB, 0x07CC, 0x0000, 0x0000, 0x0006, 0x0000}));
   raw(MakeRecord(0x00E1, {0x04B0}));  // INTERFACEHDR
@@ -644,9 +596,11 @@ void InitNewWorkbook(WorkbookImpl& wb) {
 }
 
 std::unique_ptr<SheetModel> NewSheetModel(std::u16string name) {
-  auto m = std::make_unique<SheetModel>();
-  m->name = std::move(name);
-  m->modeled = true;
+  auto sheet = std::make_unique<SheetModel>(kXlsLimits);
+  sheet->part = std::make_unique<BiffSheet>();
+  sheet->name = std::move(name);
+  sheet->modeled = true;
+  BiffSheet* m = &Biff(*sheet);
   m->dt = 0;
   auto raw = [&](Record r) { m->items.push_back({SlotKind::kRaw, std::move(r)}); };
   raw(MakeRecord(rt::kBof, {0x0600, 0x0010, 0x0DBB, 0x07CC, 0x0000, 0x0000, 0x0006, 0x0000}));
@@ -673,12 +627,12 @@ std::unique_ptr<SheetModel> NewSheetModel(std::u16string name) {
   m->items.push_back(
       {SlotKind::kWindow2, MakeRecord(rt::kWindow2, {0x00B6, 0, 0, 0x40, 0, 0, 0, 0, 0})});
   m->items.push_back({SlotKind::kPane, {rt::kPane, {}}});
-  m->selectionsReplaced = true;
+  sheet->selectionsReplaced = true;
   m->items.push_back({SlotKind::kMerged, {rt::kMergedCells, {}}});
   raw(MakeRecord(rt::kEof, {}));
-  m->usedDirty = false;
-  m->usedEmpty = true;
-  return m;
+  sheet->usedDirty = false;
+  sheet->usedEmpty = true;
+  return sheet;
 }
 
 }  // namespace migrator::xls::detail

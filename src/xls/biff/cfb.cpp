@@ -1,4 +1,4 @@
-#include "xls/cfb.h"
+#include "xls/biff/cfb.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,0 +1,700 @@
+// Writes the model as an .xlsx package: the parts the engine models written
+// anew (the worksheets produced row by row while they are compressed), the
+// others as they were read.
+
+#include <algorithm>
+#include <cstring>
+
+#include "xls/unicode.h"
+#include "xls/xlsx/book.h"
+#include "xls/xlsx/zip.h"
+
+namespace migrator::xls::xlsx {
+
+namespace {
+
+// A worksheet or the string table is made in pieces of about this size.
+constexpr size_t kPiece = 256 * 1024;
+
+std::string MainPrefix(const XmlNode& root) {
+  const size_t colon = root.qname.find(':');
+  return colon == std::string::npos ? "" : root.qname.substr(0, colon + 1);
+}
+
+// The prefix a tree's root gives the relationships namespace, declared there
+// when it has none.
+std::string RelPrefix(XmlNode& root) {
+  for (const auto& a : root.attrs)
+    if (a.value == ns::kRel && a.qname.substr(0, 6) == "xmlns:") return a.qname.substr(6) + ":";
+  for (int n = 0;; ++n) {
+    std::string p = n ? "r" + std::to_string(n) : "r";
+    if (!root.Attr("xmlns:" + p)) {
+      root.attrs.push_back({"xmlns:" + p, {}, std::string(ns::kRel)});
+      return p + ":";
+    }
+  }
+}
+
+// Text of the pool as cell text in a part: escaped, and what XML cannot
+// hold written as _xHHHH_ (see AppendCellText).
+void AppendPoolText(std::u16string_view s, std::string& out) {
+  bool plain = true;
+  for (char16_t c : s)
+    if (c < 0x20 || c > 0x7E || c == '&' || c == '<' || c == '>' || c == '_') {
+      plain = false;
+      break;
+    }
+  if (plain) {
+    const size_t at = out.size();
+    out.resize(at + s.size());
+    for (size_t i = 0; i < s.size(); ++i)
+      out[at + i] = static_cast<char>(s[i]);
+    return;
+  }
+  std::string utf8;
+  AppendUtf8(s, utf8);
+  AppendCellText(utf8, out);
+}
+
+bool PoolNeedsPreserve(std::u16string_view s) {
+  if (s.empty()) return false;
+  auto blank = [](char16_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  return blank(s.front()) || blank(s.back());
+}
+
+// A part's bytes made a piece at a time and handed out as the compressor
+// asks for them: what was handed out goes, so that only about a piece is
+// ever held.
+class Pieces {
+ public:
+  // `fill` appends the next piece to buf (or sets done).
+  template <class Fill>
+  size_t Take(uint8_t* out, size_t cap, Fill&& fill) {
+    if (pos > 0 && buf.size() - pos < cap) {
+      buf.erase(0, pos);
+      pos = 0;
+    }
+    while (buf.size() - pos < cap && !done)
+      fill();
+    const size_t k = std::min(cap, buf.size() - pos);
+    std::memcpy(out, buf.data() + pos, k);
+    pos += k;
+    return k;
+  }
+  std::string buf;
+  size_t pos = 0;
+  bool done = false;
+};
+
+// A worksheet, made row by row while it is compressed.
+class SheetWriter {
+ public:
+  SheetWriter(const WorkbookImpl& wb, const SheetModel& m, size_t index)
+      : wb_(wb), m_(m), x_(Xlsx(m)), index_(index), prefix_(MainPrefix(x_.root)) {}
+
+  Result<size_t> Produce(uint8_t* out, size_t cap) {
+    return pieces_.Take(out, cap, [this] { Fill(); });
+  }
+
+ private:
+  void Tag(const char* local) {
+    buf_ += prefix_;
+    buf_ += local;
+  }
+
+  void Fill() {
+    if (!started_) {
+      started_ = true;
+      buf_ += kXmlDeclaration;
+      AppendStartTag(x_.root, buf_);
+    }
+    while (buf_.size() - pieces_.pos < kPiece) {
+      if (inData_) {
+        Rows();
+        if (inData_) return;
+        continue;
+      }
+      if (next_ >= x_.elements.size()) {
+        buf_ += "</";
+        buf_ += x_.root.qname;
+        buf_ += '>';
+        pieces_.done = true;
+        return;
+      }
+      const SheetElement& e = x_.elements[next_++];
+      switch (e.kind) {
+        case SheetElement::kKept:
+        case SheetElement::kFormatPr:
+          WriteNode(e.node, buf_);
+          break;
+        case SheetElement::kDimension:
+          Dimension();
+          break;
+        case SheetElement::kSheetViews:
+          SheetViews(e);
+          break;
+        case SheetElement::kCols:
+          Cols();
+          break;
+        case SheetElement::kSheetData:
+          buf_ += '<';
+          Tag("sheetData>");
+          inData_ = true;
+          break;
+        case SheetElement::kMergeCells:
+          Merges();
+          break;
+        case SheetElement::kHyperlinks:
+          Hyperlinks(e);
+          break;
+      }
+    }
+  }
+
+  void Dimension() {
+    buf_ += '<';
+    Tag("dimension ref=\"");
+    std::optional<Range> used;
+    if (!m_.usedDirty && !m_.usedEmpty) used = m_.used;
+    if (m_.usedDirty) {
+      bool any = false;
+      Range r;
+      m_.rows.ForEach([&](uint32_t row, const detail::RowRec& rr) {
+        if (rr.cells.empty()) return;
+        if (!any) {
+          r = {row, rr.cells.front().col, row, rr.cells.back().col};
+          any = true;
+        }
+        r.lastRow = row;
+        r.firstCol = std::min<uint32_t>(r.firstCol, rr.cells.front().col);
+        r.lastCol = std::max<uint32_t>(r.lastCol, rr.cells.back().col);
+      });
+      if (any) used = r;
+    }
+    buf_ += used ? RangeName(*used) : "A1";
+    buf_ += "\"/>";
+  }
+
+  void SheetViews(const SheetElement& e) {
+    const bool tab = wb_.selectionDirty;
+    const bool panes = m_.selectionsReplaced;
+    if (!tab && !panes && !e.node.children.empty()) {
+      WriteNode(e.node, buf_);
+      return;
+    }
+    XmlNode n = e.node;
+    XmlNode* view = n.Child(ns::kMain, "sheetView");
+    if (!view) {
+      XmlNode v;
+      v.uri = ns::kMain;
+      v.local = "sheetView";
+      v.qname = prefix_ + "sheetView";
+      v.SetAttr("workbookViewId", "0");
+      n.children.push_back(std::move(v));
+      view = &n.children.back();
+    }
+    if (tab || panes) {
+      if (index_ == wb_.activeSheet)
+        view->SetAttr("tabSelected", "1");
+      else
+        view->RemoveAttr("tabSelected");
+    }
+    if (panes) {
+      std::erase_if(view->children,
+                    [](const XmlNode& c) { return c.local == "pane" || c.local == "selection"; });
+      if (m_.hasPane && m_.frozen) {
+        const char* active = m_.pane.x && m_.pane.y ? "bottomRight"
+                             : m_.pane.y            ? "bottomLeft"
+                                                    : "topRight";
+        XmlNode pane;
+        pane.uri = ns::kMain;
+        pane.local = "pane";
+        pane.qname = prefix_ + "pane";
+        if (m_.pane.x) pane.SetAttr("xSplit", std::to_string(m_.pane.x));
+        if (m_.pane.y) pane.SetAttr("ySplit", std::to_string(m_.pane.y));
+        std::string topLeft;
+        AppendCellRef(m_.pane.rwTop, m_.pane.colLeft, topLeft);
+        pane.SetAttr("topLeftCell", topLeft);
+        pane.SetAttr("activePane", active);
+        pane.SetAttr("state", "frozen");
+        XmlNode sel;
+        sel.uri = ns::kMain;
+        sel.local = "selection";
+        sel.qname = prefix_ + "selection";
+        sel.SetAttr("pane", active);
+        sel.SetAttr("activeCell", topLeft);
+        sel.SetAttr("sqref", topLeft);
+        view->children.insert(view->children.begin(), std::move(sel));
+        view->children.insert(view->children.begin(), std::move(pane));
+      }
+    }
+    WriteNode(n, buf_);
+  }
+
+  void Cols() {
+    if (!m_.cols.any()) return;
+    const size_t n = std::min<size_t>(m_.cols.size(), wb_.limits.columns);
+    bool any = false;
+    for (size_t c = 0; c < n;) {
+      const detail::ColInfo& ci = m_.cols[c];
+      size_t e = c;
+      while (e + 1 < n && m_.cols[e + 1].set == ci.set && m_.cols[e + 1].width == ci.width &&
+             m_.cols[e + 1].xf == ci.xf && m_.cols[e + 1].flags == ci.flags)
+        ++e;
+      if (ci.set) {
+        if (!any) {
+          buf_ += '<';
+          Tag("cols>");
+          any = true;
+        }
+        buf_ += '<';
+        Tag("col min=\"");
+        AppendInt(c + 1, buf_);
+        buf_ += "\" max=\"";
+        AppendInt(e + 1, buf_);
+        buf_ += "\" width=\"";
+        AppendNumber(ci.width, buf_);
+        buf_ += '"';
+        if (ci.xf) {
+          buf_ += " style=\"";
+          AppendInt(ci.xf, buf_);
+          buf_ += '"';
+        }
+        if (ci.flags & detail::kColHidden) buf_ += " hidden=\"1\"";
+        if (ci.flags & detail::kColBestFit) buf_ += " bestFit=\"1\"";
+        if (ci.flags & detail::kColCustomWidth) buf_ += " customWidth=\"1\"";
+        if (ci.flags & detail::kColPhonetic) buf_ += " phonetic=\"1\"";
+        if (const unsigned level = (ci.flags & detail::kColOutlineMask) >> 8) {
+          buf_ += " outlineLevel=\"";
+          AppendInt(level, buf_);
+          buf_ += '"';
+        }
+        if (ci.flags & detail::kColCollapsed) buf_ += " collapsed=\"1\"";
+        buf_ += "/>";
+      }
+      c = e + 1;
+    }
+    if (any) {
+      buf_ += "</";
+      Tag("cols>");
+    }
+  }
+
+  void Merges() {
+    if (m_.merges.empty()) return;
+    buf_ += '<';
+    Tag("mergeCells count=\"");
+    AppendInt(m_.merges.size(), buf_);
+    buf_ += "\">";
+    for (const Range& r : m_.merges) {
+      buf_ += '<';
+      Tag("mergeCell ref=\"");
+      buf_ += RangeName(r);
+      buf_ += "\"/>";
+    }
+    buf_ += "</";
+    Tag("mergeCells>");
+  }
+
+  void Hyperlinks(const SheetElement& e) {
+    if (x_.hyperlinks.empty()) return;
+    XmlNode n = e.node;
+    n.children.clear();
+    for (const auto& h : x_.hyperlinks)
+      n.children.push_back(h.node);
+    WriteNode(n, buf_);
+  }
+
+  void Rows() {
+    uint32_t row;
+    while (buf_.size() - pieces_.pos < kPiece) {
+      const detail::RowRec* rr = m_.rows.Next(cursor_, row);
+      if (!rr) {
+        buf_ += "</";
+        Tag("sheetData>");
+        inData_ = false;
+        return;
+      }
+      if (rr->cells.empty() && !rr->hasInfo) continue;
+      Row(row, *rr);
+    }
+  }
+
+  void Row(uint32_t row, const detail::RowRec& rr) {
+    buf_ += '<';
+    Tag("row r=\"");
+    AppendInt(uint64_t{row} + 1, buf_);
+    buf_ += '"';
+    if (rr.hasInfo) {
+      if (rr.flags & detail::kRowHasFormat) {
+        buf_ += " s=\"";
+        AppendInt(rr.xf, buf_);
+        buf_ += "\" customFormat=\"1\"";
+      }
+      const bool custom = rr.flags & detail::kRowCustomHeight;
+      if (custom || rr.height != m_.defaultRowHeight) {
+        buf_ += " ht=\"";
+        AppendNumber(rr.height / 20.0, buf_);
+        buf_ += '"';
+        if (custom) buf_ += " customHeight=\"1\"";
+      }
+      if (rr.flags & detail::kRowHidden) buf_ += " hidden=\"1\"";
+      if (const unsigned level = rr.flags & detail::kRowOutlineMask) {
+        buf_ += " outlineLevel=\"";
+        AppendInt(level, buf_);
+        buf_ += '"';
+      }
+      if (rr.flags & detail::kRowCollapsed) buf_ += " collapsed=\"1\"";
+      if (rr.xfBits & detail::kRowThickTop) buf_ += " thickTop=\"1\"";
+      if (rr.xfBits & detail::kRowThickBottom) buf_ += " thickBot=\"1\"";
+      if (rr.xfBits & detail::kRowPhonetic) buf_ += " ph=\"1\"";
+    }
+    if (rr.cells.empty()) {
+      buf_ += "/>";
+      return;
+    }
+    buf_ += '>';
+    for (const CellRec& c : rr.cells)
+      Cell(row, c);
+    buf_ += "</";
+    Tag("row>");
+  }
+
+  void AppendValue(const xls::Value& v) {
+    switch (v.kind) {
+      case xls::Value::Kind::kNumber:
+        AppendNumber(v.number, buf_);
+        break;
+      case xls::Value::Kind::kText:
+        AppendCellText(v.text, buf_);
+        break;
+      case xls::Value::Kind::kBoolean:
+        buf_ += v.boolean ? '1' : '0';
+        break;
+      case xls::Value::Kind::kError:
+        buf_ += ErrorText(v.error);
+        break;
+      case xls::Value::Kind::kEmpty:
+        break;
+    }
+  }
+
+  void Cell(uint32_t row, const CellRec& c) {
+    buf_ += '<';
+    Tag("c r=\"");
+    AppendCellRef(row, c.col, buf_);
+    buf_ += '"';
+    if (c.xf) {
+      buf_ += " s=\"";
+      AppendInt(c.xf, buf_);
+      buf_ += '"';
+    }
+    const xls::Value* fv = nullptr;
+    switch (c.kind) {
+      case CellKind::kText:
+        buf_ += " t=\"inlineStr\"";
+        break;
+      case CellKind::kBool:
+        buf_ += " t=\"b\"";
+        break;
+      case CellKind::kError:
+        buf_ += " t=\"e\"";
+        break;
+      case CellKind::kFormula:
+        fv = &x_.formulas[c.aux].value;
+        if (fv->kind == xls::Value::Kind::kText) buf_ += " t=\"str\"";
+        if (fv->kind == xls::Value::Kind::kBoolean) buf_ += " t=\"b\"";
+        if (fv->kind == xls::Value::Kind::kError) buf_ += " t=\"e\"";
+        break;
+      default:
+        break;
+    }
+    if (!x_.cellAttrs.empty())
+      if (auto it = x_.cellAttrs.find(XlsxSheet::CellKey(row, c.col)); it != x_.cellAttrs.end())
+        buf_ += it->second;
+    switch (c.kind) {
+      case CellKind::kBlank:
+        buf_ += "/>";
+        return;
+      case CellKind::kNumber:
+        buf_ += '>';
+        Tag_v();
+        AppendNumber(c.num, buf_);
+        break;
+      case CellKind::kText:
+        InlineText(c.aux);
+        return;
+      case CellKind::kBool:
+        buf_ += '>';
+        Tag_v();
+        buf_ += c.aux ? '1' : '0';
+        break;
+      case CellKind::kError:
+        buf_ += '>';
+        Tag_v();
+        buf_ += ErrorText(static_cast<uint8_t>(c.aux));
+        break;
+      case CellKind::kFormula: {
+        const Formula& f = x_.formulas[c.aux];
+        buf_ += '>';
+        XmlNode tag = f.f;
+        if (tag.qname.empty()) {
+          tag.uri = ns::kMain;
+          tag.local = "f";
+          tag.qname = prefix_ + "f";
+        }
+        if (f.text.empty()) {
+          WriteNode(tag, buf_);
+        } else {
+          AppendStartTag(tag, buf_);
+          AppendEscaped(f.text, buf_, false);
+          buf_ += "</";
+          buf_ += tag.qname;
+          buf_ += '>';
+        }
+        if (fv->kind == xls::Value::Kind::kEmpty) {
+          buf_ += "</";
+          Tag("c>");
+          return;
+        }
+        Tag_v();
+        AppendValue(*fv);
+        break;
+      }
+    }
+    buf_ += "</";
+    Tag("v></");
+    Tag("c>");
+  }
+
+  // Texts go in their cells: a save then needs no table of them, and its
+  // time and memory follow the cells alone.
+  void InlineText(uint32_t text) {
+    const auto& pool = wb_.sst;
+    if (const auto* extra = pool.ExtraOf(text); extra && !extra->runs.empty()) {
+      // Rich text as read, its elements in the default namespace.
+      buf_ += "><";
+      Tag("is");
+      if (!prefix_.empty()) {
+        buf_ += " xmlns=\"";
+        buf_ += ns::kMain;
+        buf_ += '"';
+      }
+      buf_ += '>';
+      buf_.append(reinterpret_cast<const char*>(extra->runs.data()), extra->runs.size());
+    } else {
+      buf_ += "><";
+      Tag("is>");
+      const std::u16string_view t = pool.Text(text);
+      buf_ += '<';
+      Tag(PoolNeedsPreserve(t) ? "t xml:space=\"preserve\">" : "t>");
+      AppendPoolText(t, buf_);
+      buf_ += "</";
+      Tag("t>");
+    }
+    buf_ += "</";
+    Tag("is></");
+    Tag("c>");
+  }
+
+  void Tag_v() {
+    buf_ += '<';
+    Tag("v>");
+  }
+
+  const WorkbookImpl& wb_;
+  const SheetModel& m_;
+  const XlsxSheet& x_;
+  size_t index_;
+  std::string prefix_;
+  Pieces pieces_;
+  std::string& buf_ = pieces_.buf;
+  size_t next_ = 0;
+  bool started_ = false, inData_ = false;
+  detail::RowTable::Cursor cursor_;
+};
+
+}  // namespace
+
+Status XlsxBook::Prepare() const {
+  if (wb_.sheets.empty()) return Fail("a workbook needs at least one sheet");
+  return {};
+}
+
+Status XlsxBook::Write(Output& out) const {
+  const WorkbookImpl& wb = wb_;
+  ContentTypes t = types;
+  Relationships wrels = workbookRels;
+  auto freeName = [&](std::string_view wanted, std::string_view prefix) {
+    return PartTaken(wanted) ? NewPartName(prefix, ".xml") : std::string(wanted);
+  };
+  auto ensureRel = [&](const std::string& type, const std::string& part) {
+    const std::string target = RelativeTarget(workbookPart, part);
+    for (const auto& r : wrels.list)
+      if (r.type == type) return;
+    wrels.list.push_back({wrels.NewId(), type, target, false});
+  };
+  const std::string stylesName =
+      stylesPart.empty() ? freeName("xl/styles.xml", "xl/styles") : stylesPart;
+  ensureRel(rel::kStyles, stylesName);
+  t.Set(stylesName, ct::kStyles);
+  // Texts are written in their cells (see SheetWriter::InlineText): a
+  // shared strings part read goes.
+  std::erase_if(wrels.list, [](const Relationship& r) { return r.type == rel::kSharedStrings; });
+  if (!stringsPart.empty()) t.Remove(stringsPart);
+
+  // The workbook part: its sheets, defined names and active sheet.
+  XmlNode book = workbook;
+  const std::string relPrefix = RelPrefix(book);
+  const std::string prefix = MainPrefix(book);
+  auto element = [&](const char* local) {
+    XmlNode n;
+    n.uri = ns::kMain;
+    n.local = local;
+    n.qname = prefix + local;
+    return n;
+  };
+  static const char* const kOrder[] = {"fileVersion",    "fileSharing",
+                                       "workbookPr",     "workbookProtection",
+                                       "bookViews",      "sheets",
+                                       "functionGroups", "externalReferences",
+                                       "definedNames",   "calcPr",
+                                       "oleSize",        "customWorkbookViews",
+                                       "pivotCaches",    "smartTagPr",
+                                       "smartTagTypes",  "webPublishing",
+                                       "fileRecoveryPr", "webPublishObjects",
+                                       "extLst"};
+  auto rank = [](std::string_view local) {
+    for (size_t i = 0; i < std::size(kOrder); ++i)
+      if (local == kOrder[i]) return static_cast<int>(i);
+    return -1;
+  };
+  auto place = [&](const char* local) -> XmlNode& {
+    if (XmlNode* n = book.Child(ns::kMain, local)) return *n;
+    const int want = rank(local);
+    size_t at = book.children.size();
+    for (size_t i = 0; i < book.children.size(); ++i)
+      if (rank(book.children[i].local) > want) {
+        at = i;
+        break;
+      }
+    book.children.insert(book.children.begin() + static_cast<long>(at), element(local));
+    return book.children[at];
+  };
+  XmlNode& sheets = place("sheets");
+  sheets.children.clear();
+  for (size_t i = 0; i < wb.sheets.size(); ++i) {
+    const SheetModel& m = wb.model(i);
+    XmlNode s = element("sheet");
+    s.SetAttr("name", Utf16ToUtf8(m.name));
+    s.SetAttr("sheetId", std::to_string(m.tabId));
+    if (m.visibility == 1) s.SetAttr("state", "hidden");
+    if (m.visibility == 2) s.SetAttr("state", "veryHidden");
+    s.SetAttr(relPrefix + "id", Xlsx(m).relId);
+    sheets.children.push_back(std::move(s));
+  }
+  if (names.empty()) {
+    std::erase_if(book.children, [](const XmlNode& c) { return c.Is(ns::kMain, "definedNames"); });
+  } else {
+    XmlNode& list = place("definedNames");
+    list.children.clear();
+    for (const auto& n : names) {
+      XmlNode d = n.node;
+      d.attrs.insert(d.attrs.begin(), {"name", {}, n.name});
+      if (n.localSheetId) d.SetAttr("localSheetId", std::to_string(*n.localSheetId));
+      XmlNode text;
+      text.text = n.text;
+      d.children.push_back(std::move(text));
+      list.children.push_back(std::move(d));
+    }
+  }
+  if (wb.activeSheet != 0 || book.Child(ns::kMain, "bookViews")) {
+    XmlNode& views = place("bookViews");
+    XmlNode* v = views.Child(ns::kMain, "workbookView");
+    if (!v) {
+      views.children.push_back(element("workbookView"));
+      v = &views.children.back();
+    }
+    if (wb.activeSheet)
+      v->SetAttr("activeTab", std::to_string(wb.activeSheet));
+    else
+      v->RemoveAttr("activeTab");
+    uint64_t first = 0;
+    if (const std::string* s = v->Attr("firstSheet");
+        s && ParseUint(*s, first) && first >= wb.sheets.size())
+      v->RemoveAttr("firstSheet");
+  }
+  std::string bookXml(kXmlDeclaration);
+  WriteNode(book, bookXml);
+
+  // The package.
+  ZipWriter z(out);
+  const std::string typesXml = t.Write();
+  const std::string rootXml = rootRels.Write();
+  const std::string wrelsXml = wrels.Write();
+  const std::string stylesXml = styles.Write();
+  std::vector<std::string> sheetRels(wb.sheets.size());
+  std::vector<std::unique_ptr<SheetWriter>> sheetWriters;
+  Status st;
+  auto add = [&](const std::string& name, std::string_view bytes) {
+    if (st) st = z.Add(name, bytes);
+  };
+  add("[Content_Types].xml", typesXml);
+  add("_rels/.rels", rootXml);
+  add(workbookPart, bookXml);
+  add(RelsPartOf(workbookPart), wrelsXml);
+  add(stylesName, stylesXml);
+  for (size_t i = 0; i < wb.sheets.size() && st; ++i) {
+    const SheetModel& m = wb.model(i);
+    const XlsxSheet& x = Xlsx(m);
+    if (!m.modeled) continue;
+    sheetWriters.push_back(std::make_unique<SheetWriter>(wb, m, i));
+    SheetWriter* w = sheetWriters.back().get();
+    st = z.Add(x.part, [w](uint8_t* b, size_t n) { return w->Produce(b, n); });
+    if (!x.rels.list.empty()) {
+      sheetRels[i] = x.rels.Write();
+      add(RelsPartOf(x.part), sheetRels[i]);
+    }
+  }
+  for (const auto& p : carried)
+    add(p.name, p.bytes);
+  if (!st) return st;
+  return z.Finish();
+}
+
+std::unique_ptr<WorkbookImpl> NewWorkbook() {
+  auto wb = std::make_unique<WorkbookImpl>(FileFormat::kXlsx);
+  auto book = std::make_unique<XlsxBook>(*wb);
+  XlsxBook& b = *book;
+  wb->book = std::move(book);
+  b.types.defaults = {{"rels", ct::kRelationships}, {"xml", "application/xml"}};
+  b.types.Set("xl/workbook.xml", ct::kWorkbook);
+  b.types.Set("docProps/core.xml", ct::kCore);
+  b.types.Set("docProps/app.xml", ct::kApp);
+  b.rootRels.list = {{"rId1", rel::kOfficeDocument, "xl/workbook.xml", false},
+                     {"rId2", rel::kCoreProperties, "docProps/core.xml", false},
+                     {"rId3", rel::kExtendedProperties, "docProps/app.xml", false}};
+  b.carried.push_back(
+      {"docProps/core.xml",
+       std::string(kXmlDeclaration) +
+           "<cp:coreProperties "
+           "xmlns:cp=\"http://schemas.openxmlformats.org/package/2006/metadata/core-properties\" "
+           "xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:creator>Migrator</dc:creator>"
+           "</cp:coreProperties>"});
+  b.carried.push_back(
+      {"docProps/app.xml",
+       std::string(kXmlDeclaration) +
+           "<Properties "
+           "xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/extended-properties\">"
+           "<Application>Migrator</Application></Properties>"});
+  auto tree = ParseTree(
+      "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+      "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+      "<workbookPr/><bookViews><workbookView/></bookViews><sheets/></workbook>",
+      "a new workbook");
+  if (tree) b.workbook = std::move(*tree);
+  b.styles = Styles::New();
+  return wb;
+}
+
+}  // namespace migrator::xls::xlsx
