@@ -23,7 +23,6 @@ struct OptionKey {
 constexpr OptionKey kMigrationKeys[] = {
     {"KeepColumnTypes", &MigrationOptions::typed},
     {"SplitSheets", &MigrationOptions::splitSheets},
-    {"FilterButtons", &MigrationOptions::filters},
     {"OverwriteTable", &MigrationOptions::replaceTables},
     {"OverwriteDatabase", &MigrationOptions::replaceWorkbook},
 };
