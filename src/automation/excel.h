@@ -1,9 +1,10 @@
 #pragma once
 // The spreadsheet automation object model ("Excel.Application") over the
 // workbook engine (xls/): Application, Workbooks, Workbook, Sheets,
-// Worksheet (with its filter buttons), Names, Name, Range, Font, Borders, Border, Interior and
-// Window, with the members the target side drives and the effects they have in the spreadsheet
-// program. Members carry the program's names; a property get is Name(), a put SetName().
+// Worksheet, Names, Name, Range, Font, Borders, Border, Interior and Window,
+// with the members the target side drives (filter buttons among them) and the
+// effects they have in the spreadsheet program. Members carry the program's
+// names; a property get is Name(), a put SetName().
 //
 // Objects are handed out as shared pointers, the owning references of
 // automation; dropping the last one releases the object. The objects of one

@@ -323,6 +323,7 @@ Status Workbook::SetAutoFilter(size_t sheet, const Range& area) {
 Status Workbook::RemoveAutoFilter(size_t sheet) {
   WorkbookImpl& wb = *impl_;
   if (sheet >= wb.sheets.size()) return Fail("there is no sheet " + std::to_string(sheet + 1));
+  if (!wb.model(sheet).modeled) return {};  // only worksheets have one
   return wb.book->SetAutoFilter(sheet, std::nullopt);
 }
 

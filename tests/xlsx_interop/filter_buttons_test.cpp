@@ -17,10 +17,6 @@
 namespace migrator {
 namespace {
 
-namespace fs = std::filesystem;
-using testing::RunCommand;
-using testing::ShellQuote;
-
 const std::string kCli = std::string(MIGRATOR_BINARY_DIR) + "/migrator-cli";
 const std::string kCheck = std::string(MIGRATOR_TEST_DATA_DIR) + "/xls/check_filters.py";
 
@@ -34,8 +30,9 @@ struct Folder {
   std::string log = (dir / "log").string();
 
   int Cli(const std::string& args) const {
-    return RunCommand("MIGRATOR_HOME=" + ShellQuote(home) + " " + ShellQuote(kCli) + " " + args +
-                      " </dev/null >" + ShellQuote(log) + " 2>&1")
+    return testing::RunCommand("MIGRATOR_HOME=" + testing::ShellQuote(home) + " " +
+                               testing::ShellQuote(kCli) + " " + args + " </dev/null >" +
+                               testing::ShellQuote(log) + " 2>&1")
         .status;
   }
   std::string Log() const { return testing::ReadFile(log); }
@@ -45,8 +42,8 @@ struct Folder {
 // check_filters.py's verdict on a workbook: empty when the filters are
 // exactly `want` ("sheet=A1:C4 ...").
 std::string Filters(const std::string& book, const std::string& want) {
-  const auto r =
-      RunCommand("/usr/bin/python3 " + ShellQuote(kCheck) + " " + ShellQuote(book) + " " + want);
+  const auto r = testing::RunCommand("/usr/bin/python3 " + testing::ShellQuote(kCheck) + " " +
+                                     testing::ShellQuote(book) + " " + want);
   return r.status == 0 ? std::string() : book + ":\n" + r.out;
 }
 
@@ -54,25 +51,25 @@ std::string Filters(const std::string& book, const std::string& want) {
 // a conversion to .ods.
 std::string LibreOfficeRanges(const Folder& run, const std::string& book, const std::string& out) {
   const std::string dir = run.Path(out);
-  RunCommand("soffice -env:UserInstallation=file://" + run.Path("lo-profile") +
-             " --headless --convert-to ods --outdir " + ShellQuote(dir) + " " + ShellQuote(book) +
-             " >/dev/null 2>&1");
+  testing::RunCommand("soffice -env:UserInstallation=file://" + run.Path("lo-profile") +
+                      " --headless --convert-to ods --outdir " + testing::ShellQuote(dir) + " " +
+                      testing::ShellQuote(book) + " >/dev/null 2>&1");
   std::string ods;
-  for (const auto& e : fs::directory_iterator(dir))
+  for (const auto& e : std::filesystem::directory_iterator(dir))
     ods = e.path().string();
-  return RunCommand("unzip -p " + ShellQuote(ods) + " content.xml").out;
+  return testing::RunCommand("unzip -p " + testing::ShellQuote(ods) + " content.xml").out;
 }
 
 TEST(FilterButtons, MigratedTablesCarryFiltersThatOtherProgramsSeeAndNoTableShows) {
   MIGRATOR_REQUIRE_MYSQL(server);
-  if (RunCommand("/usr/bin/python3 -c 'import openpyxl, xlrd' 2>/dev/null").status != 0)
+  if (testing::RunCommand("/usr/bin/python3 -c 'import openpyxl, xlrd' 2>/dev/null").status != 0)
     GTEST_SKIP() << "python3 with openpyxl and xlrd is not installed";
   Folder run;
-  fs::create_directories(run.home);
+  std::filesystem::create_directories(run.home);
   const std::string db = "filters_" + std::to_string(::getpid());
   const std::string client = testing::RootClient(server);
   auto sql = [&](const std::string& text) {
-    const auto r = RunCommand(client + " -e " + ShellQuote(text) + " 2>&1");
+    const auto r = testing::RunCommand(client + " -e " + testing::ShellQuote(text) + " 2>&1");
     EXPECT_EQ(r.status, 0) << text << "\n" << r.out;
   };
   sql("drop database if exists " + db + "; create database " + db + "; use " + db +
@@ -80,11 +77,11 @@ TEST(FilterButtons, MigratedTablesCarryFiltersThatOtherProgramsSeeAndNoTableShow
       " insert into items values (1, 'a', 1.5), (2, 'b', 2.5), (3, 'c', 3);"
       " create table notes (id int, note text); insert into notes values (1, 'x'), (2, 'y');");
   const std::string url =
-      ShellQuote("mysql://" + server.user + ":" + testing::PercentEncode(server.password) + "@" +
-                 server.host + ":" + server.port + "/" + db);
+      testing::ShellQuote("mysql://" + server.user + ":" + testing::PercentEncode(server.password) +
+                          "@" + server.host + ":" + server.port + "/" + db);
   auto migrate = [&](const std::string& book, const std::string& options) {
     return run.Cli("migrate --yes " + options + " --source " + url + " --target " +
-                   ShellQuote(book));
+                   testing::ShellQuote(book));
   };
   const std::string both = "items=A1:C4 notes=A1:B3";
 
@@ -98,7 +95,7 @@ TEST(FilterButtons, MigratedTablesCarryFiltersThatOtherProgramsSeeAndNoTableShow
                          "(--filters)"))
         << run.Log();
     EXPECT_EQ(Filters(book, both), "");
-    if (RunCommand("command -v soffice >/dev/null 2>&1").status == 0) {
+    if (testing::RunCommand("command -v soffice >/dev/null 2>&1").status == 0) {
       const std::string ranges = LibreOfficeRanges(run, book, std::string("ods") + ext);
       EXPECT_TRUE(Contains(ranges,
                            "table:target-range-address=\"items.A1:items.C4\" "
@@ -113,13 +110,17 @@ TEST(FilterButtons, MigratedTablesCarryFiltersThatOtherProgramsSeeAndNoTableShow
 
     // The hidden name is no table: sql does not find it, a backup has no
     // file of it.
-    EXPECT_NE(run.Cli("sql --target " + ShellQuote(book) + " 'select * from _FilterDatabase'"), 0);
+    EXPECT_NE(
+        run.Cli("sql --target " + testing::ShellQuote(book) + " 'select * from _FilterDatabase'"),
+        0);
     EXPECT_TRUE(Contains(run.Log(), "does not exist")) << run.Log();
     const std::string backups = run.Path(std::string("backups") + ext);
-    ASSERT_EQ(run.Cli("backup --target " + ShellQuote(book) + " --to " + ShellQuote(backups)), 0)
+    ASSERT_EQ(run.Cli("backup --target " + testing::ShellQuote(book) + " --to " +
+                      testing::ShellQuote(backups)),
+              0)
         << run.Log();
     std::string tables;
-    for (const auto& e : fs::recursive_directory_iterator(backups))
+    for (const auto& e : std::filesystem::recursive_directory_iterator(backups))
       if (e.path().extension() == ".tbl") tables += e.path().stem().string() + " ";
     EXPECT_TRUE(Contains(tables, "items ") && Contains(tables, "notes ")) << tables;
     EXPECT_FALSE(Contains(tables, "FilterDatabase")) << tables;
@@ -127,14 +128,15 @@ TEST(FilterButtons, MigratedTablesCarryFiltersThatOtherProgramsSeeAndNoTableShow
     // A copy into the other format keeps the filters.
     const std::string copy =
         run.Path(std::string("copy") + (ext == std::string(".xls") ? ".xlsx" : ".xls"));
-    ASSERT_EQ(run.Cli("workbook copy " + ShellQuote(book) + " " + ShellQuote(copy)), 0)
+    ASSERT_EQ(
+        run.Cli("workbook copy " + testing::ShellQuote(book) + " " + testing::ShellQuote(copy)), 0)
         << run.Log();
     EXPECT_EQ(Filters(copy, both), "");
 
     // A row added to a table is inside its filter.
-    ASSERT_EQ(
-        run.Cli("sql --target " + ShellQuote(book) + " \"insert into items values (9, 'z', 9)\""),
-        0)
+    ASSERT_EQ(run.Cli("sql --target " + testing::ShellQuote(book) +
+                      " \"insert into items values (9, 'z', 9)\""),
+              0)
         << run.Log();
     EXPECT_EQ(Filters(book, "items=A1:C5 notes=A1:B3"), "");
   }

@@ -53,13 +53,13 @@ bool LooksLikeCellReference(std::string_view n) {
   return first == 'c' && skipDigits(1) == n.size();
 }
 
-// A name in the form that names a sheet: S$, or 'S$' as the tables rowset
-// quotes it.
 bool Overlap(const xls::Range& a, const xls::Range& b) {
   return a.firstRow <= b.lastRow && b.firstRow <= a.lastRow && a.firstCol <= b.lastCol &&
          b.firstCol <= a.lastCol;
 }
 
+// A name in the form that names a sheet: S$, or 'S$' as the tables rowset
+// quotes it.
 bool IsSheetForm(std::string_view n) {
   if (!n.empty() && n.back() == '$') return true;
   return n.size() >= 3 && n.front() == '\'' && n.back() == '\'' && n[n.size() - 2] == '$';
