@@ -43,7 +43,7 @@ def check_xlsx(path, want, faults):
         if 'name="_xlnm._FilterDatabase"' not in attrs:
             continue
         local = re.search(r'localSheetId="(\d+)"', attrs)
-        if not local or 'hidden="1"' not in attrs:
+        if not local or not re.search(r'hidden="(1|true)"', attrs):
             faults.append(f"a _FilterDatabase name is not hidden and local to a sheet: {attrs}")
             continue
         sheet = sheets[int(local.group(1))]
