@@ -2,9 +2,9 @@
 // The spreadsheet automation object model ("Excel.Application") over the
 // workbook engine (xls/): Application, Workbooks, Workbook, Sheets,
 // Worksheet, Names, Name, Range, Font, Borders, Border, Interior and Window,
-// with the members the target side drives and the effects they have in the
-// spreadsheet program. Members carry the program's names; a property get is
-// Name(), a put SetName().
+// with the members the target side drives (filter buttons among them) and the
+// effects they have in the spreadsheet program. Members carry the program's
+// names; a property get is Name(), a put SetName().
 //
 // Objects are handed out as shared pointers, the owning references of
 // automation; dropping the last one releases the object. The objects of one
@@ -221,6 +221,10 @@ class Worksheet {
   void Activate();
   // A1-style reference: "B2", "A1:C4", "$A$1", "AA1:AA1" (up to IV65536).
   std::shared_ptr<automation::Range> Range(const std::string& address);
+  // Whether the sheet shows filter buttons. Only false can be set: it
+  // removes the filter (buttons, criteria and its hidden name).
+  bool AutoFilterMode() const;
+  void SetAutoFilterMode(bool mode);
 
   Worksheet(std::shared_ptr<detail::AppState> app, std::shared_ptr<detail::Document> doc,
             const xls::Sheet* sheet);
@@ -284,6 +288,10 @@ class Range {
   std::shared_ptr<automation::Interior> Interior();
   // The whole rows the range spans.
   std::shared_ptr<Range> EntireRow();
+  // Called without arguments: filter buttons on the first row of the range
+  // (of the sheet's used range for one cell), or, when the sheet shows them
+  // already, off.
+  void AutoFilter();
 
   Range(std::shared_ptr<detail::AppState> app, std::shared_ptr<detail::Document> doc,
         const xls::Sheet* sheet, xls::Range area, bool entireRows);

@@ -70,6 +70,22 @@ void Worksheet::Activate() {
   app_->active = doc_;
 }
 
+bool Worksheet::AutoFilterMode() const {
+  const size_t index = detail::SheetIndex(*app_, *doc_, sheet_);
+  return doc_->book.AutoFilter(index).has_value();
+}
+
+void Worksheet::SetAutoFilterMode(bool mode) {
+  const size_t index = detail::SheetIndex(*app_, *doc_, sheet_);
+  if (mode) {
+    Raise(kExcelError, "Unable to set the AutoFilterMode property of the Worksheet class");
+  }
+  if (auto removed = doc_->book.RemoveAutoFilter(index); !removed) {
+    Raise(kExcelError,
+          "Unable to set the AutoFilterMode property of the Worksheet class: " + removed.message());
+  }
+}
+
 std::shared_ptr<Range> Worksheet::Range(const std::string& address) {
   detail::SheetIndex(*app_, *doc_, sheet_);
   xls::Range area;
@@ -92,6 +108,28 @@ Range::Range(std::shared_ptr<detail::AppState> app, std::shared_ptr<detail::Docu
 
 xls::Sheet& Range::CheckedSheet() const {
   return doc_->book.sheet(detail::SheetIndex(*app_, *doc_, sheet_));
+}
+
+void Range::AutoFilter() {
+  const size_t index = detail::SheetIndex(*app_, *doc_, sheet_);
+  xls::Workbook& book = doc_->book;
+  auto failed = [](const std::string& why) {
+    Raise(kExcelError, "AutoFilter method of Range class failed: " + why);
+  };
+  if (book.AutoFilter(index)) {
+    if (auto removed = book.RemoveAutoFilter(index); !removed) failed(removed.message());
+    return;
+  }
+  xls::Range area = area_;
+  if (entireRows_) {
+    failed("filter buttons take a block of cells, not whole rows");
+  }
+  if (area.firstRow == area.lastRow && area.firstCol == area.lastCol) {
+    const auto used = book.sheet(index).UsedRange();
+    if (!used) failed("no cells were found on the sheet");
+    area = *used;
+  }
+  if (auto set = book.SetAutoFilter(index, area); !set) failed(set.message());
 }
 
 std::string Range::Address() const {

@@ -25,7 +25,7 @@ void MigrateUsage(std::FILE* f) {
       f,
       "Usage: migrator-cli migrate [--yes] [--quiet] SOURCE --target FILE.xls|FILE.xlsx\n"
       "                            [--database D] [--table T | --tables | --views]\n"
-      "                            [--typed] [--split-sheets]\n"
+      "                            [--typed] [--split-sheets] [--filters]\n"
       "                            [--replace-tables] [--replace-workbook]\n%s"
       "  Without --table, --tables or --views the whole database goes: a workbook that\n"
       "  does not exist yet is made as its clone, an existing one receives its tables.\n"
@@ -38,6 +38,8 @@ void MigrateUsage(std::FILE* f) {
       "  --split-sheets continues a table longer than a sheet on further sheets,\n"
       "  T (2), T (3), ...; without it the rows beyond a sheet are left behind:\n"
       "    migrator-cli migrate --yes --split-sheets --source URL --table log --target b.xls\n"
+      "  --filters puts filter buttons on the header row of each table it makes,\n"
+      "  over the header and every row below it (also on the sheets T (2), ...).\n"
       "  --replace-tables replaces a table the workbook already has; the old table\n"
       "  stays until the new one is whole and saved. Without it such a table is left\n"
       "  as it is and the task fails.\n"
@@ -100,6 +102,8 @@ std::optional<MigrateArgs> ParseArgs(const Args& args) {
       out.options.typed = true;
     } else if (a == "--split-sheets") {
       out.options.splitSheets = true;
+    } else if (a == "--filters") {
+      out.options.filters = true;
     } else if (a == "--replace-tables") {
       out.options.replaceTables = true;
     } else if (a == "--replace-workbook") {

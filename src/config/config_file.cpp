@@ -23,6 +23,7 @@ struct OptionKey {
 constexpr OptionKey kMigrationKeys[] = {
     {"KeepColumnTypes", &MigrationOptions::typed},
     {"SplitSheets", &MigrationOptions::splitSheets},
+    {"FilterButtons", &MigrationOptions::filters},
     {"OverwriteTable", &MigrationOptions::replaceTables},
     {"OverwriteDatabase", &MigrationOptions::replaceWorkbook},
 };

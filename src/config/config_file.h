@@ -34,7 +34,7 @@ struct ConnectionFields {
 };
 
 // The dialog's ten fields and its options. The migration options are kept
-// as Public/KeepColumnTypes, SplitSheets, OverwriteTable and
+// as Public/KeepColumnTypes, SplitSheets, FilterButtons, OverwriteTable and
 // OverwriteDatabase, beside AutoBackup and read and written as it is.
 struct ConfigForm {
   bool config = false;      // "Properties from and to config file"

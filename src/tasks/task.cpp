@@ -14,6 +14,7 @@ std::string MigrationOptionsText(const MigrationOptions& o) {
   };
   add(o.typed, "Keep column types (--typed)");
   add(o.splitSheets, "Continue long tables on new sheets (--split-sheets)");
+  add(o.filters, "Filter buttons on headers (--filters)");
   add(o.replaceTables, "Overwrite the same-name table (--replace-tables)");
   add(o.replaceWorkbook, "Overwrite the same-name database (--replace-workbook)");
   return text.empty() ? "none" : text;

@@ -52,6 +52,7 @@ struct RowProgress {
 struct MigrationOptions {
   bool typed = false;            // "Keep column types": numbers, dates, booleans as such
   bool splitSheets = false;      // "Continue long tables on new sheets"
+  bool filters = false;          // "Filter buttons on headers"
   bool replaceTables = false;    // "Overwrite the same-name table"
   bool replaceWorkbook = false;  // "Overwrite the same-name database"
   friend bool operator==(const MigrationOptions&, const MigrationOptions&) = default;

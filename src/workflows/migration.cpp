@@ -295,10 +295,9 @@ void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
     }
   }
   // The tables made here, and no sheet of the person's.
-  const bool formatted = c.newWorkbook
-                             ? ExcelAdapter::FormatTableHeads(c.ws, targetDatabase)
-                             : ExcelAdapter::FormatTableHeads(c.ws, targetDatabase, c.made);
-  if (!formatted) c.whole = false;
+  if (!ExcelAdapter::FormatTableHeads(c.ws, targetDatabase, c.newWorkbook ? nullptr : &c.made,
+                                      c.options.filters))
+    c.whole = false;
 }
 
 namespace {
@@ -874,7 +873,8 @@ bool MigrateTableTask(TaskContext& ctx) {
   if (!c) return false;
   ConvertOneTable(*c, ctx.sourceDatabase, ctx.sourceObject);
   ctx.SetProgress(90);
-  if (!ExcelAdapter::FormatTableHeads(ws, ctx.targetDatabase, c->made)) c->whole = false;
+  if (!ExcelAdapter::FormatTableHeads(ws, ctx.targetDatabase, &c->made, c->options.filters))
+    c->whole = false;
   RefreshTree(ws, DataSourceSide::Target, 0);
   ctx.SetProgress(100);
   return FinishConversion(*c);

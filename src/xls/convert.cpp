@@ -189,11 +189,20 @@ Result<Workbook> Workbook::ConvertedTo(FileFormat format, std::vector<std::strin
     auto target = d.kind == DefinedName::Kind::kArea ? sheetOf(d.sheet) : std::nullopt;
     std::optional<size_t> scope;
     if (d.scope) scope = sheetOf(*d.scope);
+    if (d.builtin && d.scope && EqualsIgnoreCase(d.name, detail::kFilterDatabaseName))
+      continue;  // the sheet's filter, below
     if (!target || d.builtin || (d.scope && !scope) ||
         !out.DefineName(d.name, *target, d.range, scope)) {
       note("the defined name " + d.name + " (" + d.reference + ") is not copied");
       continue;
     }
+  }
+  // Automatic filters.
+  for (size_t i = 0; i < sheetCount(); ++i) {
+    const auto filter = AutoFilter(i);
+    const auto to = filter ? out.FindSheet(sheet(i).name()) : std::nullopt;
+    if (filter && (!to || !out.SetAutoFilter(*to, *filter)))
+      note("the sheet " + sheet(i).name() + ": its filter buttons are not copied");
   }
   const size_t active = src.activeSheet < src.sheets.size() ? src.activeSheet : 0;
   if (auto a = out.FindSheet(sheet(active).name())) (void)out.SetActiveSheet(*a);

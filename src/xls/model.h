@@ -282,6 +282,9 @@ class BookPart {
                             const Range& area, std::optional<size_t> scope) = 0;
   virtual Status MoveNameArea(size_t index, size_t sheet, const Range& area) = 0;
   virtual Status DeleteName(size_t index) = 0;
+  // The automatic filter of a sheet (Workbook::SetAutoFilter): its hidden
+  // built-in name and the sheet's own records; none removes both.
+  virtual Status SetAutoFilter(size_t sheet, const std::optional<Range>& area) = 0;
 
   // Sheets.
   virtual std::unique_ptr<SheetModel> NewSheet(std::u16string name) = 0;
@@ -340,6 +343,9 @@ StringUse CountStrings(const WorkbookImpl& wb);
 const char* BuiltinNumberFormat(uint16_t id);
 bool IsBuiltinDateFormat(uint16_t id);
 bool IsDateFormatCode(std::u16string_view code);
+
+// The built-in name of a sheet's automatic filter, without a format's prefix.
+inline constexpr std::string_view kFilterDatabaseName = "_FilterDatabase";
 
 // Checks of names both formats share.
 Status CheckDefinedName(std::u16string_view n);

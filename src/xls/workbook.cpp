@@ -302,6 +302,31 @@ Status Workbook::DeleteName(size_t index) {
   return wb.book->DeleteName(index);
 }
 
+std::optional<Range> Workbook::AutoFilter(size_t sheet) const {
+  if (sheet >= impl_->sheets.size()) return std::nullopt;
+  const auto index = FindName(detail::kFilterDatabaseName, sheet);
+  if (!index) return std::nullopt;
+  const DefinedName d = name(*index);
+  if (!d.builtin || d.kind != DefinedName::Kind::kArea || d.sheet != sheet) return std::nullopt;
+  return d.range;
+}
+
+Status Workbook::SetAutoFilter(size_t sheet, const Range& area) {
+  WorkbookImpl& wb = *impl_;
+  if (sheet >= wb.sheets.size()) return Fail("there is no sheet " + std::to_string(sheet + 1));
+  if (!wb.model(sheet).modeled) return Fail("only a worksheet takes filter buttons");
+  if (!detail::ValidArea(area, wb.limits))
+    return Fail("the range of a filter is not a valid block of cells");
+  return wb.book->SetAutoFilter(sheet, area);
+}
+
+Status Workbook::RemoveAutoFilter(size_t sheet) {
+  WorkbookImpl& wb = *impl_;
+  if (sheet >= wb.sheets.size()) return Fail("there is no sheet " + std::to_string(sheet + 1));
+  if (!wb.model(sheet).modeled) return {};  // only worksheets have one
+  return wb.book->SetAutoFilter(sheet, std::nullopt);
+}
+
 // ---- formats ----
 
 size_t Workbook::fontCount() const {

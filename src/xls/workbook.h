@@ -392,6 +392,19 @@ class Workbook {
   Status MoveNameArea(size_t index, size_t sheet, const Range& area);
   Status DeleteName(size_t index);
 
+  // The automatic filter of a worksheet (filter buttons on the first row of a
+  // block of cells): the block, kept as the sheet's hidden built-in name
+  // _FilterDatabase, and in the file what the format wants beside it (in an
+  // .xls sheet the AUTOFILTERINFO record, in an .xlsx sheet <autoFilter>).
+  // AutoFilter gives nothing for a sheet without one, or whose name refers to
+  // anything but a block of cells of the sheet.
+  std::optional<Range> AutoFilter(size_t sheet) const;
+  // Sets (or moves) the filter over `area`; criteria of an earlier filter
+  // over other cells go.
+  Status SetAutoFilter(size_t sheet, const Range& area);
+  // Removes the filter, its name and its criteria; nothing when there is none.
+  Status RemoveAutoFilter(size_t sheet);
+
   // Formats.
   size_t fontCount() const;
   // Font by the index that cell formats use (index 4 does not exist in the format).

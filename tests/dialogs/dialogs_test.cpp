@@ -169,17 +169,21 @@ class DialogsTest : public QObject {
     Workspace ws(ui, dir.str());
     {
       ConnectionConfigDialog dlg(ws);
-      for (const char* box : {"replaceTablesOption", "typedOption", "splitSheetsOption"}) {
+      QCOMPARE(Child<QCheckBox>(&dlg, "filtersOption")->text(),
+               QString("Filter buttons on headers"));
+      for (const char* box :
+           {"replaceTablesOption", "typedOption", "splitSheetsOption", "filtersOption"}) {
         QVERIFY(!Child<QCheckBox>(&dlg, box)->isChecked());
         Child<QCheckBox>(&dlg, box)->click();
       }
       Child<QPushButton>(&dlg, "connectButton")->click();
     }
     MigrationOptions want;
-    want.typed = want.splitSheets = want.replaceTables = true;
+    want.typed = want.splitSheets = want.replaceTables = want.filters = true;
     QVERIFY(ws.Migration() == want);
     const std::string cfg = ReadFile(dir / "migrator.cfg");
-    for (const char* line : {"KeepColumnTypes=true", "SplitSheets=true", "OverwriteTable=true"})
+    for (const char* line :
+         {"KeepColumnTypes=true", "SplitSheets=true", "OverwriteTable=true", "FilterButtons=true"})
       QVERIFY2(cfg.find(line) != std::string::npos, cfg.c_str());
 
     // Shown again the next time, and one box cleared is saved as such.
@@ -187,15 +191,17 @@ class DialogsTest : public QObject {
       ConnectionConfigDialog dlg(ws);
       QVERIFY(Child<QCheckBox>(&dlg, "typedOption")->isChecked());
       QVERIFY(Child<QCheckBox>(&dlg, "replaceTablesOption")->isChecked());
+      QVERIFY(Child<QCheckBox>(&dlg, "filtersOption")->isChecked());
       QVERIFY(!Child<QCheckBox>(&dlg, "replaceWorkbookOption")->isChecked());
       Child<QCheckBox>(&dlg, "splitSheetsOption")->click();
+      Child<QCheckBox>(&dlg, "filtersOption")->click();
       Child<QCheckBox>(&dlg, "replaceWorkbookOption")->click();
       Child<QPushButton>(&dlg, "connectButton")->click();
     }
-    want.splitSheets = false;
+    want.splitSheets = want.filters = false;
     want.replaceWorkbook = true;
     QVERIFY(ws.Migration() == want);
-    for (const char* line : {"SplitSheets=false", "OverwriteDatabase=true"})
+    for (const char* line : {"SplitSheets=false", "FilterButtons=false", "OverwriteDatabase=true"})
       QVERIFY(ReadFile(dir / "migrator.cfg").find(line) != std::string::npos);
 
     // A window started on the folder takes them, and a task keeps the ones in

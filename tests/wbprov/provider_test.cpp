@@ -846,3 +846,50 @@ TEST(WorkbookProvider, NewTableNamesCannotNameASheet) {
 
 }  // namespace
 }  // namespace migrator::wbtest
+
+namespace migrator::wbtest {
+namespace {
+
+// A sheet's filter (its hidden _FilterDatabase name) is no table in either
+// format: not listed, not found by name. A row added to the table it covers
+// is inside it; a dropped table takes its sheet's filter with it and leaves
+// the other sheet's.
+TEST(WorkbookProvider, FilterNamesAreNoTablesAndFollowTheirTable) {
+  for (const char* name : {"f.xls", "f.xlsx"}) {
+    SCOPED_TRACE(name);
+    testing::TempDir dir;
+    const auto path = dir / name;
+    {
+      auto book = xls::Workbook::New(xls::FormatForPath(name));
+      for (const char* sheet : {"t", "u"}) {
+        auto s = book.AddSheet(sheet);
+        ASSERT_TRUE(s);
+        ASSERT_TRUE(book.sheet(*s).SetText(0, 0, "id"));
+        ASSERT_TRUE(book.sheet(*s).SetText(0, 1, "name"));
+        ASSERT_TRUE(book.sheet(*s).SetNumber(1, 0, 1));
+        ASSERT_TRUE(book.DefineName(sheet, *s, {0, 0, 1, 1}));
+        ASSERT_TRUE(book.SetAutoFilter(*s, {0, 0, 1, 1}));
+      }
+      ASSERT_TRUE(book.Save(path.string()));
+    }
+    Connection c;
+    ASSERT_EQ(c.Open(path.string()), hr::S_OK) << c.InitError();
+    EXPECT_EQ(TableNames(c.ref()), (std::vector<std::string>{"t", "t$", "u", "u$"}));
+    for (const char* hidden : {"_FilterDatabase", "[_xlnm._FilterDatabase]"}) {
+      std::string error;
+      Select(c.ref(), std::string("select * from ") + hidden, &error);
+      EXPECT_NE(error.find("does not exist"), std::string::npos) << hidden << ": " << error;
+    }
+    Exec exec;
+    ASSERT_TRUE(exec.Run(c.ref(), "insert into t values (2, 'b')")) << exec.Line();
+    ASSERT_TRUE(exec.Run(c.ref(), "drop table u")) << exec.Line();
+    c.Close();
+    const xls::Workbook book = LoadBook(path);
+    EXPECT_EQ(book.AutoFilter(0), (xls::Range{0, 0, 2, 1}));
+    EXPECT_FALSE(book.AutoFilter(1));
+    EXPECT_EQ(book.nameCount(), 2u);  // t and its filter
+  }
+}
+
+}  // namespace
+}  // namespace migrator::wbtest

@@ -363,6 +363,46 @@ TEST(WorkbookNames, InsertingASheetKeepsReferencesOnTheirSheets) {
   EXPECT_TRUE(back.FindName("LocalB", 2));
 }
 
+// A sheet's filter is one hidden built-in name local to it, in both formats:
+// moved rather than doubled, kept on its sheet when sheets go in before it,
+// across a save, a conversion into the other format, and gone with the
+// filter or with its sheet.
+TEST(WorkbookNames, AutoFilterIsOneHiddenNameOfItsSheet) {
+  for (FileFormat format : {FileFormat::kXls, FileFormat::kXlsx}) {
+    SCOPED_TRACE(format == FileFormat::kXls ? "xls" : "xlsx");
+    Workbook wb = Workbook::New(format);
+    ASSERT_TRUE(wb.AddSheet("A"));
+    ASSERT_TRUE(wb.AddSheet("B"));
+    ASSERT_TRUE(wb.DefineName("Table", 1, {0, 0, 3, 2}));
+    ASSERT_TRUE(wb.SetAutoFilter(1, {0, 0, 3, 2}));
+    ASSERT_TRUE(wb.SetAutoFilter(1, {0, 0, 8, 2}));
+    ASSERT_TRUE(wb.AddSheet("Front", 0));
+    Workbook back = Reload(wb);
+    EXPECT_FALSE(back.AutoFilter(0));
+    EXPECT_FALSE(back.AutoFilter(1));
+    EXPECT_EQ(back.AutoFilter(2), (Range{0, 0, 8, 2}));
+    ASSERT_EQ(back.nameCount(), 2u);
+    const auto index = back.FindName("_FilterDatabase", 2);
+    ASSERT_TRUE(index);
+    const DefinedName d = back.name(*index);
+    EXPECT_TRUE(d.builtin && d.hidden);
+    EXPECT_EQ(d.scope, 2u);
+    EXPECT_FALSE(back.FindName("_FilterDatabase"));  // no workbook-level name
+
+    const FileFormat other = format == FileFormat::kXls ? FileFormat::kXlsx : FileFormat::kXls;
+    auto converted = back.ConvertedTo(other);
+    ASSERT_TRUE(converted) << converted.message();
+    EXPECT_EQ(Reload(*converted).AutoFilter(2), (Range{0, 0, 8, 2}));
+
+    ASSERT_TRUE(back.RemoveAutoFilter(2));
+    EXPECT_FALSE(Reload(back).AutoFilter(2));
+    EXPECT_EQ(back.nameCount(), 1u);
+    ASSERT_TRUE(back.SetAutoFilter(2, {0, 0, 1, 1}));
+    ASSERT_TRUE(back.DeleteSheet(2));
+    EXPECT_EQ(Reload(back).nameCount(), 1u);
+  }
+}
+
 TEST(FormulaTokens, DeletedNamesBecomeReferenceErrorsAndLaterOnesMoveDown) {
   // =Name1 + Name3, as tokens: ptgName(1) ptgName(3) ptgAdd.
   Bytes f = {0x43, 1, 0, 0, 0, 0x43, 3, 0, 0, 0, 0x03};

@@ -150,6 +150,10 @@ struct ExcelAdapter {
   static bool FormatTableHeads(Workspace& ws, const std::string& database,
                                const std::vector<std::string>& tables,
                                const ExcelServices& services);
+  // The same (tables null: every sheet), and with `filters` each formatted
+  // sheet's table (header row, rows, every column) gets filter buttons.
+  static bool FormatTableHeads(Workspace& ws, const std::string& database,
+                               const std::vector<std::string>* tables, bool filters);
   // Renames a table (sheet and defined name) of the workbook two levels above
   // the target tree's selected node. The sheet takes the new name as it is
   // (blanks included), the defined name the form the workbook provider gives

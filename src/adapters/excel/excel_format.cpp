@@ -109,9 +109,11 @@ std::string FirstValueDateFormat(automation::Worksheet& sheet, int column) {
 // Step 5: row 1 of every sheet (or of the sheets named), the first first,
 // becomes a frozen, bold, centred, bordered and filled header, its columns as
 // wide as their names. A hidden sheet cannot be shown to freeze its panes,
-// and is not one a migration made: it stays as it is. Raises the program's
-// failures.
-void FormatSheets(excel::ExcelObjects& x, const std::vector<std::string>* only) {
+// and is not one a migration made: it stays as it is. With `filters`, each
+// sheet's table (its used range: the header row, the rows below, every
+// column) gets filter buttons, in place of any filter the sheet had. Raises
+// the program's failures.
+void FormatSheets(excel::ExcelObjects& x, const std::vector<std::string>* only, bool filters) {
   namespace xl = automation;
   // The count is read again each time.
   for (int n = 1; n <= x.sheets->Count(); ++n) {
@@ -135,15 +137,22 @@ void FormatSheets(excel::ExcelObjects& x, const std::vector<std::string>* only) 
     // or the last column of the sheet; a column of dates or times (typed
     // cells) at least as wide as its first value shows, so that no date
     // shows as "###".
+    int named = 0;
     for (int column = 1; column <= excel::kSheetColumns; ++column) {
       auto cell = sheet->Range(excel::HeaderCellAddress(column));
       const std::string text = xl::ValueText(cell->Value());
       if (text.empty()) break;
+      named = column;
       const auto size = static_cast<float>(header->Font()->Size());
       auto length = excel::HeaderTextLength(text);
       const std::string shown = FirstValueDateFormat(*sheet, column);
       length = std::max(length, static_cast<decltype(length)>(shown.size()));
       cell->SetColumnWidth(excel::HeaderColumnWidth(size, length));
+    }
+    // A sheet without a header holds no table to filter.
+    if (filters && named > 0) {
+      if (sheet->AutoFilterMode()) sheet->SetAutoFilterMode(false);
+      sheet->UsedRange()->AutoFilter();
     }
   }
 }
@@ -157,7 +166,7 @@ void FormatSheets(excel::ExcelObjects& x, const std::vector<std::string>* only) 
 // shown once the workbook is back (no question is asked while the side is
 // held).
 bool FormatHeldWorkbook(Workspace& ws, excel::ExcelObjects& x, const std::string& path,
-                        const std::vector<std::string>* only,
+                        const std::vector<std::string>* only, bool filters,
                         std::optional<automation::AutomationError>& failure) {
   if (!IsJetProvider(ws.target.Settings().providerId)) return false;
   const auto dataSource = ws.target.dataSource.Get();
@@ -168,7 +177,7 @@ bool FormatHeldWorkbook(Workspace& ws, excel::ExcelObjects& x, const std::string
                                              try {
                                                x.AdoptWorkbook(std::move(book), file);
                                                held = x.book;
-                                               FormatSheets(x, only);
+                                               FormatSheets(x, only, filters);
                                                x.SaveAndQuit();
                                                book = held->Release();
                                                return true;
@@ -184,7 +193,7 @@ bool FormatHeldWorkbook(Workspace& ws, excel::ExcelObjects& x, const std::string
 }
 
 bool FormatHeads(Workspace& ws, const std::string& database, const std::vector<std::string>* only,
-                 const ExcelServices& services) {
+                 bool filters, const ExcelServices& services) {
   Frontend& ui = ws.frontend();
   auto failed = [&](const std::string& why) {
     WriteOutput(ui, "E::The header rows of [%s] are not formatted: %s", database.c_str(),
@@ -211,7 +220,7 @@ bool FormatHeads(Workspace& ws, const std::string& database, const std::vector<s
   x.app = excel::StartExcel(ui, services);
   if (x.app) {
     std::optional<automation::AutomationError> failure;
-    if (FormatHeldWorkbook(ws, x, path, only, failure)) {
+    if (FormatHeldWorkbook(ws, x, path, only, filters, failure)) {
       if (!failure) return true;
       excel::ShowAutomationError(ui, *failure);
       return failed(reason(*failure));
@@ -229,7 +238,7 @@ bool FormatHeads(Workspace& ws, const std::string& database, const std::vector<s
   try {
     x.OpenWorkbook(path, false);
     // 5.
-    FormatSheets(x, only);
+    FormatSheets(x, only, filters);
     // 6.
     x.SaveAndQuit();
   } catch (const automation::AutomationError& e) {
@@ -249,23 +258,28 @@ bool FormatHeads(Workspace& ws, const std::string& database, const std::vector<s
 }  // namespace
 
 bool ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database) {
-  return FormatHeads(ws, database, nullptr, DefaultExcelServices());
+  return FormatHeads(ws, database, nullptr, false, DefaultExcelServices());
 }
 
 bool ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
                                     const ExcelServices& services) {
-  return FormatHeads(ws, database, nullptr, services);
+  return FormatHeads(ws, database, nullptr, false, services);
 }
 
 bool ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
                                     const std::vector<std::string>& tables) {
-  return FormatHeads(ws, database, &tables, DefaultExcelServices());
+  return FormatHeads(ws, database, &tables, false, DefaultExcelServices());
 }
 
 bool ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
                                     const std::vector<std::string>& tables,
                                     const ExcelServices& services) {
-  return FormatHeads(ws, database, &tables, services);
+  return FormatHeads(ws, database, &tables, false, services);
+}
+
+bool ExcelAdapter::FormatTableHeads(Workspace& ws, const std::string& database,
+                                    const std::vector<std::string>* tables, bool filters) {
+  return FormatHeads(ws, database, tables, filters, DefaultExcelServices());
 }
 
 namespace {

@@ -174,6 +174,10 @@ void ConnectionConfigDialog::Build() {
   splitSheetsOption_->setObjectName("splitSheetsOption");
   splitSheetsOption_->setToolTip(
       tr("Rows beyond what a sheet holds go on in further tables, T (2), T (3), ..."));
+  filtersOption_ = new QCheckBox(tr("Filter buttons on headers"), options);
+  filtersOption_->setObjectName("filtersOption");
+  filtersOption_->setToolTip(
+      tr("Each table the migration makes gets filter buttons on its header row"));
   configOption_ = new QCheckBox(tr("Properties from and to config file"), options);
   configOption_->setObjectName("configOption");
   autoBackupOption_ = new QCheckBox(tr("Auto Backup (need more time and disk space)"), options);
@@ -187,13 +191,14 @@ void ConnectionConfigDialog::Build() {
   grid->addWidget(replaceTablesOption_, 1, 1);
   grid->addWidget(typedOption_, 0, 2);
   grid->addWidget(splitSheetsOption_, 1, 2);
+  grid->addWidget(filtersOption_, 2, 2);
   fields->addWidget(options);
   // Side by side when the screen has the room, one above the other when not.
   if (body->sizeHint().width() > ScreenRoom(this).width() - 2 * layout->contentsMargins().left())
     sidesRow->setDirection(QBoxLayout::TopToBottom);
   layout->addWidget(new FittingScrollArea(body, this), 1);
-  for (QCheckBox* box :
-       {replaceWorkbookOption_, replaceTablesOption_, typedOption_, splitSheetsOption_}) {
+  for (QCheckBox* box : {replaceWorkbookOption_, replaceTablesOption_, typedOption_,
+                         splitSheetsOption_, filtersOption_}) {
     connect(box, &QCheckBox::clicked, this, [this] { ReadMigrationOptions(); });
   }
   connect(configOption_, &QCheckBox::clicked, this,
@@ -242,8 +247,8 @@ void ConnectionConfigDialog::Build() {
     order << s.provider << s.sourceName << s.browse << s.userId << s.password << s.catalog;
   }
   order << configOption_ << autoBackupOption_ << tipsOption_ << replaceWorkbookOption_
-        << replaceTablesOption_ << typedOption_ << splitSheetsOption_ << test << save
-        << connectButton << close;
+        << replaceTablesOption_ << typedOption_ << splitSheetsOption_ << filtersOption_ << test
+        << save << connectButton << close;
   for (int i = 1; i < order.size(); ++i)
     setTabOrder(order[i - 1], order[i]);
   sides_[0].provider->setFocus();
@@ -278,6 +283,7 @@ void ConnectionConfigDialog::ShowState() {
   replaceTablesOption_->setChecked(form.migration.replaceTables);
   typedOption_->setChecked(form.migration.typed);
   splitSheetsOption_->setChecked(form.migration.splitSheets);
+  filtersOption_->setChecked(form.migration.filters);
 }
 
 void ConnectionConfigDialog::ReadMigrationOptions() {
@@ -286,6 +292,7 @@ void ConnectionConfigDialog::ReadMigrationOptions() {
   o.replaceTables = replaceTablesOption_->isChecked();
   o.typed = typedOption_->isChecked();
   o.splitSheets = splitSheetsOption_->isChecked();
+  o.filters = filtersOption_->isChecked();
   model_.SetMigrationOptions(o);
 }
 

@@ -8,8 +8,8 @@
 // "target") <side>Kind, <side>Provider, <side>SourceName, <side>SourceNameLabel,
 // <side>Browse, <side>UserId, <side>Password, <side>Catalog; and configOption,
 // autoBackupOption, tipsOption, the migration options replaceWorkbookOption,
-// replaceTablesOption, typedOption and splitSheetsOption, testButton,
-// saveButton, connectButton, closeButton.
+// replaceTablesOption, typedOption, splitSheetsOption and filtersOption,
+// testButton, saveButton, connectButton, closeButton.
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -81,6 +81,7 @@ class ConnectionConfigDialog : public QDialog {
   QCheckBox* replaceTablesOption_ = nullptr;
   QCheckBox* typedOption_ = nullptr;
   QCheckBox* splitSheetsOption_ = nullptr;
+  QCheckBox* filtersOption_ = nullptr;
 };
 
 }  // namespace migrator::gui

@@ -53,6 +53,11 @@ bool LooksLikeCellReference(std::string_view n) {
   return first == 'c' && skipDigits(1) == n.size();
 }
 
+bool Overlap(const xls::Range& a, const xls::Range& b) {
+  return a.firstRow <= b.lastRow && b.firstRow <= a.lastRow && a.firstCol <= b.lastCol &&
+         b.firstCol <= a.lastCol;
+}
+
 // A name in the form that names a sheet: S$, or 'S$' as the tables rowset
 // quotes it.
 bool IsSheetForm(std::string_view n) {
@@ -758,6 +763,8 @@ Result<TableRef> WorkbookTables::Resolve(std::string_view name) const {
     const std::string mangled = DefinedNameForTable(n);
     if (mangled != n) index = book_.FindName(mangled);
   }
+  // A built-in or hidden name is none of the workbook's tables.
+  if (index && (book_.name(*index).builtin || book_.name(*index).hidden)) index.reset();
   if (index) {
     const xls::DefinedName d = book_.name(*index);
     if (d.kind == xls::DefinedName::Kind::kArea && d.sheet < book_.sheetCount() &&
@@ -895,6 +902,8 @@ Result<WorkbookTables::InsertTarget*> WorkbookTables::Target(std::string_view na
   target.types.reserve(target.columns.size());
   for (const TableColumn& c : target.columns)
     target.types.push_back(StoredType(c.kind));
+  target.filterFollows =
+      target.table.range && book_.AutoFilter(target.table.sheet) == target.table.range;
   return &targets_.emplace(std::move(key), std::move(target)).first->second;
 }
 
@@ -1037,6 +1046,9 @@ Status WorkbookTables::Insert(const Statement& insert) {
         return undo(width, st.message());
     }
   }
+  if (target.filterFollows) {
+    if (auto st = book_.SetAutoFilter(table.sheet, grown); !st) return undo(width, st.message());
+  }
   target.table.range = grown;
   if (table.isSheet) {
     // An empty row leaves the used range as it was.
@@ -1103,6 +1115,12 @@ Status WorkbookTables::DropTable(const Statement& drop) {
   std::sort(names.rbegin(), names.rend());
   for (std::size_t index : names) {
     if (auto st = book_.DeleteName(index); !st)
+      return Fail("The table \"" + drop.table + "\" cannot be dropped: " + st.message());
+  }
+  // The sheet's filter buttons over the table's cells go with it.
+  if (const auto filter = book_.AutoFilter(table.sheet);
+      filter && (table.isSheet || (table.range && Overlap(*filter, *table.range)))) {
+    if (auto st = book_.RemoveAutoFilter(table.sheet); !st)
       return Fail("The table \"" + drop.table + "\" cannot be dropped: " + st.message());
   }
   Forget();

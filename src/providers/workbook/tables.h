@@ -6,6 +6,9 @@
 // a blank or punctuation), whose used range is the table, or a workbook-level
 // defined name N over a block of cells. The first row of a table's range is
 // its header: the column names. The rows below are the table's rows.
+// Built-in and hidden names (the filter buttons' _FilterDatabase, a print
+// area) are no tables. A sheet's filter over a table grows with the rows
+// INSERT adds and goes when the table is dropped.
 //
 // Cell values are read as text: text as it is, numbers in the shortest form
 // that reads back to the same number (3, 0.1, 1e+20), numbers in a date
@@ -151,6 +154,7 @@ class WorkbookTables {
     std::optional<std::size_t> name;  // the defined name's index, once known
     std::vector<TableColumn> columns;
     std::vector<ColumnType> types;  // what each column stores
+    bool filterFollows = false;     // the sheet's filter covers the table: it grows with it
   };
   Result<InsertTarget*> Target(std::string_view name);
   void Forget() { targets_.clear(); }

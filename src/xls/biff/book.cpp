@@ -475,6 +475,81 @@ Status BiffBook::DeleteName(size_t index) {
   return {};
 }
 
+// ---- automatic filters ----
+
+namespace {
+
+// The built-in code of _FilterDatabase in a NAME record.
+constexpr char16_t kFilterDatabaseCode = 0x0D;
+constexpr uint16_t kNameHidden = 0x0001;
+constexpr uint16_t kNameBuiltin = 0x0020;
+
+bool IsFilterRecord(const SheetItem& it) {
+  return it.kind == SlotKind::kRaw &&
+         (it.rec.type == rt::kAutoFilterInfo || it.rec.type == rt::kAutoFilter ||
+          it.rec.type == rt::kAutoFilter12 || it.rec.type == rt::kFilterMode);
+}
+
+}  // namespace
+
+Status BiffBook::SetAutoFilter(size_t sheet, const std::optional<Range>& area) {
+  const uint16_t itab = static_cast<uint16_t>(sheet + 1);
+  std::optional<size_t> existing;
+  for (size_t i = 0; i < names.size() && !existing; ++i)
+    if (names[i].itab == itab && names[i].builtin() && names[i].name.size() == 1 &&
+        names[i].name[0] == kFilterDatabaseCode)
+      existing = i;
+  const DefinedName before = existing ? name(*existing) : DefinedName{};
+
+  // The sheet's records: the criteria of a filter over other columns (or of
+  // none) go; AUTOFILTERINFO counts the drop-down arrows, one per column,
+  // and stands just before DIMENSIONS.
+  BiffSheet& m = Biff(wb_.model(sheet));
+  const bool sameColumns =
+      area && before.kind == DefinedName::Kind::kArea && before.range.firstCol == area->firstCol &&
+      before.range.lastCol == area->lastCol && before.range.firstRow == area->firstRow;
+  if (!sameColumns) std::erase_if(m.items, IsFilterRecord);
+  if (area) {
+    Bytes count(2);
+    Put16(count.data(), static_cast<uint16_t>(area->lastCol - area->firstCol + 1));
+    auto info = std::find_if(m.items.begin(), m.items.end(), [](const SheetItem& it) {
+      return it.kind == SlotKind::kRaw && it.rec.type == rt::kAutoFilterInfo;
+    });
+    if (info != m.items.end()) {
+      info->rec.data = std::move(count);
+    } else {
+      size_t at = m.FindSlot(SlotKind::kCells);
+      if (at == kNpos) at = EofIndex(m);
+      m.items.insert(m.items.begin() + static_cast<long>(at),
+                     SheetItem{SlotKind::kRaw, {rt::kAutoFilterInfo, std::move(count)}});
+    }
+  }
+
+  // The name: hidden, built-in, local to the sheet, a 3-D reference.
+  if (!area) {
+    if (existing) return DeleteName(*existing);
+    return {};
+  }
+  const uint16_t ixti = XtiForSheet(sheet);
+  if (xtis.size() > 0xFFFF) return Fail("the workbook holds too many sheet references");
+  if (existing) {
+    NameRec& r = names[*existing];
+    r.flags |= kNameHidden;
+    r.rgce = MakeRef3d(ixti, *area);
+    r.tail.clear();
+    r.lengths = {};
+    return {};
+  }
+  NameRec r;
+  r.flags = kNameHidden | kNameBuiltin;
+  r.name = std::u16string(1, kFilterDatabaseCode);
+  r.itab = itab;
+  r.rgce = MakeRef3d(ixti, *area);
+  names.push_back(std::move(r));
+  if (FindGlobal(GlobalSlot::kNames) == kNpos) InsertGlobalSlot(GlobalSlot::kNames);
+  return {};
+}
+
 // ---- formats ----
 
 std::optional<Font> BiffBook::font(uint16_t index) const {

@@ -30,6 +30,9 @@ constexpr uint16_t kDefColWidth = 0x0055;
 constexpr uint16_t kColInfo = 0x007D;
 constexpr uint16_t kBoundSheet = 0x0085;
 constexpr uint16_t kPalette = 0x0092;
+constexpr uint16_t kFilterMode = 0x009B;
+constexpr uint16_t kAutoFilterInfo = 0x009D;
+constexpr uint16_t kAutoFilter = 0x009E;
 constexpr uint16_t kScl = 0x00A0;
 constexpr uint16_t kMulRk = 0x00BD;
 constexpr uint16_t kMulBlank = 0x00BE;
@@ -58,6 +61,7 @@ constexpr uint16_t kRk = 0x027E;
 constexpr uint16_t kStyle = 0x0293;
 constexpr uint16_t kFormat = 0x041E;
 constexpr uint16_t kShrFmla = 0x04BC;
+constexpr uint16_t kAutoFilter12 = 0x087E;
 constexpr uint16_t kBof = 0x0809;
 constexpr uint16_t kPlv = 0x088B;
 }  // namespace rt

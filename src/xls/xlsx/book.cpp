@@ -154,16 +154,8 @@ int WorksheetRank(std::string_view local) {
 
 namespace {
 
-// Puts an element of `kind` where the format wants it, unless there is one.
-void EnsureElement(std::vector<SheetElement>& elements, SheetElement::Kind kind,
-                   const std::string& prefix, const char* local) {
-  for (const auto& e : elements)
-    if (e.kind == kind) return;
-  SheetElement add;
-  add.kind = kind;
-  add.node.uri = ns::kMain;
-  add.node.local = local;
-  add.node.qname = prefix + local;
+// Puts an element where the format wants it.
+void InsertInOrder(std::vector<SheetElement>& elements, SheetElement add) {
   const int want = ElementRank(add);
   size_t at = elements.size();
   int rank = -1;
@@ -176,6 +168,19 @@ void EnsureElement(std::vector<SheetElement>& elements, SheetElement::Kind kind,
     }
   }
   elements.insert(elements.begin() + static_cast<long>(at), std::move(add));
+}
+
+// Puts an element of `kind` where the format wants it, unless there is one.
+void EnsureElement(std::vector<SheetElement>& elements, SheetElement::Kind kind,
+                   const std::string& prefix, const char* local) {
+  for (const auto& e : elements)
+    if (e.kind == kind) return;
+  SheetElement add;
+  add.kind = kind;
+  add.node.uri = ns::kMain;
+  add.node.local = local;
+  add.node.qname = prefix + local;
+  InsertInOrder(elements, std::move(add));
 }
 
 }  // namespace
@@ -478,6 +483,39 @@ Status XlsxBook::DeleteName(size_t index) {
 void XlsxBook::SheetInserting(size_t pos) {
   for (auto& n : names)
     if (n.localSheetId && *n.localSheetId >= pos) ++*n.localSheetId;
+}
+
+Status XlsxBook::SetAutoFilter(size_t sheet, const std::optional<Range>& area) {
+  // The sheet's <autoFilter ref="A1:J101">, where the format wants it; the
+  // criteria of a filter over other columns go with its element.
+  XlsxSheet& x = Xlsx(wb_.model(sheet));
+  auto it = std::find_if(x.elements.begin(), x.elements.end(), [](const SheetElement& e) {
+    return e.kind == SheetElement::kKept && e.node.local == "autoFilter";
+  });
+  if (!area && it != x.elements.end()) x.elements.erase(it);
+  if (area && it != x.elements.end()) {
+    Range was;
+    const std::string* old = it->node.Attr("ref");
+    if (!old || !ParseRangeRef(*old, wb_.limits, was) || was.firstCol != area->firstCol ||
+        was.lastCol != area->lastCol || was.firstRow != area->firstRow)
+      it->node.children.clear();
+    it->node.SetAttr("ref", RangeName(*area));
+  } else if (area) {
+    SheetElement add;
+    add.node.uri = ns::kMain;
+    add.node.local = "autoFilter";
+    add.node.qname = MainPrefix(x.root) + "autoFilter";
+    add.node.SetAttr("ref", RangeName(*area));
+    InsertInOrder(x.elements, std::move(add));
+  }
+
+  // The name: "_xlnm._FilterDatabase", local to the sheet, hidden.
+  const std::string full = std::string(kBuiltinPrefix) + std::string(detail::kFilterDatabaseName);
+  const auto existing = FindName(full, {}, sheet);
+  if (!area) return existing ? DeleteName(*existing) : Status{};
+  if (auto st = DefineName(full, {}, sheet, *area, sheet); !st) return st;
+  names[*FindName(full, {}, sheet)].node.SetAttr("hidden", "1");
+  return {};
 }
 
 Status XlsxBook::SheetDeleting(size_t index) {

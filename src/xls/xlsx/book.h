@@ -164,6 +164,7 @@ class XlsxBook : public BookPart {
                     const Range& area, std::optional<size_t> scope) override;
   Status MoveNameArea(size_t index, size_t sheet, const Range& area) override;
   Status DeleteName(size_t index) override;
+  Status SetAutoFilter(size_t sheet, const std::optional<Range>& area) override;
 
   std::unique_ptr<SheetModel> NewSheet(std::u16string name) override;
   void SheetInserting(size_t pos) override;
