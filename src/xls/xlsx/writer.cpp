@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "xls/unicode.h"
 #include "xls/xlsx/book.h"
@@ -37,29 +38,25 @@ std::string RelPrefix(XmlNode& root) {
 
 // Text of the pool as cell text in a part: escaped, and what XML cannot
 // hold written as _xHHHH_ (see AppendCellText).
-void AppendPoolText(std::u16string_view s, std::string& out) {
-  bool plain = true;
-  for (char16_t c : s)
-    if (c < 0x20 || c > 0x7E || c == '&' || c == '<' || c == '>' || c == '_') {
-      plain = false;
-      break;
+void AppendPoolText(const detail::PoolText& s, std::string& out) {
+  auto plain = [](auto chars) {
+    for (auto ch : chars) {
+      const auto c = static_cast<std::make_unsigned_t<decltype(ch)>>(ch);
+      if (c < 0x20 || c > 0x7E || c == '&' || c == '<' || c == '>' || c == '_') return false;
     }
-  if (plain) {
-    const size_t at = out.size();
-    out.resize(at + s.size());
-    for (size_t i = 0; i < s.size(); ++i)
-      out[at + i] = static_cast<char>(s[i]);
+    return true;
+  };
+  if (!s.wide() && plain(s.narrowChars())) {
+    out += s.narrowChars();
     return;
   }
-  std::string utf8;
-  AppendUtf8(s, utf8);
-  AppendCellText(utf8, out);
+  AppendCellText(s.Utf8(), out);
 }
 
-bool PoolNeedsPreserve(std::u16string_view s) {
+bool PoolNeedsPreserve(const detail::PoolText& s) {
   if (s.empty()) return false;
   auto blank = [](char16_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-  return blank(s.front()) || blank(s.back());
+  return blank(s[0]) || blank(s[s.size() - 1]);
 }
 
 // A part's bytes made a piece at a time and handed out as the compressor
@@ -485,7 +482,7 @@ class SheetWriter {
     } else {
       buf_ += "><";
       Tag("is>");
-      const std::u16string_view t = pool.Text(text);
+      const detail::PoolText t = pool.Text(text);
       buf_ += '<';
       Tag(PoolNeedsPreserve(t) ? "t xml:space=\"preserve\">" : "t>");
       AppendPoolText(t, buf_);
