@@ -94,7 +94,7 @@ class SheetWriter {
   }
 
  private:
-  void Tag(const char* local) {
+  void Tag(std::string_view local) {
     buf_ += prefix_;
     buf_ += local;
   }
