@@ -318,9 +318,12 @@ class SheetWriter {
   }
 
   void Row(uint32_t row, const detail::RowRec& rr) {
+    // The row's number, which every cell's reference ends with.
+    rowText_.clear();
+    AppendInt(uint64_t{row} + 1, rowText_);
     buf_ += '<';
     Tag("row r=\"");
-    AppendInt(uint64_t{row} + 1, buf_);
+    buf_ += rowText_;
     buf_ += '"';
     if (rr.hasInfo) {
       if (rr.flags & detail::kRowHasFormat) {
@@ -379,7 +382,13 @@ class SheetWriter {
   void Cell(uint32_t row, const CellRec& c) {
     buf_ += '<';
     Tag("c r=\"");
-    AppendCellRef(row, c.col, buf_);
+    char letters[4];
+    size_t n = 0;
+    for (uint32_t k = c.col + 1u; k > 0 && n < sizeof letters; k = (k - 1) / 26)
+      letters[n++] = static_cast<char>('A' + (k - 1) % 26);
+    while (n > 0)
+      buf_ += letters[--n];
+    buf_ += rowText_;
     buf_ += '"';
     if (c.xf) {
       buf_ += " s=\"";
@@ -509,6 +518,7 @@ class SheetWriter {
   size_t next_ = 0;
   bool started_ = false, inData_ = false;
   detail::RowTable::Cursor cursor_;
+  std::string rowText_;  // the number of the row being written
 };
 
 }  // namespace
