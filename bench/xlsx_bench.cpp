@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -131,14 +132,34 @@ Figures Peer(const std::string& args) {
     _exit(127);
   }
   close(fds[1]);
-  char buf[128] = {};
-  const ssize_t n = read(fds[0], buf, sizeof buf - 1);
+  // Everything the peer prints, up to its end: the pipe is read until the
+  // peer closes it, so that nothing it prints first (nor a signal) ends the
+  // read before its figures come and it dies writing them.
+  std::string said;
+  char buf[512];
+  for (;;) {
+    const ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n > 0) {
+      said.append(buf, static_cast<size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
   close(fds[0]);
   int st = 0;
   rusage u{};
-  wait4(pid, &st, 0, &u);
-  if (n <= 0 || !WIFEXITED(st) || WEXITSTATUS(st) != 0) return f;
-  if (std::sscanf(buf, "%lf %lf", &f.seconds, &f.cpu) != 2) return f;
+  while (wait4(pid, &st, 0, &u) < 0 && errno == EINTR) {
+  }
+  if (!WIFEXITED(st) || WEXITSTATUS(st) != 0) return f;
+  // The figures are the last line.
+  while (!said.empty() && said.back() == '\n')
+    said.pop_back();
+  const size_t line = said.find_last_of('\n');
+  if (std::sscanf(said.c_str() + (line == std::string::npos ? 0 : line + 1), "%lf %lf", &f.seconds,
+                  &f.cpu) != 2) {
+    std::fprintf(stderr, "xlsx_peers.py %s printed: %s\n", args.c_str(), said.c_str());
+    return f;
+  }
   f.peakMb = u.ru_maxrss / 1024.0;
   f.ok = 1;
   return f;

@@ -50,8 +50,9 @@ std::string Reference(const xls::Workbook& book, size_t sheet, const xls::Range&
 
 namespace {
 
-// "$AB$12" at `pos`; advances past it.
-bool ParseCell(std::string_view text, size_t& pos, uint32_t& row, uint32_t& col) {
+// "$AB$12" at `pos`, within `limits`; advances past it.
+bool ParseCell(std::string_view text, const xls::Limits& limits, size_t& pos, uint32_t& row,
+               uint32_t& col) {
   if (pos < text.size() && text[pos] == '$') ++pos;
   uint32_t c = 0;
   size_t letters = 0;
@@ -61,16 +62,16 @@ bool ParseCell(std::string_view text, size_t& pos, uint32_t& row, uint32_t& col)
         static_cast<uint32_t>(std::toupper(static_cast<unsigned char>(text[pos])) - 'A' + 1);
     ++pos;
   }
-  if (letters == 0 || c > xls::kMaxColumns) return false;
+  if (letters == 0 || c > limits.columns) return false;
   if (pos < text.size() && text[pos] == '$') ++pos;
   uint64_t r = 0;
   size_t digits = 0;
   while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos]))) {
-    if (++digits > 6) return false;
+    if (++digits > 7) return false;
     r = r * 10 + static_cast<uint64_t>(text[pos] - '0');
     ++pos;
   }
-  if (digits == 0 || r == 0 || r > xls::kMaxRows) return false;
+  if (digits == 0 || r == 0 || r > limits.rows) return false;
   row = static_cast<uint32_t>(r - 1);
   col = c - 1;
   return true;
@@ -78,15 +79,15 @@ bool ParseCell(std::string_view text, size_t& pos, uint32_t& row, uint32_t& col)
 
 }  // namespace
 
-bool ParseAddress(std::string_view text, xls::Range& area) {
+bool ParseAddress(std::string_view text, const xls::Limits& limits, xls::Range& area) {
   size_t pos = 0;
   uint32_t r1 = 0, c1 = 0, r2 = 0, c2 = 0;
-  if (!ParseCell(text, pos, r1, c1)) return false;
+  if (!ParseCell(text, limits, pos, r1, c1)) return false;
   r2 = r1;
   c2 = c1;
   if (pos < text.size() && text[pos] == ':') {
     ++pos;
-    if (!ParseCell(text, pos, r2, c2)) return false;
+    if (!ParseCell(text, limits, pos, r2, c2)) return false;
   }
   if (pos != text.size()) return false;
   area = {std::min(r1, r2), std::min(c1, c2), std::max(r1, r2), std::max(c1, c2)};
@@ -281,7 +282,7 @@ int Window::SplitColumn() const {
 
 void Window::SetSplitRow(int rows) {
   xls::Sheet& sheet = ActiveSheet();
-  if (rows < 0 || static_cast<uint32_t>(rows) >= xls::kMaxRows) {
+  if (rows < 0 || static_cast<uint32_t>(rows) >= doc_->book.limits().rows) {
     Raise(kExcelError, "Unable to set the SplitRow property of the Window class");
   }
   if (sheet.frozenRows() || sheet.frozenColumns()) {
@@ -295,7 +296,7 @@ void Window::SetSplitRow(int rows) {
 
 void Window::SetSplitColumn(int columns) {
   xls::Sheet& sheet = ActiveSheet();
-  if (columns < 0 || static_cast<uint32_t>(columns) >= xls::kMaxColumns) {
+  if (columns < 0 || static_cast<uint32_t>(columns) >= doc_->book.limits().columns) {
     Raise(kExcelError, "Unable to set the SplitColumn property of the Window class");
   }
   if (sheet.frozenRows() || sheet.frozenColumns()) {

@@ -56,7 +56,7 @@ void CloseDocument(AppState& app, const std::shared_ptr<Document>& doc);
 std::string Reference(const xls::Workbook& book, size_t sheet, const xls::Range& area);
 
 // Parses an A1-style reference ("B2", "$A$1:$C$4"); false when it is not one
-// or lies outside the sheet.
-bool ParseAddress(std::string_view text, xls::Range& area);
+// or lies outside a sheet of the format whose `limits` are given.
+bool ParseAddress(std::string_view text, const xls::Limits& limits, xls::Range& area);
 
 }  // namespace migrator::automation::detail

@@ -89,7 +89,7 @@ void Worksheet::SetAutoFilterMode(bool mode) {
 std::shared_ptr<Range> Worksheet::Range(const std::string& address) {
   detail::SheetIndex(*app_, *doc_, sheet_);
   xls::Range area;
-  if (!detail::ParseAddress(address, area)) {
+  if (!detail::ParseAddress(address, doc_->book.limits(), area)) {
     Raise(kExcelError, "Method 'Range' of object '_Worksheet' failed: '" + address +
                            "' is not a reference on the sheet.");
   }
@@ -240,7 +240,7 @@ std::shared_ptr<Interior> Range::Interior() {
 
 std::shared_ptr<Range> Range::EntireRow() {
   CheckedSheet();
-  xls::Range rows{area_.firstRow, 0, area_.lastRow, xls::kMaxColumns - 1};
+  xls::Range rows{area_.firstRow, 0, area_.lastRow, doc_->book.limits().columns - 1};
   return std::make_shared<automation::Range>(app_, doc_, sheet_, rows, true);
 }
 

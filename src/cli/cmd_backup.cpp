@@ -20,7 +20,7 @@ namespace {
 
 void BackupUsage(std::FILE* f) {
   std::fprintf(f,
-               "Usage: migrator-cli backup [--quiet] --target FILE.xls --to DIR\n"
+               "Usage: migrator-cli backup [--quiet] --target FILE.xls|FILE.xlsx --to DIR\n"
                "                           [--table T | --tables | --views]\n"
                "  Without --table, --tables or --views the workbook's tables and views go to\n"
                "  DIR/<workbook name>/TABLES, DATA and VIEWS; --tables and --views take one of\n"

@@ -41,7 +41,8 @@ void SqlUsage() {
                "  tab, line feed and carriage return in a value; NULL prints as (NULL)\n"
                "  and a text reading (NULL) as \\(NULL); results are separated by an\n"
                "  empty line.\n"
-               "  sql [--quiet] --target FILE.xls STATEMENT runs it on a workbook instead.\n");
+               "  sql [--quiet] --target FILE.xls|FILE.xlsx STATEMENT runs it on a workbook\n"
+               "  instead.\n");
   std::fputs(kWorkbookLockUsage, stderr);
 }
 

@@ -17,7 +17,7 @@ namespace migrator::cli {
 namespace {
 
 void TargetUsage() {
-  std::fprintf(stderr, "Usage: migrator-cli sql [--quiet] --target FILE.xls STATEMENT\n");
+  std::fprintf(stderr, "Usage: migrator-cli sql [--quiet] --target FILE.xls|FILE.xlsx STATEMENT\n");
   std::fputs(kWorkbookLockUsage, stderr);
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// migrator-cli sql --target FILE.xls STATEMENT: the statement runs on a
+// migrator-cli sql --target FILE.xls|FILE.xlsx STATEMENT: the statement runs on a
 // workbook through the workbook provider, opened with the target side's
 // initialisation properties, and its rows are printed as the source branch
 // prints them (tab-separated text, "(NULL)" for NULL).

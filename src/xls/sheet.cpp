@@ -187,11 +187,17 @@ Status Put(WorkbookImpl& wb, SheetModel& m, uint32_t row, uint32_t col, CellRec 
     c.xf = prev.xf;
   } else {
     c.xf = DefaultXf(wb, m, row, col);
-    // Rows of a table tend to have as many cells as the row above.
+    // Rows of a table tend to span the columns of the row above: room for
+    // them, empty cells (NULLs) included, so that a row fuller than the one
+    // above is not given twice the room it needs; a sparse row above gives at
+    // most twice its cells.
     detail::RowRec& rr = m.rows.At(row);
     if (rr.cells.empty() && row > 0) {
       const detail::RowRec* above = m.rows.Find(row - 1);
-      if (above && above->cells.size() > 1) rr.cells.reserve(above->cells.size());
+      if (above && above->cells.size() > 1) {
+        const size_t span = above->cells.back().col - above->cells.front().col + 1u;
+        rr.cells.reserve(std::min(span, 2 * above->cells.size()));
+      }
     }
   }
   c.col = static_cast<uint16_t>(col);
@@ -278,7 +284,7 @@ Cell Sheet::GetCell(uint32_t row, uint32_t col) const {
       out.value = Value::Number(c->num);
       break;
     case CellKind::kText:
-      out.value = Value::Text(Utf16ToUtf8(wb_->sst.Text(c->aux)));
+      out.value = Value::Text(wb_->sst.Text(c->aux).Utf8());
       break;
     case CellKind::kBool:
       out.value = Value::Boolean(c->aux != 0);

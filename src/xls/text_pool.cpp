@@ -2,57 +2,156 @@
 
 #include <algorithm>
 
+#include "xls/unicode.h"
+
 namespace migrator::xls::detail {
+
+namespace {
+
+bool Narrow(std::u16string_view s) {
+  for (char16_t c : s)
+    if (c > 0xFF) return false;
+  return true;
+}
+
+std::string_view BytesOf(std::u16string_view s) {
+  return {reinterpret_cast<const char*>(s.data()), s.size() * sizeof(char16_t)};
+}
+
+}  // namespace
+
+void PoolText::CopyTo(std::u16string& out) const {
+  if (wide_) {
+    out.assign(wideChars());
+    return;
+  }
+  out.resize(n_);
+  for (uint32_t i = 0; i < n_; ++i)
+    out[i] = static_cast<unsigned char>(p_[i]);
+}
+
+std::string PoolText::Utf8() const {
+  if (wide_) return Utf16ToUtf8(wideChars());
+  std::string out;
+  out.reserve(n_);
+  for (uint32_t i = 0; i < n_; ++i) {
+    const unsigned char c = static_cast<unsigned char>(p_[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+bool PoolText::operator==(std::u16string_view s) const {
+  if (s.size() != n_) return false;
+  if (wide_) return wideChars() == s;
+  for (uint32_t i = 0; i < n_; ++i)
+    if (s[i] != static_cast<unsigned char>(p_[i])) return false;
+  return true;
+}
 
 void SharedStrings::Reserve(size_t entries, size_t) {
   entries_.reserve(entries);
 }
 
-char16_t* SharedStrings::BeginChars(size_t n, uint32_t& offset) {
-  if (n > kChunk) return nullptr;
-  if (chunks_.empty() || chunkUsed_ + n > kChunk) {
+char* SharedStrings::Room(size_t bytes, bool even, uint32_t& offset) {
+  if (bytes > kChunk) return nullptr;
+  if (even) chunkUsed_ += chunkUsed_ & 1;
+  if (chunkUsed_ >= kChunk || chunkUsed_ + bytes > kChunk) {
     if (chunks_.size() >= (1u << (32 - kChunkBits)) - 1) return nullptr;
-    auto* chunk = static_cast<char16_t*>(BigAllocate(kChunk * sizeof(char16_t)));
+    auto* chunk = static_cast<char*>(BigAllocate(kChunk));
     if (!chunk) return nullptr;
     chunks_.emplace_back(chunk);
     chunkUsed_ = 0;
   }
   offset = (static_cast<uint32_t>(chunks_.size() - 1) << kChunkBits) | chunkUsed_;
-  char16_t* p = chunks_.back().get() + chunkUsed_;
-  chunkUsed_ += static_cast<uint32_t>(n);
-  chars_ += n;
+  char* p = chunks_.back().get() + chunkUsed_;
+  chunkUsed_ += static_cast<uint32_t>(bytes);
   return p;
 }
 
-Result<uint32_t> SharedStrings::Add(std::u16string_view s) {
-  uint32_t off;
-  char16_t* p = BeginChars(s.size(), off);
-  if (!p || entries_.size() >= 0xFFFFFFF0ull) return Fail("the workbook holds too much text");
-  std::copy(s.begin(), s.end(), p);
-  uint32_t idx = static_cast<uint32_t>(entries_.size());
-  entries_.push_back({off, static_cast<uint32_t>(s.size()), kNone});
-  changed_ = true;
+uint32_t SharedStrings::Push(uint32_t off, uint32_t len, Bytes runs, Bytes ext) {
+  const uint32_t idx = static_cast<uint32_t>(entries_.size());
+  if (!runs.empty() || !ext.empty()) {
+    extraEntries_.push_back(idx);
+    extras_.push_back({std::move(runs), std::move(ext)});
+  }
+  entries_.push_back({off, len});
+  chars_ += len & ~kWide;
   return idx;
+}
+
+char16_t* SharedStrings::BeginChars(size_t n, uint32_t& offset) {
+  if (n >= kWide / 2) return nullptr;
+  return reinterpret_cast<char16_t*>(Room(n * sizeof(char16_t), true, offset));
+}
+
+uint32_t SharedStrings::FinishEntry(uint32_t offset, uint32_t len, Bytes runs, Bytes ext) {
+  char* p = chunks_[offset >> kChunkBits].get() + (offset & (kChunk - 1));
+  const std::u16string_view wide(reinterpret_cast<const char16_t*>(p), len);
+  if (!Narrow(wide)) return Push(offset, len | kWide, std::move(runs), std::move(ext));
+  // Narrowed where it lies: each byte goes to or before the unit it comes
+  // from. The half no longer needed goes back to the chunk.
+  for (uint32_t i = 0; i < len; ++i) {
+    const char16_t c = wide[i];
+    p[i] = static_cast<char>(c);
+  }
+  chunkUsed_ -= len;
+  return Push(offset, len, std::move(runs), std::move(ext));
+}
+
+Result<uint32_t> SharedStrings::Add(std::u16string_view s) {
+  const bool wide = !Narrow(s);
+  uint32_t off;
+  char* p = s.size() < kWide / 2 ? Room(wide ? s.size() * 2 : s.size(), wide, off) : nullptr;
+  if (!p || entries_.size() >= 0xFFFFFFF0ull) return Fail("the workbook holds too much text");
+  if (wide) {
+    std::memcpy(p, s.data(), s.size() * sizeof(char16_t));
+  } else {
+    for (size_t i = 0; i < s.size(); ++i)
+      p[i] = static_cast<char>(s[i]);
+  }
+  changed_ = true;
+  return Push(off, static_cast<uint32_t>(s.size()) | (wide ? kWide : 0), {}, {});
+}
+
+Result<uint32_t> SharedStrings::Add(const PoolText& s) {
+  const std::string_view bytes = s.bytes();
+  uint32_t off;
+  char* p = Room(bytes.size(), s.wide(), off);
+  if (!p || entries_.size() >= 0xFFFFFFF0ull) return Fail("the workbook holds too much text");
+  std::memcpy(p, bytes.data(), bytes.size());
+  changed_ = true;
+  return Push(off, static_cast<uint32_t>(s.size()) | (s.wide() ? kWide : 0), {}, {});
 }
 
 Result<uint32_t> SharedStrings::AddShared(std::u16string_view s) {
   if (s.size() > kShortText) return Add(s);
-  if (!shortSlots_) shortSlots_ = std::make_unique<uint32_t[]>(kShortSlots);
-  const size_t mask = kShortSlots - 1;
-  for (size_t at = Hash(s) & mask;; at = (at + 1) & mask) {
-    const uint32_t slot = shortSlots_[at];
-    if (slot == 0) {
-      auto added = Add(s);
-      // Half full at most, so that a probe ends soon.
-      if (added && shortTexts_ < kShortSlots / 2) {
-        shortSlots_[at] = *added + 1;
-        ++shortTexts_;
-      }
-      return added;
+  if (!shortSlots_) shortSlots_ = std::make_unique<uint64_t[]>(kShortSlots);
+  // A set of kWays slots per hash, the text met last first: a text not
+  // found pushes out the one met longest ago, so that the table keeps what
+  // recurs while unique texts (keys, amounts, times) pass through it.
+  const uint32_t h = Hash(BytesOf(s));
+  uint64_t* set = &shortSlots_[(h & (kShortSlots - 1)) & ~size_t{kWays - 1}];
+  for (size_t w = 0; w < kWays && set[w] != 0; ++w) {
+    const uint64_t slot = set[w];
+    const uint32_t e = static_cast<uint32_t>(slot) - 1;
+    if ((slot >> 32) == h && Text(e) == s) {
+      std::move_backward(set, set + w, set + w + 1);
+      set[0] = slot;
+      return e;
     }
-    const uint32_t e = slot - 1;
-    if (entries_[e].extra == kNone && Text(e) == s) return e;
   }
+  auto added = Add(s);
+  if (added) {
+    std::move_backward(set, set + kWays - 1, set + kWays);
+    set[0] = (static_cast<uint64_t>(h) << 32) | (*added + 1ull);
+  }
+  return added;
 }
 
 const std::vector<uint32_t, BigAlloc<uint32_t>>& SharedStrings::FirstEqual() const {
@@ -88,7 +187,7 @@ const std::vector<uint32_t, BigAlloc<uint32_t>>& SharedStrings::FirstEqual() con
   while (i < size) {
     uint32_t k = 0;
     for (; i < size && k < kBatch; ++i) {
-      if (entries_[i].extra != kNone) {
+      if (ExtraOf(static_cast<uint32_t>(i))) {
         firstEqual_[i] = static_cast<uint32_t>(i);
         continue;
       }
@@ -100,7 +199,7 @@ const std::vector<uint32_t, BigAlloc<uint32_t>>& SharedStrings::FirstEqual() con
     for (uint32_t q = 0; q < k; ++q) {
       const uint32_t e = batch[q];
       const uint32_t h = hashes[q];
-      const std::u16string_view text = Text(e);
+      const PoolText text = Text(e);
       for (size_t at = h & mask;; at = (at + 1) & mask) {
         const uint64_t slot = textSlots_[at];
         if (slot == 0) {
@@ -118,17 +217,6 @@ const std::vector<uint32_t, BigAlloc<uint32_t>>& SharedStrings::FirstEqual() con
     }
   }
   return firstEqual_;
-}
-
-uint32_t SharedStrings::FinishEntry(uint32_t offset, uint32_t len, Bytes runs, Bytes ext) {
-  uint32_t extra = kNone;
-  if (!runs.empty() || !ext.empty()) {
-    extra = static_cast<uint32_t>(extras_.size());
-    extras_.push_back({std::move(runs), std::move(ext)});
-  }
-  uint32_t idx = static_cast<uint32_t>(entries_.size());
-  entries_.push_back({offset, len, extra});
-  return idx;
 }
 
 uint32_t SharedStrings::AddLoaded(std::u16string_view s, Bytes runs, Bytes ext) {

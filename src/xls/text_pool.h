@@ -2,6 +2,7 @@
 // The workbook's text pool: the text of every text cell, kept once for all
 // sheets, as the shared string table of a file holds it.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -15,8 +16,40 @@
 
 namespace migrator::xls::detail {
 
-// The shared string table. Text is kept as UTF-16 in one pool. Adding a
-// string is an append; equal strings are merged when the table is written.
+// One text of the pool: Latin-1 bytes when every character of it is below
+// U+0100 (most texts of a database take half the memory so), UTF-16
+// otherwise. A text has one form only, so equal texts have equal bytes.
+class PoolText {
+ public:
+  PoolText() = default;
+  PoolText(const char* data, uint32_t size, bool wide) : p_(data), n_(size), wide_(wide) {}
+
+  size_t size() const { return n_; }
+  bool empty() const { return n_ == 0; }
+  bool wide() const { return wide_; }
+  // The Latin-1 bytes (!wide()) or the UTF-16 units (wide()).
+  std::string_view narrowChars() const { return {p_, n_}; }
+  std::u16string_view wideChars() const { return {reinterpret_cast<const char16_t*>(p_), n_}; }
+  // The bytes of either form.
+  std::string_view bytes() const { return {p_, wide_ ? size_t{n_} * 2 : n_}; }
+  char16_t operator[](size_t i) const {
+    return wide_ ? wideChars()[i] : static_cast<char16_t>(static_cast<unsigned char>(p_[i]));
+  }
+  // The text as UTF-16 (replacing out's content) and as UTF-8.
+  void CopyTo(std::u16string& out) const;
+  std::string Utf8() const;
+  bool operator==(std::u16string_view s) const;
+  bool operator==(const PoolText& o) const { return wide_ == o.wide_ && bytes() == o.bytes(); }
+
+ private:
+  const char* p_ = nullptr;
+  uint32_t n_ = 0;
+  bool wide_ = false;
+};
+
+// The shared string table. Texts are kept in one pool, each in the form
+// PoolText says. Adding a string is an append; equal strings are merged when
+// the table is written.
 class SharedStrings {
  public:
   struct Extra {
@@ -25,24 +58,30 @@ class SharedStrings {
   };
 
   uint32_t size() const { return static_cast<uint32_t>(entries_.size()); }
-  std::u16string_view Text(uint32_t i) const {
+  PoolText Text(uint32_t i) const {
     const Entry& e = entries_[i];
-    return std::u16string_view(chunks_[e.off >> kChunkBits].get() + (e.off & (kChunk - 1)), e.len);
+    return PoolText(chunks_[e.off >> kChunkBits].get() + (e.off & (kChunk - 1)), e.len & ~kWide,
+                    (e.len & kWide) != 0);
   }
   const Extra* ExtraOf(uint32_t i) const {
-    uint32_t x = entries_[i].extra;
-    return x == kNone ? nullptr : &extras_[x];
+    if (extraEntries_.empty() || i < extraEntries_.front() || i > extraEntries_.back())
+      return nullptr;
+    auto it = std::lower_bound(extraEntries_.begin(), extraEntries_.end(), i);
+    return it != extraEntries_.end() && *it == i ? &extras_[it - extraEntries_.begin()] : nullptr;
   }
   // Adds a plain string.
   Result<uint32_t> Add(std::u16string_view s);
-  // The same, but a short text met before gives the entry it has already:
+  Result<uint32_t> Add(const PoolText& s);
+  // The same, but a short text met lately gives the entry it has already:
   // a column of a few values (a status, a category) then holds each once.
-  // The table of short texts is bounded; past it texts are added anew.
+  // The table of short texts is bounded: texts that recur stay in it, while
+  // those met once give way to newer ones.
   Result<uint32_t> AddShared(std::u16string_view s);
   // Adds an entry as read, with optional runs and phonetic data.
   uint32_t AddLoaded(std::u16string_view s, Bytes runs, Bytes ext);
-  // Room for `n` characters of an entry being read (nullptr when the
-  // workbook holds too much text); `offset` says where.
+  // Room for `n` UTF-16 units of an entry being read (nullptr when the
+  // workbook holds too much text); `offset` says where. FinishEntry ends
+  // the entry (the last one begun).
   char16_t* BeginChars(size_t n, uint32_t& offset);
   uint32_t FinishEntry(uint32_t offset, uint32_t len, Bytes runs, Bytes ext);
   void Reserve(size_t entries, size_t chars);
@@ -55,43 +94,49 @@ class SharedStrings {
   // only new entries are looked at. Not for two threads at once.
   const std::vector<uint32_t, BigAlloc<uint32_t>>& FirstEqual() const;
 
-  // Four characters at a time: texts are hashed by the hundred thousand.
-  static uint32_t Hash(std::u16string_view s) {
-    const char16_t* p = s.data();
-    size_t n = s.size();
-    uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
-    for (; n >= 4; n -= 4, p += 4) {
+  // Eight bytes at a time: texts are hashed by the hundred thousand.
+  static uint32_t Hash(std::string_view bytes, uint64_t seed = 0) {
+    const char* p = bytes.data();
+    size_t n = bytes.size();
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ n ^ seed;
+    for (; n >= 8; n -= 8, p += 8) {
       uint64_t w;
       std::memcpy(&w, p, sizeof w);
       h = (h ^ w) * 0xFF51AFD7ED558CCDull;
       h ^= h >> 32;
     }
     uint64_t w = 0;
-    std::memcpy(&w, p, n * sizeof(char16_t));
+    std::memcpy(&w, p, n);
     h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
     h ^= h >> 29;
     h *= 0xFF51AFD7ED558CCDull;
     return static_cast<uint32_t>(h ^ (h >> 32));
   }
+  static uint32_t Hash(const PoolText& t) { return Hash(t.bytes(), t.wide()); }
 
  private:
   static constexpr uint32_t kNone = 0xFFFFFFFF;
+  static constexpr uint32_t kWide = 0x80000000;  // Entry::len: the text is UTF-16
   // Text lives in chunks that never move, so adding never copies old text.
-  static constexpr uint32_t kChunkBits = 20;
+  static constexpr uint32_t kChunkBits = 21;
   static constexpr uint32_t kChunk = 1u << kChunkBits;
   struct Entry {
-    uint32_t off;
-    uint32_t len;
-    uint32_t extra;
+    uint32_t off;  // chunk << kChunkBits | byte offset in it
+    uint32_t len;  // characters, with kWide
   };
+  // Room for `bytes` in a chunk, at an even offset when `even`.
+  char* Room(size_t bytes, bool even, uint32_t& offset);
+  uint32_t Push(uint32_t off, uint32_t len, Bytes runs, Bytes ext);
 
   struct ChunkFree {
-    void operator()(char16_t* p) const { BigFree(p, kChunk * sizeof(char16_t)); }
+    void operator()(char* p) const { BigFree(p, kChunk); }
   };
-  std::vector<std::unique_ptr<char16_t[], ChunkFree>> chunks_;
+  std::vector<std::unique_ptr<char[], ChunkFree>> chunks_;
   uint32_t chunkUsed_ = kChunk;
   size_t chars_ = 0;
   std::vector<Entry, BigAlloc<Entry>> entries_;
+  // The entries with runs or phonetic data (in order) and those.
+  std::vector<uint32_t> extraEntries_;
   std::vector<Extra> extras_;
   bool changed_ = false;
   // FirstEqual's answer so far, and its table of the first entries of each
@@ -99,11 +144,12 @@ class SharedStrings {
   mutable std::vector<uint32_t, BigAlloc<uint32_t>> firstEqual_;
   mutable std::vector<uint64_t, BigAlloc<uint64_t>> textSlots_;
   mutable size_t textsInSlots_ = 0;
-  // AddShared's table: entry + 1 by hash, 0 for a free slot.
+  // AddShared's table: hash << 32 | (entry + 1) in sets of kWays slots by
+  // hash, the latest first, 0 for a free slot.
   static constexpr size_t kShortText = 24;
   static constexpr size_t kShortSlots = size_t{1} << 16;
-  std::unique_ptr<uint32_t[]> shortSlots_;
-  size_t shortTexts_ = 0;
+  static constexpr size_t kWays = 4;
+  std::unique_ptr<uint64_t[]> shortSlots_;
 };
 
 }  // namespace migrator::xls::detail

@@ -236,6 +236,22 @@ TEST(Range, AddressesUpToTheLastColumnAndRow) {
   for (const char* bad : {"IW1", "A0", "A65537", "1", "A", "A1:", "A1:B", "A1 ", "", "AAAA1"}) {
     EXPECT_EQ(CodeOf([&] { sheet->Range(bad); }), kExcelError) << bad;
   }
+
+  // An .xlsx workbook's sheets go on to XFD1048576; its whole rows too.
+  TempDir dir;
+  const std::string path = (dir / "wide.xlsx").string();
+  auto made = xls::Workbook::New(xls::FileFormat::kXlsx);
+  ASSERT_TRUE(made.AddSheet("Sheet1", 0));
+  ASSERT_TRUE(made.Save(path));
+  auto wide = app->Workbooks()->Open(path)->Sheets()->Item(1);
+  EXPECT_EQ(wide->Range("IW1:xfd1048576")->Address(), "$IW$1:$XFD$1048576");
+  EXPECT_EQ(wide->Range("B2")->EntireRow()->Address(), "$A$2:$XFD$2");
+  for (const char* bad : {"XFE1", "A1048577", "A10485760"}) {
+    EXPECT_EQ(CodeOf([&] { wide->Range(bad); }), kExcelError) << bad;
+  }
+  wide->Activate();
+  app->ActiveWindow()->SetSplitColumn(300);
+  EXPECT_EQ(app->ActiveWindow()->SplitColumn(), 300);
 }
 
 TEST(Range, ValuesAndColumnWidths) {

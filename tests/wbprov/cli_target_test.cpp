@@ -67,7 +67,7 @@ TEST_F(CliTarget, FailuresPrintTheErrorAndExitNonZero) {
 
   auto usage = testing::RunCommand(cli_.string() + " sql --target 2>&1");
   EXPECT_EQ(usage.status, 2);
-  EXPECT_NE(usage.out.find("--target FILE.xls STATEMENT"), std::string::npos);
+  EXPECT_NE(usage.out.find("--target FILE.xls|FILE.xlsx STATEMENT"), std::string::npos);
 }
 
 TEST_F(CliTarget, ARowThatCannotBeSavedFailsWithTheSystemsReason) {

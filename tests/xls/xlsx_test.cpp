@@ -407,6 +407,23 @@ TEST(XlsxFidelity, SharedFormulasAndSheetNamesFollowEdits) {
   EXPECT_EQ(back.name(0).reference, "'My sheet'!$B$1:$B$3");
 }
 
+TEST(XlsxFidelity, AnAddedSheetDoesNotTakeTheRelationshipsOfAMissingPart) {
+  // The package carries relationships (damaged ones) for a sheet2.xml it
+  // does not have: a sheet added must not be named so that they become its.
+  auto wb = Workbook::Parse(Package({{"[Content_Types].xml", kTypes},
+                                     {"_rels/.rels", kRootRels},
+                                     {"xl/workbook.xml", kBook},
+                                     {"xl/_rels/workbook.xml.rels", kBookRels},
+                                     {"xl/worksheets/sheet1.xml", kSheet},
+                                     {"xl/worksheets/_rels/sheet2.xml.rels", "<Relationships"}}));
+  ASSERT_TRUE(wb) << wb.message();
+  ASSERT_TRUE(wb->AddSheet("Added", 1));
+  ASSERT_TRUE(wb->sheet(1).SetText(0, 0, "new"));
+  Workbook back = Reload(*wb);
+  ASSERT_EQ(back.sheetCount(), 2u);
+  EXPECT_EQ(back.sheet(1).GetValue(0, 0).text, "new");
+}
+
 TEST(XlsxFidelity, RichTextAndPrefixedNamespacesComeBackAsRead) {
   // The worksheet calls the main namespace x:, the string table uses it
   // as its default; a rich text goes from the table into its cell.

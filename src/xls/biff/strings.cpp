@@ -353,8 +353,9 @@ void WriteSst(RecordWriter& w, const SharedStrings& sst, std::span<const uint32_
   };
   std::vector<Bucket> buckets;
   uint32_t written = 0;
+  std::u16string s;
   for (uint32_t i : order) {
-    std::u16string_view s = sst.Text(i);
+    sst.Text(i).CopyTo(s);
     const auto* x = sst.ExtraOf(i);
     if (written % perBucket == 0) {
       // The bucket points at where the string's header will be: if it does

@@ -364,8 +364,9 @@ bool XlsxBook::PartTaken(std::string_view name) const {
       SamePartName(name, stringsPart) || SamePartName(name, RelsPartOf(workbookPart)) ||
       SamePartName(name, "[Content_Types].xml") || SamePartName(name, "_rels/.rels"))
     return true;
+  const std::string rels = RelsPartOf(name);
   for (const auto& p : carried)
-    if (SamePartName(p.name, name)) return true;
+    if (SamePartName(p.name, name) || SamePartName(p.name, rels)) return true;
   for (size_t i = 0; i < wb_.sheets.size(); ++i) {
     const XlsxSheet& x = Xlsx(wb_.model(i));
     if (SamePartName(x.part, name) || SamePartName(RelsPartOf(x.part), name)) return true;

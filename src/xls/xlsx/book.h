@@ -131,7 +131,9 @@ class XlsxBook : public BookPart {
   WorkbookImpl& wb() { return wb_; }
   CarriedPart* FindCarried(std::string_view name);
   void RemoveCarried(std::string_view name);
-  // True when a part of the package has the name (in any case).
+  // True when a part of the package has the name (in any case), or a
+  // relationships part for it is carried: a part made under that name would
+  // take those relationships as its own.
   bool PartTaken(std::string_view name) const;
   // A part name no part has yet: prefix + n + suffix.
   std::string NewPartName(std::string_view prefix, std::string_view suffix) const;

@@ -721,7 +721,7 @@ void SheetReader::EndCell() {
     if (value.kind == Value::Kind::kText)
       value.text = std::move(text);
     else if (type_ == Type::kShared && c.kind == CellKind::kText)
-      value = Value::Text(Utf16ToUtf8(wb.sst.Text(c.aux)));
+      value = Value::Text(wb.sst.Text(c.aux).Utf8());
     f.value = std::move(value);
     const std::string* ft = f.f.Attr("t");
     if (ft && (*ft == "array" || *ft == "dataTable")) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #include "xls/unicode.h"
 #include "xls/xlsx/book.h"
@@ -37,29 +38,25 @@ std::string RelPrefix(XmlNode& root) {
 
 // Text of the pool as cell text in a part: escaped, and what XML cannot
 // hold written as _xHHHH_ (see AppendCellText).
-void AppendPoolText(std::u16string_view s, std::string& out) {
-  bool plain = true;
-  for (char16_t c : s)
-    if (c < 0x20 || c > 0x7E || c == '&' || c == '<' || c == '>' || c == '_') {
-      plain = false;
-      break;
+void AppendPoolText(const detail::PoolText& s, std::string& out) {
+  auto plain = [](auto chars) {
+    for (auto ch : chars) {
+      const auto c = static_cast<std::make_unsigned_t<decltype(ch)>>(ch);
+      if (c < 0x20 || c > 0x7E || c == '&' || c == '<' || c == '>' || c == '_') return false;
     }
-  if (plain) {
-    const size_t at = out.size();
-    out.resize(at + s.size());
-    for (size_t i = 0; i < s.size(); ++i)
-      out[at + i] = static_cast<char>(s[i]);
+    return true;
+  };
+  if (!s.wide() && plain(s.narrowChars())) {
+    out += s.narrowChars();
     return;
   }
-  std::string utf8;
-  AppendUtf8(s, utf8);
-  AppendCellText(utf8, out);
+  AppendCellText(s.Utf8(), out);
 }
 
-bool PoolNeedsPreserve(std::u16string_view s) {
+bool PoolNeedsPreserve(const detail::PoolText& s) {
   if (s.empty()) return false;
   auto blank = [](char16_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-  return blank(s.front()) || blank(s.back());
+  return blank(s[0]) || blank(s[s.size() - 1]);
 }
 
 // A part's bytes made a piece at a time and handed out as the compressor
@@ -97,7 +94,7 @@ class SheetWriter {
   }
 
  private:
-  void Tag(const char* local) {
+  void Tag(std::string_view local) {
     buf_ += prefix_;
     buf_ += local;
   }
@@ -321,9 +318,12 @@ class SheetWriter {
   }
 
   void Row(uint32_t row, const detail::RowRec& rr) {
+    // The row's number, which every cell's reference ends with.
+    rowText_.clear();
+    AppendInt(uint64_t{row} + 1, rowText_);
     buf_ += '<';
     Tag("row r=\"");
-    AppendInt(uint64_t{row} + 1, buf_);
+    buf_ += rowText_;
     buf_ += '"';
     if (rr.hasInfo) {
       if (rr.flags & detail::kRowHasFormat) {
@@ -382,7 +382,13 @@ class SheetWriter {
   void Cell(uint32_t row, const CellRec& c) {
     buf_ += '<';
     Tag("c r=\"");
-    AppendCellRef(row, c.col, buf_);
+    char letters[4];
+    size_t n = 0;
+    for (uint32_t k = c.col + 1u; k > 0 && n < sizeof letters; k = (k - 1) / 26)
+      letters[n++] = static_cast<char>('A' + (k - 1) % 26);
+    while (n > 0)
+      buf_ += letters[--n];
+    buf_ += rowText_;
     buf_ += '"';
     if (c.xf) {
       buf_ += " s=\"";
@@ -485,7 +491,7 @@ class SheetWriter {
     } else {
       buf_ += "><";
       Tag("is>");
-      const std::u16string_view t = pool.Text(text);
+      const detail::PoolText t = pool.Text(text);
       buf_ += '<';
       Tag(PoolNeedsPreserve(t) ? "t xml:space=\"preserve\">" : "t>");
       AppendPoolText(t, buf_);
@@ -512,6 +518,7 @@ class SheetWriter {
   size_t next_ = 0;
   bool started_ = false, inData_ = false;
   detail::RowTable::Cursor cursor_;
+  std::string rowText_;  // the number of the row being written
 };
 
 }  // namespace
