@@ -26,6 +26,7 @@
 #include "config/qt/driver_check_dialog.h"
 #include "support/condition_file.h"
 #include "support/qt/condition_dialog.h"
+#include "testlib/server_source.h"
 #include "testlib/testlib.h"
 #include "workflows/connect.h"
 #include "workflows/migration.h"
@@ -67,14 +68,7 @@ bool RootSql(const testing::MySqlServer& server, const std::string& sql) {
 
 // The source side on the private server, as the test user.
 void ConnectSource(Workspace& ws, const testing::MySqlServer& server) {
-  ConnectionSettings settings;
-  settings.providerText = "TCP/IP:Port";
-  settings.providerId = "MSDASQL";
-  settings.sourceName = server.host + ":" + server.port;
-  settings.userId = server.user;
-  settings.password = server.password;
-  ws.source.SetSettings(settings);
-  Connect(ws, DataSourceSide::Source);
+  testing::ConnectServerSource(ws, server, "");
 }
 
 }  // namespace

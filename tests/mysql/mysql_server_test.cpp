@@ -9,22 +9,12 @@
 #include "app/scripted_frontend.h"
 #include "app/workspace.h"
 #include "oledb/operations.h"
+#include "testlib/server_source.h"
 #include "testlib/testlib.h"
 #include "workflows/connect.h"
 
 namespace migrator {
 namespace {
-
-ConnectionSettings ServerSettings(const testing::MySqlServer& server, std::string catalog = "") {
-  ConnectionSettings s;
-  s.providerText = "TCP/IP:Port";
-  s.providerId = "MSDASQL";
-  s.sourceName = server.host + ":" + server.port;
-  s.userId = server.user;
-  s.password = server.password;
-  s.catalogName = std::move(catalog);
-  return s;
-}
 
 // Runs SQL as root through the mariadb client (setup and cleanup only).
 void RootSql(const testing::MySqlServer& server, const std::string& sql) {
@@ -45,7 +35,7 @@ class ServerTest : public ::testing::Test {
 TEST_F(ServerTest, SourceConnectsAsTheConfiguredUserWithTheServerTitle) {
   MIGRATOR_REQUIRE_MYSQL(server);
   ASSERT_NE(server.password.find(';'), std::string::npos);
-  ws_.source.SetSettings(ServerSettings(server));
+  ws_.source.SetSettings(testing::ServerSourceSettings(server));
   Connect(ws_, DataSourceSide::Source);
   ASSERT_TRUE(ws_.source.Connected()) << ::testing::PrintToString(ui_.Calls());
 
@@ -65,7 +55,7 @@ TEST_F(ServerTest, SourceConnectsAsTheConfiguredUserWithTheServerTitle) {
 
 TEST_F(ServerTest, WrongPasswordAndStoppedServerTakeTheFailurePath) {
   MIGRATOR_REQUIRE_MYSQL(server);
-  auto bad = ServerSettings(server);
+  auto bad = testing::ServerSourceSettings(server);
   bad.password += "x";
   ws_.source.SetSettings(bad);
   Connect(ws_, DataSourceSide::Source);
@@ -81,7 +71,7 @@ TEST_F(ServerTest, WrongPasswordAndStoppedServerTakeTheFailurePath) {
 
   // Nothing listens on this port.
   ui_.ClearCalls();
-  auto stopped = ServerSettings(server);
+  auto stopped = testing::ServerSourceSettings(server);
   stopped.sourceName = server.host + ":1";
   ws_.source.SetSettings(stopped);
   Connect(ws_, DataSourceSide::Source);
@@ -105,7 +95,7 @@ TEST_F(ServerTest, UseDatabaseWithABackQuoteCannotInject) {
   const std::string db = "mig_use_" + std::to_string(::getpid());
   const std::string odd = db + "`x";
   RootSql(server, "create database " + db + "; create database \\`" + db + "\\`\\`x\\`;");
-  ws_.source.SetSettings(ServerSettings(server, db));
+  ws_.source.SetSettings(testing::ServerSourceSettings(server, db));
   Connect(ws_, DataSourceSide::Source);
   ASSERT_TRUE(ws_.source.Connected());
 

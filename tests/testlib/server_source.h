@@ -10,10 +10,10 @@
 
 namespace migrator::testing {
 
-// Sets the source side of `ws` to the server's ordinary user with `database`
-// current, and connects it. Whether it is connected.
-inline bool ConnectServerSource(Workspace& ws, const MySqlServer& server,
-                                const std::string& database) {
+// The settings of a source side on the server's ordinary user, with
+// `database` current (none when empty).
+inline ConnectionSettings ServerSourceSettings(const MySqlServer& server,
+                                               const std::string& database = "") {
   ConnectionSettings s;
   s.providerText = "TCP/IP:Port";
   s.providerId = "MSDASQL";
@@ -21,7 +21,14 @@ inline bool ConnectServerSource(Workspace& ws, const MySqlServer& server,
   s.userId = server.user;
   s.password = server.password;
   s.catalogName = database;
-  ws.source.SetSettings(s);
+  return s;
+}
+
+// Sets the source side of `ws` to the server's ordinary user with `database`
+// current, and connects it. Whether it is connected.
+inline bool ConnectServerSource(Workspace& ws, const MySqlServer& server,
+                                const std::string& database) {
+  ws.source.SetSettings(ServerSourceSettings(server, database));
   Connect(ws, DataSourceSide::Source);
   return ws.source.Connected();
 }
