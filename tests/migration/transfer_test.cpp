@@ -102,6 +102,14 @@ class TransferTest : public ::testing::Test {
     return ws.tasks.Append(task);
   }
 
+  // Runs the migration of one table to its end and gives its state text.
+  std::string Migrate(const std::string& table) {
+    const TaskId id = QueueTable(table);
+    ws.controller().StartIfIdle();
+    EXPECT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
+    return ws.tasks.Find(id)->stateText;
+  }
+
   // The rows of a sheet below its header, as text.
   std::vector<std::vector<std::string>> SheetRows(const std::string& sheet) {
     ws.target.session.Reset();  // a released session has saved its rows
@@ -315,13 +323,7 @@ TEST_F(TransferTest, HeaderFormattingKeepsToTheNewTablesAndItsFailureFailsTheTas
   Connect(ws, DataSourceSide::Target);
   ASSERT_TRUE(ws.target.Connected());
 
-  auto migrate = [&](const std::string& table) {
-    const TaskId id = QueueTable(table);
-    ws.controller().StartIfIdle();
-    EXPECT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
-    return ws.tasks.Find(id)->stateText;
-  };
-  EXPECT_EQ(migrate("t1"), "SUCCESS");
+  EXPECT_EQ(Migrate("t1"), "SUCCESS");
   {
     auto wb = xls::Workbook::Load(book + ".xls");
     ASSERT_TRUE(wb.ok());
@@ -339,7 +341,7 @@ TEST_F(TransferTest, HeaderFormattingKeepsToTheNewTablesAndItsFailureFailsTheTas
   // The workbook goes away while the header rows are being formatted.
   ui.actOn = "MSEXCEL_SetTableHead of";
   ui.act = [&] { fs::rename(book + ".xls", book + "-moved.xls"); };
-  EXPECT_EQ(migrate("t2"), "FAILURE");
+  EXPECT_EQ(Migrate("t2"), "FAILURE");
   EXPECT_FALSE(LinesWith("] are not formatted: ").empty());
 }
 
@@ -354,13 +356,7 @@ TEST_F(TransferTest, TheLastTablesRowsAreSavedWithItsHeaderAndTheirFailedSaveFai
              "insert into t1 values (1, 'a'), (2, 'b'); "
              "create table t2 (id int primary key, v varchar(20)); "
              "insert into t2 select seq, concat('value ', seq) from seq_1_to_300;");
-  auto migrate = [&](const std::string& table) {
-    const TaskId id = QueueTable(table);
-    ws.controller().StartIfIdle();
-    EXPECT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
-    return ws.tasks.Find(id)->stateText;
-  };
-  EXPECT_EQ(migrate("t1"), "SUCCESS");
+  EXPECT_EQ(Migrate("t1"), "SUCCESS");
   {
     auto wb = xls::Workbook::Load(book + ".xls");
     ASSERT_TRUE(wb.ok());
@@ -374,7 +370,7 @@ TEST_F(TransferTest, TheLastTablesRowsAreSavedWithItsHeaderAndTheirFailedSaveFai
   ui.ClearLines();
   {
     testing::FileSizeLimit limit(fs::file_size(book + ".xls") + 6000);
-    EXPECT_EQ(migrate("t2"), "FAILURE");
+    EXPECT_EQ(Migrate("t2"), "FAILURE");
     EXPECT_EQ(
         LinesWith("The records of t2 cannot be saved in the workbook: they did not arrive").size(),
         1u);
