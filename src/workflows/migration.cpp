@@ -271,10 +271,16 @@ void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
     CheckSideConnection(c.ws, DataSourceSide::Source);
     return;
   }
+  std::size_t last = tables.size();
+  for (std::size_t i = 0; i < tables.size(); ++i)
+    if (tables[i].tableType != "VIEW") last = i;
   for (std::size_t i = 0; i < tables.size(); ++i) {
     if (tables[i].tableType == "VIEW") continue;
     const bool wholeBefore = c.whole;
     c.whole = true;
+    // The last table's rows are saved with the header formatting; each
+    // other table's when it arrived, so a later one cannot take it along.
+    c.saveWithHeads = i == last;
     ConvertOneTable(c, sourceDatabase, tables[i].tableName);
     const bool tableWhole = c.whole;
     c.whole = wholeBefore && tableWhole;
@@ -298,6 +304,20 @@ void ConvertAllTables(Conversion& c, const std::string& sourceDatabase,
   if (!ExcelAdapter::FormatTableHeads(c.ws, targetDatabase, c.newWorkbook ? nullptr : &c.made,
                                       c.options.filters))
     c.whole = false;
+  SaveHeldRows(c);
+}
+
+void SaveHeldRows(Conversion& c) {
+  if (c.unsaved.empty()) return;
+  Frontend& ui = c.ws.frontend();
+  if (!oledb::FlushSession(ui, &c.ws.target.session, 1)) {
+    WriteOutput(ui, "E::The records of %s cannot be saved in the workbook: they did not arrive",
+                NameList(c.unsaved).c_str());
+    c.whole = false;
+    for (const std::string& table : c.unsaved)
+      c.arrived.erase(std::remove(c.arrived.begin(), c.arrived.end(), table), c.arrived.end());
+  }
+  c.unsaved.clear();
 }
 
 namespace {
@@ -530,7 +550,8 @@ int ConvertOneTable(Conversion& c, const std::string& database, const std::strin
         xls::kXlsxLimits.rows - 1);
   }
   options.maxValueUnits = kExcelCellUnits;
-  options.flush = !o.replaceTables;
+  options.flush = !o.replaceTables && !c.saveWithHeads;
+  if (!options.flush && !o.replaceTables) c.unsaved.push_back(table);
   if (!typed.empty()) options.typed = &typed;
   int number = 1;  // of the last table the rows went into
   if (o.splitSheets) {
@@ -871,10 +892,12 @@ bool MigrateTableTask(TaskContext& ctx) {
   }
   auto c = StartConversion(ctx);
   if (!c) return false;
+  c->saveWithHeads = true;
   ConvertOneTable(*c, ctx.sourceDatabase, ctx.sourceObject);
   ctx.SetProgress(90);
   if (!ExcelAdapter::FormatTableHeads(ws, ctx.targetDatabase, &c->made, c->options.filters))
     c->whole = false;
+  SaveHeldRows(*c);
   RefreshTree(ws, DataSourceSide::Target, 0);
   ctx.SetProgress(100);
   return FinishConversion(*c);

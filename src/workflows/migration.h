@@ -73,6 +73,10 @@ struct Conversion {
   std::vector<std::string> failedWhole = {};  // replacements undone: not every row arrived
   std::vector<std::string> made = {};         // the tables the steps created on the target
   bool newWorkbook = false;                   // the target was made for them: every sheet is theirs
+  // The next table's rows are saved by the save of the header formatting
+  // that follows it (the workbook is written once), not when they arrive.
+  bool saveWithHeads = false;
+  std::vector<std::string> unsaved = {};  // tables whose rows wait for that save
 };
 // Says what the steps left to say (values cut, what a stop left) and returns
 // whether every table arrived whole.
@@ -95,6 +99,10 @@ void ConvertAllViews(Conversion& c, const std::string& sourceDatabase);
 // list instead) or, with leave, replaced in one transaction, so that the
 // old table stays until the new one is whole and saved.
 int ConvertOneTable(Conversion& c, const std::string& database, const std::string& table);
+// After the header formatting: saves the rows of the tables that waited for
+// its save when it did not take them (it failed, or formatted the file
+// elsewhere); when they cannot be saved they did not arrive, and it says so.
+void SaveHeldRows(Conversion& c);
 // False when the scratch file did not open or the view's CREATE failed.
 bool ConvertOneView(Conversion& c, const std::string& database, const std::string& view);
 

@@ -102,6 +102,14 @@ class TransferTest : public ::testing::Test {
     return ws.tasks.Append(task);
   }
 
+  // Runs the migration of one table to its end and gives its state text.
+  std::string Migrate(const std::string& table) {
+    const TaskId id = QueueTable(table);
+    ws.controller().StartIfIdle();
+    EXPECT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
+    return ws.tasks.Find(id)->stateText;
+  }
+
   // The rows of a sheet below its header, as text.
   std::vector<std::vector<std::string>> SheetRows(const std::string& sheet) {
     ws.target.session.Reset();  // a released session has saved its rows
@@ -315,13 +323,7 @@ TEST_F(TransferTest, HeaderFormattingKeepsToTheNewTablesAndItsFailureFailsTheTas
   Connect(ws, DataSourceSide::Target);
   ASSERT_TRUE(ws.target.Connected());
 
-  auto migrate = [&](const std::string& table) {
-    const TaskId id = QueueTable(table);
-    ws.controller().StartIfIdle();
-    EXPECT_TRUE(testing::WaitUntil([&] { return ws.controller().Stopped(); }));
-    return ws.tasks.Find(id)->stateText;
-  };
-  EXPECT_EQ(migrate("t1"), "SUCCESS");
+  EXPECT_EQ(Migrate("t1"), "SUCCESS");
   {
     auto wb = xls::Workbook::Load(book + ".xls");
     ASSERT_TRUE(wb.ok());
@@ -339,8 +341,47 @@ TEST_F(TransferTest, HeaderFormattingKeepsToTheNewTablesAndItsFailureFailsTheTas
   // The workbook goes away while the header rows are being formatted.
   ui.actOn = "MSEXCEL_SetTableHead of";
   ui.act = [&] { fs::rename(book + ".xls", book + "-moved.xls"); };
-  EXPECT_EQ(migrate("t2"), "FAILURE");
+  EXPECT_EQ(Migrate("t2"), "FAILURE");
   EXPECT_FALSE(LinesWith("] are not formatted: ").empty());
+}
+
+// The rows of a task's last table are saved by the save of its header
+// formatting, not once before it: the file is written once. When that save
+// fails (a file-size limit, as a full disk), the table did not arrive and the
+// task fails; the file keeps the empty table the CREATE saved.
+TEST_F(TransferTest, TheLastTablesRowsAreSavedWithItsHeaderAndTheirFailedSaveFailsTheTask) {
+  MIGRATOR_REQUIRE_MYSQL(server);
+  SetUpSides(server,
+             "create table t1 (id int primary key, v varchar(20)); "
+             "insert into t1 values (1, 'a'), (2, 'b'); "
+             "create table t2 (id int primary key, v varchar(20)); "
+             "insert into t2 select seq, concat('value ', seq) from seq_1_to_300;");
+  EXPECT_EQ(Migrate("t1"), "SUCCESS");
+  {
+    auto wb = xls::Workbook::Load(book + ".xls");
+    ASSERT_TRUE(wb.ok());
+    const auto t1 = wb->FindSheet("t1");
+    ASSERT_TRUE(t1);
+    EXPECT_EQ(wb->sheet(*t1).frozenRows(), 1u);
+    EXPECT_EQ(wb->sheet(*t1).GetValue(2, 1).text, "b");
+  }
+  EXPECT_TRUE(LinesWith("cannot be saved").empty());
+
+  ui.ClearLines();
+  {
+    testing::FileSizeLimit limit(fs::file_size(book + ".xls") + 6000);
+    EXPECT_EQ(Migrate("t2"), "FAILURE");
+    EXPECT_EQ(
+        LinesWith("The records of t2 cannot be saved in the workbook: they did not arrive").size(),
+        1u);
+    EXPECT_FALSE(LinesWith("] are not formatted: ").empty());
+    auto wb = xls::Workbook::Load(book + ".xls");
+    ASSERT_TRUE(wb.ok());
+    const auto t2 = wb->FindSheet("t2");
+    ASSERT_TRUE(t2);
+    EXPECT_FALSE(wb->sheet(*t2).GetCell(1, 0).exists);
+    EXPECT_EQ(wb->sheet(*t2).frozenRows(), 0u);
+  }
 }
 
 // The server goes away under an open source side (here its connection is

@@ -17,6 +17,7 @@
 
 #include "app/scripted_frontend.h"
 #include "oledb/operations.h"
+#include "providers/workbook/workbook_provider.h"
 #include "testlib/testlib.h"
 #include "wbprov/wb_fixture.h"
 
@@ -172,6 +173,40 @@ TEST_F(WorkbookWriters, AFileChangedBehindTheProviderOrReadOnlyIsNotOverwritten)
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0444u);
+}
+
+// A workbook lent (to the header formatting) while it holds rows the file has
+// not got: the save of the borrower takes them, so the file is written once;
+// a borrower that fails leaves them saved all the same, never read away.
+TEST_F(WorkbookWriters, RowsHeldWhenTheWorkbookIsLentAreSavedOnceAndNeverLost) {
+  Connection c;
+  ASSERT_EQ(Open(c), hr::S_OK);
+  ASSERT_TRUE(x.Run(c.ref(), "create table t (v text)"));
+  ASSERT_TRUE(x.Run(c.ref(), "insert into t values ('a')"));  // held, not saved yet
+  std::string before = testing::ReadFile(path);
+  auto lend = [&](bool saves) {
+    return providers::workbook::LendWorkbook(
+        *c.dataSource, path.string(), [&](xls::Workbook& book, const std::string& file) {
+          EXPECT_TRUE(testing::ReadFile(path) == before);  // not saved for the loan
+          EXPECT_TRUE(book.AddSheet(saves ? "saved" : "failed").ok());
+          return saves && book.Save(file).ok();
+        });
+  };
+  auto rows = [&] {
+    Connection r;
+    EXPECT_EQ(Open(r), hr::S_OK);
+    return Select(r.ref(), "select * from t");
+  };
+  ASSERT_TRUE(lend(true));
+  EXPECT_EQ(Sheets(path), (std::vector<std::string>{"Sheet1", "t", "saved"}));
+  EXPECT_EQ(rows(), (Rows{{"a"}}));
+
+  ASSERT_TRUE(x.Run(c.ref(), "insert into t values ('b')"));
+  before = testing::ReadFile(path);
+  ASSERT_TRUE(lend(false));
+  EXPECT_EQ(rows(), (Rows{{"a"}, {"b"}}));  // with the workbook as the borrower left it
+  EXPECT_EQ(Sheets(path), (std::vector<std::string>{"Sheet1", "t", "saved", "failed"}));
+  EXPECT_TRUE(x.Flush(c.ref()));  // nothing left held
 }
 
 }  // namespace

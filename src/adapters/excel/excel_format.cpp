@@ -10,6 +10,7 @@
 #include "adapters/excel/excel_automation.h"
 #include "app/output.h"
 #include "app/workspace.h"
+#include "oledb/operations.h"
 #include "platform/text.h"
 #include "providers/workbook/tables.h"
 #include "providers/workbook/workbook_provider.h"
@@ -227,7 +228,10 @@ bool FormatHeads(Workspace& ws, const std::string& database, const std::vector<s
     }
   }
 
-  // 3. Close the target side; its database name stays.
+  // 3. Close the target side; its database name stays. Rows it still holds
+  // are saved first: closing would drop them quietly when that save fails.
+  if (!ws.target.session.Empty() && !oledb::FlushSession(ui, &ws.target.session, 1))
+    return failed("the records the workbook holds cannot be saved");
   ws.target.session.Reset();
   ws.target.dataSource.Reset();
   ws.target.tree.SetSideMarker(static_cast<int>(DataSourceSide::Reconnecting));

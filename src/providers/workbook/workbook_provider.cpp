@@ -713,11 +713,15 @@ class WorkbookDataSource : public ProviderDataSource {
     // as the file holds it now.
     if (!file_.BeginWrite()) return false;
     WorkbookFile::WriteEnd end{file_};
-    if (file_.dirty && !file_.Save()) return false;
     // The file must be the one the workbook was read from or saved to; an
-    // empty stamp (nothing there, a torn read) matches nothing.
+    // empty stamp (nothing there, a torn read) matches nothing. Rows not
+    // saved yet are not saved here: the save of `use` takes them with its
+    // changes, so the file is written once.
     const FileStamp now = StampOf(path);
-    if (now.empty() || !(now == file_.stamp)) return false;
+    if (now.empty() || !(now == file_.stamp)) {
+      if (file_.dirty) (void)file_.Save();
+      return false;
+    }
     bool same = false;
     try {
       same = use(*file_.book, file_.filePath);
@@ -726,8 +730,15 @@ class WorkbookDataSource : public ProviderDataSource {
     }
     if (same) {
       file_.stamp = StampOf(file_.filePath);
+      file_.dirty = false;
       // What INSERT remembered of the tables is worked out afresh.
       file_.tables = std::make_unique<WorkbookTables>(*file_.book);
+    } else if (file_.dirty) {
+      // Reading the file again would lose the rows it does not hold yet:
+      // they are saved with the workbook as `use` left it, or, when that
+      // fails, stay held for the next flush (which reports the failure).
+      file_.tables = std::make_unique<WorkbookTables>(*file_.book);
+      (void)file_.Save();
     } else {
       file_.Restore();
     }

@@ -74,23 +74,27 @@ std::unique_ptr<oledb::ProviderDataSource> CreateDataSource();
 // provider) holds in memory to `use`, so that a caller that would otherwise
 // close the data source, read the file, change and save it and connect again
 // works on it in place. No statement of the data source runs meanwhile. Rows
-// not saved yet are saved first.
+// not saved yet are lent with the workbook and saved by the save of `use`
+// (the file is written once); when `use` fails they are saved with the
+// workbook as `use` left it, or, when that save fails too, stay held for the
+// next flush (Session::Flush), which reports it.
 //
 // The workbook's lock is held for the length of the loan. A file that another
 // program rewrote since it was read (and that nothing is held for) is read
 // again first, and lent as it is now.
 //
 // Refused (false, `use` not called) when the data source is another
-// provider's or holds no workbook, when the lock cannot be had, when that
-// save fails, or when `path` is not the very file the workbook is read from
-// (another file, or this one moved away): the caller then reads the file
-// itself.
+// provider's or holds no workbook, when the lock cannot be had, or when
+// `path` is not the very file the workbook is read from (another file, or
+// this one moved away; rows not saved yet are saved first then): the caller
+// then reads the file itself.
 //
 // `use` gets the workbook and its absolute path, may move the workbook away
 // and must put it back, and returns true when the file holds the workbook as
-// `use` leaves it (its changes were saved, or it made none). On false the
-// workbook is read from the file again. `use` runs under the data source's
-// lock: it must not wait for another thread.
+// `use` leaves it (it saved it, or it made no change and no rows were
+// pending). On false, with no rows pending, the workbook is read from the
+// file again. `use` runs under the data source's lock: it must not wait for
+// another thread.
 bool LendWorkbook(oledb::DataSource& dataSource, const std::string& path,
                   const std::function<bool(xls::Workbook& book, const std::string& file)>& use);
 
