@@ -59,38 +59,19 @@ bool PoolNeedsPreserve(const detail::PoolText& s) {
   return blank(s[0]) || blank(s[s.size() - 1]);
 }
 
-// A part's bytes made a piece at a time and handed out as the compressor
-// asks for them: what was handed out goes, so that only about a piece is
-// ever held.
-class Pieces {
- public:
-  // `fill` appends the next piece to buf (or sets done).
-  template <class Fill>
-  size_t Take(uint8_t* out, size_t cap, Fill&& fill) {
-    if (pos > 0 && buf.size() - pos < cap) {
-      buf.erase(0, pos);
-      pos = 0;
-    }
-    while (buf.size() - pos < cap && !done)
-      fill();
-    const size_t k = std::min(cap, buf.size() - pos);
-    std::memcpy(out, buf.data() + pos, k);
-    pos += k;
-    return k;
-  }
-  std::string buf;
-  size_t pos = 0;
-  bool done = false;
-};
-
 // A worksheet, made row by row while it is compressed.
 class SheetWriter {
  public:
   SheetWriter(const WorkbookImpl& wb, const SheetModel& m, size_t index)
       : wb_(wb), m_(m), x_(Xlsx(m)), index_(index), prefix_(MainPrefix(x_.root)) {}
 
-  Result<size_t> Produce(uint8_t* out, size_t cap) {
-    return pieces_.Take(out, cap, [this] { Fill(); });
+  // The next piece of the part, about kPiece long; empty at its end. Only
+  // the piece being compressed is held.
+  Result<std::string_view> Next() {
+    buf_.clear();
+    while (!done_ && buf_.size() < kPiece)
+      Fill();
+    return std::string_view(buf_);
   }
 
  private:
@@ -105,7 +86,7 @@ class SheetWriter {
       buf_ += kXmlDeclaration;
       AppendStartTag(x_.root, buf_);
     }
-    while (buf_.size() - pieces_.pos < kPiece) {
+    while (buf_.size() < kPiece) {
       if (inData_) {
         Rows();
         if (inData_) return;
@@ -115,7 +96,7 @@ class SheetWriter {
         buf_ += "</";
         buf_ += x_.root.qname;
         buf_ += '>';
-        pieces_.done = true;
+        done_ = true;
         return;
       }
       const SheetElement& e = x_.elements[next_++];
@@ -304,7 +285,7 @@ class SheetWriter {
 
   void Rows() {
     uint32_t row;
-    while (buf_.size() - pieces_.pos < kPiece) {
+    while (buf_.size() < kPiece) {
       const detail::RowRec* rr = m_.rows.Next(cursor_, row);
       if (!rr) {
         buf_ += "</";
@@ -513,10 +494,9 @@ class SheetWriter {
   const XlsxSheet& x_;
   size_t index_;
   std::string prefix_;
-  Pieces pieces_;
-  std::string& buf_ = pieces_.buf;
+  std::string buf_;
   size_t next_ = 0;
-  bool started_ = false, inData_ = false;
+  bool started_ = false, inData_ = false, done_ = false;
   detail::RowTable::Cursor cursor_;
   std::string rowText_;  // the number of the row being written
 };
@@ -657,7 +637,7 @@ Status XlsxBook::Write(Output& out) const {
     if (!m.modeled) continue;
     sheetWriters.push_back(std::make_unique<SheetWriter>(wb, m, i));
     SheetWriter* w = sheetWriters.back().get();
-    st = z.Add(x.part, [w](uint8_t* b, size_t n) { return w->Produce(b, n); });
+    st = z.AddPieces(x.part, [w] { return w->Next(); });
     if (!x.rels.list.empty()) {
       sheetRels[i] = x.rels.Write();
       add(RelsPartOf(x.part), sheetRels[i]);

@@ -1,6 +1,8 @@
 #include "xls/xlsx/zip.h"
 
+#include <libdeflate.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -275,37 +277,119 @@ struct OutputSource {
   }
 };
 
-// A part whose bytes are made while it is compressed.
+// A part whose bytes are made while it is compressed. It is deflated here
+// and handed to libzip as deflated data with its CRC and size, so that the
+// part's bytes go once through the compressor and nowhere else (libzip's own
+// layers would copy them in small reads and sum them with a slower CRC).
 struct PartSource {
-  ZipWriter::Producer produce;
+  ZipWriter::PieceSource next;
+  int level = 6;
+  z_stream z{};
+  bool started = false;  // deflateInit2 done
+  bool lastIn = false;   // every piece given to deflate
+  bool ended = false;    // the deflate stream is complete
+  std::string_view in;   // what deflate has still to take of the current piece
+  uint32_t crc = 0;
+  uint64_t size = 0, compressed = 0;
   zip_error_t err;
   std::string failure;
+
+  ~PartSource() {
+    if (started) deflateEnd(&z);
+  }
+
+  zip_int64_t Stop(std::string why, int code) {
+    failure = std::move(why);
+    zip_error_set(&err, code, 0);
+    return -1;
+  }
+
+  zip_int64_t Start() {
+    // Raw deflate with libzip's own parameters (a 32 KiB window, the largest
+    // hash memory), so that a part compresses as it always has.
+    if (deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, MAX_MEM_LEVEL, Z_DEFAULT_STRATEGY) != Z_OK)
+      return Stop("not enough memory to compress a part", ZIP_ER_MEMORY);
+    started = true;
+    return 0;
+  }
+
+  // Fills `out` with up to `len` deflated bytes; their count, or -1.
+  zip_int64_t Read(uint8_t* out, zip_uint64_t len) {
+    if (ended || len == 0) return 0;
+    z.next_out = out;
+    z.avail_out = static_cast<uInt>(std::min<zip_uint64_t>(len, UINT32_MAX));
+    const uInt wanted = z.avail_out;
+    while (z.avail_out > 0 && !ended) {
+      if (in.empty() && !lastIn) {
+        auto piece = next();
+        if (!piece) return Stop(piece.message(), ZIP_ER_INTERNAL);
+        in = *piece;
+        if (in.empty()) {
+          lastIn = true;
+        } else {
+          crc = libdeflate_crc32(crc, in.data(), in.size());
+          size += in.size();
+        }
+      }
+      const uInt take = static_cast<uInt>(std::min<size_t>(in.size(), UINT32_MAX));
+      z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+      z.avail_in = take;
+      const int rc = deflate(&z, lastIn ? Z_FINISH : Z_NO_FLUSH);
+      in.remove_prefix(take - z.avail_in);
+      if (rc == Z_STREAM_END) {
+        ended = true;
+      } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
+        return Stop("a part cannot be compressed", ZIP_ER_INTERNAL);
+      }
+    }
+    const zip_uint64_t k = wanted - z.avail_out;
+    compressed += k;
+    return static_cast<zip_int64_t>(k);
+  }
 
   static zip_int64_t Callback(void* u, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
     auto* s = static_cast<PartSource*>(u);
     switch (cmd) {
       case ZIP_SOURCE_SUPPORTS:
-        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
-                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
-                                              ZIP_SOURCE_SUPPORTS, -1);
+        return zip_source_make_command_bitmap(
+            ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR,
+            ZIP_SOURCE_FREE, ZIP_SOURCE_SUPPORTS, ZIP_SOURCE_GET_FILE_ATTRIBUTES, -1);
       case ZIP_SOURCE_STAT: {
+        // Deflated data; its sizes and CRC once it has all been read.
         auto* st = static_cast<zip_stat_t*>(data);
         zip_stat_init(st);
+        st->valid |= ZIP_STAT_COMP_METHOD;
+        st->comp_method = ZIP_CM_DEFLATE;
+        if (s->ended) {
+          st->valid |= ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC;
+          st->size = s->size;
+          st->comp_size = s->compressed;
+          st->crc = s->crc;
+        }
         return sizeof(*st);
       }
+      case ZIP_SOURCE_GET_FILE_ATTRIBUTES: {
+        // What libzip's own deflate states: the version deflate needs and
+        // the bits that tell a fast or a maximal compression.
+        if (len < sizeof(zip_file_attributes_t)) {
+          zip_error_set(&s->err, ZIP_ER_INVAL, 0);
+          return -1;
+        }
+        auto* a = static_cast<zip_file_attributes_t*>(data);
+        a->valid |=
+            ZIP_FILE_ATTRIBUTES_VERSION_NEEDED | ZIP_FILE_ATTRIBUTES_GENERAL_PURPOSE_BIT_FLAGS;
+        a->version_needed = 20;
+        a->general_purpose_bit_mask = 0x0006;
+        a->general_purpose_bit_flags = s->level < 3 ? 2 << 1 : s->level > 7 ? 1 << 1 : 0;
+        return 0;
+      }
       case ZIP_SOURCE_OPEN:
+        return s->started ? 0 : s->Start();
       case ZIP_SOURCE_CLOSE:
       case ZIP_SOURCE_FREE:
         return 0;
-      case ZIP_SOURCE_READ: {
-        auto got = s->produce(static_cast<uint8_t*>(data), len);
-        if (!got) {
-          s->failure = got.message();
-          zip_error_set(&s->err, ZIP_ER_INTERNAL, 0);
-          return -1;
-        }
-        return static_cast<zip_int64_t>(*got);
-      }
+      case ZIP_SOURCE_READ:
+        return s->Read(static_cast<uint8_t*>(data), len);
       case ZIP_SOURCE_ERROR:
         return zip_error_to_data(&s->err, data, len);
       default:
@@ -376,9 +460,24 @@ Status ZipWriter::Add(const std::string& name, std::string_view bytes, int level
 }
 
 Status ZipWriter::Add(const std::string& name, Producer producer, int level) {
+  // The producer's bytes are asked for a buffer at a time.
+  auto buf = std::make_shared<std::vector<uint8_t>>(kPiece);
+  return AddPieces(
+      name,
+      [producer = std::move(producer), buf]() -> Result<std::string_view> {
+        auto got = producer(buf->data(), buf->size());
+        if (!got) return got.error();
+        return std::string_view(reinterpret_cast<const char*>(buf->data()),
+                                std::min(*got, buf->size()));
+      },
+      level);
+}
+
+Status ZipWriter::AddPieces(const std::string& name, PieceSource pieces, int level) {
   if (!impl_->za) return Fail(impl_->failure);
   auto part = std::make_unique<PartSource>();
-  part->produce = std::move(producer);
+  part->next = std::move(pieces);
+  part->level = std::clamp(level <= 0 ? 1 : level, 1, 9);
   zip_error_init(&part->err);
   zip_source_t* src = zip_source_function(impl_->za, PartSource::Callback, part.get());
   impl_->parts.push_back(std::move(part));
