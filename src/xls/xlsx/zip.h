@@ -76,10 +76,12 @@ class ZipWriter {
   ZipWriter(const ZipWriter&) = delete;
   ZipWriter& operator=(const ZipWriter&) = delete;
 
-  // `level` of deflate, 1 to 9; by default 1 for large parts (sheets are
-  // most of a save's time) and 6 for the others.
+  // `level` of deflate, 1 to 9; by default 1 for large parts and 6 for the
+  // others.
   Status Add(const std::string& name, std::string_view bytes, int level = 0);
-  Status Add(const std::string& name, Producer producer, int level = 0);
+  // A part made as it is written (a sheet: most of a save's time); by
+  // default deflated at the fastest level.
+  Status Add(const std::string& name, Producer producer, int level = 1);
   // Writes everything; the output then holds the whole package.
   Status Finish();
 
