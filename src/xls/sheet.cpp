@@ -150,6 +150,11 @@ std::string Grouped(uint64_t n) {
               ColumnName(wb.limits.columns - 1) + ")");
 }
 
+[[gnu::noinline, gnu::cold]] Status TooLong(uint32_t row, uint32_t col, size_t length) {
+  return Fail("cell " + Where(row, col) + ": a text of " + std::to_string(length) +
+              " characters is longer than a cell holds (32,767)");
+}
+
 inline Status CheckCell(const WorkbookImpl& wb, const SheetModel& m, uint32_t row, uint32_t col) {
   if (m.modeled && row < wb.limits.rows && col < wb.limits.columns) [[likely]]
     return {};
@@ -326,19 +331,27 @@ Status Sheet::SetNumber(uint32_t row, uint32_t col, double v) {
 
 Status Sheet::SetText(uint32_t row, uint32_t col, std::string_view utf8) {
   if (auto st = CheckCell(*wb_, *m_, row, col); !st) return st;
-  std::u16string& t = wb_->scratch;
-  size_t bad = 0;
-  if (!Utf8ToUtf16(utf8, t, &bad))
-    return Fail("cell " + Where(row, col) + ": the text is not valid UTF-8 (at byte " +
-                std::to_string(bad) + ")");
-  if (t.size() > kMaxTextLength)
-    return Fail("cell " + Where(row, col) + ": a text of " + std::to_string(t.size()) +
-                " characters is longer than a cell holds (32,767)");
-  if (auto st = CheckArrays(*m_, row, col); !st) return st;
   // An .xlsx save writes each text in its cell, and nothing merges equal
   // texts there: they are shared as they come. (An .xls save merges them
   // in its string table.)
-  auto idx = wb_->fileFormat == FileFormat::kXlsx ? wb_->sst.AddShared(t) : wb_->sst.Add(t);
+  const bool shared = wb_->fileFormat == FileFormat::kXlsx;
+  Result<uint32_t> idx = 0u;
+  // Most texts are ASCII or Latin-1: they go into the pool one byte a
+  // character without a UTF-16 copy.
+  if (const auto narrow = Utf8AsLatin1(utf8, wb_->narrowScratch)) {
+    if (narrow->size() > kMaxTextLength) return TooLong(row, col, narrow->size());
+    if (auto st = CheckArrays(*m_, row, col); !st) return st;
+    idx = shared ? wb_->sst.AddSharedNarrow(*narrow) : wb_->sst.AddNarrow(*narrow);
+  } else {
+    std::u16string& t = wb_->scratch;
+    size_t bad = 0;
+    if (!Utf8ToUtf16(utf8, t, &bad))
+      return Fail("cell " + Where(row, col) + ": the text is not valid UTF-8 (at byte " +
+                  std::to_string(bad) + ")");
+    if (t.size() > kMaxTextLength) return TooLong(row, col, t.size());
+    if (auto st = CheckArrays(*m_, row, col); !st) return st;
+    idx = shared ? wb_->sst.AddShared(t) : wb_->sst.Add(t);
+  }
   if (!idx) return idx.error();
   CellRec c;
   c.kind = CellKind::kText;
