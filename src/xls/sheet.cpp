@@ -174,6 +174,7 @@ uint16_t DefaultXf(const WorkbookImpl& wb, const SheetModel& m, const detail::Ro
     xf = rr->xf;
   else if (m.cols[col].set)
     xf = m.cols[col].xf;
+  if (xf == 0) return 0;  // the first format, or none when there are none
   const size_t formats = wb.book->formatCount();
   if (xf >= formats) xf = formats > fallback ? fallback : 0;
   return xf;

@@ -11,8 +11,8 @@ namespace migrator::xls::xlsx {
 
 namespace {
 
-constexpr const char* kListNames[] = {"numFmts", "fonts",        "fills",
-                                      "borders", "cellStyleXfs", "cellXfs"};
+constexpr std::string_view kListNames[] = {"numFmts", "fonts",        "fills",
+                                           "borders", "cellStyleXfs", "cellXfs"};
 // The style sheet's children in the order the format wants them.
 constexpr const char* kOrder[] = {"numFmts",      "fonts",   "fills",      "borders",
                                   "cellStyleXfs", "cellXfs", "cellStyles", "dxfs",
@@ -144,7 +144,7 @@ std::string Styles::Write() const {
   // The counts follow the lists.
   for (auto& c : root.children) {
     if (c.isText() || c.uri != ns::kMain) continue;
-    for (const char* l : kListNames)
+    for (std::string_view l : kListNames)
       if (c.local == l) {
         size_t n = 0;
         for (const auto& k : c.children)
