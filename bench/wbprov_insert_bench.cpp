@@ -6,9 +6,10 @@
 // the workbook) and prints rows per second with the save included, the time
 // of each phase, the parser's own rate, the file size and the peak memory.
 //
-//   wbprov_insert_bench [ROWS] [DIRECTORY] [provider]
+//   wbprov_insert_bench [ROWS] [DIRECTORY] [provider] [xlsx]
 //
-// With "provider" only the provider's run is made (for a profiler).
+// With "provider" only the provider's run is made (for a profiler); with
+// "xlsx" the workbook is an .xlsx file (up to 1,048,575 rows).
 
 #include <sys/resource.h>
 #include <time.h>
@@ -58,11 +59,16 @@ int main(int argc, char** argv) {
   const int rows = argc > 1 ? std::atoi(argv[1]) : 65535;
   const std::filesystem::path dir =
       argc > 2 ? std::filesystem::path(argv[2]) : std::filesystem::temp_directory_path();
-  const std::filesystem::path path = dir / "wbprov_insert_bench.xls";
-  const bool providerOnly = argc > 3 && std::string(argv[3]) == "provider";
+  bool providerOnly = false, xlsx = false;
+  for (int a = 3; a < argc; ++a) {
+    providerOnly = providerOnly || std::string(argv[a]) == "provider";
+    xlsx = xlsx || std::string(argv[a]) == "xlsx";
+  }
+  const std::string ext = xlsx ? ".xlsx" : ".xls";
+  const std::filesystem::path path = dir / ("wbprov_insert_bench" + ext);
 
   {
-    auto book = xls::Workbook::New();
+    auto book = xls::Workbook::New(xlsx ? xls::FileFormat::kXlsx : xls::FileFormat::kXls);
     if (!book.AddSheet("Sheet1") || !book.Save(path.string())) {
       std::fprintf(stderr, "cannot write %s\n", path.c_str());
       return 1;
@@ -146,7 +152,7 @@ int main(int argc, char** argv) {
     std::vector<providers::workbook::Statement> parsed(statements.size());
     for (std::size_t i = 0; i < statements.size(); ++i)
       (void)providers::workbook::ParseStatement(statements[i], parsed[i]);
-    auto book = xls::Workbook::New();
+    auto book = xls::Workbook::New(xlsx ? xls::FileFormat::kXlsx : xls::FileFormat::kXls);
     (void)book.AddSheet("bench");
     Watch w;
     for (std::uint32_t c = 0; c < 10; ++c)
@@ -158,7 +164,7 @@ int main(int argc, char** argv) {
     }
     const double cellsWall = w.Wall(), cellsCpu = w.Cpu();
     Watch ws;
-    const auto engineFile = dir / "wbprov_insert_bench_engine.xls";
+    const auto engineFile = dir / ("wbprov_insert_bench_engine" + ext);
     if (!book.Save(engineFile.string())) return 1;
     const double saveWall = ws.Wall(), saveCpu = ws.Cpu();
     std::filesystem::remove(engineFile);

@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev libgl-dev
   unixodbc unixodbc-dev odbc-mariadb libmariadb-dev
   mariadb-server mariadb-client
-  libpcre2-dev libzip-dev libexpat1-dev libisal-dev
+  libpcre2-dev libzip-dev libexpat1-dev zlib1g-dev libisal-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   python3 python3-xlrd python3-xlwt python3-openpyxl python3-xlsxwriter python3-mysqldb

@@ -50,8 +50,10 @@ HRESULT Guarded(ErrorRecords& errors, F&& call) {
 
 // Keeps the records of a failing call only; a successful call clears them.
 void Leave(ErrorStore& store, HRESULT h, ErrorRecords records) {
-  if (hr::Succeeded(h)) records.clear();
-  store.Set(std::move(records));
+  if (hr::Succeeded(h))
+    store.Clear();
+  else
+    store.Set(std::move(records));
 }
 
 HRESULT NoTransactions(ErrorRecords& errors) {

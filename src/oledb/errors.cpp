@@ -16,6 +16,7 @@ void ErrorStore::Set(ErrorRecords records) {
   } else {
     byThread_.emplace_back(self, std::move(records));
   }
+  held_.store(byThread_.size(), std::memory_order_release);
 }
 
 std::optional<ErrorRecords> ErrorStore::Get() const {

@@ -7,6 +7,7 @@
 // same object from the same thread replaces them. A caller reads them right
 // after the failing call, on the thread that made it, with ErrorDescription.
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -34,13 +35,18 @@ class ErrorStore {
  public:
   // Replaces the calling thread's records; empty records clear them.
   void Set(ErrorRecords records);
-  void Clear() { Set({}); }
+  // Every successful call clears: when no thread has records there is
+  // nothing to take the lock for.
+  void Clear() {
+    if (held_.load(std::memory_order_acquire) != 0) Set({});
+  }
   // The calling thread's records, or nothing when the last call left none.
   std::optional<ErrorRecords> Get() const;
 
  private:
   mutable std::mutex m_;
   std::vector<std::pair<std::thread::id, ErrorRecords>> byThread_;
+  std::atomic<size_t> held_{0};  // byThread_.size(), for Clear
 };
 
 // What the error-record reader asks of an object (ISupportErrorInfo and the

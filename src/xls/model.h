@@ -316,7 +316,9 @@ struct WorkbookImpl {
   uint16_t activeSheet = 0;
   bool selectionDirty = false;  // re-mark the active sheet's tab on save
 
-  std::u16string scratch;  // reused conversion buffer
+  // Reused conversion buffers.
+  std::u16string scratch;
+  std::string narrowScratch;
 
   SheetModel& model(size_t i) { return *sheets[i]->m_; }
   const SheetModel& model(size_t i) const { return *sheets[i]->m_; }

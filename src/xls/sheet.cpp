@@ -44,8 +44,9 @@ RowRec& RowTable::At(uint32_t r) {
   return *it;
 }
 
-void SetCellRaw(SheetModel& s, uint32_t row, const CellRec& c) {
-  auto& cells = s.rows.At(row).cells;
+// SetCellRaw into the row's record (rows.At(row)).
+void SetCellIn(SheetModel& s, RowRec& rr, uint32_t row, const CellRec& c) {
+  auto& cells = rr.cells;
   if (cells.empty() || cells.back().col < c.col) {
     cells.push_back(c);
   } else {
@@ -67,6 +68,10 @@ void SetCellRaw(SheetModel& s, uint32_t row, const CellRec& c) {
       s.used.lastCol = std::max<uint32_t>(s.used.lastCol, c.col);
     }
   }
+}
+
+void SetCellRaw(SheetModel& s, uint32_t row, const CellRec& c) {
+  SetCellIn(s, s.rows.At(row), row, c);
 }
 
 Status SetCellValue(WorkbookImpl& wb, CellRec& c, const Value& v) {
@@ -150,20 +155,26 @@ std::string Grouped(uint64_t n) {
               ColumnName(wb.limits.columns - 1) + ")");
 }
 
+[[gnu::noinline, gnu::cold]] Status TooLong(uint32_t row, uint32_t col, size_t length) {
+  return Fail("cell " + Where(row, col) + ": a text of " + std::to_string(length) +
+              " characters is longer than a cell holds (32,767)");
+}
+
 inline Status CheckCell(const WorkbookImpl& wb, const SheetModel& m, uint32_t row, uint32_t col) {
   if (m.modeled && row < wb.limits.rows && col < wb.limits.columns) [[likely]]
     return {};
   return CellRefusal(wb, m, row, col);
 }
 
-uint16_t DefaultXf(const WorkbookImpl& wb, const SheetModel& m, uint32_t row, uint32_t col) {
+uint16_t DefaultXf(const WorkbookImpl& wb, const SheetModel& m, const detail::RowRec* rr,
+                   uint32_t col) {
   const uint16_t fallback = wb.book->DefaultXf();
   uint16_t xf = fallback;
-  const detail::RowRec* rr = m.rows.Find(row);
   if (rr && rr->hasInfo && (rr->flags & detail::kRowHasFormat))
     xf = rr->xf;
   else if (m.cols[col].set)
     xf = m.cols[col].xf;
+  if (xf == 0) return 0;  // the first format, or none when there are none
   const size_t formats = wb.book->formatCount();
   if (xf >= formats) xf = formats > fallback ? fallback : 0;
   return xf;
@@ -179,29 +190,35 @@ Status CheckArrays(const SheetModel& m, uint32_t row, uint32_t col) {
 
 Status Put(WorkbookImpl& wb, SheetModel& m, uint32_t row, uint32_t col, CellRec c) {
   if (auto st = CheckCell(wb, m, row, col); !st) return st;
-  if (auto st = CheckArrays(m, row, col); !st) return st;
-  if (CellRec* old = FindCell(m, row, col)) {
+  if (!m.arrays.empty())
+    if (auto st = CheckArrays(m, row, col); !st) return st;
+  // A cell after the last one of its row (rows filled left to right) is new.
+  detail::RowRec* rr = m.rows.Find(row);
+  const bool appended = rr && (rr->cells.empty() || rr->cells.back().col < col);
+  if (CellRec* old = appended ? nullptr : FindCell(m, row, col)) {
     CellRec prev = *old;
     if (prev.kind == CellKind::kFormula)
       if (auto st = m.part->ReleaseFormula(wb, m, row, col, prev); !st) return st;
     c.xf = prev.xf;
+    c.col = static_cast<uint16_t>(col);
+    detail::SetCellRaw(m, row, c);
   } else {
-    c.xf = DefaultXf(wb, m, row, col);
+    c.xf = DefaultXf(wb, m, rr, col);
     // Rows of a table tend to span the columns of the row above: room for
     // them, empty cells (NULLs) included, so that a row fuller than the one
     // above is not given twice the room it needs; a sparse row above gives at
     // most twice its cells.
-    detail::RowRec& rr = m.rows.At(row);
-    if (rr.cells.empty() && row > 0) {
+    if (!rr) rr = &m.rows.At(row);
+    if (rr->cells.empty() && row > 0) {
       const detail::RowRec* above = m.rows.Find(row - 1);
       if (above && above->cells.size() > 1) {
         const size_t span = above->cells.back().col - above->cells.front().col + 1u;
-        rr.cells.reserve(std::min(span, 2 * above->cells.size()));
+        rr->cells.reserve(std::min(span, 2 * above->cells.size()));
       }
     }
+    c.col = static_cast<uint16_t>(col);
+    detail::SetCellIn(m, *rr, row, c);
   }
-  c.col = static_cast<uint16_t>(col);
-  detail::SetCellRaw(m, row, c);
   if (m.cellHook) m.part->CellChanged(row, col);
   return {};
 }
@@ -326,19 +343,29 @@ Status Sheet::SetNumber(uint32_t row, uint32_t col, double v) {
 
 Status Sheet::SetText(uint32_t row, uint32_t col, std::string_view utf8) {
   if (auto st = CheckCell(*wb_, *m_, row, col); !st) return st;
-  std::u16string& t = wb_->scratch;
-  size_t bad = 0;
-  if (!Utf8ToUtf16(utf8, t, &bad))
-    return Fail("cell " + Where(row, col) + ": the text is not valid UTF-8 (at byte " +
-                std::to_string(bad) + ")");
-  if (t.size() > kMaxTextLength)
-    return Fail("cell " + Where(row, col) + ": a text of " + std::to_string(t.size()) +
-                " characters is longer than a cell holds (32,767)");
-  if (auto st = CheckArrays(*m_, row, col); !st) return st;
   // An .xlsx save writes each text in its cell, and nothing merges equal
   // texts there: they are shared as they come. (An .xls save merges them
   // in its string table.)
-  auto idx = wb_->fileFormat == FileFormat::kXlsx ? wb_->sst.AddShared(t) : wb_->sst.Add(t);
+  const bool shared = wb_->fileFormat == FileFormat::kXlsx;
+  Result<uint32_t> idx = 0u;
+  // Most texts are ASCII or Latin-1: they go into the pool one byte a
+  // character without a UTF-16 copy.
+  if (const auto narrow = Utf8AsLatin1(utf8, wb_->narrowScratch)) {
+    if (narrow->size() > kMaxTextLength) return TooLong(row, col, narrow->size());
+    if (!m_->arrays.empty())
+      if (auto st = CheckArrays(*m_, row, col); !st) return st;
+    idx = shared ? wb_->sst.AddSharedNarrow(*narrow) : wb_->sst.AddNarrow(*narrow);
+  } else {
+    std::u16string& t = wb_->scratch;
+    size_t bad = 0;
+    if (!Utf8ToUtf16(utf8, t, &bad))
+      return Fail("cell " + Where(row, col) + ": the text is not valid UTF-8 (at byte " +
+                  std::to_string(bad) + ")");
+    if (t.size() > kMaxTextLength) return TooLong(row, col, t.size());
+    if (!m_->arrays.empty())
+      if (auto st = CheckArrays(*m_, row, col); !st) return st;
+    idx = shared ? wb_->sst.AddShared(t) : wb_->sst.Add(t);
+  }
   if (!idx) return idx.error();
   CellRec c;
   c.kind = CellKind::kText;

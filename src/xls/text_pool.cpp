@@ -129,29 +129,57 @@ Result<uint32_t> SharedStrings::Add(const PoolText& s) {
   return Push(off, static_cast<uint32_t>(s.size()) | (s.wide() ? kWide : 0), {}, {});
 }
 
-Result<uint32_t> SharedStrings::AddShared(std::u16string_view s) {
-  if (s.size() > kShortText) return Add(s);
+Result<uint32_t> SharedStrings::AddNarrow(std::string_view latin1) {
+  uint32_t off;
+  char* p = latin1.size() < kWide / 2 ? Room(latin1.size(), false, off) : nullptr;
+  if (!p || entries_.size() >= 0xFFFFFFF0ull) return Fail("the workbook holds too much text");
+  std::memcpy(p, latin1.data(), latin1.size());
+  changed_ = true;
+  return Push(off, static_cast<uint32_t>(latin1.size()), {}, {});
+}
+
+template <typename Adder>
+Result<uint32_t> SharedStrings::Shared(std::string_view bytes, bool wide, Adder add) {
   if (!shortSlots_) shortSlots_ = std::make_unique<uint64_t[]>(kShortSlots);
   // A set of kWays slots per hash, the text met last first: a text not
   // found pushes out the one met longest ago, so that the table keeps what
   // recurs while unique texts (keys, amounts, times) pass through it.
-  const uint32_t h = Hash(BytesOf(s));
+  const uint32_t h = Hash(bytes, wide);
   uint64_t* set = &shortSlots_[(h & (kShortSlots - 1)) & ~size_t{kWays - 1}];
   for (size_t w = 0; w < kWays && set[w] != 0; ++w) {
     const uint64_t slot = set[w];
     const uint32_t e = static_cast<uint32_t>(slot) - 1;
-    if ((slot >> 32) == h && Text(e) == s) {
+    if ((slot >> 32) != h) continue;
+    const PoolText t = Text(e);
+    if (t.wide() == wide && t.bytes() == bytes) {
       std::move_backward(set, set + w, set + w + 1);
       set[0] = slot;
       return e;
     }
   }
-  auto added = Add(s);
+  auto added = add();
   if (added) {
     std::move_backward(set, set + kWays - 1, set + kWays);
     set[0] = (static_cast<uint64_t>(h) << 32) | (*added + 1ull);
   }
   return added;
+}
+
+Result<uint32_t> SharedStrings::AddShared(std::u16string_view s) {
+  if (s.size() > kShortText) return Add(s);
+  // A text is kept in one form, and looked up in it.
+  if (Narrow(s)) {
+    char narrow[kShortText];
+    for (size_t i = 0; i < s.size(); ++i)
+      narrow[i] = static_cast<char>(s[i]);
+    return AddSharedNarrow({narrow, s.size()});
+  }
+  return Shared(BytesOf(s), true, [&] { return Add(s); });
+}
+
+Result<uint32_t> SharedStrings::AddSharedNarrow(std::string_view latin1) {
+  if (latin1.size() > kShortText) return AddNarrow(latin1);
+  return Shared(latin1, false, [&] { return AddNarrow(latin1); });
 }
 
 const std::vector<uint32_t, BigAlloc<uint32_t>>& SharedStrings::FirstEqual() const {

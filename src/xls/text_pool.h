@@ -72,11 +72,15 @@ class SharedStrings {
   // Adds a plain string.
   Result<uint32_t> Add(std::u16string_view s);
   Result<uint32_t> Add(const PoolText& s);
+  // The same for a text whose characters are all below U+0100, given as
+  // their Latin-1 bytes.
+  Result<uint32_t> AddNarrow(std::string_view latin1);
   // The same, but a short text met lately gives the entry it has already:
   // a column of a few values (a status, a category) then holds each once.
   // The table of short texts is bounded: texts that recur stay in it, while
   // those met once give way to newer ones.
   Result<uint32_t> AddShared(std::u16string_view s);
+  Result<uint32_t> AddSharedNarrow(std::string_view latin1);
   // Adds an entry as read, with optional runs and phonetic data.
   uint32_t AddLoaded(std::u16string_view s, Bytes runs, Bytes ext);
   // Room for `n` UTF-16 units of an entry being read (nullptr when the
@@ -127,6 +131,9 @@ class SharedStrings {
   // Room for `bytes` in a chunk, at an even offset when `even`.
   char* Room(size_t bytes, bool even, uint32_t& offset);
   uint32_t Push(uint32_t off, uint32_t len, Bytes runs, Bytes ext);
+  // AddShared's lookup of a text's bytes in its form (hashed as Hash(PoolText)).
+  template <typename Add>
+  Result<uint32_t> Shared(std::string_view bytes, bool wide, Add add);
 
   struct ChunkFree {
     void operator()(char* p) const { BigFree(p, kChunk); }

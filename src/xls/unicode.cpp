@@ -5,6 +5,35 @@
 
 namespace migrator::xls {
 
+std::optional<std::string_view> Utf8AsLatin1(std::string_view in, std::string& scratch) {
+  const auto* s = reinterpret_cast<const unsigned char*>(in.data());
+  const size_t n = in.size();
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, s + i, 8);
+    if (word & 0x8080808080808080ull) break;
+  }
+  while (i < n && s[i] < 0x80)
+    ++i;
+  if (i == n) return in;
+  // Two-byte sequences led by C2 or C3 are U+0080..U+00FF.
+  scratch.assign(in.data(), i);
+  while (i < n) {
+    const unsigned char c = s[i];
+    if (c < 0x80) {
+      scratch += static_cast<char>(c);
+      ++i;
+    } else if ((c == 0xC2 || c == 0xC3) && i + 1 < n && (s[i + 1] & 0xC0) == 0x80) {
+      scratch += static_cast<char>(((c & 0x1F) << 6) | (s[i + 1] & 0x3F));
+      i += 2;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return std::string_view(scratch);
+}
+
 bool Utf8ToUtf16(std::string_view in, std::u16string& out, size_t* badOffset) {
   const auto* s = reinterpret_cast<const unsigned char*>(in.data());
   const size_t n = in.size();

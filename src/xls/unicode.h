@@ -4,6 +4,7 @@
 // defined names.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,10 @@ namespace migrator::xls {
 // Converts UTF-8 to UTF-16 into `out` (replacing its content). Returns false
 // on malformed input and sets *badOffset to the byte offset of the fault.
 bool Utf8ToUtf16(std::string_view in, std::u16string& out, size_t* badOffset = nullptr);
+// The text as Latin-1 bytes when it is valid UTF-8 whose characters are all
+// below U+0100: `in` itself when it is ASCII, else decoded into `scratch`.
+// Nothing for any other text (Utf8ToUtf16 then says whether it is valid).
+std::optional<std::string_view> Utf8AsLatin1(std::string_view in, std::string& scratch);
 
 // Converts UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view in);

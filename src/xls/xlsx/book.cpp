@@ -5,6 +5,7 @@
 #include "xls/xlsx/book.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "xls/unicode.h"
 
@@ -467,12 +468,32 @@ Status XlsxBook::DefineName(std::string_view name, std::u16string_view wide, siz
 
 Status XlsxBook::MoveNameArea(size_t index, size_t sheet, const Range& area) {
   DefinedNameEntry& n = names[index];
+  const std::u16string& sheetName = wb_.model(sheet).name;
+  DefinedNameEntry::Moved& m = n.moved;
+  if (m.lastRowAt && area.firstRow == m.area.firstRow && area.firstCol == m.area.firstCol &&
+      area.lastCol == m.area.lastCol &&
+      !(area.firstRow == area.lastRow && area.firstCol == area.lastCol) && n.text == m.text &&
+      sheetName == m.sheet) {
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, area.lastRow + 1ull).ptr;
+    n.text.replace(m.lastRowAt, std::string::npos, digits, static_cast<size_t>(end - digits));
+    m.text = n.text;
+    m.area = area;
+    return {};
+  }
   auto ref = ParseAreaFormula(n.text, wb_.limits);
   std::u16string named;
-  if (!ref || !Utf8ToUtf16(ref->sheet, named) || !EqualsIgnoreCase(named, wb_.model(sheet).name))
+  if (!ref || !Utf8ToUtf16(ref->sheet, named) || !EqualsIgnoreCase(named, sheetName))
     return Fail("the defined name " + std::to_string(index + 1) +
                 " is not a block of cells of sheet " + std::to_string(sheet + 1));
-  n.text = QuoteSheetName(Utf16ToUtf8(wb_.model(sheet).name)) + "!" + RangeName(area, true);
+  n.text = QuoteSheetName(Utf16ToUtf8(sheetName)) + "!" + RangeName(area, true);
+  m = {};
+  if (area.firstRow != area.lastRow || area.firstCol != area.lastCol) {
+    m.text = n.text;
+    m.sheet = sheetName;
+    m.area = area;
+    m.lastRowAt = n.text.size() - std::to_string(area.lastRow + 1ull).size();
+  }
   return {};
 }
 

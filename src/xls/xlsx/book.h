@@ -105,6 +105,15 @@ struct DefinedNameEntry {
   std::optional<uint32_t> localSheetId;  // the sheet of a sheet-level name
   std::string text;                      // the formula, without "="
   XmlNode node;                          // the element's other attributes
+  // What the last move of the name's area wrote, while `text` is still that:
+  // a table's name moves down with every row added to it, and the next move
+  // then rewrites only the number of the last row (at lastRowAt).
+  struct Moved {
+    std::string text;
+    std::u16string sheet;
+    Range area;
+    size_t lastRowAt = 0;  // 0: not a two-cell block, nothing kept
+  } moved;
 };
 
 // A part of the package the engine does not model: carried over as read.

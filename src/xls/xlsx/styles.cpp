@@ -11,8 +11,8 @@ namespace migrator::xls::xlsx {
 
 namespace {
 
-constexpr const char* kListNames[] = {"numFmts", "fonts",        "fills",
-                                      "borders", "cellStyleXfs", "cellXfs"};
+constexpr std::string_view kListNames[] = {"numFmts", "fonts",        "fills",
+                                           "borders", "cellStyleXfs", "cellXfs"};
 // The style sheet's children in the order the format wants them.
 constexpr const char* kOrder[] = {"numFmts",      "fonts",   "fills",      "borders",
                                   "cellStyleXfs", "cellXfs", "cellStyles", "dxfs",
@@ -144,7 +144,7 @@ std::string Styles::Write() const {
   // The counts follow the lists.
   for (auto& c : root.children) {
     if (c.isText() || c.uri != ns::kMain) continue;
-    for (const char* l : kListNames)
+    for (std::string_view l : kListNames)
       if (c.local == l) {
         size_t n = 0;
         for (const auto& k : c.children)
@@ -194,7 +194,6 @@ Result<uint16_t> Styles::FindOrAdd(List l, XmlNode node) {
   WriteNode(node, key);
   XmlNode& list = Edit(l);
   auto& index = index_[l];
-  dateXf_.clear();
   if (index.empty())
     for (size_t i = 0; i < list.children.size() && i < 0xFFFF; ++i) {
       std::string k;
@@ -207,6 +206,7 @@ Result<uint16_t> Styles::FindOrAdd(List l, XmlNode node) {
   const auto i = static_cast<uint16_t>(list.children.size());
   list.children.push_back(std::move(node));
   index.emplace(std::move(key), i);
+  dateXf_.clear();
   return i;
 }
 
@@ -436,6 +436,8 @@ XmlNode& AlignmentOf(XmlNode& xf, const std::string& prefix) {
 }  // namespace
 
 Result<uint16_t> Styles::WithNumberFormat(uint16_t index, std::string_view code) {
+  for (const WithFormat& w : withFormat_)
+    if (w.xf == index && w.code == code) return w.result;
   const XmlNode* base = Item(kCellXfs, index);
   if (!base) return Fail("there is no cell format " + std::to_string(index));
   auto id = NumberFormatId(code);
@@ -443,7 +445,13 @@ Result<uint16_t> Styles::WithNumberFormat(uint16_t index, std::string_view code)
   XmlNode xf = *Item(kCellXfs, index);
   xf.SetAttr("numFmtId", std::to_string(*id));
   xf.SetAttr("applyNumberFormat", "1");
-  return FindOrAdd(kCellXfs, std::move(xf));
+  auto result = FindOrAdd(kCellXfs, std::move(xf));
+  if (result) {
+    constexpr size_t kKept = 32;
+    if (withFormat_.size() == kKept) withFormat_.erase(withFormat_.begin());
+    withFormat_.push_back({index, std::string(code), *result});
+  }
+  return result;
 }
 
 Result<uint16_t> Styles::Formatted(uint16_t index, const RowFormat& f, bool lastCol) {

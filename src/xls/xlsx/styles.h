@@ -48,6 +48,14 @@ class Styles {
   std::string main_;  // the prefix of the main namespace ("x:" or "")
   mutable std::unordered_map<std::string, uint16_t> index_[kLists];
   mutable std::vector<int8_t> dateXf_;  // by cell format: -1 not known yet, 0, 1
+  // WithNumberFormat's answers: every date cell of a table asks the same.
+  // Formats are only ever added, so an answer stays true.
+  struct WithFormat {
+    uint16_t xf;
+    std::string code;
+    uint16_t result;
+  };
+  std::vector<WithFormat> withFormat_;
 };
 
 }  // namespace migrator::xls::xlsx

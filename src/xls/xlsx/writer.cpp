@@ -3,7 +3,9 @@
 // others as they were read.
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <memory>
 #include <type_traits>
 
 #include "xls/unicode.h"
@@ -59,28 +61,68 @@ bool PoolNeedsPreserve(const detail::PoolText& s) {
   return blank(s[0]) || blank(s[s.size() - 1]);
 }
 
-// A part's bytes made a piece at a time and handed out as the compressor
-// asks for them: what was handed out goes, so that only about a piece is
-// ever held.
-class Pieces {
+// The bytes of a piece of a part. Cells are written through a pointer into
+// room made for their longest form, then trimmed to what was written: no
+// per-character bookkeeping, and no bytes cleared first.
+class Buffer {
  public:
-  // `fill` appends the next piece to buf (or sets done).
-  template <class Fill>
-  size_t Take(uint8_t* out, size_t cap, Fill&& fill) {
-    if (pos > 0 && buf.size() - pos < cap) {
-      buf.erase(0, pos);
-      pos = 0;
-    }
-    while (buf.size() - pos < cap && !done)
-      fill();
-    const size_t k = std::min(cap, buf.size() - pos);
-    std::memcpy(out, buf.data() + pos, k);
-    pos += k;
-    return k;
+  // Room for at least `n` more bytes after what is held; write there and
+  // then Commit the end of what was written. Room may move what is held.
+  char* Room(size_t n) {
+    if (cap_ - size_ < n) Grow(n);
+    return data_.get() + size_;
   }
-  std::string buf;
-  size_t pos = 0;
-  bool done = false;
+  void Commit(char* end) { size_ = static_cast<size_t>(end - data_.get()); }
+
+  Buffer& operator+=(std::string_view s) {
+    Commit(Put(Room(s.size()), s));
+    return *this;
+  }
+  Buffer& operator+=(char c) {
+    char* p = Room(1);
+    *p = c;
+    Commit(p + 1);
+    return *this;
+  }
+  void Int(uint64_t v) {
+    char* p = Room(24);
+    Commit(std::to_chars(p, p + 24, v).ptr);
+  }
+  // As AppendNumber writes it.
+  void Number(double v) {
+    char* p = Room(kNumberRoom);
+    Commit(std::to_chars(p, p + kNumberRoom, v).ptr);
+  }
+  // What a writer of the XML helpers appends.
+  template <class F>
+  void Via(F&& f) {
+    scratch_.clear();
+    f(scratch_);
+    *this += scratch_;
+  }
+
+  void clear() { size_ = 0; }
+  size_t size() const { return size_; }
+  std::string_view view() const { return {data_.get(), size_}; }
+
+  static char* Put(char* p, std::string_view s) {
+    std::memcpy(p, s.data(), s.size());
+    return p + s.size();
+  }
+  // The longest shortest form of a double ("-1.2345678901234567e-308").
+  static constexpr size_t kNumberRoom = 32;
+
+ private:
+  void Grow(size_t n) {
+    const size_t cap = std::max(cap_ * 2, size_ + n + 4096);
+    auto bigger = std::make_unique_for_overwrite<char[]>(cap);
+    if (size_) std::memcpy(bigger.get(), data_.get(), size_);
+    data_ = std::move(bigger);
+    cap_ = cap;
+  }
+  std::unique_ptr<char[]> data_;
+  size_t size_ = 0, cap_ = 0;
+  std::string scratch_;
 };
 
 // A worksheet, made row by row while it is compressed.
@@ -89,8 +131,13 @@ class SheetWriter {
   SheetWriter(const WorkbookImpl& wb, const SheetModel& m, size_t index)
       : wb_(wb), m_(m), x_(Xlsx(m)), index_(index), prefix_(MainPrefix(x_.root)) {}
 
-  Result<size_t> Produce(uint8_t* out, size_t cap) {
-    return pieces_.Take(out, cap, [this] { Fill(); });
+  // The next piece of the part, about kPiece long; empty at its end. Only
+  // the piece being compressed is held.
+  Result<std::string_view> Next() {
+    buf_.clear();
+    while (!done_ && buf_.size() < kPiece)
+      Fill();
+    return buf_.view();
   }
 
  private:
@@ -103,9 +150,9 @@ class SheetWriter {
     if (!started_) {
       started_ = true;
       buf_ += kXmlDeclaration;
-      AppendStartTag(x_.root, buf_);
+      buf_.Via([&](std::string& o) { AppendStartTag(x_.root, o); });
     }
-    while (buf_.size() - pieces_.pos < kPiece) {
+    while (buf_.size() < kPiece) {
       if (inData_) {
         Rows();
         if (inData_) return;
@@ -115,14 +162,14 @@ class SheetWriter {
         buf_ += "</";
         buf_ += x_.root.qname;
         buf_ += '>';
-        pieces_.done = true;
+        done_ = true;
         return;
       }
       const SheetElement& e = x_.elements[next_++];
       switch (e.kind) {
         case SheetElement::kKept:
         case SheetElement::kFormatPr:
-          WriteNode(e.node, buf_);
+          buf_.Via([&](std::string& o) { WriteNode(e.node, o); });
           break;
         case SheetElement::kDimension:
           Dimension();
@@ -176,7 +223,7 @@ class SheetWriter {
     const bool tab = wb_.selectionDirty;
     const bool panes = m_.selectionsReplaced;
     if (!tab && !panes && !e.node.children.empty()) {
-      WriteNode(e.node, buf_);
+      buf_.Via([&](std::string& o) { WriteNode(e.node, o); });
       return;
     }
     XmlNode n = e.node;
@@ -225,7 +272,7 @@ class SheetWriter {
         view->children.insert(view->children.begin(), std::move(pane));
       }
     }
-    WriteNode(n, buf_);
+    buf_.Via([&](std::string& o) { WriteNode(n, o); });
   }
 
   void Cols() {
@@ -246,15 +293,15 @@ class SheetWriter {
         }
         buf_ += '<';
         Tag("col min=\"");
-        AppendInt(c + 1, buf_);
+        buf_.Int(c + 1);
         buf_ += "\" max=\"";
-        AppendInt(e + 1, buf_);
+        buf_.Int(e + 1);
         buf_ += "\" width=\"";
-        AppendNumber(ci.width, buf_);
+        buf_.Number(ci.width);
         buf_ += '"';
         if (ci.xf) {
           buf_ += " style=\"";
-          AppendInt(ci.xf, buf_);
+          buf_.Int(ci.xf);
           buf_ += '"';
         }
         if (ci.flags & detail::kColHidden) buf_ += " hidden=\"1\"";
@@ -263,7 +310,7 @@ class SheetWriter {
         if (ci.flags & detail::kColPhonetic) buf_ += " phonetic=\"1\"";
         if (const unsigned level = (ci.flags & detail::kColOutlineMask) >> 8) {
           buf_ += " outlineLevel=\"";
-          AppendInt(level, buf_);
+          buf_.Int(level);
           buf_ += '"';
         }
         if (ci.flags & detail::kColCollapsed) buf_ += " collapsed=\"1\"";
@@ -281,7 +328,7 @@ class SheetWriter {
     if (m_.merges.empty()) return;
     buf_ += '<';
     Tag("mergeCells count=\"");
-    AppendInt(m_.merges.size(), buf_);
+    buf_.Int(m_.merges.size());
     buf_ += "\">";
     for (const Range& r : m_.merges) {
       buf_ += '<';
@@ -299,12 +346,12 @@ class SheetWriter {
     n.children.clear();
     for (const auto& h : x_.hyperlinks)
       n.children.push_back(h.node);
-    WriteNode(n, buf_);
+    buf_.Via([&](std::string& o) { WriteNode(n, o); });
   }
 
   void Rows() {
     uint32_t row;
-    while (buf_.size() - pieces_.pos < kPiece) {
+    while (buf_.size() < kPiece) {
       const detail::RowRec* rr = m_.rows.Next(cursor_, row);
       if (!rr) {
         buf_ += "</";
@@ -328,20 +375,20 @@ class SheetWriter {
     if (rr.hasInfo) {
       if (rr.flags & detail::kRowHasFormat) {
         buf_ += " s=\"";
-        AppendInt(rr.xf, buf_);
+        buf_.Int(rr.xf);
         buf_ += "\" customFormat=\"1\"";
       }
       const bool custom = rr.flags & detail::kRowCustomHeight;
       if (custom || rr.height != m_.defaultRowHeight) {
         buf_ += " ht=\"";
-        AppendNumber(rr.height / 20.0, buf_);
+        buf_.Number(rr.height / 20.0);
         buf_ += '"';
         if (custom) buf_ += " customHeight=\"1\"";
       }
       if (rr.flags & detail::kRowHidden) buf_ += " hidden=\"1\"";
       if (const unsigned level = rr.flags & detail::kRowOutlineMask) {
         buf_ += " outlineLevel=\"";
-        AppendInt(level, buf_);
+        buf_.Int(level);
         buf_ += '"';
       }
       if (rr.flags & detail::kRowCollapsed) buf_ += " collapsed=\"1\"";
@@ -363,10 +410,10 @@ class SheetWriter {
   void AppendValue(const xls::Value& v) {
     switch (v.kind) {
       case xls::Value::Kind::kNumber:
-        AppendNumber(v.number, buf_);
+        buf_.Number(v.number);
         break;
       case xls::Value::Kind::kText:
-        AppendCellText(v.text, buf_);
+        buf_.Via([&](std::string& o) { AppendCellText(v.text, o); });
         break;
       case xls::Value::Kind::kBoolean:
         buf_ += v.boolean ? '1' : '0';
@@ -379,20 +426,104 @@ class SheetWriter {
     }
   }
 
+  // A cell. Numbers, blanks and plain texts, most of what a sheet holds, are
+  // written through a pointer into room made for their longest form; the
+  // others take the general way (Other).
   void Cell(uint32_t row, const CellRec& c) {
-    buf_ += '<';
-    Tag("c r=\"");
+    std::string_view text;  // a plain text's characters
+    bool preserve = false;
+    switch (c.kind) {
+      case CellKind::kBlank:
+      case CellKind::kNumber:
+        break;
+      case CellKind::kText:
+        if (PlainText(c.aux, text, preserve)) break;
+        [[fallthrough]];
+      default:
+        Other(row, c);
+        return;
+    }
+    if (!x_.cellAttrs.empty() && x_.cellAttrs.count(XlsxSheet::CellKey(row, c.col))) {
+      Other(row, c);
+      return;
+    }
+    char* p = buf_.Room(cellRoom_ + text.size());
+    *p++ = '<';
+    p = Tag(p, "c r=\"");
+    p = Letters(p, c.col);
+    p = Buffer::Put(p, rowText_);
+    *p++ = '"';
+    if (c.xf) {
+      p = Buffer::Put(p, " s=\"");
+      p = std::to_chars(p, p + 8, c.xf).ptr;
+      *p++ = '"';
+    }
+    switch (c.kind) {
+      case CellKind::kBlank:
+        p = Buffer::Put(p, "/>");
+        break;
+      case CellKind::kNumber:
+        p = Buffer::Put(p, "><");
+        p = Tag(p, "v>");
+        p = std::to_chars(p, p + Buffer::kNumberRoom, c.num).ptr;
+        p = Buffer::Put(p, "</");
+        p = Tag(p, "v></");
+        p = Tag(p, "c>");
+        break;
+      default:
+        p = Buffer::Put(p, " t=\"inlineStr\"><");
+        p = Tag(p, "is><");
+        p = Tag(p, preserve ? "t xml:space=\"preserve\">" : "t>");
+        p = Buffer::Put(p, text);
+        p = Buffer::Put(p, "</");
+        p = Tag(p, "t></");
+        p = Tag(p, "is></");
+        p = Tag(p, "c>");
+        break;
+    }
+    buf_.Commit(p);
+  }
+
+  // The pool's text `index` when it goes into a cell as it is (no rich runs,
+  // nothing to escape), and whether its blanks at either end need keeping.
+  bool PlainText(uint32_t index, std::string_view& text, bool& preserve) const {
+    if (const auto* extra = wb_.sst.ExtraOf(index); extra && !extra->runs.empty()) return false;
+    const detail::PoolText t = wb_.sst.Text(index);
+    if (t.wide()) return false;
+    for (const char ch : t.narrowChars()) {
+      const auto u = static_cast<unsigned char>(ch);
+      if (u < 0x20 || u > 0x7E || u == '&' || u == '<' || u == '>' || u == '_') return false;
+    }
+    text = t.narrowChars();
+    preserve = PoolNeedsPreserve(t);
+    return true;
+  }
+
+  char* Tag(char* p, std::string_view local) const {
+    if (!prefix_.empty()) p = Buffer::Put(p, prefix_);
+    return Buffer::Put(p, local);
+  }
+
+  // The column's letters ("A", "AB", "XFD").
+  static char* Letters(char* p, uint32_t col) {
     char letters[4];
     size_t n = 0;
-    for (uint32_t k = c.col + 1u; k > 0 && n < sizeof letters; k = (k - 1) / 26)
+    for (uint32_t k = col + 1u; k > 0 && n < sizeof letters; k = (k - 1) / 26)
       letters[n++] = static_cast<char>('A' + (k - 1) % 26);
     while (n > 0)
-      buf_ += letters[--n];
+      *p++ = letters[--n];
+    return p;
+  }
+
+  void Other(uint32_t row, const CellRec& c) {
+    buf_ += '<';
+    Tag("c r=\"");
+    buf_.Commit(Letters(buf_.Room(4), c.col));
     buf_ += rowText_;
     buf_ += '"';
     if (c.xf) {
       buf_ += " s=\"";
-      AppendInt(c.xf, buf_);
+      buf_.Int(c.xf);
       buf_ += '"';
     }
     const xls::Value* fv = nullptr;
@@ -425,7 +556,7 @@ class SheetWriter {
       case CellKind::kNumber:
         buf_ += '>';
         Tag_v();
-        AppendNumber(c.num, buf_);
+        buf_.Number(c.num);
         break;
       case CellKind::kText:
         InlineText(c.aux);
@@ -450,10 +581,10 @@ class SheetWriter {
           tag.qname = prefix_ + "f";
         }
         if (f.text.empty()) {
-          WriteNode(tag, buf_);
+          buf_.Via([&](std::string& o) { WriteNode(tag, o); });
         } else {
-          AppendStartTag(tag, buf_);
-          AppendEscaped(f.text, buf_, false);
+          buf_.Via([&](std::string& o) { AppendStartTag(tag, o); });
+          buf_.Via([&](std::string& o) { AppendEscaped(f.text, o, false); });
           buf_ += "</";
           buf_ += tag.qname;
           buf_ += '>';
@@ -487,14 +618,15 @@ class SheetWriter {
         buf_ += '"';
       }
       buf_ += '>';
-      buf_.append(reinterpret_cast<const char*>(extra->runs.data()), extra->runs.size());
+      buf_ +=
+          std::string_view(reinterpret_cast<const char*>(extra->runs.data()), extra->runs.size());
     } else {
       buf_ += "><";
       Tag("is>");
       const detail::PoolText t = pool.Text(text);
       buf_ += '<';
       Tag(PoolNeedsPreserve(t) ? "t xml:space=\"preserve\">" : "t>");
-      AppendPoolText(t, buf_);
+      buf_.Via([&](std::string& o) { AppendPoolText(t, o); });
       buf_ += "</";
       Tag("t>");
     }
@@ -513,12 +645,13 @@ class SheetWriter {
   const XlsxSheet& x_;
   size_t index_;
   std::string prefix_;
-  Pieces pieces_;
-  std::string& buf_ = pieces_.buf;
+  Buffer buf_;
   size_t next_ = 0;
-  bool started_ = false, inData_ = false;
+  bool started_ = false, inData_ = false, done_ = false;
   detail::RowTable::Cursor cursor_;
   std::string rowText_;  // the number of the row being written
+  // Room for the longest cell Cell writes, its text aside.
+  size_t cellRoom_ = 128 + 8 * prefix_.size();
 };
 
 }  // namespace
@@ -657,7 +790,7 @@ Status XlsxBook::Write(Output& out) const {
     if (!m.modeled) continue;
     sheetWriters.push_back(std::make_unique<SheetWriter>(wb, m, i));
     SheetWriter* w = sheetWriters.back().get();
-    st = z.Add(x.part, [w](uint8_t* b, size_t n) { return w->Produce(b, n); });
+    st = z.AddPieces(x.part, [w] { return w->Next(); });
     if (!x.rels.list.empty()) {
       sheetRels[i] = x.rels.Write();
       add(RelsPartOf(x.part), sheetRels[i]);

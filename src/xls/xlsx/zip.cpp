@@ -3,6 +3,7 @@
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 #include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -277,90 +278,117 @@ struct OutputSource {
   }
 };
 
-// A part whose bytes are made while it is compressed. The part is deflated
-// here, by ISA-L's fastest level (several times the speed of zlib's, and a
-// smaller result on sheet XML), its CRC taken on the way, and libzip is given
-// the compressed bytes to store as they are: the sheets are most of a save.
-//
-// With another level asked for, libzip deflates the part with zlib.
+// A part whose bytes are made while it is compressed. It is deflated here
+// and handed to libzip as deflated data with its CRC and size, so that the
+// part's bytes go once through the compressor and nowhere else (libzip's own
+// layers would copy them in small reads and sum them with a slower CRC).
+// At the fastest level (the sheets) the deflate is ISA-L's: four times the
+// speed of zlib's level 1 on sheet XML, and a smaller result; other levels
+// are zlib's, with libzip's parameters.
 struct PartSource {
-  ZipWriter::Producer produce;
+  ZipWriter::PieceSource next;
+  int level = 6;
+  z_stream z{};
+  isal_zstream fast{};
+  std::vector<uint8_t> fastLevel;  // ISA-L's level 1 tables
+  bool started = false;            // deflateInit2 done
+  bool lastIn = false;             // every piece given to deflate
+  bool ended = false;              // the deflate stream is complete
+  std::string_view in;             // what deflate has still to take of the current piece
+  uint32_t crc = 0;
+  uint64_t size = 0, compressed = 0;
   zip_error_t err;
   std::string failure;
-  bool deflate = true;  // the part is deflated here
-  isal_zstream z;
-  std::vector<uint8_t> levelBuf = std::vector<uint8_t>(ISAL_DEF_LVL1_DEFAULT);
-  std::unique_ptr<uint8_t[]> in;
-  bool drained = false;  // the producer said the part ended
-  bool ended = false;    // the deflate stream is whole
-  uint32_t crc = 0;
-  uint64_t size = 0;
-  uint64_t compressed = 0;
 
-  void Open() {
-    isal_deflate_init(&z);
-    z.level = 1;
-    z.level_buf = levelBuf.data();
-    z.level_buf_size = static_cast<uint32_t>(levelBuf.size());
-    z.flush = NO_FLUSH;
-    if (!in) in = std::make_unique<uint8_t[]>(kInput);
-    drained = ended = false;
-    crc = 0;
-    size = compressed = 0;
+  ~PartSource() {
+    if (started && level > 1) deflateEnd(&z);
   }
 
-  // Up to `cap` compressed bytes into `out`; -1 when the part failed.
-  zip_int64_t Read(uint8_t* out, size_t cap) {
-    if (!deflate) {
-      auto got = produce(out, cap);
-      if (!got) {
-        failure = got.message();
-        zip_error_set(&err, ZIP_ER_INTERNAL, 0);
-        return -1;
-      }
-      return static_cast<zip_int64_t>(*got);
+  zip_int64_t Stop(std::string why, int code) {
+    failure = std::move(why);
+    zip_error_set(&err, code, 0);
+    return -1;
+  }
+
+  zip_int64_t Start() {
+    if (level <= 1) {
+      fastLevel.resize(ISAL_DEF_LVL1_DEFAULT);
+      isal_deflate_init(&fast);
+      fast.level = 1;
+      fast.level_buf = fastLevel.data();
+      fast.level_buf_size = static_cast<uint32_t>(fastLevel.size());
+      fast.flush = NO_FLUSH;
+    } else if (deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, MAX_MEM_LEVEL, Z_DEFAULT_STRATEGY) !=
+               Z_OK) {
+      return Stop("not enough memory to compress a part", ZIP_ER_MEMORY);
     }
+    started = true;
+    return 0;
+  }
+
+  // Deflates what it can of `in` into out/room; false when it cannot.
+  bool Deflate(uint8_t*& out, uint32_t& room) {
+    const uint32_t take = static_cast<uint32_t>(std::min<size_t>(in.size(), UINT32_MAX));
+    if (level <= 1) {
+      fast.next_in = reinterpret_cast<uint8_t*>(const_cast<char*>(in.data()));
+      fast.avail_in = take;
+      fast.end_of_stream = lastIn ? 1 : 0;
+      fast.next_out = out;
+      fast.avail_out = room;
+      if (isal_deflate(&fast) != COMP_OK) return false;
+      in.remove_prefix(take - fast.avail_in);
+      out = fast.next_out;
+      room = fast.avail_out;
+      ended = fast.internal_state.state == ZSTATE_END;
+      return true;
+    }
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+    z.avail_in = take;
     z.next_out = out;
-    z.avail_out = static_cast<uint32_t>(std::min<size_t>(cap, UINT32_MAX));
-    const uint32_t room = z.avail_out;
-    while (!ended && z.avail_out == room) {
-      if (z.avail_in == 0 && !drained) {
-        auto got = produce(in.get(), kInput);
-        if (!got) {
-          failure = got.message();
-          zip_error_set(&err, ZIP_ER_INTERNAL, 0);
-          return -1;
+    z.avail_out = room;
+    const int rc = deflate(&z, lastIn ? Z_FINISH : Z_NO_FLUSH);
+    in.remove_prefix(take - z.avail_in);
+    out = z.next_out;
+    room = z.avail_out;
+    ended = rc == Z_STREAM_END;
+    return rc == Z_OK || rc == Z_BUF_ERROR || rc == Z_STREAM_END;
+  }
+
+  // Fills `out` with up to `len` deflated bytes; their count, or -1.
+  zip_int64_t Read(uint8_t* out, zip_uint64_t len) {
+    if (ended || len == 0) return 0;
+    const uint32_t wanted = static_cast<uint32_t>(std::min<zip_uint64_t>(len, UINT32_MAX));
+    uint32_t room = wanted;
+    while (room > 0 && !ended) {
+      if (in.empty() && !lastIn) {
+        auto piece = next();
+        if (!piece) return Stop(piece.message(), ZIP_ER_INTERNAL);
+        in = *piece;
+        if (in.empty()) {
+          lastIn = true;
+        } else {
+          crc = crc32_gzip_refl(crc, reinterpret_cast<const uint8_t*>(in.data()), in.size());
+          size += in.size();
         }
-        drained = *got == 0;
-        z.next_in = in.get();
-        z.avail_in = static_cast<uint32_t>(*got);
-        crc = crc32_gzip_refl(crc, in.get(), *got);
-        size += *got;
       }
-      z.end_of_stream = drained ? 1 : 0;
-      if (isal_deflate(&z) != COMP_OK) {
-        failure = "the part cannot be compressed";
-        zip_error_set(&err, ZIP_ER_INTERNAL, 0);
-        return -1;
-      }
-      ended = z.internal_state.state == ZSTATE_END;
+      if (!Deflate(out, room)) return Stop("a part cannot be compressed", ZIP_ER_INTERNAL);
     }
-    compressed += room - z.avail_out;
-    return static_cast<zip_int64_t>(room - z.avail_out);
+    const zip_uint64_t k = wanted - room;
+    compressed += k;
+    return static_cast<zip_int64_t>(k);
   }
 
   static zip_int64_t Callback(void* u, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
     auto* s = static_cast<PartSource*>(u);
     switch (cmd) {
       case ZIP_SOURCE_SUPPORTS:
-        return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
-                                              ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
-                                              ZIP_SOURCE_SUPPORTS, -1);
+        return zip_source_make_command_bitmap(
+            ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR,
+            ZIP_SOURCE_FREE, ZIP_SOURCE_SUPPORTS, ZIP_SOURCE_GET_FILE_ATTRIBUTES, -1);
       case ZIP_SOURCE_STAT: {
         // Deflated data; its sizes and CRC once it has all been read.
         auto* st = static_cast<zip_stat_t*>(data);
         zip_stat_init(st);
-        if (!s->deflate) return sizeof(*st);
         st->valid |= ZIP_STAT_COMP_METHOD;
         st->comp_method = ZIP_CM_DEFLATE;
         if (s->ended) {
@@ -371,9 +399,23 @@ struct PartSource {
         }
         return sizeof(*st);
       }
-      case ZIP_SOURCE_OPEN:
-        if (s->deflate) s->Open();
+      case ZIP_SOURCE_GET_FILE_ATTRIBUTES: {
+        // What libzip's own deflate states: the version deflate needs and
+        // the bits that tell a fast or a maximal compression.
+        if (len < sizeof(zip_file_attributes_t)) {
+          zip_error_set(&s->err, ZIP_ER_INVAL, 0);
+          return -1;
+        }
+        auto* a = static_cast<zip_file_attributes_t*>(data);
+        a->valid |=
+            ZIP_FILE_ATTRIBUTES_VERSION_NEEDED | ZIP_FILE_ATTRIBUTES_GENERAL_PURPOSE_BIT_FLAGS;
+        a->version_needed = 20;
+        a->general_purpose_bit_mask = 0x0006;
+        a->general_purpose_bit_flags = s->level < 3 ? 2 << 1 : s->level > 7 ? 1 << 1 : 0;
         return 0;
+      }
+      case ZIP_SOURCE_OPEN:
+        return s->started ? 0 : s->Start();
       case ZIP_SOURCE_CLOSE:
       case ZIP_SOURCE_FREE:
         return 0;
@@ -386,9 +428,6 @@ struct PartSource {
         return -1;
     }
   }
-
- private:
-  static constexpr size_t kInput = 256 * 1024;
 };
 
 // 1980-01-01 00:00, the zip format's first date: a package saved twice is
@@ -452,14 +491,28 @@ Status ZipWriter::Add(const std::string& name, std::string_view bytes, int level
 }
 
 Status ZipWriter::Add(const std::string& name, Producer producer, int level) {
+  // The producer's bytes are asked for a buffer at a time.
+  auto buf = std::make_shared<std::vector<uint8_t>>(kPiece);
+  return AddPieces(
+      name,
+      [producer = std::move(producer), buf]() -> Result<std::string_view> {
+        auto got = producer(buf->data(), buf->size());
+        if (!got) return got.error();
+        return std::string_view(reinterpret_cast<const char*>(buf->data()),
+                                std::min(*got, buf->size()));
+      },
+      level);
+}
+
+Status ZipWriter::AddPieces(const std::string& name, PieceSource pieces, int level) {
   if (!impl_->za) return Fail(impl_->failure);
   auto part = std::make_unique<PartSource>();
-  part->produce = std::move(producer);
-  part->deflate = level <= 1;
+  part->next = std::move(pieces);
+  part->level = std::clamp(level <= 0 ? 1 : level, 1, 9);
   zip_error_init(&part->err);
   zip_source_t* src = zip_source_function(impl_->za, PartSource::Callback, part.get());
   impl_->parts.push_back(std::move(part));
-  return AddSource(impl_->za, name, src, SIZE_MAX, std::max(level, 1));
+  return AddSource(impl_->za, name, src, SIZE_MAX, level);
 }
 
 Status ZipWriter::Finish() {

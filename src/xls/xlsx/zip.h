@@ -70,18 +70,22 @@ class ZipWriter {
   // Fills `buf` with up to `cap` bytes of the part; 0 at its end; a failure
   // stops the save.
   using Producer = std::function<Result<size_t>(uint8_t* buf, size_t cap)>;
+  // The part's next piece, held by the callee until it is called again;
+  // empty at the end; a failure stops the save.
+  using PieceSource = std::function<Result<std::string_view>()>;
 
   explicit ZipWriter(detail::Output& out);
   ~ZipWriter();
   ZipWriter(const ZipWriter&) = delete;
   ZipWriter& operator=(const ZipWriter&) = delete;
 
-  // `level` of deflate, 1 to 9; by default 1 for large parts and 6 for the
-  // others.
+  // `level` of deflate, 1 to 9; by default 1 for large parts (sheets are
+  // most of a save's time) and 6 for the others.
   Status Add(const std::string& name, std::string_view bytes, int level = 0);
-  // A part made as it is written (a sheet: most of a save's time); by
-  // default deflated at the fastest level.
-  Status Add(const std::string& name, Producer producer, int level = 1);
+  Status Add(const std::string& name, Producer producer, int level = 0);
+  // A part made in pieces, each compressed where it lies (no copy of the
+  // part's bytes is made on the way).
+  Status AddPieces(const std::string& name, PieceSource pieces, int level = 0);
   // Writes everything; the output then holds the whole package.
   Status Finish();
 
