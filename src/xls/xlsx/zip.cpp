@@ -490,20 +490,6 @@ Status ZipWriter::Add(const std::string& name, std::string_view bytes, int level
   return AddSource(impl_->za, name, src, bytes.size(), level);
 }
 
-Status ZipWriter::Add(const std::string& name, Producer producer, int level) {
-  // The producer's bytes are asked for a buffer at a time.
-  auto buf = std::make_shared<std::vector<uint8_t>>(kPiece);
-  return AddPieces(
-      name,
-      [producer = std::move(producer), buf]() -> Result<std::string_view> {
-        auto got = producer(buf->data(), buf->size());
-        if (!got) return got.error();
-        return std::string_view(reinterpret_cast<const char*>(buf->data()),
-                                std::min(*got, buf->size()));
-      },
-      level);
-}
-
 Status ZipWriter::AddPieces(const std::string& name, PieceSource pieces, int level) {
   if (!impl_->za) return Fail(impl_->failure);
   auto part = std::make_unique<PartSource>();

@@ -67,9 +67,6 @@ class ZipReader {
 // until then.
 class ZipWriter {
  public:
-  // Fills `buf` with up to `cap` bytes of the part; 0 at its end; a failure
-  // stops the save.
-  using Producer = std::function<Result<size_t>(uint8_t* buf, size_t cap)>;
   // The part's next piece, held by the callee until it is called again;
   // empty at the end; a failure stops the save.
   using PieceSource = std::function<Result<std::string_view>()>;
@@ -82,9 +79,8 @@ class ZipWriter {
   // `level` of deflate, 1 to 9; by default 1 for large parts (sheets are
   // most of a save's time) and 6 for the others.
   Status Add(const std::string& name, std::string_view bytes, int level = 0);
-  Status Add(const std::string& name, Producer producer, int level = 0);
-  // A part made in pieces, each compressed where it lies (no copy of the
-  // part's bytes is made on the way).
+  // A part made in pieces (a sheet), each compressed where it lies (no copy
+  // of the part's bytes is made on the way); by default at the fastest level.
   Status AddPieces(const std::string& name, PieceSource pieces, int level = 0);
   // Writes everything; the output then holds the whole package.
   Status Finish();
